@@ -1,0 +1,21 @@
+// Calendar arithmetic on proleptic Gregorian dates.
+#pragma once
+
+#include <cstdint>
+
+namespace movik {
+
+struct CivilDate
+{
+    int year = 0;
+    int month = 0;
+    int day = 0;
+};
+
+// Years 1 to 9999, real months and days (leap years included).
+bool isValidDate(int year, int month, int day);
+// Days since 1970-01-01 (negative before).
+std::int64_t daysFromCivil(int year, int month, int day);
+CivilDate civilFromDays(std::int64_t days);
+
+} // namespace movik

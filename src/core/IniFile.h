@@ -1,0 +1,46 @@
+// Reader for Windows-style profile files ("movik.ini", "aliases.ini").
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace movik {
+
+// Section and key names match without regard to case; the first occurrence
+// of a section or key counts; a line ends at CR LF, a lone CR or a lone LF;
+// lines starting with ';' are comments; blanks around names and values are
+// trimmed; a value in a pair of double or single quotes is taken without
+// them. Values are taken whole (no comments after a value), up to 2047
+// characters.
+class IniFile
+{
+public:
+    // Reads the file; a missing or unreadable file leaves it empty, so every
+    // read gives its default.
+    bool load(const std::string& path);
+    void parse(const std::string& content);
+
+    bool hasSection(const std::string& section) const;
+    bool hasKey(const std::string& section, const std::string& key) const;
+    std::string readString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) const;
+    std::int32_t readInteger(const std::string& section, const std::string& key,
+                             std::int32_t defaultValue) const;
+
+    // The integer rules of the settings file: "$", "x", "X", "0x", "0X" start
+    // at most eight significant hexadecimal digits giving a 32-bit pattern;
+    // otherwise an optional sign and decimal digits within the 32-bit range.
+    // Anything else gives defaultValue.
+    static std::int32_t parseInteger(const std::string& text, std::int32_t defaultValue);
+
+    static constexpr std::size_t maxValueLength = 2047;
+
+private:
+    const std::string* find(const std::string& section, const std::string& key) const;
+
+    // lower-cased section -> lower-cased key -> value
+    std::map<std::string, std::map<std::string, std::string>> m_sections;
+};
+
+} // namespace movik

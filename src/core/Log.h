@@ -1,0 +1,23 @@
+// The log file "MOVIK.log" in the program directory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace movik {
+
+// Levels in use: 999 always; 0 detail (DebugLevel 1 or more); 10 poll
+// response missing (DebugLevel 11 or more).
+constexpr std::int32_t LogAlways = 999;
+constexpr std::int32_t LogDetail = 0;
+constexpr std::int32_t LogPollFile = 10;
+
+// Appends "dd/mm/yyyy hh:mm:ss message" CR LF to AppPath + "MOVIK.log" when
+// level is 999 or below DebugLevel. The file is opened and closed for each
+// line; every failure is swallowed.
+void WriteLog(std::int32_t level, const std::string& message);
+
+// The log file's full name.
+std::string logFilePath();
+
+} // namespace movik

@@ -1,0 +1,27 @@
+// The operator's window as the Qt-free layers see it: a text area that lines
+// are appended to and a status light. The window registers itself at
+// start-up; without one, lines and colours go nowhere.
+#pragma once
+
+#include <string>
+
+namespace movik {
+
+enum class StatusLight { White, Red, Lime };
+
+class OperatorDisplay
+{
+public:
+    virtual ~OperatorDisplay() = default;
+    virtual void appendLine(const std::string& line) = 0;
+    virtual void setStatusLight(StatusLight colour) = 0;
+};
+
+// Registers the display (nullptr removes it).
+void setOperatorDisplay(OperatorDisplay* display);
+// Appends a line to the operator's text area.
+void showOperatorLine(const std::string& line);
+// Sets the colour of the operator's status light.
+void showStatusLight(StatusLight colour);
+
+} // namespace movik

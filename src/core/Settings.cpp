@@ -1,0 +1,41 @@
+// Settings record and the reader of "movik.ini".
+#include "Settings.h"
+
+#include "IniFile.h"
+#include "Platform.h"
+
+#include <algorithm>
+
+namespace movik {
+
+namespace {
+Settings g_settings;
+}
+
+const Settings& settings() { return g_settings; }
+Settings& mutableSettings() { return g_settings; }
+
+void readSettingsFile(const std::string& path, Settings& s)
+{
+    IniFile ini;
+    ini.load(path);
+    const std::string section = "Options";
+    const std::string separator(1, platform::pathSeparator());
+
+    s.CurlPath = ini.readString(section, "CurlPath", platform::defaultCurlPath());
+    if (s.CurlPath.empty() || s.CurlPath.back() != platform::pathSeparator())
+        s.CurlPath += separator;
+    s.CurlURL = ini.readString(section, "CurlURL", "");
+    if (s.CurlURL.empty() || s.CurlURL.back() != '/')
+        s.CurlURL += "/";
+    s.DebugLevel = ini.readInteger(section, "Debug", 0);
+    s.ProxyServer = ini.readString(section, "ProxyServer", "");
+    // The waits are handed to a plain sleep; a negative wait is no wait.
+    s.AckWaitMSec = std::max(0, ini.readInteger(section, "AckWaitMSec", 500));
+    s.PollWaitMSec = std::max(0, ini.readInteger(section, "PollWaitMSec", 500));
+    s.AutoPoll = ini.readInteger(section, "AutoPoll", 0);
+}
+
+std::string curlToolPath(const Settings& s) { return s.CurlPath + platform::curlToolName(); }
+
+} // namespace movik

@@ -1,0 +1,35 @@
+// The process-wide settings: filled once at start-up, read-only afterwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace movik {
+
+struct Settings
+{
+    std::string AppPath;        // program directory, with a trailing separator
+    std::string CurlPath;       // directory of the transfer tool, with a trailing separator
+    std::string CurlURL;        // base address of the visitor service, ending in "/"
+    std::int32_t DebugLevel = 0;
+    std::string ProxyServer;    // empty: no proxy
+    std::int32_t AckWaitMSec = 500;
+    std::int32_t PollWaitMSec = 500;
+    std::string ApiKey;         // bearer token from the key file
+    std::int32_t AutoPoll = 0;  // not 0: "Automatic Poll" starts ticked
+};
+
+// The one settings record of the process. Start-up (and tests) fill it
+// through mutableSettings(); everything else reads settings().
+const Settings& settings();
+Settings& mutableSettings();
+
+// Reads the section "Options" of a settings file into s, with defaults for
+// whatever is missing and the normalisations applied. AppPath and ApiKey are
+// left alone.
+void readSettingsFile(const std::string& path, Settings& s);
+
+// The transfer tool: CurlPath + the platform's tool name.
+std::string curlToolPath(const Settings& s);
+
+} // namespace movik

@@ -1,0 +1,15 @@
+// Small text helpers shared by the core.
+#pragma once
+
+#include <string>
+
+namespace movik {
+
+// Removes blanks and tabs at both ends.
+std::string trimBlanks(const std::string& text);
+// ASCII lower case; other bytes unchanged.
+std::string lowerCase(std::string text);
+// True when text ends with suffix.
+bool endsWith(const std::string& text, const std::string& suffix);
+
+} // namespace movik

@@ -1,0 +1,70 @@
+#include "TextFile.h"
+
+#include "Platform.h"
+
+#include <cstring>
+#include <vector>
+
+namespace movik {
+
+bool LineJoiner::feed(const char* data, std::size_t size)
+{
+    if (m_ended)
+        return false;
+    const char* end = data + size;
+    const char* p = data;
+    if (m_afterCr && p < end) {
+        m_afterCr = false;
+        if (*p == '\n')
+            ++p;
+    }
+    while (p < end) {
+        // Copy the run up to the next byte with a meaning in one go.
+        const char* stop = p;
+        while (stop < end && *stop != '\r' && *stop != 26)
+            ++stop;
+        m_line.append(p, stop);
+        if (stop == end)
+            break;
+        if (*stop == 26) {
+            m_ended = true;
+            return false;
+        }
+        // Carriage return: the line is complete.
+        m_text += m_line;
+        m_line.clear();
+        p = stop + 1;
+        if (p == end)
+            m_afterCr = true;
+        else if (*p == '\n')
+            ++p;
+    }
+    return true;
+}
+
+bool readTextFile(const std::string& path, std::string& text, std::string& error)
+{
+    text.clear();
+    platform::InputFile file;
+    int code = 0;
+    if (!file.open(path, code)) {
+        error = platform::fileErrorText(code);
+        return false;
+    }
+    LineJoiner joiner;
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        long long n = file.read(buffer.data(), buffer.size(), code);
+        if (n < 0) {
+            text = joiner.completedLines();
+            error = platform::fileErrorText(code);
+            return false;
+        }
+        if (n == 0 || !joiner.feed(buffer.data(), static_cast<std::size_t>(n)))
+            break;
+    }
+    text = joiner.finish();
+    return true;
+}
+
+} // namespace movik

@@ -1,0 +1,35 @@
+// Reading text files by the line rule every reader of the system shares: a
+// carriage return ends a line and takes one line feed directly after it with
+// it; a lone line feed is an ordinary character; the first Ctrl-Z (byte 26)
+// ends the text; lines have no length limit. Lines are joined with nothing
+// between them.
+#pragma once
+
+#include <string>
+
+namespace movik {
+
+// Reads path whole. False with the failure's text in error when the file
+// cannot be opened or read; text then holds the lines completed before the
+// failure. The file is refused while another process has it open for writing.
+bool readTextFile(const std::string& path, std::string& text, std::string& error);
+
+// Incremental form of the line rule, for callers that feed bytes in blocks.
+class LineJoiner
+{
+public:
+    // Feeds a block; returns false once Ctrl-Z has ended the text.
+    bool feed(const char* data, std::size_t size);
+    // Lines completed so far, joined.
+    const std::string& completedLines() const { return m_text; }
+    // The whole text: completed lines and the last, unterminated one.
+    std::string finish() const { return m_text + m_line; }
+
+private:
+    std::string m_text;
+    std::string m_line;
+    bool m_afterCr = false;
+    bool m_ended = false;
+};
+
+} // namespace movik

@@ -1,0 +1,81 @@
+#include "TempDir.h"
+
+#include "Settings.h"
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace movik::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir()
+{
+    std::random_device rd;
+    std::mt19937_64 gen(rd());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path candidate = fs::temp_directory_path() / ("movik-test-" + std::to_string(gen() % 1000000000ULL));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            m_path = candidate.string() + static_cast<char>(fs::path::preferred_separator);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary directory");
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    // Directories made read-only by a test must be writable again to go.
+    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(m_path, ec);
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+    out << bytes;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void useProgramDirectory(const TempDir& dir, int debugLevel)
+{
+    Settings fresh;
+    fresh.AppPath = dir.path();
+    fresh.DebugLevel = debugLevel;
+    mutableSettings() = fresh;
+}
+
+std::string logMessages(const TempDir& dir)
+{
+    std::string log = readFile(dir.file("MOVIK.log"));
+    std::string messages;
+    std::size_t pos = 0;
+    while (pos < log.size()) {
+        std::size_t end = log.find("\r\n", pos);
+        if (end == std::string::npos)
+            end = log.size();
+        std::string line = log.substr(pos, end - pos);
+        messages += (line.size() >= 20 ? line.substr(20) : line) + "\n";
+        pos = end + 2;
+    }
+    return messages;
+}
+
+} // namespace movik::test

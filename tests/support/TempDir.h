@@ -1,0 +1,37 @@
+// Temporary program directories for tests.
+#pragma once
+
+#include <string>
+
+namespace movik::test {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes. path() ends with the separator.
+class TempDir
+{
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + name; }
+
+private:
+    std::string m_path;
+};
+
+// Writes bytes to a file (replacing it); throws on failure.
+void writeFile(const std::string& path, const std::string& bytes);
+// Reads a whole file as bytes; empty when it does not exist.
+std::string readFile(const std::string& path);
+
+// Points the process-wide settings at dir with the given debug level and
+// the other settings at their defaults.
+void useProgramDirectory(const TempDir& dir, int debugLevel = 0);
+
+// The messages of the log lines (timestamps cut off), in order.
+std::string logMessages(const TempDir& dir);
+
+} // namespace movik::test
