@@ -1,0 +1,14 @@
+// The visitor list decoder: reads the poll answer, cuts it into visitor
+// records, imports each complete one and acknowledges it.
+#pragma once
+
+#include <string>
+
+namespace movik {
+
+class CardImport;
+
+// Waits PollWaitMSec, reads path whole and handles every visitor in it.
+void DecodeVListFromFile(const std::string& path, CardImport& importer);
+
+} // namespace movik
