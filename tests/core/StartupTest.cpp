@@ -1,0 +1,80 @@
+// Start-up up to the database: settings, banner and the service key.
+#include "Settings.h"
+#include "Startup.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+bool startIn(const TempDir& dir, std::string& error)
+{
+    mutableSettings() = Settings{};
+    return loadStartup(dir.path(), error);
+}
+
+} // namespace
+
+TEST(Startup, NoFilesAtAll)
+{
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(startIn(dir, error));
+    EXPECT_EQ(settings().AppPath, dir.path());
+    EXPECT_EQ(settings().ApiKey, "");
+    EXPECT_EQ(settings().CurlURL, "/");
+    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nWAK file not found\n");
+}
+
+TEST(Startup, KeyFileLinesAreJoined)
+{
+    TempDir dir;
+    writeFile(dir.file("movik.ini"), "[Options]\nDebug=1\n");
+    writeFile(dir.file("_$wak"), "ab\r\ncd\r\nef\r\n");
+    std::string error;
+    ASSERT_TRUE(startIn(dir, error));
+    EXPECT_EQ(settings().ApiKey, "abcdef");
+    EXPECT_EQ(settings().DebugLevel, 1);
+    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n");
+
+    writeFile(dir.file("_$wak"), "ab\ncd\nef\n");
+    ASSERT_TRUE(startIn(dir, error));
+    EXPECT_EQ(settings().ApiKey, "ab\ncd\nef\n") << "bare line feeds stay in the token";
+}
+
+TEST(Startup, KeyFoundIsDetailOnly)
+{
+    TempDir dir;
+    writeFile(dir.file("_$wak"), "token");
+    std::string error;
+    ASSERT_TRUE(startIn(dir, error));
+    EXPECT_EQ(settings().ApiKey, "token");
+    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\n") << "A.Key OK needs DebugLevel 1";
+}
+
+TEST(Startup, EmptyKeyFile)
+{
+    TempDir dir;
+    writeFile(dir.file("movik.ini"), "[Options]\nDebug=5\n");
+    writeFile(dir.file("_$wak"), "");
+    std::string error;
+    ASSERT_TRUE(startIn(dir, error));
+    EXPECT_EQ(settings().ApiKey, "");
+    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\n");
+}
+
+TEST(Startup, UnreadableKeyFileFails)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("_$wak"));
+    std::string error;
+    EXPECT_FALSE(startIn(dir, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(settings().ApiKey, "");
+    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\n");
+}

@@ -1,0 +1,106 @@
+// Member values: the time shift, the Id/Card rule and whole-file reading.
+#include "Member.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+std::string conv(const std::string& text)
+{
+    std::string result = "unset";
+    ConvDateTime(text, result);
+    return result;
+}
+
+} // namespace
+
+TEST(ConvDateTime, ShiftsEightHours)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    EXPECT_EQ(conv("2026-05-01T09:30:00Z"), "20260501173000");
+    EXPECT_EQ(conv("2025-12-31T20:00:00Z"), "20260101040000") << "carries into the next year";
+    EXPECT_EQ(conv("2024-02-28T16:00:00Z"), "20240229000000") << "leap day";
+    EXPECT_EQ(conv("2023-02-28T23:59:59"), "20230301075959");
+    EXPECT_EQ(conv("20260501093000"), "20260501173000") << "separators never matter";
+    EXPECT_EQ(conv("2026-05-01T09:30:00.123+02:00"), "20260501173000") << "digits after the 14th are ignored";
+    EXPECT_EQ(conv("2026050109300"), "20260501173000") << "13 digits: seconds from the 13th alone";
+    EXPECT_EQ(conv("2026050109305"), "20260501173005");
+    EXPECT_EQ(logMessages(dir), "");
+}
+
+TEST(ConvDateTime, FailuresGiveEmptyAndLogConv)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    EXPECT_EQ(conv("202605010930"), "") << "12 digits fail on the seconds";
+    EXPECT_EQ(conv("20260501"), "");
+    EXPECT_EQ(conv("Jane Doe"), "");
+    EXPECT_EQ(conv("00000101093000"), "") << "year 0000";
+    EXPECT_EQ(conv("20261301093000"), "");
+    EXPECT_EQ(conv("20260431093000"), "");
+    EXPECT_EQ(conv("20260501240000"), "");
+    EXPECT_EQ(conv("20260501096000"), "");
+    EXPECT_EQ(logMessages(dir), "<Conv>'' is not a valid integer value\n"
+                                "<Conv>'' is not a valid integer value\n"
+                                "<Conv>'' is not a valid integer value\n"
+                                "<Conv>Invalid argument to date encode\n"
+                                "<Conv>Invalid argument to date encode\n"
+                                "<Conv>Invalid argument to date encode\n"
+                                "<Conv>Invalid argument to time encode\n"
+                                "<Conv>Invalid argument to time encode\n");
+}
+
+TEST(ConvDateTime, ResultMayBeTheInput)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    std::string value = "2026-05-01T09:30:00Z";
+    ConvDateTime(value, value);
+    EXPECT_EQ(value, "20260501173000");
+}
+
+TEST(PackField, IdAndCardKeepTheirValues)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    VisitorRecord record;
+    PackField("\"visitorId\":\"a:b\"", record);
+    PackField("\"from\":\"2026-05-01T09:30:00Z\"", record);
+    PackField("\"CardNo\":\"2026-05-01T09:30:00Z\"", record);
+    PackField("\"who\":\"Idris\"", record);
+    PackField("\"valid\":\"2026-05-01T09:30:00Z\"", record);
+    PackField("\"CardNumber\": \" 42\"", record);
+    PackField("no colon Card", record);
+    PackField("", record);
+    VisitorRecord expected = {"a:b", "20260501173000", "2026-05-01T09:30:00Z", "Idris", "20260501173000",
+                              "  42", "no colon Card", ""};
+    EXPECT_EQ(record, expected);
+    EXPECT_EQ(logMessages(dir), "<Conv>'' is not a valid integer value\n")
+        << "lower-case 'card' and 'id' do not count; the empty member is converted";
+}
+
+TEST(StripQuotes, RemovesEveryDoubleQuote)
+{
+    std::string result;
+    StripQuotes("\"a\"b\"\"'c'", result);
+    EXPECT_EQ(result, "ab'c'");
+}
+
+TEST(GetResult, ReadsWholeFile)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    std::string text = "old";
+    EXPECT_FALSE(GetResult(dir.file("_$WAVL"), text));
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(logMessages(dir), "") << "a missing file is no failure to log";
+
+    writeFile(dir.file("_$WAVL"), "[{\"a\":1},\r\n{\"b\":2}]\n");
+    EXPECT_TRUE(GetResult(dir.file("_$WAVL"), text));
+    EXPECT_EQ(text, "[{\"a\":1},{\"b\":2}]\n");
+}
