@@ -20,52 +20,6 @@ std::vector<pid_t> g_children;
 
 } // namespace
 
-std::vector<std::string> splitCommandLine(const std::string& text)
-{
-    std::vector<std::string> arguments;
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    for (;;) {
-        while (i < n && (text[i] == ' ' || text[i] == '\t'))
-            ++i;
-        if (i >= n)
-            break;
-        std::string argument;
-        bool quoted = false;
-        while (i < n) {
-            char c = text[i];
-            if (c == '\\') {
-                std::size_t run = 0;
-                while (i < n && text[i] == '\\') {
-                    ++run;
-                    ++i;
-                }
-                if (i < n && text[i] == '"') {
-                    argument.append(run / 2, '\\');
-                    if (run % 2 == 1) {
-                        argument += '"';
-                        ++i;
-                    }
-                } else {
-                    argument.append(run, '\\');
-                }
-                continue;
-            }
-            if (c == '"') {
-                quoted = !quoted;
-                ++i;
-                continue;
-            }
-            if (!quoted && (c == ' ' || c == '\t'))
-                break;
-            argument += c;
-            ++i;
-        }
-        arguments.push_back(std::move(argument));
-    }
-    return arguments;
-}
-
 int reapChildren()
 {
     std::lock_guard<std::mutex> lock(g_childrenMutex);
@@ -99,6 +53,10 @@ int launchProcess(const std::string& executable, const std::string& parameters,
     posix_spawnattr_init(&attributes);
     if (!workingDirectory.empty())
         posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+    // The tool gets the standard descriptors and nothing else, whatever a
+    // library in this process opened without close-on-exec (the database
+    // client's sockets, a file some component keeps open).
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // The tool starts with default signal handling and no blocked signals,
     // whatever this program ignores (SIGIO for the read-lease probe).
     sigset_t all;
