@@ -1,0 +1,102 @@
+// The visitor list scanner. Not a JSON reader: the service sends flat
+// objects whose members come in a fixed order, and the scanner cuts the
+// answer at braces and commas only.
+#include "Decoder.h"
+
+#include "CardImport.h"
+#include "Log.h"
+#include "Member.h"
+#include "OperatorDisplay.h"
+#include "Platform.h"
+#include "Settings.h"
+#include "VisitorService.h"
+
+#include <exception>
+
+namespace movik {
+
+namespace {
+
+void handleRecord(const VisitorRecord& record, CardImport& importer)
+{
+    if (record.size() < 4) {
+        showOperatorLine("Corrupted data (" + std::to_string(record.size()) + ")");
+        return;
+    }
+    const std::string& id = record[0];
+    const std::string& start = record[1];
+    const std::string& end = record[2];
+    const std::string& card = record[3];
+    if (!importer.VListToDortex(card, start, end)) {
+        // Not acknowledged: the visitor stays in the service's queue.
+        WriteLog(LogAlways, "  Error - failed (DX)");
+        return;
+    }
+    showOperatorLine("> Updating Card: " + card);
+    std::string response;
+    if (RemoveFromVisitorList(id, response)) {
+        showOperatorLine("  OK");
+        WriteLog(LogDetail, "Q.Ack - " + card);
+    } else {
+        WriteLog(LogDetail, "Remove: " + response.substr(0, 15));
+    }
+}
+
+} // namespace
+
+void scanVisitorList(const std::string& text, CardImport& importer)
+{
+    VisitorRecord record;
+    bool inObject = false;
+    bool afterClose = false;
+    std::string member;
+    for (char c : text) {
+        switch (c) {
+        case '{':
+            inObject = true;
+            break;
+        case '}':
+            inObject = false;
+            afterClose = true;
+            PackField(member, record);
+            handleRecord(record, importer);
+            member.clear();
+            record.clear();
+            break;
+        case ',':
+            // The comma after a closing brace separates objects; any other
+            // comma ends a member, inside an object or not.
+            if (afterClose) {
+                afterClose = false;
+            } else {
+                PackField(member, record);
+                member.clear();
+            }
+            break;
+        default:
+            if (inObject)
+                member += c;
+            break;
+        }
+    }
+}
+
+void DecodeVListFromFile(const std::string& path, CardImport& importer)
+{
+    try {
+        platform::sleepMs(settings().PollWaitMSec);
+        std::string text;
+        if (!GetResult(path, text)) {
+            showStatusLight(StatusLight::Red);
+            WriteLog(LogPollFile, "Poll Error - file not ready");
+            return;
+        }
+
+        scanVisitorList(text, importer);
+        showStatusLight(StatusLight::Lime);
+    } catch (const std::exception& e) {
+        WriteLog(LogAlways, std::string("<DecVList>") + e.what());
+    }
+}
+
+} // namespace movik

@@ -1,0 +1,194 @@
+// The visitor list scanner: how answers are cut into records and where each
+// record's outcome is reported. The card import here records the records it
+// is handed; the whole road through the database and the service is covered
+// by the end-to-end tests.
+#include "CardImport.h"
+#include "Decoder.h"
+#include "OperatorDisplay.h"
+#include "Settings.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+class ScreenLines : public OperatorDisplay
+{
+public:
+    ScreenLines() { setOperatorDisplay(this); }
+    ~ScreenLines() override { setOperatorDisplay(nullptr); }
+    void appendLine(const std::string& line) override { lines += line + "\n"; ++count; }
+    void setStatusLight(StatusLight colour) override { light = colour; }
+
+    std::string lines;
+    std::size_t count = 0;
+    StatusLight light = StatusLight::White;
+};
+
+class RecordedImport : public CardImport
+{
+public:
+    bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) override
+    {
+        calls.push_back("card=" + card + " start=" + start + " end=" + end);
+        return accept;
+    }
+    std::vector<std::string> calls;
+    bool accept = false;
+};
+
+class Decoder : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        useProgramDirectory(dir, 1);
+        mutableSettings().PollWaitMSec = 0;
+        mutableSettings().AckWaitMSec = 0;
+        mutableSettings().CurlPath = dir.file("no-tool-here/");
+    }
+    void decode(const std::string& answer)
+    {
+        writeFile(dir.file("_$WAVL"), answer);
+        DecodeVListFromFile(dir.file("_$WAVL"), import);
+    }
+
+    TempDir dir;
+    ScreenLines screen;
+    RecordedImport import;
+};
+
+const std::string visitor1 = R"({"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","validTo":"2026-05-01T15:00:00Z","CardNumber":"1001"})";
+const std::string visitor2 = R"({"visitorId":"v2","validFrom":"2026-05-02T09:30:00Z","validTo":"2026-05-03T15:00:00Z","CardNumber":"1002"})";
+const std::string call1 = "card=1001 start=20260501173000 end=20260501230000";
+const std::string call2 = "card=1002 start=20260502173000 end=20260503230000";
+
+} // namespace
+
+TEST_F(Decoder, EmptyAnswers)
+{
+    decode("[]");
+    EXPECT_EQ(screen.light, StatusLight::Lime);
+    decode("");
+    EXPECT_EQ(screen.light, StatusLight::Lime);
+    EXPECT_TRUE(import.calls.empty());
+    EXPECT_EQ(screen.lines, "");
+    EXPECT_EQ(logMessages(dir), "");
+}
+
+TEST_F(Decoder, MissingAnswerTurnsRed)
+{
+    mutableSettings().DebugLevel = 11;
+    DecodeVListFromFile(dir.file("_$WAVL"), import);
+    EXPECT_EQ(screen.light, StatusLight::Red);
+    EXPECT_EQ(logMessages(dir), "Poll Error - file not ready\n");
+
+    mutableSettings().DebugLevel = 10;
+    DecodeVListFromFile(dir.file("_$WAVL"), import);
+    EXPECT_EQ(logMessages(dir), "Poll Error - file not ready\n") << "written at DebugLevel 11 or more only";
+}
+
+TEST_F(Decoder, ShortRecordsAreCorrupted)
+{
+    decode("[{}]");
+    EXPECT_EQ(screen.lines, "Corrupted data (1)\n");
+    EXPECT_EQ(logMessages(dir), "<Conv>'' is not a valid integer value\n");
+
+    screen.lines.clear();
+    decode(R"([{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","CardNumber":"1001"}])");
+    EXPECT_EQ(screen.lines, "Corrupted data (3)\n");
+
+    screen.lines.clear();
+    decode(R"({"error":"invalid token"})");
+    EXPECT_EQ(screen.lines, "Corrupted data (1)\n") << "an error object of the service";
+    EXPECT_TRUE(import.calls.empty());
+    EXPECT_EQ(screen.light, StatusLight::Lime);
+}
+
+TEST_F(Decoder, ObjectsAndTheirSeparators)
+{
+    decode("[" + visitor1 + ",  \r\n " + visitor2 + "]");
+    EXPECT_EQ(import.calls, (std::vector<std::string>{call1, call2}));
+
+    // No comma between two objects: the first comma inside the second is
+    // taken as the separator, so its first two members run together.
+    import.calls.clear();
+    decode("[" + visitor1 + visitor2 + "]");
+    EXPECT_EQ(import.calls, (std::vector<std::string>{call1}));
+    EXPECT_EQ(screen.lines, "Corrupted data (3)\n");
+
+    // A comma outside any object with no object just closed adds an empty
+    // value in front of the next object's members.
+    import.calls.clear();
+    screen.lines.clear();
+    decode("[," + visitor1 + "]");
+    ASSERT_EQ(import.calls.size(), 1u);
+    EXPECT_EQ(import.calls[0], "card=20260501230000 start=v1 end=20260501173000");
+}
+
+TEST_F(Decoder, ValueHoldingACommaShiftsTheMembers)
+{
+    decode(R"([{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","name":"Doe, Jane","validTo":"2026-05-01T15:00:00Z","CardNumber":"1001"}])");
+    ASSERT_EQ(import.calls.size(), 1u);
+    EXPECT_EQ(import.calls[0], "card= start=20260501173000 end=") << "the name's halves take positions 3 and 4";
+}
+
+TEST_F(Decoder, LayoutOverSeveralLines)
+{
+    const std::string object = "{\n  \"visitorId\": \"v1\",\n  \"validFrom\": \"2026-05-01T09:30:00Z\",\n"
+                               "  \"validTo\": \"2026-05-01T15:00:00Z\",\n  \"CardNumber\": \"1001\"\n}";
+    std::string crlf;
+    for (char c : object)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    decode("[\r\n" + crlf + "\r\n]");
+    ASSERT_EQ(import.calls.size(), 1u);
+    EXPECT_EQ(import.calls[0], "card= 1001 start=20260501173000 end=20260501230000");
+
+    import.calls.clear();
+    decode("[\n" + object + "\n]");
+    ASSERT_EQ(import.calls.size(), 1u);
+    EXPECT_EQ(import.calls[0], "card= 1001\n start=20260501173000 end=20260501230000")
+        << "a lone line feed stays in the last value";
+}
+
+TEST_F(Decoder, AnswerWithoutBraces)
+{
+    decode("Service unavailable, try later, please");
+    EXPECT_TRUE(import.calls.empty());
+    EXPECT_EQ(screen.lines, "");
+    EXPECT_EQ(screen.light, StatusLight::Lime);
+    EXPECT_EQ(logMessages(dir), "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
+}
+
+TEST_F(Decoder, RefusedImportIsNotAcknowledged)
+{
+    decode("[" + visitor1 + "]");
+    EXPECT_EQ(import.calls, (std::vector<std::string>{call1}));
+    EXPECT_EQ(screen.lines, "");
+    EXPECT_EQ(logMessages(dir), "  Error - failed (DX)\n");
+}
+
+TEST_F(Decoder, ImportedVisitorIsAcknowledged)
+{
+    // The transfer tool is missing: the acknowledgement finds no answer.
+    import.accept = true;
+    decode("[" + visitor1 + "]");
+    EXPECT_EQ(screen.lines, "> Updating Card: 1001\nError - failed to exec (2)\n");
+    EXPECT_EQ(logMessages(dir), "Error (2) - " + dir.file("no-tool-here/curl") + "\nRemove: \n");
+    EXPECT_EQ(screen.light, StatusLight::Lime);
+}
+
+TEST_F(Decoder, ManyShortObjects)
+{
+    std::string answer = "[";
+    for (int i = 0; i < 100000; ++i)
+        answer += R"({"visitorId":"v","validFrom":"2026-05-01T09:30:00Z","CardNumber":"1"},)";
+    answer.back() = ']';
+    decode(answer);
+    EXPECT_EQ(screen.count, 100000u);
+    EXPECT_EQ(screen.light, StatusLight::Lime);
+    EXPECT_TRUE(import.calls.empty());
+}
