@@ -1,0 +1,178 @@
+// The Windows launcher: the shell starts the tool hidden in the program
+// directory and does not wait for it, and the tool's own C runtime splits
+// the composed command lines into exactly the arguments of the requests.
+#include "CommandRunner.h"
+#include "Launcher.h"
+#include "OperatorDisplay.h"
+#include "Platform.h"
+#include "Settings.h"
+#include "TempDir.h"
+#include "VisitorService.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class RecordingDisplay : public OperatorDisplay
+{
+public:
+    RecordingDisplay() { setOperatorDisplay(this); }
+    ~RecordingDisplay() override { setOperatorDisplay(nullptr); }
+    void appendLine(const std::string& line) override { lines.push_back(line); }
+    void setStatusLight(StatusLight) override {}
+    Lines lines;
+};
+
+// What the stand-in for the tool wrote: whether it was let go by the test,
+// how its window was to be shown, and the arguments it received.
+struct Received
+{
+    int code = 0;
+    std::string release;
+    std::string show;
+    Lines arguments;
+};
+
+Lines splitLines(const std::string& text)
+{
+    Lines lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return lines;
+}
+
+// Starts the stand-in with the parameter text in dir. It waits for "go",
+// which is only created once the launcher has returned: a launcher that
+// waited for the program would find it still waiting ("no go").
+Received launchEcho(const TempDir& dir, const std::string& parameters)
+{
+    Received received;
+    received.code = platform::launchProcess(platform::executableDirectory() + "argument_echo.exe", parameters,
+                                            dir.path());
+    if (received.code <= 32)
+        return received;
+    writeFile(dir.file("go"), "");
+    const std::string answer = dir.file("arguments.txt");
+    for (int i = 0; i < 6000 && !platform::fileExists(answer); ++i)
+        platform::sleepMs(10);
+    Lines lines = splitLines(readFile(answer));
+    if (lines.size() >= 2) {
+        received.release = lines[0];
+        received.show = lines[1];
+        received.arguments.assign(lines.begin() + 2, lines.end());
+    }
+    return received;
+}
+
+} // namespace
+
+TEST(LauncherWin, MissingProgramIsFileNotFound)
+{
+    TempDir dir;
+    EXPECT_EQ(platform::launchProcess(dir.file("curl.exe"), " -s ", dir.path()), 2);
+}
+
+TEST(LauncherWin, MissingToolIsReportedOnScreenAndInTheLog)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    mutableSettings().CurlPath = dir.path(); // a directory without the tool
+    RecordingDisplay display;
+    PollZUNVList();
+    EXPECT_EQ(display.lines, Lines{"Error - failed to exec (2)"});
+    EXPECT_EQ(logMessages(dir), "Error (2) - " + dir.path() + "curl.exe\n");
+}
+
+TEST(LauncherWin, StartsHiddenInTheProgramDirectoryWithoutWaiting)
+{
+    TempDir dir;
+    Received r = launchEcho(dir, "first second");
+    ASSERT_GT(r.code, 32);
+    EXPECT_EQ(r.release, "go") << "the launcher waited for the program";
+    EXPECT_EQ(r.show, "show 0") << "SW_HIDE";
+    EXPECT_EQ(r.arguments, (Lines{"first", "second"}));
+}
+
+TEST(LauncherWin, PollArgumentsReachTheTool)
+{
+    Settings s;
+    s.CurlURL = "http://zun.example:8080/api/";
+    s.ProxyServer = "proxy.example:3128";
+    s.ApiKey = "tok\\en\\"; // a trailing backslash must not swallow the closing quote
+    {
+        TempDir dir;
+        Received r = launchEcho(dir, pollParameters(s));
+        ASSERT_GT(r.code, 32);
+        EXPECT_EQ(r.arguments,
+                  (Lines{"-s", "--proxy", "proxy.example:3128", "http://zun.example:8080/api/latest", "-H",
+                         "Authorization: Bearer tok\\en\\", "-o", "_$WAVL"}));
+    }
+    s.ProxyServer.clear();
+    s.ApiKey.clear();
+    {
+        TempDir dir;
+        Received r = launchEcho(dir, pollParameters(s));
+        ASSERT_GT(r.code, 32);
+        EXPECT_EQ(r.arguments, (Lines{"-s", "http://zun.example:8080/api/latest", "-H",
+                                      "Authorization: Bearer ", "-o", "_$WAVL"}));
+    }
+}
+
+TEST(LauncherWin, AcknowledgementArgumentsReachTheTool)
+{
+    Settings s;
+    s.CurlURL = "http://zun.example/";
+    s.ProxyServer = "proxy.example:3128";
+    s.ApiKey = "K1";
+    {
+        TempDir dir;
+        // A kept leading blank and a JSON-escaped backslash at the end.
+        Received r = launchEcho(dir, ackParameters(s, " V-17\\\\"));
+        ASSERT_GT(r.code, 32);
+        EXPECT_EQ(r.arguments,
+                  (Lines{"-s", "-X", "DELETE", "--proxy", "proxy.example:3128", "http://zun.example/ack",
+                         "-H", "Authorization: Bearer K1", "-H", "Content-Type: application/json", "--data",
+                         "[\" V-17\\\\\"]", "-o", "_$WAVL2"}));
+    }
+    s.ProxyServer.clear();
+    {
+        TempDir dir;
+        Received r = launchEcho(dir, ackParameters(s, "42"));
+        ASSERT_GT(r.code, 32);
+        EXPECT_EQ(r.arguments,
+                  (Lines{"-s", "-X", "DELETE", "http://zun.example/ack", "-H", "Authorization: Bearer K1",
+                         "-H", "Content-Type: application/json", "--data", "[\"42\"]", "-o", "_$WAVL2"}));
+    }
+}
+
+// Linux splits the command line itself with splitCommandLine; here the
+// Windows runtime does it, and both must agree.
+TEST(LauncherWin, RuntimeSplitsAsSplitCommandLineDoes)
+{
+    const std::string texts[] = {
+        "a\tb   c ",
+        "\"x y\"z \"\" end",
+        "a\\\\\\\"b \"c\\\\\" d",
+        "p\\q\\\\r \\\\\\\\\"s t\"",
+        "\"open quote runs to the end",
+    };
+    for (const std::string& text : texts) {
+        TempDir dir;
+        Received r = launchEcho(dir, text);
+        ASSERT_GT(r.code, 32);
+        EXPECT_EQ(r.arguments, platform::splitCommandLine(text)) << text;
+    }
+}

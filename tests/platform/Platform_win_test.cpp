@@ -1,0 +1,246 @@
+// Windows platform services: paths and defaults, file sharing of the answer
+// files and the log, and the log's regional timestamp.
+#include "Log.h"
+#include "Member.h"
+#include "Platform.h"
+#include "Settings.h"
+#include "Startup.h"
+#include "TempDir.h"
+#include "TextFile.h"
+
+#include <gtest/gtest.h>
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdio>
+#include <regex>
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+// A second handle on a file, as another program would hold it.
+class OtherHandle
+{
+public:
+    OtherHandle(const std::string& path, DWORD access, DWORD share)
+        : m_handle(::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr)),
+          m_error(m_handle == INVALID_HANDLE_VALUE ? ::GetLastError() : 0)
+    {
+    }
+    ~OtherHandle() { close(); }
+    bool isOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
+    DWORD error() const { return m_error; }
+    void close()
+    {
+        if (isOpen())
+            ::CloseHandle(m_handle);
+        m_handle = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE m_handle;
+    DWORD m_error;
+};
+
+std::string localeText(LCTYPE type)
+{
+    char text[16] = {};
+    ::GetLocaleInfoA(LOCALE_USER_DEFAULT, type, text, sizeof text);
+    return text;
+}
+
+// Sets the user's date and time separators and puts the old ones back.
+class RegionalSeparators
+{
+public:
+    RegionalSeparators(const char* date, const char* time)
+        : m_date(localeText(LOCALE_SDATE)), m_time(localeText(LOCALE_STIME))
+    {
+        m_applied = ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDATE, date) &&
+                    ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, time);
+    }
+    ~RegionalSeparators()
+    {
+        ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDATE, m_date.c_str());
+        ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, m_time.c_str());
+    }
+    bool applied() const { return m_applied; }
+
+private:
+    std::string m_date;
+    std::string m_time;
+    bool m_applied = false;
+};
+
+std::string quoteForRegex(char c)
+{
+    return std::string("\\") + c;
+}
+
+std::regex timestampPattern(char date, char time)
+{
+    const std::string d = quoteForRegex(date), t = quoteForRegex(time);
+    return std::regex(R"(\d\d)" + d + R"(\d\d)" + d + R"(\d{4} \d\d)" + t + R"(\d\d)" + t + R"(\d\d)");
+}
+
+} // namespace
+
+TEST(PlatformWin, ProgramDirectoryAndTool)
+{
+    EXPECT_EQ(platform::pathSeparator(), '\\');
+    const std::string dir = platform::executableDirectory();
+    ASSERT_GE(dir.size(), 3u);
+    EXPECT_EQ(dir.substr(1, 2), ":\\") << dir;
+    EXPECT_EQ(dir.back(), '\\');
+    EXPECT_TRUE(platform::fileExists(dir + "platform_win_tests.exe")) << dir;
+    EXPECT_EQ(platform::curlToolName(), "curl.exe");
+}
+
+TEST(PlatformWin, SettingsWithWindowsPaths)
+{
+    TempDir dir;
+    Settings s;
+    readSettingsFile(dir.file("movik.ini"), s);
+    EXPECT_EQ(s.CurlPath, "c:\\programs\\curl\\bin\\");
+    EXPECT_EQ(curlToolPath(s), "c:\\programs\\curl\\bin\\curl.exe");
+
+    writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=d:\\tools\\curl\r\n");
+    readSettingsFile(dir.file("movik.ini"), s);
+    EXPECT_EQ(curlToolPath(s), "d:\\tools\\curl\\curl.exe");
+
+    writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=\"d:\\tools\\curl\\\"\r\n");
+    readSettingsFile(dir.file("movik.ini"), s);
+    EXPECT_EQ(curlToolPath(s), "d:\\tools\\curl\\curl.exe") << "no second backslash";
+
+    writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=\r\n");
+    readSettingsFile(dir.file("movik.ini"), s);
+    EXPECT_EQ(curlToolPath(s), "\\curl.exe") << "the root of the current drive";
+}
+
+TEST(PlatformWin, StartupInAWindowsDirectory)
+{
+    TempDir dir;
+    ASSERT_EQ(dir.path().back(), '\\');
+    writeFile(dir.file("movik.ini"), "[Options]\r\nDebug=1\r\nCurlPath=c:\\curl\r\n");
+    writeFile(dir.file("_$wak"), "ab\r\ncd\r\n");
+    std::string error;
+    ASSERT_TRUE(loadStartup(dir.path(), error)) << error;
+    EXPECT_EQ(settings().CurlPath, "c:\\curl\\");
+    EXPECT_EQ(settings().ApiKey, "abcd");
+    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n");
+}
+
+TEST(PlatformWin, FileStillBeingWrittenIsRefused)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    const std::string answer = dir.file("_$WAVL");
+    // The transfer tool writes its answer through the C runtime.
+    std::FILE* tool = std::fopen(answer.c_str(), "wb");
+    ASSERT_NE(tool, nullptr);
+    std::fputs("[{\"Id\":\"1\"}]\r\n", tool);
+    std::fflush(tool);
+
+    std::string text = "old", error;
+    EXPECT_FALSE(readTextFile(answer, text, error));
+    EXPECT_EQ(error, "I/O error 32");
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(GetResult(answer, text));
+    EXPECT_EQ(logMessages(dir), "<GetRes>I/O error 32\n");
+
+    std::fclose(tool);
+    EXPECT_TRUE(readTextFile(answer, text, error)) << error;
+    EXPECT_EQ(text, "[{\"Id\":\"1\"}]");
+}
+
+TEST(PlatformWin, ReadersShareAndKeepWritersOut)
+{
+    TempDir dir;
+    const std::string path = dir.file("_$wak");
+    writeFile(path, "key");
+
+    {
+        OtherHandle reader(path, GENERIC_READ, FILE_SHARE_READ);
+        ASSERT_TRUE(reader.isOpen());
+        std::string text, error;
+        EXPECT_TRUE(readTextFile(path, text, error)) << error;
+        EXPECT_EQ(text, "key");
+    }
+
+    platform::InputFile file;
+    int code = 0;
+    ASSERT_TRUE(file.open(path, code));
+    OtherHandle writer(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_EQ(writer.error(), 32u);
+}
+
+TEST(PlatformWin, OpenFailuresCarryTheirTexts)
+{
+    TempDir dir;
+    std::string text, error;
+    EXPECT_FALSE(readTextFile(dir.file("missing"), text, error));
+    EXPECT_EQ(error, "File not found");
+    EXPECT_FALSE(readTextFile(dir.file("no-such-dir\\file"), text, error));
+    EXPECT_EQ(error, "Invalid filename");
+    EXPECT_FALSE(readTextFile(dir.path(), text, error)) << "a directory";
+    EXPECT_EQ(error, "File access denied");
+    EXPECT_EQ(platform::fileErrorText(100), "Read beyond end of file");
+    EXPECT_EQ(platform::fileErrorText(101), "Disk full");
+    EXPECT_EQ(platform::fileErrorText(106), "Invalid numeric input");
+    EXPECT_EQ(platform::fileErrorText(112), "I/O error 112");
+}
+
+TEST(PlatformWin, LogWrittenWhileAnotherProgramReadsIt)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    WriteLog(999, "one");
+    {
+        // A log viewer: reading, and letting the program go on writing.
+        OtherHandle viewer(logFilePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ASSERT_TRUE(viewer.isOpen());
+        WriteLog(999, "two");
+    }
+    EXPECT_EQ(logMessages(dir), "one\ntwo\n");
+}
+
+TEST(PlatformWin, LogLineLostWhileAnotherWriterHoldsTheLog)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    WriteLog(999, "one");
+    {
+        // Another copy of the program in the middle of its own line.
+        OtherHandle other(logFilePath(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ASSERT_TRUE(other.isOpen());
+        EXPECT_NO_THROW(WriteLog(999, "lost"));
+    }
+    WriteLog(999, "three");
+    EXPECT_EQ(logMessages(dir), "one\nthree\n");
+}
+
+TEST(PlatformWin, TimestampUsesTheRegionalSeparators)
+{
+    const std::string date = localeText(LOCALE_SDATE), time = localeText(LOCALE_STIME);
+    ASSERT_FALSE(date.empty());
+    ASSERT_FALSE(time.empty());
+    EXPECT_TRUE(std::regex_match(platform::localTimestamp(), timestampPattern(date[0], time[0])))
+        << platform::localTimestamp();
+
+    RegionalSeparators regional("-", ".");
+    ASSERT_TRUE(regional.applied());
+    EXPECT_TRUE(std::regex_match(platform::localTimestamp(), timestampPattern('-', '.')))
+        << platform::localTimestamp();
+
+    TempDir dir;
+    useProgramDirectory(dir);
+    WriteLog(999, "m");
+    const std::string log = readFile(dir.file("MOVIK.log"));
+    ASSERT_EQ(log.size(), 19u + 4);
+    EXPECT_TRUE(std::regex_match(log.substr(0, 19), timestampPattern('-', '.'))) << log;
+}
