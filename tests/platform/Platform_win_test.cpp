@@ -195,33 +195,31 @@ TEST(PlatformWin, OpenFailuresCarryTheirTexts)
     EXPECT_EQ(platform::fileErrorText(112), "I/O error 112");
 }
 
-TEST(PlatformWin, LogWrittenWhileAnotherProgramReadsIt)
+TEST(PlatformWin, LogSharesWithReadersOnly)
 {
-    TempDir dir;
-    useProgramDirectory(dir);
-    WriteLog(999, "one");
+    struct Case
     {
-        // A log viewer: reading, and letting the program go on writing.
-        OtherHandle viewer(logFilePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
-        ASSERT_TRUE(viewer.isOpen());
-        WriteLog(999, "two");
-    }
-    EXPECT_EQ(logMessages(dir), "one\ntwo\n");
-}
-
-TEST(PlatformWin, LogLineLostWhileAnotherWriterHoldsTheLog)
-{
-    TempDir dir;
-    useProgramDirectory(dir);
-    WriteLog(999, "one");
-    {
+        const char* holder;
+        DWORD access;
+        const char* expected;
+    } cases[] = {
+        // A log viewer reads and lets the program go on writing.
+        {"reader", GENERIC_READ, "one\ntwo\nthree\n"},
         // Another copy of the program in the middle of its own line.
-        OtherHandle other(logFilePath(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
-        ASSERT_TRUE(other.isOpen());
-        EXPECT_NO_THROW(WriteLog(999, "lost"));
+        {"writer", GENERIC_WRITE, "one\nthree\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        useProgramDirectory(dir);
+        WriteLog(999, "one");
+        {
+            OtherHandle other(logFilePath(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE);
+            ASSERT_TRUE(other.isOpen()) << c.holder;
+            EXPECT_NO_THROW(WriteLog(999, "two"));
+        }
+        WriteLog(999, "three");
+        EXPECT_EQ(logMessages(dir), c.expected) << "another " << c.holder << " holds the log";
     }
-    WriteLog(999, "three");
-    EXPECT_EQ(logMessages(dir), "one\nthree\n");
 }
 
 TEST(PlatformWin, TimestampUsesTheRegionalSeparators)
