@@ -1,0 +1,18 @@
+#include "LaunchedChildren.h"
+
+#include "Launcher.h"
+#include "Platform.h"
+
+namespace movik::test {
+
+bool waitForLaunchedChildren(int timeoutMs)
+{
+    for (int waited = 0; platform::reapChildren() > 0; waited += 10) {
+        if (waited >= timeoutMs)
+            return false;
+        platform::sleepMs(10);
+    }
+    return true;
+}
+
+} // namespace movik::test

@@ -1,0 +1,31 @@
+// An operator display that keeps what it was shown, registered for as long
+// as it lives, so tests can read the lines that went to Memo1.
+#pragma once
+
+#include "OperatorDisplay.h"
+
+#include <string>
+#include <vector>
+
+namespace movik::test {
+
+class RecordingDisplay : public OperatorDisplay
+{
+public:
+    RecordingDisplay() { setOperatorDisplay(this); }
+    ~RecordingDisplay() override { setOperatorDisplay(nullptr); }
+    RecordingDisplay(const RecordingDisplay&) = delete;
+    RecordingDisplay& operator=(const RecordingDisplay&) = delete;
+
+    void appendLine(const std::string& line) override { m_lines.push_back(line); }
+    void setStatusLight(StatusLight colour) override { m_lights.push_back(colour); }
+
+    const std::vector<std::string>& lines() const { return m_lines; }
+    const std::vector<StatusLight>& lights() const { return m_lights; }
+
+private:
+    std::vector<std::string> m_lines;
+    std::vector<StatusLight> m_lights;
+};
+
+} // namespace movik::test

@@ -1,0 +1,67 @@
+// The visitor service program from tools/, started on a free port of
+// 127.0.0.1 for one test and stopped with it, with its control calls.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace movik::test {
+
+// One request the service received, as it arrived.
+struct ReceivedRequest
+{
+    std::string method;
+    std::string path;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    bool hasHeader(const std::string& name) const;
+    // The value of the first header of that name (in any case); empty when none.
+    std::string header(const std::string& name) const;
+};
+
+class VisitorServiceProcess
+{
+public:
+    static constexpr const char* DefaultToken = "test-token";
+
+    // Starts the program with --port 0 --quiet and these further arguments
+    // (for example {"--generate", "3"}). Throws std::runtime_error when it
+    // does not come up.
+    explicit VisitorServiceProcess(const std::vector<std::string>& arguments = {});
+    ~VisitorServiceProcess();
+    VisitorServiceProcess(const VisitorServiceProcess&) = delete;
+    VisitorServiceProcess& operator=(const VisitorServiceProcess&) = delete;
+
+    int port() const { return m_port; }
+    // "http://127.0.0.1:PORT/", the form CurlURL takes.
+    std::string baseUrl() const;
+
+    // Control calls; each throws std::runtime_error when the service refuses.
+    std::vector<ReceivedRequest> requests() const;
+    void clearRequests();
+    // The queue exactly as a poll would answer it (unless a fault mode is on).
+    std::string queueJson() const;
+    // Identifiers of the queued visitors, in order.
+    std::vector<std::string> queuedIds() const;
+    // jsonArray: visitors as flat JSON objects.
+    void addVisitors(const std::string& jsonArray);
+    void generateVisitors(int count);
+    // jsonObject: any of "poll", "pollDelayMs", "pollStallMs", "ack",
+    // "ackDelayMs", "token", "pretty".
+    void setMode(const std::string& jsonObject);
+
+    // Stops the program and waits for it; also done by the destructor.
+    void stop();
+
+private:
+    std::string control(const std::string& method, const std::string& path,
+                        const std::string& body = "") const;
+
+    pid_t m_pid = -1;
+    int m_port = 0;
+};
+
+} // namespace movik::test

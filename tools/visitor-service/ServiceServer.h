@@ -1,0 +1,67 @@
+// The HTTP side of the visitor service: the two requests the program makes,
+// the fault modes a test or a demonstration switches on, and the control
+// calls under /_control/ that read what was received and change the state
+// while the service runs.
+#pragma once
+
+#include "VisitorQueue.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+namespace movik::visitorservice {
+
+struct Mode
+{
+    std::string poll = "normal"; // normal, html-error, text-error, garbage
+    int pollDelayMs = 0;         // wait before answering a poll
+    int pollStallMs = 0;         // wait after the first half of the poll answer
+    std::string ack = "normal";  // normal, lowercase, refuse
+    int ackDelayMs = 0;          // wait before handling an acknowledgement
+    std::string token = "test-token";
+    bool pretty = false; // visitor list laid out over several lines
+};
+
+// Applies the members of a JSON object to mode. Throws
+// std::invalid_argument, changing nothing, on an unknown member or value.
+void applyMode(const Json& changes, Mode& mode);
+Json modeToJson(const Mode& mode);
+
+class ServiceServer
+{
+public:
+    ServiceServer(VisitorQueue queue, Mode mode, std::string journalPath, bool quiet);
+
+    // Binds 127.0.0.1 at port (0: a free one). The port, or -1.
+    int bind(int port);
+    // Serves until stop(); false when serving failed.
+    bool run();
+    // Ends run() and cuts every delay short. Callable from any thread.
+    void stop();
+
+private:
+    void record(const httplib::Request& request);
+    bool authorised(const httplib::Request& request, httplib::Response& response);
+    void answerPoll(const httplib::Request& request, httplib::Response& response);
+    void answerAck(const httplib::Request& request, httplib::Response& response);
+    void addControlRoutes();
+    // Sleeps, but returns early once the service is stopping.
+    void pause(int milliseconds);
+
+    httplib::Server m_server;
+    std::mutex m_mutex;
+    std::condition_variable m_stopping;
+    bool m_stopped = false;
+    std::atomic<bool> m_runFinished = false;
+    VisitorQueue m_queue;
+    Mode m_mode;
+    Json m_requests = Json::array();
+    std::string m_journalPath;
+    bool m_quiet;
+};
+
+} // namespace movik::visitorservice

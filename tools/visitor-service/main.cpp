@@ -1,0 +1,208 @@
+// visitor-service: plays the ZUN visitor service on 127.0.0.1 for the tests,
+// for demonstrations, and for a site that wants to try its setup before the
+// real service is reachable.
+#include "ServiceServer.h"
+#include "VisitorQueue.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <pthread.h>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+using namespace movik::visitorservice;
+
+namespace {
+
+const char* const Usage = R"usage(Usage: visitor-service [OPTION]...
+Plays the ZUN visitor service on 127.0.0.1: the poll (GET /latest) and the
+acknowledgement (DELETE /ack) as the interface program makes them, with fault
+modes for tests and control calls to look inside while it runs.
+
+The port it listens on is printed alone on the first line of standard output.
+Point the program's settings at it with CurlURL=http://127.0.0.1:PORT/ and put
+the token into the key file.
+
+Options:
+  --port N          listen on port N; 0 (the default) picks a free port
+  --token TEXT      bearer token the requests must carry (default "test-token")
+  --seed FILE       queue the visitors in FILE, a JSON array of flat objects,
+                    each with a member whose key contains "Id"
+  --generate N      queue N made-up visitors (VisitorId, VisitStart, VisitEnd,
+                    CardNumber; visits of today, 08:00 to 17:00 UTC)
+  --poll MODE       poll answer: normal, html-error (status 500 and an HTML
+                    page), text-error (status 503 and a line of text) or
+                    garbage (bytes that are not JSON)
+  --poll-delay MS   wait MS milliseconds before answering a poll
+  --poll-stall MS   send half of the poll answer, wait MS, then the rest
+  --ack MODE        acknowledgement answer: normal ("Deleted 1 visitor"),
+                    lowercase ("1 visitor deleted") or refuse (status 500,
+                    the visitor stays queued)
+  --ack-delay MS    wait MS milliseconds before handling an acknowledgement
+  --pretty          lay the visitor list out over several lines
+  --journal FILE    append every request received to FILE, one JSON object
+                    (method, path, target, headers, body) per line
+  --quiet           do not print a line per request on standard error
+  --help            show this text
+
+Answers:
+  GET /latest       200 and a JSON array of the queued visitors, members in
+                    the order given; a wrong or missing token gives 401 and
+                    {"Message":"..."}
+  DELETE /ack       body: a JSON array of identifiers; the visitors are taken
+                    off the queue and the answer says "Deleted N visitor(s)";
+                    no known identifier gives 404 without that word
+
+Control calls (no token needed):
+  GET    /_control/requests  requests received so far (as in the journal)
+  DELETE /_control/requests  forget them
+  GET    /_control/queue     the visitors still queued
+  DELETE /_control/queue     empty the queue
+  POST   /_control/visitors  body: a JSON array of visitors to add, or
+                             {"generate": N}; answers the queue
+  GET    /_control/mode      the current mode
+  POST   /_control/mode      body: a JSON object with any of "poll",
+                             "pollDelayMs", "pollStallMs", "ack", "ackDelayMs",
+                             "token", "pretty"; answers the new mode
+  POST   /_control/shutdown  stop the service (as SIGTERM or SIGINT do)
+
+A POST needs a body, if only an empty one: curl -X POST --data "" URL
+)usage";
+
+struct Options
+{
+    int port = 0;
+    Mode mode;
+    std::string seedFile;
+    int generate = 0;
+    std::string journalFile;
+    bool quiet = false;
+};
+
+int wholeNumber(const std::string& option, const std::string& text)
+{
+    std::size_t used = 0;
+    int value = -1;
+    try {
+        value = std::stoi(text, &used);
+    } catch (const std::exception&) {
+    }
+    if (used != text.size() || value < 0)
+        throw std::invalid_argument(option + " needs a whole number, not \"" + text + "\"");
+    return value;
+}
+
+// False when the program should stop at once with exit code 0 (--help).
+bool parseArguments(int argc, char** argv, Options& options)
+{
+    Json modeChanges = Json::object();
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--help")
+            return false;
+        if (option == "--pretty") {
+            options.mode.pretty = true;
+            continue;
+        }
+        if (option == "--quiet") {
+            options.quiet = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            throw std::invalid_argument(option + " needs a value (see --help)");
+        std::string value = argv[++i];
+        if (option == "--port")
+            options.port = wholeNumber(option, value);
+        else if (option == "--token")
+            options.mode.token = value;
+        else if (option == "--seed")
+            options.seedFile = value;
+        else if (option == "--generate")
+            options.generate = wholeNumber(option, value);
+        else if (option == "--journal")
+            options.journalFile = value;
+        else if (option == "--poll")
+            modeChanges["poll"] = value;
+        else if (option == "--poll-delay")
+            modeChanges["pollDelayMs"] = wholeNumber(option, value);
+        else if (option == "--poll-stall")
+            modeChanges["pollStallMs"] = wholeNumber(option, value);
+        else if (option == "--ack")
+            modeChanges["ack"] = value;
+        else if (option == "--ack-delay")
+            modeChanges["ackDelayMs"] = wholeNumber(option, value);
+        else
+            throw std::invalid_argument("unknown option " + option + " (see --help)");
+    }
+    applyMode(modeChanges, options.mode);
+    return true;
+}
+
+VisitorQueue initialQueue(const Options& options)
+{
+    VisitorQueue queue;
+    if (!options.seedFile.empty()) {
+        std::ifstream seed(options.seedFile, std::ios::binary);
+        if (!seed)
+            throw std::invalid_argument("cannot read " + options.seedFile);
+        Json visitors = Json::parse(seed, nullptr, false);
+        if (visitors.is_discarded())
+            throw std::invalid_argument(options.seedFile + " is not JSON");
+        queue.add(visitors);
+    }
+    queue.generate(options.generate);
+    return queue;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    VisitorQueue queue;
+    try {
+        if (!parseArguments(argc, argv, options)) {
+            std::cout << Usage;
+            return 0;
+        }
+        queue = initialQueue(options);
+    } catch (const std::exception& e) {
+        std::cerr << "visitor-service: " << e.what() << "\n";
+        return 2;
+    }
+
+    // Signals are taken by one thread that stops the server; every thread
+    // started later inherits the blocked mask.
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    const std::size_t queued = queue.size();
+    ServiceServer server(std::move(queue), options.mode, options.journalFile, options.quiet);
+    int port = server.bind(options.port);
+    if (port <= 0) {
+        std::cerr << "visitor-service: cannot listen on 127.0.0.1 port " << options.port << "\n";
+        return 1;
+    }
+    std::cout << port << std::endl;
+    if (!options.quiet)
+        std::cerr << "visitor-service: serving http://127.0.0.1:" << port << "/ with " << queued
+                  << " visitor(s) queued, token \"" << options.mode.token << "\"\n";
+
+    std::thread stopper([&server, &stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop();
+    });
+    bool ok = server.run();
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
+    return ok ? 0 : 1;
+}
