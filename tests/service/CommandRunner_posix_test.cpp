@@ -1,0 +1,115 @@
+// The command runner on Linux: the operator lines and log line of a refused
+// launch, the limits of the launcher's request, and a tool that starts in
+// the program directory whatever the current directory is.
+#include "CommandRunner.h"
+#include "LaunchedChildren.h"
+#include "RecordingDisplay.h"
+#include "Settings.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace movik;
+using namespace movik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// A shell command line for /bin/sh that touches name, padded with blanks
+// at the end to exactly length characters.
+std::string touchCommand(const std::string& name, std::size_t length)
+{
+    std::string text = "-c \"touch " + name + "\"";
+    text.resize(length, ' ');
+    return text;
+}
+
+} // namespace
+
+TEST(RunThisTest, MissingToolShowsAndLogsFileNotFound)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    RecordingDisplay display;
+    const std::string tool = dir.file("bin/curl");
+
+    RunThis(tool, " -s ");
+
+    EXPECT_EQ(display.lines(), Lines{"Error - failed to exec (2)"});
+    EXPECT_EQ(logMessages(dir), "Error (2) - " + tool + "\n");
+}
+
+TEST(RunThisTest, SuccessfulLaunchShowsAndLogsNothing)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    RecordingDisplay display;
+
+    RunThis("/bin/sh", touchCommand("started", 20));
+    ASSERT_TRUE(waitForLaunchedChildren());
+
+    EXPECT_TRUE(fs::exists(dir.file("started")));
+    EXPECT_TRUE(display.lines().empty());
+    EXPECT_FALSE(fs::exists(dir.file("MOVIK.log")));
+}
+
+TEST(RunThisTest, ToolStartsInTheProgramDirectory)
+{
+    TempDir dir;
+    TempDir current;
+    useProgramDirectory(dir);
+    const fs::path before = fs::current_path();
+    fs::current_path(current.path());
+
+    RunThis("/bin/sh", touchCommand("here", 20));
+    fs::current_path(before);
+    ASSERT_TRUE(waitForLaunchedChildren());
+
+    EXPECT_TRUE(fs::exists(dir.file("here")));
+    EXPECT_FALSE(fs::exists(current.file("here")));
+}
+
+TEST(RunThisTest, ParameterTextOverTheLimitStartsNothing)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    RecordingDisplay display;
+
+    RunThis("/bin/sh", touchCommand("longest", MaxParameterLength));
+    RunThis("/bin/sh", touchCommand("too-long", MaxParameterLength + 1));
+    ASSERT_TRUE(waitForLaunchedChildren());
+
+    EXPECT_TRUE(fs::exists(dir.file("longest")));
+    EXPECT_FALSE(fs::exists(dir.file("too-long")));
+    EXPECT_EQ(display.lines(), Lines{"Err 0 - Parameter text longer than 5000 characters"});
+    EXPECT_FALSE(fs::exists(dir.file("MOVIK.log")));
+}
+
+TEST(RunThisTest, ExecutablePathOverTheLimitStartsNothing)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    RecordingDisplay display;
+    // The same shell by paths of 255 and 256 characters.
+    std::string longest = "/bin";
+    for (int i = 0; i < 124; ++i)
+        longest += "/.";
+    longest += "/sh";
+    std::string tooLong = longest;
+    tooLong.insert(4, "/");
+    ASSERT_EQ(longest.size(), MaxExecutableLength);
+    ASSERT_EQ(tooLong.size(), MaxExecutableLength + 1);
+
+    RunThis(longest, touchCommand("longest", 20));
+    RunThis(tooLong, touchCommand("too-long", 20));
+    ASSERT_TRUE(waitForLaunchedChildren());
+
+    EXPECT_TRUE(fs::exists(dir.file("longest")));
+    EXPECT_FALSE(fs::exists(dir.file("too-long")));
+    EXPECT_EQ(display.lines(), Lines{"Err 0 - Executable path longer than 255 characters"});
+    EXPECT_FALSE(fs::exists(dir.file("MOVIK.log")));
+}

@@ -1,0 +1,319 @@
+// Poll and acknowledgement with the real transfer tool against the visitor
+// service program, and the arguments the tool gets from the command lines.
+#include "LaunchedChildren.h"
+#include "Launcher.h"
+#include "Member.h"
+#include "RecordingDisplay.h"
+#include "Settings.h"
+#include "TempDir.h"
+#include "VisitorService.h"
+#include "VisitorServiceProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+using namespace movik;
+using namespace movik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+using Lines = std::vector<std::string>;
+
+const std::string Url = "http://127.0.0.1:8080/zun/";
+
+Settings site(const std::string& proxy = "", const std::string& key = "k3y")
+{
+    Settings s;
+    s.CurlURL = Url;
+    s.ProxyServer = proxy;
+    s.ApiKey = key;
+    return s;
+}
+
+// A visitor as the service keeps it; rawId is the identifier as it stands
+// between the quotes of the list, JSON escapes included.
+std::string visitorJson(const std::string& rawId, const std::string& card)
+{
+    return R"({"VisitorId":")" + rawId +
+           R"(","VisitStart":"2024-05-01T08:00:00Z","VisitEnd":"2024-05-01T17:00:00Z","CardNumber":")" +
+           card + R"("})";
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& item)
+{
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+} // namespace
+
+TEST(RequestArgumentsTest, PollGivesTheListedArgumentsInOrder)
+{
+    EXPECT_EQ(platform::splitCommandLine(pollParameters(site())),
+              (Arguments{"-s", Url + "latest", "-H", "Authorization: Bearer k3y", "-o", "_$WAVL"}));
+    EXPECT_EQ(platform::splitCommandLine(pollParameters(site("http://proxy.site:3128"))),
+              (Arguments{"-s", "--proxy", "http://proxy.site:3128", Url + "latest", "-H",
+                         "Authorization: Bearer k3y", "-o", "_$WAVL"}));
+    EXPECT_EQ(platform::splitCommandLine(pollParameters(site("", ""))),
+              (Arguments{"-s", Url + "latest", "-H", "Authorization: Bearer ", "-o", "_$WAVL"}));
+}
+
+TEST(RequestArgumentsTest, AcknowledgementGivesTheListedArgumentsInOrder)
+{
+    EXPECT_EQ(platform::splitCommandLine(ackParameters(site(), "V-1")),
+              (Arguments{"-s", "-X", "DELETE", Url + "ack", "-H", "Authorization: Bearer k3y", "-H",
+                         "Content-Type: application/json", "--data", R"(["V-1"])", "-o", "_$WAVL2"}));
+    EXPECT_EQ(platform::splitCommandLine(ackParameters(site("http://proxy.site:3128"), "V-1")),
+              (Arguments{"-s", "-X", "DELETE", "--proxy", "http://proxy.site:3128", Url + "ack", "-H",
+                         "Authorization: Bearer k3y", "-H", "Content-Type: application/json", "--data",
+                         R"(["V-1"])", "-o", "_$WAVL2"}));
+    EXPECT_EQ(platform::splitCommandLine(ackParameters(site("", ""), "V-1")),
+              (Arguments{"-s", "-X", "DELETE", Url + "ack", "-H", "Authorization: Bearer ", "-H",
+                         "Content-Type: application/json", "--data", R"(["V-1"])", "-o", "_$WAVL2"}));
+}
+
+TEST(RequestArgumentsTest, EveryIdentifierAndKeyComesBackIntact)
+{
+    const std::vector<std::string> pieces = {
+        " V-1",       "V 1 ",    "\tV",  R"(in\\side)", R"(end\\)",
+        R"(two\\\\)", R"(odd\)", R"(\)", R"(\\\)",      R"(\\a\b)",
+    };
+    for (const std::string& piece : pieces) {
+        Arguments ack = platform::splitCommandLine(ackParameters(site("", piece), piece));
+        ASSERT_EQ(ack.size(), 12u) << piece;
+        EXPECT_EQ(ack[5], "Authorization: Bearer " + piece);
+        EXPECT_EQ(ack[9], "[\"" + piece + "\"]");
+        EXPECT_EQ(ack[10], "-o");
+        EXPECT_EQ(ack[11], "_$WAVL2");
+
+        Arguments poll = platform::splitCommandLine(pollParameters(site("", piece)));
+        ASSERT_EQ(poll.size(), 6u) << piece;
+        EXPECT_EQ(poll[3], "Authorization: Bearer " + piece);
+        EXPECT_EQ(poll[5], "_$WAVL");
+    }
+}
+
+class VisitorServiceRequestsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        useProgramDirectory(m_dir);
+        Settings& s = mutableSettings();
+        s.CurlPath = "/usr/bin/";
+        s.CurlURL = m_service.baseUrl();
+        s.ApiKey = VisitorServiceProcess::DefaultToken;
+        // Far longer than a request on the loopback takes.
+        s.AckWaitMSec = 3000;
+        m_service.addVisitors("[" + visitorJson("V-1", "40000001") + "," + visitorJson("V-2", "40000002") +
+                              "]");
+    }
+
+    void TearDown() override
+    {
+        // A tool waiting on a delayed answer gives up once the service is gone.
+        m_service.stop();
+        EXPECT_TRUE(waitForLaunchedChildren());
+    }
+
+    std::string answer(const std::string& name) const
+    {
+        std::string text;
+        GetResult(m_dir.file(name), text);
+        return text;
+    }
+
+    TempDir m_dir;
+    RecordingDisplay m_display;
+    VisitorServiceProcess m_service;
+};
+
+TEST_F(VisitorServiceRequestsTest, PollWritesTheListIntoTheProgramDirectory)
+{
+    PollZUNVList();
+    ASSERT_TRUE(waitForLaunchedChildren());
+
+    EXPECT_EQ(answer("_$WAVL"), m_service.queueJson());
+    auto requests = m_service.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].path, "/latest");
+    EXPECT_EQ(requests[0].header("Authorization"), "Bearer test-token");
+    EXPECT_TRUE(m_display.lines().empty());
+    EXPECT_EQ(logMessages(m_dir), "");
+}
+
+TEST_F(VisitorServiceRequestsTest, PollStartedFromAnotherDirectoryStillGetsItsAnswer)
+{
+    TempDir current;
+    const fs::path before = fs::current_path();
+    fs::current_path(current.path());
+    PollZUNVList();
+    fs::current_path(before);
+    ASSERT_TRUE(waitForLaunchedChildren());
+
+    EXPECT_EQ(answer("_$WAVL"), m_service.queueJson());
+    EXPECT_FALSE(fs::exists(current.file("_$WAVL")));
+}
+
+TEST_F(VisitorServiceRequestsTest, AnswersOfEarlierRequestsAreDeletedFirst)
+{
+    writeFile(m_dir.file("_$WAVL"), "[" + visitorJson("OLD", "1") + "]");
+    writeFile(m_dir.file("_$WAVL2"), "Deleted 1 visitor\r\n");
+    m_service.stop();
+    mutableSettings().AckWaitMSec = 0;
+
+    PollZUNVList();
+    std::string response = "left over";
+    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+    EXPECT_EQ(response, "");
+    ASSERT_TRUE(waitForLaunchedChildren());
+
+    // The service is gone, so the tool wrote nothing in their place.
+    EXPECT_FALSE(fs::exists(m_dir.file("_$WAVL")));
+    EXPECT_FALSE(fs::exists(m_dir.file("_$WAVL2")));
+}
+
+TEST_F(VisitorServiceRequestsTest, AcknowledgementWithDeletedIsTrue)
+{
+    std::string response;
+    EXPECT_TRUE(RemoveFromVisitorList("V-1", response));
+    EXPECT_EQ(response, "Deleted 1 visitor");
+
+    EXPECT_EQ(m_service.queuedIds(), Lines{"V-2"});
+    auto requests = m_service.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "DELETE");
+    EXPECT_EQ(requests[0].path, "/ack");
+    EXPECT_EQ(requests[0].header("Authorization"), "Bearer test-token");
+    EXPECT_EQ(requests[0].header("Content-Type"), "application/json");
+    EXPECT_EQ(requests[0].body, R"(["V-1"])");
+    EXPECT_TRUE(m_display.lines().empty());
+}
+
+TEST_F(VisitorServiceRequestsTest, AcknowledgementWithOnlyLowerCaseDeletedIsFalse)
+{
+    m_service.setMode(R"({"ack":"lowercase"})");
+    std::string response;
+    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+    EXPECT_EQ(response, "1 visitor deleted");
+}
+
+TEST_F(VisitorServiceRequestsTest, AcknowledgementOfAnUnknownVisitorIsFalse)
+{
+    std::string response;
+    EXPECT_FALSE(RemoveFromVisitorList("V-9", response));
+    EXPECT_EQ(response, "No such visitor in the queue");
+    EXPECT_EQ(m_service.queuedIds(), (Lines{"V-1", "V-2"}));
+}
+
+TEST_F(VisitorServiceRequestsTest, AcknowledgementWithoutAnswerInTimeIsFalse)
+{
+    m_service.setMode(R"({"ackDelayMs":60000})");
+    mutableSettings().AckWaitMSec = 200;
+    std::string response = "left over";
+    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+    EXPECT_EQ(response, "");
+}
+
+TEST_F(VisitorServiceRequestsTest, TokenReachesTheServiceWhole)
+{
+    // A key ending in a backslash stands before the quote that closes the header.
+    const std::string key = R"(s3cr3t\)";
+    m_service.setMode(R"({"token":"s3cr3t\\"})");
+    mutableSettings().ApiKey = key;
+
+    PollZUNVList();
+    ASSERT_TRUE(waitForLaunchedChildren());
+    EXPECT_EQ(answer("_$WAVL"), m_service.queueJson());
+    std::string response;
+    EXPECT_TRUE(RemoveFromVisitorList("V-2", response));
+
+    auto requests = m_service.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].header("Authorization"), "Bearer " + key);
+    EXPECT_EQ(requests[1].header("Authorization"), "Bearer " + key);
+    EXPECT_EQ(requests[1].body, R"(["V-2"])");
+}
+
+TEST_F(VisitorServiceRequestsTest, EmptyKeyStillMakesTheRequest)
+{
+    mutableSettings().ApiKey = "";
+    PollZUNVList();
+    ASSERT_TRUE(waitForLaunchedChildren());
+
+    auto requests = m_service.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    // The HTTP library drops the blank that ends the header's value.
+    EXPECT_EQ(requests[0].header("Authorization"), "Bearer");
+    EXPECT_EQ(answer("_$WAVL"), R"({"Message":"Authorization has been denied for this request."})");
+}
+
+TEST_F(VisitorServiceRequestsTest, IdentifierWithLeadingBlankKeepsItInsideTheQuotes)
+{
+    m_service.addVisitors("[" + visitorJson(" V-3", "40000003") + "]");
+    std::string response;
+    EXPECT_TRUE(RemoveFromVisitorList(" V-3", response));
+    ASSERT_FALSE(m_service.requests().empty());
+    EXPECT_EQ(m_service.requests().back().body, R"([" V-3"])");
+    EXPECT_FALSE(contains(m_service.queuedIds(), " V-3"));
+}
+
+TEST_F(VisitorServiceRequestsTest, EscapedBackslashesReachTheServiceAsTheSameJson)
+{
+    // As the list carries them: a JSON-escaped backslash inside, at the end,
+    // and two of them at the end.
+    const std::vector<std::string> rawIds = {R"(in\\side)", R"(end\\)", R"(two\\\\)"};
+    std::string visitors;
+    for (const std::string& raw : rawIds)
+        visitors += (visitors.empty() ? "" : ",") + visitorJson(raw, "5");
+    m_service.addVisitors("[" + visitors + "]");
+    m_service.clearRequests();
+
+    for (const std::string& raw : rawIds) {
+        std::string response;
+        EXPECT_TRUE(RemoveFromVisitorList(raw, response)) << raw << ": " << response;
+        ASSERT_FALSE(m_service.requests().empty());
+        EXPECT_EQ(m_service.requests().back().body, "[\"" + raw + "\"]");
+    }
+    EXPECT_EQ(m_service.queuedIds(), (Lines{"V-1", "V-2"}));
+}
+
+TEST_F(VisitorServiceRequestsTest, OverLongAcknowledgementIsRefusedAndTheVisitorStays)
+{
+    const std::string id(5000, 'x');
+    m_service.addVisitors("[" + visitorJson(id, "6") + "]");
+    mutableSettings().AckWaitMSec = 0;
+
+    std::string response;
+    EXPECT_FALSE(RemoveFromVisitorList(id, response));
+    ASSERT_TRUE(waitForLaunchedChildren());
+
+    EXPECT_EQ(m_display.lines(), Lines{"Err 0 - Parameter text longer than 5000 characters"});
+    EXPECT_TRUE(m_service.requests().empty());
+    EXPECT_TRUE(contains(m_service.queuedIds(), id));
+    EXPECT_EQ(logMessages(m_dir), "");
+}
+
+TEST(VisitorServiceMissingToolTest, BothRequestsReportCodeTwoAndTheAcknowledgementFails)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    RecordingDisplay display;
+    Settings& s = mutableSettings();
+    s.CurlPath = dir.file("nowhere/");
+    s.CurlURL = "http://127.0.0.1:9/";
+    s.AckWaitMSec = 100;
+    const std::string tool = dir.file("nowhere/curl");
+
+    PollZUNVList();
+    std::string response = "left over";
+    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+
+    EXPECT_EQ(response, "");
+    EXPECT_EQ(display.lines(), (Lines{"Error - failed to exec (2)", "Error - failed to exec (2)"}));
+    EXPECT_EQ(logMessages(dir), "Error (2) - " + tool + "\nError (2) - " + tool + "\n");
+}
