@@ -3,8 +3,8 @@
 // the composed command lines into exactly the arguments of the requests.
 #include "CommandRunner.h"
 #include "Launcher.h"
-#include "OperatorDisplay.h"
 #include "Platform.h"
+#include "RecordingDisplay.h"
 #include "Settings.h"
 #include "TempDir.h"
 #include "VisitorService.h"
@@ -19,16 +19,6 @@ using namespace movik::test;
 namespace {
 
 using Lines = std::vector<std::string>;
-
-class RecordingDisplay : public OperatorDisplay
-{
-public:
-    RecordingDisplay() { setOperatorDisplay(this); }
-    ~RecordingDisplay() override { setOperatorDisplay(nullptr); }
-    void appendLine(const std::string& line) override { lines.push_back(line); }
-    void setStatusLight(StatusLight) override {}
-    Lines lines;
-};
 
 // What the stand-in for the tool wrote: whether it was let go by the test,
 // how its window was to be shown, and the arguments it received.
@@ -92,7 +82,7 @@ TEST(LauncherWin, MissingToolIsReportedOnScreenAndInTheLog)
     mutableSettings().CurlPath = dir.path(); // a directory without the tool
     RecordingDisplay display;
     PollZUNVList();
-    EXPECT_EQ(display.lines, Lines{"Error - failed to exec (2)"});
+    EXPECT_EQ(display.lines(), Lines{"Error - failed to exec (2)"});
     EXPECT_EQ(logMessages(dir), "Error (2) - " + dir.path() + "curl.exe\n");
 }
 
