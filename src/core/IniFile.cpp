@@ -109,7 +109,7 @@ std::int32_t IniFile::parseInteger(const std::string& original, std::int32_t def
 {
     std::string text = original;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text = "$" + text.substr(2);
+        text.replace(0, 2, "$");
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;

@@ -177,7 +177,7 @@ TEST_F(Decoder, ImportedVisitorIsAcknowledged)
     import.accept = true;
     decode("[" + visitor1 + "]");
     EXPECT_EQ(screen.lines, "> Updating Card: 1001\nError - failed to exec (2)\n");
-    EXPECT_EQ(logMessages(dir), "Error (2) - " + dir.file("no-tool-here/curl") + "\nRemove: \n");
+    EXPECT_EQ(logMessages(dir), "Error (2) - " + curlToolPath(settings()) + "\nRemove: \n");
     EXPECT_EQ(screen.light, StatusLight::Lime);
 }
 
