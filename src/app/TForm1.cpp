@@ -1,10 +1,12 @@
 #include "TForm1.h"
 
+#include "Decoder.h"
 #include "Log.h"
 #include "Platform.h"
 #include "Settings.h"
 #include "Startup.h"
 #include "StatusLed.h"
+#include "VisitorService.h"
 
 #include <QCheckBox>
 #include <QFontInfo>
@@ -149,10 +151,12 @@ void TForm1::Timer1Timer()
 
 void TForm1::runPollCycle()
 {
-    // TODO: the poll and the decoding join here with the service client and the decoder.
-    // PollZUNVList();
-    // platform::sleepMs(500);
-    // DecodeVListFromFile(settings().AppPath + "_$WAVL", m_database);
+    // A database that could not be reached costs one connect timeout per
+    // cycle, not one per waiting visitor.
+    m_database.beginCycle();
+    PollZUNVList();
+    platform::sleepMs(500);
+    DecodeVListFromFile(settings().AppPath + "_$WAVL", m_database);
 }
 
 void TForm1::setPollCycle(std::function<void()> cycle)

@@ -40,6 +40,9 @@ public:
     // can be watched from inside without the visitor service.
     void setPollCycle(std::function<void()> cycle);
 
+    // One tick of Timer1: a poll cycle when "Automatic Poll" is ticked.
+    void Timer1Timer();
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -48,7 +51,6 @@ private:
     void FormCreate(const std::string& appPath);
     void FormShow();
     void Button4Click();
-    void Timer1Timer();
     void runPollCycle();
 
     QPlainTextEdit* Memo1 = nullptr;

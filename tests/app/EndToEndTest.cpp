@@ -1,0 +1,366 @@
+// The whole job: the real window running its poll cycle, the real curl, the
+// visitor service from tools/ and a real access-control database (an SQLite
+// file and a PostgreSQL server).
+#include "Decoder.h"
+#include "DortexDatabase.h"
+#include "DortexTestDatabase.h"
+#include "PostgresServer.h"
+#include "Settings.h"
+#include "StatusLed.h"
+#include "TForm1.h"
+#include "TempDir.h"
+#include "VisitorServiceProcess.h"
+
+#include <QCheckBox>
+#include <QTextBlock>
+#include <QPlainTextEdit>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+std::string curlDirectory()
+{
+    for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"})
+        if (access((std::string(dir) + "curl").c_str(), X_OK) == 0)
+            return dir;
+    return "/usr/bin/";
+}
+
+int count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+
+// Three visitors as the service sends them; the cards are 5001 to 5003.
+const char* const threeVisitors = R"([
+  {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
+  {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"},
+  {"VisitorId":"V-3","VisitStart":"2026-06-01T07:00:00Z","VisitEnd":"2026-06-03T07:00:00Z","CardNumber":"5003"}])";
+
+// A program directory with its settings, key file and alias file, pointed at
+// a running visitor service and a test database (an SQLite one lives in it).
+struct Site
+{
+    void configure(const VisitorServiceProcess& service, const DortexTestDatabase& database)
+    {
+        writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=" + curlDirectory() + "\r\nCurlURL=" +
+                                             service.baseUrl() + "\r\nDebug=1\r\nAckWaitMSec=1000\r\n"
+                                             "PollWaitMSec=1000\r\n");
+        writeFile(dir.file("_$wak"), std::string(VisitorServiceProcess::DefaultToken) + "\r\n");
+        writeAliasFile(dir, database.aliasSection());
+    }
+    TempDir dir;
+};
+
+class Window
+{
+public:
+    explicit Window(const Site& site) : form(site.dir.path())
+    {
+        form.findChild<QCheckBox*>("CheckBox1")->setChecked(true);
+    }
+    std::string memo() const { return form.findChild<QPlainTextEdit*>("Memo1")->toPlainText().toStdString(); }
+    QColor light() const { return form.findChild<StatusLed*>("Status_LED")->fill(); }
+    void cycle() { form.Timer1Timer(); }
+
+    TForm1 form;
+};
+
+const QColor lime(0, 255, 0);
+const QColor red(255, 0, 0);
+
+int acknowledgements(const VisitorServiceProcess& service)
+{
+    int n = 0;
+    for (const auto& r : service.requests())
+        if (r.method == "DELETE" && r.path == "/ack")
+            ++n;
+    return n;
+}
+
+class EndToEnd : public ::testing::TestWithParam<Engine>
+{
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        if (GetParam() == Engine::Postgresql) {
+            PostgresServer* server = sharedPostgresServer(error);
+            if (server == nullptr)
+                MOVIK_POSTGRES_UNAVAILABLE(error);
+            ASSERT_TRUE(database.createPostgres(*server, error)) << error;
+        } else {
+            ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+        }
+    }
+
+    std::string rowsOf(const std::string& card)
+    {
+        std::string text;
+        for (const auto& row : database.rows("select operation_code,staff_number,card_number,name,Department,"
+                                             "access_level,starting_date,expiry_date from int_card_import "
+                                             "where card_number='" + card + "'"))
+            for (const auto& v : row)
+                text += v + "|";
+        text += " ";
+        for (const auto& row : database.rows("select card_number,start_dtm,expiry_dtm,status from card_validity "
+                                             "where card_number='" + card + "'"))
+            for (const auto& v : row)
+                text += v + "|";
+        return text;
+    }
+
+    Site site;
+    DortexTestDatabase database;
+};
+
+} // namespace
+
+TEST_P(EndToEnd, QueuedVisitorsAreImportedAndAcknowledgedOnce)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    site.configure(service, database);
+    Window window(site);
+
+    window.cycle();
+
+    EXPECT_EQ(rowsOf("5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260501|20260502| "
+                              "5001|20260501173000|20260501230000|N|")
+        << "same-day visit: the expiry day moves one day on";
+    EXPECT_EQ(rowsOf("5002"), "A|5002|5002|Visitor-5002|Visitor|Visit_Acc|20270101|20270102| "
+                              "5002|20270101040000|20270101060000|N|");
+    EXPECT_EQ(rowsOf("5003"), "A|5003|5003|Visitor-5003|Visitor|Visit_Acc|20260601|20260603| "
+                              "5003|20260601150000|20260603150000|N|");
+    EXPECT_TRUE(service.queuedIds().empty());
+    EXPECT_EQ(acknowledgements(service), 3);
+    std::string log = logMessages(site.dir);
+    std::string memo = window.memo();
+    for (const std::string card : {"5001", "5002", "5003"}) {
+        EXPECT_EQ(count(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
+        EXPECT_EQ(count(log, "Q.Ack - " + card + "\n"), 1) << log;
+        EXPECT_EQ(count(memo, "> Updating Card: " + card + "\n  OK"), 1) << memo;
+    }
+    EXPECT_EQ(window.light(), lime);
+
+    // The queue is empty now: the next cycle writes and acknowledges nothing.
+    window.cycle();
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
+    EXPECT_EQ(acknowledgements(service), 3);
+    EXPECT_EQ(window.light(), lime);
+}
+
+TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    std::string error;
+    ASSERT_TRUE(database.exec("insert into cards(card_number) values('5002')", error)) << error;
+    site.configure(service, database);
+    Window window(site);
+
+    window.cycle();
+    window.cycle();
+
+    EXPECT_EQ(service.queuedIds(), std::vector<std::string>{"V-2"});
+    EXPECT_EQ(acknowledgements(service), 2);
+    EXPECT_EQ(rowsOf("5002"), " ");
+    std::string log = logMessages(site.dir);
+    EXPECT_EQ(count(log, "Already issued: 5002\n  Error - failed (DX)\n"), 2) << log;
+    EXPECT_EQ(count(window.memo(), "5002"), 0);
+}
+
+TEST_P(EndToEnd, FailedAcknowledgementLeavesTheVisitorQueued)
+{
+    VisitorServiceProcess service({"--ack", "refuse"});
+    service.addVisitors(threeVisitors);
+    site.configure(service, database);
+    Window window(site);
+
+    window.cycle();
+    EXPECT_EQ(service.queuedIds().size(), 3u) << "nothing was acknowledged";
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u) << "the imports stand";
+    std::string log = logMessages(site.dir);
+    EXPECT_EQ(count(log, "Remove: "), 3) << log;
+    EXPECT_EQ(count(log, "Q.Ack - "), 0);
+
+    // The service sends them again and, their cards not being in table
+    // cards, they are imported a second time and now acknowledged.
+    service.setMode(R"({"ack":"normal"})");
+    window.cycle();
+    EXPECT_TRUE(service.queuedIds().empty());
+    EXPECT_EQ(database.rows("select * from int_card_import where card_number='5001'").size(), 2u);
+    EXPECT_EQ(count(logMessages(site.dir), "Q.Ack - "), 3);
+}
+
+TEST_P(EndToEnd, BadAnswersImportNothing)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    site.configure(service, database);
+    Window window(site);
+
+    service.setMode(R"({"token":"another-token"})");
+    window.cycle();
+    EXPECT_EQ(window.memo(), "Corrupted data (1)") << "the service's error object";
+    EXPECT_EQ(window.light(), lime);
+
+    for (const char* mode : {"html-error", "text-error", "garbage"}) {
+        service.setMode(std::string(R"({"token":"test-token","poll":")") + mode + "\"}");
+        window.cycle();
+        EXPECT_EQ(window.light(), lime) << mode;
+    }
+    EXPECT_EQ(acknowledgements(service), 0);
+    EXPECT_EQ(service.queuedIds().size(), 3u);
+    EXPECT_TRUE(database.rows("select * from int_card_import").empty());
+    EXPECT_TRUE(database.rows("select * from card_validity").empty());
+}
+
+TEST_P(EndToEnd, AnswerNotReadyTurnsRed)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    site.configure(service, database);
+    Window window(site);
+
+    // Half an answer, then a pause: curl still has the file open for writing.
+    service.setMode(R"({"pollStallMs":4000})");
+    window.cycle();
+    EXPECT_EQ(window.light(), red);
+    EXPECT_EQ(count(logMessages(site.dir), "<GetRes>"), 1);
+
+    // No answer at all within the wait.
+    service.setMode(R"({"pollStallMs":0,"pollDelayMs":4000})");
+    window.cycle();
+    EXPECT_EQ(window.light(), red);
+
+    // The service is down.
+    service.stop();
+    window.cycle();
+    EXPECT_EQ(window.light(), red);
+    EXPECT_TRUE(database.rows("select * from int_card_import").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, EndToEnd, ::testing::Values(Engine::Sqlite, Engine::Postgresql),
+                         [](const auto& info) { return engineName(info.param); });
+
+TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
+{
+    PostgresServer server;
+    std::string error;
+    if (!server.start(error))
+        MOVIK_POSTGRES_UNAVAILABLE(error);
+    DortexTestDatabase database;
+    ASSERT_TRUE(database.createPostgres(server, error)) << error;
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    Site site;
+    site.configure(service, database);
+    Window window(site);
+    ASSERT_NE(logMessages(site.dir).find("DB Open - OK"), std::string::npos);
+
+    ASSERT_TRUE(server.stop(error)) << error;
+    window.cycle();
+    EXPECT_EQ(service.queuedIds().size(), 3u);
+    EXPECT_EQ(acknowledgements(service), 0);
+
+    ASSERT_TRUE(server.start(error)) << error;
+    window.cycle();
+    EXPECT_TRUE(service.queuedIds().empty());
+    EXPECT_EQ(acknowledgements(service), 3);
+    ASSERT_TRUE(database.reopen(error)) << error;
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
+}
+
+TEST(EndToEndWindow, ManyCorruptObjectsKeepTheTextAreaCapped)
+{
+    // Three members an object: every one is a "Corrupted data (3)" line and
+    // none reaches the database.
+    class NoImport : public CardImport
+    {
+    public:
+        bool VListToDortex(const std::string&, const std::string&, const std::string&) override
+        {
+            ADD_FAILURE() << "a three-member object reached the card import";
+            return false;
+        }
+    } noImport;
+    TempDir dir;
+    writeFile(dir.file("movik.ini"), "[Options]\nPollWaitMSec=0\n");
+    TForm1 form(dir.path());
+    std::string answer = "[";
+    for (int i = 0; i < 100000; ++i)
+        answer += R"({"VisitorId":"v","VisitStart":"2026-05-01T09:30:00Z","CardNumber":"1"},)";
+    answer.back() = ']';
+    writeFile(dir.file("_$WAVL"), answer);
+
+    DecodeVListFromFile(dir.file("_$WAVL"), noImport);
+
+    auto* memo = form.findChild<QPlainTextEdit*>("Memo1");
+    EXPECT_EQ(memo->document()->blockCount(), TForm1::memoLineLimit);
+    EXPECT_EQ(memo->document()->lastBlock().text().toStdString(), "Corrupted data (3)");
+    EXPECT_EQ(form.findChild<StatusLed*>("Status_LED")->fill(), lime);
+}
+
+TEST(EndToEndProgram, StartedFromAnotherDirectory)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    Site site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+    site.configure(service, database);
+    writeFile(site.dir.file("movik.ini"), readFile(site.dir.file("movik.ini")) + "AutoPoll=1\r\n");
+    std::filesystem::copy_file(MOVIK_PROGRAM, site.dir.file("movik"));
+
+    TempDir elsewhere;
+    std::string program = site.dir.file("movik");
+    char* argv[] = {program.data(), nullptr};
+    std::vector<std::string> envText = {"QT_QPA_PLATFORM=offscreen"};
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
+            envText.push_back(*e);
+    std::vector<char*> env;
+    for (auto& e : envText)
+        env.push_back(e.data());
+    env.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, elsewhere.path().c_str());
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // The first tick comes 3 s after the window shows; a cycle with three
+    // visitors takes about 5 s more.
+    for (int i = 0; i < 300 && !service.queuedIds().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+
+    EXPECT_TRUE(service.queuedIds().empty());
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
+    EXPECT_TRUE(std::filesystem::exists(site.dir.file("_$WAVL")));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.file("_$WAVL")));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.file("MOVIK.log")));
+}
