@@ -6,6 +6,7 @@
 #include "Decoder.h"
 #include "OperatorDisplay.h"
 #include "Settings.h"
+#include "RecordingDisplay.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -15,17 +16,22 @@ using namespace movik::test;
 
 namespace {
 
-class ScreenLines : public OperatorDisplay
+// What went to the text area, one line each, and the last colour of the light.
+struct ScreenLines
 {
-public:
-    ScreenLines() { setOperatorDisplay(this); }
-    ~ScreenLines() override { setOperatorDisplay(nullptr); }
-    void appendLine(const std::string& line) override { lines += line + "\n"; ++count; }
-    void setStatusLight(StatusLight colour) override { light = colour; }
+    std::string lines() const
+    {
+        std::string text;
+        for (std::size_t i = from; i < display.lines().size(); ++i)
+            text += display.lines()[i] + "\n";
+        return text;
+    }
+    void clear() { from = display.lines().size(); }
+    std::size_t count() const { return display.lines().size() - from; }
+    StatusLight light() const { return display.lights().empty() ? StatusLight::White : display.lights().back(); }
 
-    std::string lines;
-    std::size_t count = 0;
-    StatusLight light = StatusLight::White;
+    RecordingDisplay display;
+    std::size_t from = 0;
 };
 
 class RecordedImport : public CardImport
@@ -71,11 +77,11 @@ const std::string call2 = "card=1002 start=20260502173000 end=20260503230000";
 TEST_F(Decoder, EmptyAnswers)
 {
     decode("[]");
-    EXPECT_EQ(screen.light, StatusLight::Lime);
+    EXPECT_EQ(screen.light(), StatusLight::Lime);
     decode("");
-    EXPECT_EQ(screen.light, StatusLight::Lime);
+    EXPECT_EQ(screen.light(), StatusLight::Lime);
     EXPECT_TRUE(import.calls.empty());
-    EXPECT_EQ(screen.lines, "");
+    EXPECT_EQ(screen.lines(), "");
     EXPECT_EQ(logMessages(dir), "");
 }
 
@@ -83,7 +89,7 @@ TEST_F(Decoder, MissingAnswerTurnsRed)
 {
     mutableSettings().DebugLevel = 11;
     DecodeVListFromFile(dir.file("_$WAVL"), import);
-    EXPECT_EQ(screen.light, StatusLight::Red);
+    EXPECT_EQ(screen.light(), StatusLight::Red);
     EXPECT_EQ(logMessages(dir), "Poll Error - file not ready\n");
 
     mutableSettings().DebugLevel = 10;
@@ -94,18 +100,18 @@ TEST_F(Decoder, MissingAnswerTurnsRed)
 TEST_F(Decoder, ShortRecordsAreCorrupted)
 {
     decode("[{}]");
-    EXPECT_EQ(screen.lines, "Corrupted data (1)\n");
+    EXPECT_EQ(screen.lines(), "Corrupted data (1)\n");
     EXPECT_EQ(logMessages(dir), "<Conv>'' is not a valid integer value\n");
 
-    screen.lines.clear();
+    screen.clear();
     decode(R"([{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","CardNumber":"1001"}])");
-    EXPECT_EQ(screen.lines, "Corrupted data (3)\n");
+    EXPECT_EQ(screen.lines(), "Corrupted data (3)\n");
 
-    screen.lines.clear();
+    screen.clear();
     decode(R"({"error":"invalid token"})");
-    EXPECT_EQ(screen.lines, "Corrupted data (1)\n") << "an error object of the service";
+    EXPECT_EQ(screen.lines(), "Corrupted data (1)\n") << "an error object of the service";
     EXPECT_TRUE(import.calls.empty());
-    EXPECT_EQ(screen.light, StatusLight::Lime);
+    EXPECT_EQ(screen.light(), StatusLight::Lime);
 }
 
 TEST_F(Decoder, ObjectsAndTheirSeparators)
@@ -118,12 +124,12 @@ TEST_F(Decoder, ObjectsAndTheirSeparators)
     import.calls.clear();
     decode("[" + visitor1 + visitor2 + "]");
     EXPECT_EQ(import.calls, (std::vector<std::string>{call1}));
-    EXPECT_EQ(screen.lines, "Corrupted data (3)\n");
+    EXPECT_EQ(screen.lines(), "Corrupted data (3)\n");
 
     // A comma outside any object with no object just closed adds an empty
     // value in front of the next object's members.
     import.calls.clear();
-    screen.lines.clear();
+    screen.clear();
     decode("[," + visitor1 + "]");
     ASSERT_EQ(import.calls.size(), 1u);
     EXPECT_EQ(import.calls[0], "card=20260501230000 start=v1 end=20260501173000");
@@ -158,8 +164,8 @@ TEST_F(Decoder, AnswerWithoutBraces)
 {
     decode("Service unavailable, try later, please");
     EXPECT_TRUE(import.calls.empty());
-    EXPECT_EQ(screen.lines, "");
-    EXPECT_EQ(screen.light, StatusLight::Lime);
+    EXPECT_EQ(screen.lines(), "");
+    EXPECT_EQ(screen.light(), StatusLight::Lime);
     EXPECT_EQ(logMessages(dir), "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
 }
 
@@ -167,7 +173,7 @@ TEST_F(Decoder, RefusedImportIsNotAcknowledged)
 {
     decode("[" + visitor1 + "]");
     EXPECT_EQ(import.calls, (std::vector<std::string>{call1}));
-    EXPECT_EQ(screen.lines, "");
+    EXPECT_EQ(screen.lines(), "");
     EXPECT_EQ(logMessages(dir), "  Error - failed (DX)\n");
 }
 
@@ -176,9 +182,9 @@ TEST_F(Decoder, ImportedVisitorIsAcknowledged)
     // The transfer tool is missing: the acknowledgement finds no answer.
     import.accept = true;
     decode("[" + visitor1 + "]");
-    EXPECT_EQ(screen.lines, "> Updating Card: 1001\nError - failed to exec (2)\n");
+    EXPECT_EQ(screen.lines(), "> Updating Card: 1001\nError - failed to exec (2)\n");
     EXPECT_EQ(logMessages(dir), "Error (2) - " + curlToolPath(settings()) + "\nRemove: \n");
-    EXPECT_EQ(screen.light, StatusLight::Lime);
+    EXPECT_EQ(screen.light(), StatusLight::Lime);
 }
 
 TEST_F(Decoder, ManyShortObjects)
@@ -188,7 +194,7 @@ TEST_F(Decoder, ManyShortObjects)
         answer += R"({"visitorId":"v","validFrom":"2026-05-01T09:30:00Z","CardNumber":"1"},)";
     answer.back() = ']';
     decode(answer);
-    EXPECT_EQ(screen.count, 100000u);
-    EXPECT_EQ(screen.light, StatusLight::Lime);
+    EXPECT_EQ(screen.count(), 100000u);
+    EXPECT_EQ(screen.light(), StatusLight::Lime);
     EXPECT_TRUE(import.calls.empty());
 }
