@@ -3,7 +3,10 @@
 namespace movik {
 
 namespace {
-bool isLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool isLeap(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 } // namespace
 
 bool isValidDate(int year, int month, int day)

@@ -39,7 +39,8 @@ void IniFile::parse(const std::string& content)
             continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            std::string name = lowerCase(trimBlanks(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+            std::string name = lowerCase(
+                trimBlanks(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
             currentIsFirst = m_sections.find(name) == m_sections.end();
             current = &m_sections[name];
             continue;
@@ -49,7 +50,8 @@ void IniFile::parse(const std::string& content)
             continue;
         std::string key = lowerCase(trimBlanks(line.substr(0, equals)));
         std::string value = trimBlanks(line.substr(equals + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front())
             value = value.substr(1, value.size() - 2);
         if (value.size() > maxValueLength)
             value.resize(maxValueLength);

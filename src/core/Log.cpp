@@ -5,7 +5,10 @@
 
 namespace movik {
 
-std::string logFilePath() { return settings().AppPath + "MOVIK.log"; }
+std::string logFilePath()
+{
+    return settings().AppPath + "MOVIK.log";
+}
 
 void WriteLog(std::int32_t level, const std::string& message)
 {

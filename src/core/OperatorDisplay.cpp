@@ -6,7 +6,10 @@ namespace {
 OperatorDisplay* g_display = nullptr;
 }
 
-void setOperatorDisplay(OperatorDisplay* display) { g_display = display; }
+void setOperatorDisplay(OperatorDisplay* display)
+{
+    g_display = display;
+}
 
 void showOperatorLine(const std::string& line)
 {

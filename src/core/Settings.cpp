@@ -12,8 +12,14 @@ namespace {
 Settings g_settings;
 }
 
-const Settings& settings() { return g_settings; }
-Settings& mutableSettings() { return g_settings; }
+const Settings& settings()
+{
+    return g_settings;
+}
+Settings& mutableSettings()
+{
+    return g_settings;
+}
 
 void readSettingsFile(const std::string& path, Settings& s)
 {
@@ -36,6 +42,9 @@ void readSettingsFile(const std::string& path, Settings& s)
     s.AutoPoll = ini.readInteger(section, "AutoPoll", 0);
 }
 
-std::string curlToolPath(const Settings& s) { return s.CurlPath + platform::curlToolName(); }
+std::string curlToolPath(const Settings& s)
+{
+    return s.CurlPath + platform::curlToolName();
+}
 
 } // namespace movik

@@ -8,15 +8,15 @@ namespace movik {
 
 struct Settings
 {
-    std::string AppPath;        // program directory, with a trailing separator
-    std::string CurlPath;       // directory of the transfer tool, with a trailing separator
-    std::string CurlURL;        // base address of the visitor service, ending in "/"
+    std::string AppPath;  // program directory, with a trailing separator
+    std::string CurlPath; // directory of the transfer tool, with a trailing separator
+    std::string CurlURL;  // base address of the visitor service, ending in "/"
     std::int32_t DebugLevel = 0;
-    std::string ProxyServer;    // empty: no proxy
+    std::string ProxyServer; // empty: no proxy
     std::int32_t AckWaitMSec = 500;
     std::int32_t PollWaitMSec = 500;
-    std::string ApiKey;         // bearer token from the key file
-    std::int32_t AutoPoll = 0;  // not 0: "Automatic Poll" starts ticked
+    std::string ApiKey;        // bearer token from the key file
+    std::int32_t AutoPoll = 0; // not 0: "Automatic Poll" starts ticked
 };
 
 // The one settings record of the process. Start-up (and tests) fill it

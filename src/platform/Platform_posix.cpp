@@ -16,7 +16,10 @@
 
 namespace movik::platform {
 
-char pathSeparator() { return '/'; }
+char pathSeparator()
+{
+    return '/';
+}
 
 std::string executableDirectory()
 {
@@ -29,16 +32,27 @@ std::string executableDirectory()
     return slash == std::string::npos ? std::string("./") : buffer.substr(0, slash + 1);
 }
 
-std::string defaultCurlPath() { return "/usr/bin"; }
-std::string curlToolName() { return "curl"; }
+std::string defaultCurlPath()
+{
+    return "/usr/bin";
+}
+std::string curlToolName()
+{
+    return "curl";
+}
 
 bool fileExists(const std::string& path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0;
 }
 
-bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool deleteFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
 
 std::string fileErrorText(int code)
 {
@@ -82,7 +96,9 @@ namespace {
 // Cuts the log at the first Ctrl-Z among its last 128 bytes.
 bool cutAtCtrlZ(int fd)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0)
         return false;
     off_t size = st.st_size;
@@ -126,7 +142,10 @@ bool appendLogLine(const std::string& path, const std::string& line)
     return ok;
 }
 
-InputFile::~InputFile() { close(); }
+InputFile::~InputFile()
+{
+    close();
+}
 
 bool InputFile::open(const std::string& path, int& error)
 {

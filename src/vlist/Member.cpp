@@ -75,8 +75,8 @@ void ConvDateTime(const std::string& text, std::string& result)
             throw std::invalid_argument("Invalid argument to date encode");
 
         // Eight hours later, in whole seconds so nothing is lost to rounding.
-        std::int64_t seconds = (daysFromCivil(year, month, day) * 86400) + hour * 3600 + minute * 60 + second +
-                               8 * 3600;
+        std::int64_t seconds =
+            (daysFromCivil(year, month, day) * 86400) + hour * 3600 + minute * 60 + second + 8 * 3600;
         std::int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
         std::int64_t ofDay = seconds - days * 86400;
         CivilDate date = civilFromDays(days);

@@ -12,8 +12,8 @@
 #include "VisitorServiceProcess.h"
 
 #include <QCheckBox>
-#include <QTextBlock>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 
 #include <gtest/gtest.h>
 
@@ -60,8 +60,9 @@ struct Site
 {
     void configure(const VisitorServiceProcess& service, const DortexTestDatabase& database)
     {
-        writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=" + curlDirectory() + "\r\nCurlURL=" +
-                                             service.baseUrl() + "\r\nDebug=1\r\nAckWaitMSec=1000\r\n"
+        writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=" + curlDirectory() +
+                                             "\r\nCurlURL=" + service.baseUrl() +
+                                             "\r\nDebug=1\r\nAckWaitMSec=1000\r\n"
                                              "PollWaitMSec=1000\r\n");
         writeFile(dir.file("_$wak"), std::string(VisitorServiceProcess::DefaultToken) + "\r\n");
         writeAliasFile(dir, database.aliasSection());
@@ -116,12 +117,15 @@ protected:
         std::string text;
         for (const auto& row : database.rows("select operation_code,staff_number,card_number,name,Department,"
                                              "access_level,starting_date,expiry_date from int_card_import "
-                                             "where card_number='" + card + "'"))
+                                             "where card_number='" +
+                                             card + "'"))
             for (const auto& v : row)
                 text += v + "|";
         text += " ";
-        for (const auto& row : database.rows("select card_number,start_dtm,expiry_dtm,status from card_validity "
-                                             "where card_number='" + card + "'"))
+        for (const auto& row :
+             database.rows("select card_number,start_dtm,expiry_dtm,status from card_validity "
+                           "where card_number='" +
+                           card + "'"))
             for (const auto& v : row)
                 text += v + "|";
         return text;

@@ -22,7 +22,8 @@ TEST(WriteLogPosix, TwoProcessesLoseNoLine)
         ASSERT_GE(children[c], 0);
         if (children[c] == 0) {
             for (int i = 0; i < linesEach; ++i)
-                WriteLog(999, "process " + std::to_string(c) + " line " + std::to_string(i) + std::string(40, 'x'));
+                WriteLog(999, "process " + std::to_string(c) + " line " + std::to_string(i) +
+                                  std::string(40, 'x'));
             _exit(0);
         }
     }

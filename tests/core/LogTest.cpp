@@ -83,7 +83,8 @@ TEST(WriteLog, CtrlZInTheLastBytesCutsTheFile)
     EXPECT_EQ(log.size(), 202u + 23);
 
     // A short file is looked at whole.
-    writeFile(dir.file("MOVIK.log"), "\x1a" "old");
+    writeFile(dir.file("MOVIK.log"), "\x1a"
+                                     "old");
     WriteLog(999, "m");
     EXPECT_EQ(logMessages(dir), "m\n");
 }

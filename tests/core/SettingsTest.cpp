@@ -1,8 +1,8 @@
 // Settings file reading: profile-file rules, integer rules, defaults and
 // normalisations of "movik.ini".
+#include "Settings.h"
 #include "IniFile.h"
 #include "Platform.h"
-#include "Settings.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -41,8 +41,8 @@ TEST(IniFile, IntegerRules)
     EXPECT_EQ(IniFile::parseInteger("2147483647", 7), 2147483647);
     EXPECT_EQ(IniFile::parseInteger("-2147483648", 7), INT32_MIN);
 
-    for (const char* bad : {"", "   ", "-0x10", "+$10", "abc", "2147483648", "-2147483649", "12a", "$", "0x", "x",
-                            "$1G", "- 1", "1 2", "99999999999999999999"})
+    for (const char* bad : {"", "   ", "-0x10", "+$10", "abc", "2147483648", "-2147483649", "12a", "$", "0x",
+                            "x", "$1G", "- 1", "1 2", "99999999999999999999"})
         EXPECT_EQ(IniFile::parseInteger(bad, 7), 7) << "'" << bad << "'";
 }
 
@@ -122,7 +122,8 @@ TEST(Settings, DefaultsWithoutFile)
 
 TEST(Settings, EmptyValuesTakeDefaults)
 {
-    Settings s = readIni("[Options]\nCurlPath=\nCurlURL=\nDebug=\nProxyServer=\nAckWaitMSec=\nPollWaitMSec=\n");
+    Settings s =
+        readIni("[Options]\nCurlPath=\nCurlURL=\nDebug=\nProxyServer=\nAckWaitMSec=\nPollWaitMSec=\n");
     EXPECT_EQ(s.CurlPath, std::string(1, platform::pathSeparator())) << "an empty CurlPath is the root";
     EXPECT_EQ(s.CurlURL, "/");
     EXPECT_EQ(s.DebugLevel, 0);

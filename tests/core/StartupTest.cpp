@@ -1,6 +1,6 @@
 // Start-up up to the database: settings, banner and the service key.
-#include "Settings.h"
 #include "Startup.h"
+#include "Settings.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

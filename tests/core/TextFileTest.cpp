@@ -26,7 +26,10 @@ TEST(TextFile, LineRule)
     EXPECT_EQ(readBack("ab\ncd\nef\n"), "ab\ncd\nef\n") << "a lone LF is an ordinary character";
     EXPECT_EQ(readBack("ab\rcd\r\r\nef"), "abcdef") << "a CR takes at most one LF with it";
     EXPECT_EQ(readBack("ab\r\n\ncd"), "ab\ncd");
-    EXPECT_EQ(readBack("ab\x1a" "cd\r\nef"), "ab") << "Ctrl-Z ends the text";
+    EXPECT_EQ(readBack("ab\x1a"
+                       "cd\r\nef"),
+              "ab")
+        << "Ctrl-Z ends the text";
     EXPECT_EQ(readBack("ab\r\ncd\x1a\r\n"), "abcd");
     EXPECT_EQ(readBack(""), "");
     EXPECT_EQ(readBack(std::string("a\0b", 3)), std::string("a\0b", 3));
@@ -52,7 +55,9 @@ TEST(TextFile, JoinerKeepsCompletedLinesApart)
     EXPECT_TRUE(joiner.feed("\ncd", 3));
     EXPECT_EQ(joiner.completedLines(), "ab");
     EXPECT_EQ(joiner.finish(), "abcd");
-    EXPECT_FALSE(joiner.feed("e\x1a" "f", 3));
+    EXPECT_FALSE(joiner.feed("e\x1a"
+                             "f",
+                             3));
     EXPECT_FALSE(joiner.feed("g", 1)) << "nothing after Ctrl-Z counts";
     EXPECT_EQ(joiner.finish(), "abcde");
 }

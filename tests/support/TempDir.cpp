@@ -17,7 +17,8 @@ TempDir::TempDir()
     std::random_device rd;
     std::mt19937_64 gen(rd());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate = fs::temp_directory_path() / ("movik-test-" + std::to_string(gen() % 1000000000ULL));
+        fs::path candidate =
+            fs::temp_directory_path() / ("movik-test-" + std::to_string(gen() % 1000000000ULL));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
             m_path = candidate.string() + static_cast<char>(fs::path::preferred_separator);
@@ -31,8 +32,8 @@ TempDir::~TempDir()
 {
     std::error_code ec;
     // Directories made read-only by a test must be writable again to go.
-    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(m_path, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(m_path, ec);

@@ -2,11 +2,11 @@
 // record's outcome is reported. The card import here records the records it
 // is handed; the whole road through the database and the service is covered
 // by the end-to-end tests.
-#include "CardImport.h"
 #include "Decoder.h"
+#include "CardImport.h"
 #include "OperatorDisplay.h"
-#include "Settings.h"
 #include "RecordingDisplay.h"
+#include "Settings.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +28,10 @@ struct ScreenLines
     }
     void clear() { from = display.lines().size(); }
     std::size_t count() const { return display.lines().size() - from; }
-    StatusLight light() const { return display.lights().empty() ? StatusLight::White : display.lights().back(); }
+    StatusLight light() const
+    {
+        return display.lights().empty() ? StatusLight::White : display.lights().back();
+    }
 
     RecordingDisplay display;
     std::size_t from = 0;
@@ -67,8 +70,10 @@ protected:
     RecordedImport import;
 };
 
-const std::string visitor1 = R"({"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","validTo":"2026-05-01T15:00:00Z","CardNumber":"1001"})";
-const std::string visitor2 = R"({"visitorId":"v2","validFrom":"2026-05-02T09:30:00Z","validTo":"2026-05-03T15:00:00Z","CardNumber":"1002"})";
+const std::string visitor1 =
+    R"({"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","validTo":"2026-05-01T15:00:00Z","CardNumber":"1001"})";
+const std::string visitor2 =
+    R"({"visitorId":"v2","validFrom":"2026-05-02T09:30:00Z","validTo":"2026-05-03T15:00:00Z","CardNumber":"1002"})";
 const std::string call1 = "card=1001 start=20260501173000 end=20260501230000";
 const std::string call2 = "card=1002 start=20260502173000 end=20260503230000";
 
@@ -137,9 +142,11 @@ TEST_F(Decoder, ObjectsAndTheirSeparators)
 
 TEST_F(Decoder, ValueHoldingACommaShiftsTheMembers)
 {
-    decode(R"([{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","name":"Doe, Jane","validTo":"2026-05-01T15:00:00Z","CardNumber":"1001"}])");
+    decode(
+        R"([{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","name":"Doe, Jane","validTo":"2026-05-01T15:00:00Z","CardNumber":"1001"}])");
     ASSERT_EQ(import.calls.size(), 1u);
-    EXPECT_EQ(import.calls[0], "card= start=20260501173000 end=") << "the name's halves take positions 3 and 4";
+    EXPECT_EQ(import.calls[0], "card= start=20260501173000 end=")
+        << "the name's halves take positions 3 and 4";
 }
 
 TEST_F(Decoder, LayoutOverSeveralLines)
@@ -166,7 +173,8 @@ TEST_F(Decoder, AnswerWithoutBraces)
     EXPECT_TRUE(import.calls.empty());
     EXPECT_EQ(screen.lines(), "");
     EXPECT_EQ(screen.light(), StatusLight::Lime);
-    EXPECT_EQ(logMessages(dir), "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
+    EXPECT_EQ(logMessages(dir),
+              "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
 }
 
 TEST_F(Decoder, RefusedImportIsNotAcknowledged)

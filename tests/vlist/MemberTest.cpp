@@ -77,8 +77,9 @@ TEST(PackField, IdAndCardKeepTheirValues)
     PackField("\"CardNumber\": \" 42\"", record);
     PackField("no colon Card", record);
     PackField("", record);
-    VisitorRecord expected = {"a:b", "20260501173000", "2026-05-01T09:30:00Z", "Idris", "20260501173000",
-                              "  42", "no colon Card", ""};
+    VisitorRecord expected = {
+        "a:b", "20260501173000", "2026-05-01T09:30:00Z", "Idris", "20260501173000", "  42", "no colon Card",
+        ""};
     EXPECT_EQ(record, expected);
     EXPECT_EQ(logMessages(dir), "<Conv>'' is not a valid integer value\n")
         << "lower-case 'card' and 'id' do not count; the empty member is converted";
