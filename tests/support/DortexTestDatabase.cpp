@@ -1,0 +1,235 @@
+#include "DortexTestDatabase.h"
+
+#include <QCoreApplication>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+#include <atomic>
+#include <random>
+
+namespace movik::test {
+
+namespace {
+
+QString uniqueConnectionName(const char* kind)
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("test-%1-%2").arg(QLatin1String(kind)).arg(++counter);
+}
+
+bool execOn(QSqlDatabase db, const std::string& sql, std::string& error)
+{
+    QSqlQuery query(db);
+    if (query.exec(QString::fromStdString(sql)))
+        return true;
+    error = query.lastError().text().toStdString() + " (" + sql + ")";
+    return false;
+}
+
+QSqlDatabase postgresConnection(const QString& name, const std::string& socketDirectory, int port,
+                                const std::string& database)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    db.setHostName(QString::fromStdString(socketDirectory));
+    db.setPort(port);
+    db.setDatabaseName(QString::fromStdString(database));
+    db.setUserName(QStringLiteral("postgres"));
+    return db;
+}
+
+void dropConnection(QString& name)
+{
+    if (name.isEmpty())
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    name.clear();
+}
+
+} // namespace
+
+void ensureQtApplication()
+{
+    static int argc = 1;
+    static char name[] = "movik-tests";
+    static char* argv[] = {name, nullptr};
+    // A test program with widgets has made its QApplication already.
+    if (QCoreApplication::instance() == nullptr)
+        static QCoreApplication application(argc, argv);
+}
+
+std::string engineName(Engine engine)
+{
+    return engine == Engine::Sqlite ? "SQLite" : "PostgreSQL";
+}
+
+void writeAliasFile(const TempDir& programDir, const std::string& content)
+{
+    writeFile(programDir.file("aliases.ini"), content);
+}
+
+void storeCredentialText(std::string& block, unsigned shift, std::size_t base, const std::string& text,
+                         bool terminate)
+{
+    for (std::size_t i = 1; i <= text.size(); ++i)
+        block[shift + base + 3 * i - 1] =
+            static_cast<char>((static_cast<unsigned char>(text[i - 1]) + 512 - shift - i) % 256);
+    if (terminate)
+        block[shift + base + 3 * (text.size() + 1) - 1] = 0;
+}
+
+void writeCredentialsFile(const TempDir& programDir, const std::string& user, const std::string& password)
+{
+    // A shift that stores no character as 0, which would end its text.
+    auto storesZero = [](unsigned shift, const std::string& text) {
+        for (std::size_t i = 1; i <= text.size(); ++i)
+            if ((static_cast<unsigned char>(text[i - 1]) + 512 - shift - i) % 256 == 0)
+                return true;
+        return false;
+    };
+    unsigned shift = 77;
+    while (storesZero(shift, user) || storesZero(shift, password))
+        ++shift;
+    std::string block(1024, 'x');
+    block[1] = static_cast<char>(shift);
+    storeCredentialText(block, shift, 0, user, user.size() < 32);
+    storeCredentialText(block, shift, 96, password, password.size() < 32);
+    writeFile(programDir.file("morvane.tab"), block);
+}
+
+DortexTestDatabase::~DortexTestDatabase()
+{
+    dropConnection(m_sideName);
+    if (!m_adminName.isEmpty()) {
+        std::string ignored;
+        execOn(QSqlDatabase::database(m_adminName, false),
+               "drop database if exists " + m_postgresName + " with (force)", ignored);
+        dropConnection(m_adminName);
+    }
+}
+
+bool DortexTestDatabase::createSqlite(const TempDir& programDir, const std::string& fileName,
+                                      std::string& error)
+{
+    ensureQtApplication();
+    m_engine = Engine::Sqlite;
+    m_sqliteFile = fileName;
+    m_sideName = uniqueConnectionName("sqlite");
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_sideName);
+    db.setDatabaseName(QString::fromStdString(programDir.file(fileName)));
+    // Never wait for a lock: a lock the program left behind must show.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+    return openSide(error) && loadSchema(error);
+}
+
+bool DortexTestDatabase::createPostgres(PostgresServer& server, std::string& error)
+{
+    ensureQtApplication();
+    m_engine = Engine::Postgresql;
+    m_socketDirectory = server.socketDirectory();
+    m_port = server.port();
+    std::random_device random;
+    m_postgresName = "dortex_" + std::to_string(random() % 1000000000u);
+
+    m_adminName = uniqueConnectionName("admin");
+    QSqlDatabase admin = postgresConnection(m_adminName, m_socketDirectory, m_port, "postgres");
+    if (!admin.open()) {
+        error = admin.lastError().text().toStdString();
+        return false;
+    }
+    if (!execOn(admin, "create database " + m_postgresName, error))
+        return false;
+    m_sideName = uniqueConnectionName("postgres");
+    postgresConnection(m_sideName, m_socketDirectory, m_port, m_postgresName);
+    return openSide(error) && loadSchema(error);
+}
+
+bool DortexTestDatabase::openSide(std::string& error)
+{
+    QSqlDatabase db = connection();
+    if (db.open())
+        return true;
+    error = db.lastError().text().toStdString();
+    return false;
+}
+
+bool DortexTestDatabase::reopen(std::string& error)
+{
+    connection().close();
+    return openSide(error);
+}
+
+bool DortexTestDatabase::loadSchema(std::string& error)
+{
+    // Statements end with a semicolon at the end of a line; "--" starts a
+    // comment line.
+    const std::string schema = readFile(MOVIK_SCHEMA_FILE);
+    if (schema.empty()) {
+        error = std::string("cannot read ") + MOVIK_SCHEMA_FILE;
+        return false;
+    }
+    std::string statement;
+    std::size_t pos = 0;
+    while (pos < schema.size()) {
+        std::size_t end = schema.find('\n', pos);
+        if (end == std::string::npos)
+            end = schema.size();
+        const std::string line = schema.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.rfind("--", 0) == 0 || (statement.empty() && line.empty()))
+            continue;
+        statement += line + "\n";
+        if (!line.empty() && line.back() == ';') {
+            if (!exec(statement, error))
+                return false;
+            statement.clear();
+        }
+    }
+    return true;
+}
+
+std::string DortexTestDatabase::aliasSection(const std::string& extraLines) const
+{
+    std::string section = "[Morvane]\n";
+    if (m_engine == Engine::Sqlite) {
+        section += "Driver=sqlite\nDatabase=" + m_sqliteFile + "\n";
+    } else {
+        section += "Driver=postgresql\nDatabase=" + m_postgresName + "\nServer=" + m_socketDirectory +
+                   "\nPort=" + std::to_string(m_port) + "\nUser Name=postgres\n";
+    }
+    return section + extraLines;
+}
+
+bool DortexTestDatabase::exec(const std::string& sql, std::string& error)
+{
+    return execOn(connection(), sql, error);
+}
+
+std::vector<std::vector<std::string>> DortexTestDatabase::rows(const std::string& sql)
+{
+    std::vector<std::vector<std::string>> result;
+    QSqlQuery query(connection());
+    query.setForwardOnly(true);
+    if (!query.exec(QString::fromStdString(sql)))
+        return result;
+    while (query.next()) {
+        std::vector<std::string> row;
+        for (int i = 0; i < query.record().count(); ++i)
+            row.push_back(query.value(i).toString().toStdString());
+        result.push_back(row);
+    }
+    return result;
+}
+
+QSqlDatabase DortexTestDatabase::connection() const
+{
+    return QSqlDatabase::database(m_sideName, false);
+}
+
+} // namespace movik::test

@@ -1,0 +1,76 @@
+// Access-control databases for tests: the schema loaded into a real SQLite
+// file or a fresh database on a PostgreSQL test server, the alias file that
+// points the program at it, and a connection of the test's own to look at
+// the rows or change them behind the program's back.
+#pragma once
+
+#include "PostgresServer.h"
+#include "TempDir.h"
+
+#include <QSqlDatabase>
+
+#include <string>
+#include <vector>
+
+namespace movik::test {
+
+// The Qt application object the database drivers need: made once, unless
+// the test program has one already.
+void ensureQtApplication();
+
+enum class Engine { Sqlite, Postgresql };
+
+std::string engineName(Engine engine);
+
+// Writes the program directory's "aliases.ini".
+void writeAliasFile(const TempDir& programDir, const std::string& content);
+
+// Stores text in a credentials block at the offsets of the user name
+// (base 0) or the password (base 96) for the shift byte shift, followed by
+// the 0 that ends it unless terminate is false. Lays out by hand what the
+// tool would refuse, such as the user name "NULL".
+void storeCredentialText(std::string& block, unsigned shift, std::size_t base, const std::string& text,
+                         bool terminate = true);
+// Writes the program directory's "morvane.tab" for user and password.
+void writeCredentialsFile(const TempDir& programDir, const std::string& user, const std::string& password);
+
+class DortexTestDatabase
+{
+public:
+    DortexTestDatabase() = default;
+    ~DortexTestDatabase();
+    DortexTestDatabase(const DortexTestDatabase&) = delete;
+    DortexTestDatabase& operator=(const DortexTestDatabase&) = delete;
+
+    // An SQLite file fileName in the program directory.
+    bool createSqlite(const TempDir& programDir, const std::string& fileName, std::string& error);
+    // A fresh database on server.
+    bool createPostgres(PostgresServer& server, std::string& error);
+
+    // The alias "Morvane" for this database, with extra lines (such as
+    // "Options=...") at its end.
+    std::string aliasSection(const std::string& extraLines = {}) const;
+
+    // Opens the test's own connection again, after a server restart.
+    bool reopen(std::string& error);
+
+    // Runs statements on the test's own connection.
+    bool exec(const std::string& sql, std::string& error);
+    // The rows of a query, every value as text; an empty list on failure.
+    std::vector<std::vector<std::string>> rows(const std::string& sql);
+    QSqlDatabase connection() const;
+
+private:
+    bool openSide(std::string& error);
+    bool loadSchema(std::string& error);
+
+    Engine m_engine = Engine::Sqlite;
+    std::string m_sqliteFile; // as the alias names it
+    std::string m_postgresName;
+    std::string m_socketDirectory;
+    int m_port = 0;
+    QString m_sideName;  // the test's own connection
+    QString m_adminName; // PostgreSQL: the connection that created the database
+};
+
+} // namespace movik::test

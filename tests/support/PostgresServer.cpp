@@ -1,0 +1,219 @@
+#include "PostgresServer.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace movik::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string shellQuote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string readWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// MOVIK_PG_BINDIR, or the newest server under /usr/lib/postgresql.
+std::string findBinDirectory()
+{
+    if (const char* env = std::getenv("MOVIK_PG_BINDIR"); env != nullptr && *env != '\0')
+        return env;
+    std::string best;
+    int bestVersion = -1;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        if (!fs::exists(entry.path() / "bin" / "pg_ctl", ec))
+            continue;
+        const int version = std::stoi(name);
+        if (version > bestVersion) {
+            bestVersion = version;
+            best = (entry.path() / "bin").string();
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+PostgresServer::PostgresServer(std::string superuserPassword)
+    : m_superuserPassword(std::move(superuserPassword))
+{
+}
+
+PostgresServer::~PostgresServer()
+{
+    if (m_running) {
+        std::string ignored;
+        run(stopCommand("immediate"), ignored);
+    }
+    if (!m_directory.empty()) {
+        std::error_code ec;
+        fs::remove_all(m_directory, ec);
+    }
+}
+
+std::string PostgresServer::asServerUser(const std::string& command) const
+{
+    return m_asPostgresUser ? "runuser -u postgres -- " + command : command;
+}
+
+std::string PostgresServer::stopCommand(const std::string& mode) const
+{
+    return asServerUser(shellQuote(m_binDirectory + "/pg_ctl") + " -D " + shellQuote(m_directory + "/data") +
+                        " -m " + mode + " -w -t 60 stop");
+}
+
+bool PostgresServer::run(const std::string& command, std::string& error) const
+{
+    const std::string output = m_directory + "/command.out";
+    const int status = std::system((command + " >" + shellQuote(output) + " 2>&1").c_str());
+    if (status == 0)
+        return true;
+    error = "\"" + command + "\" failed: " + readWholeFile(output);
+    return false;
+}
+
+bool PostgresServer::prepare(std::string& error)
+{
+    m_binDirectory = findBinDirectory();
+    if (m_binDirectory.empty()) {
+        error = "no PostgreSQL server programs under /usr/lib/postgresql (package postgresql)";
+        return false;
+    }
+    // The server refuses to run as root: as root, it runs as "postgres".
+    uid_t owner = ::geteuid();
+    gid_t group = ::getegid();
+    if (owner == 0) {
+        const passwd* user = ::getpwnam("postgres");
+        if (user == nullptr) {
+            error = "running as root and there is no user \"postgres\" to run the server";
+            return false;
+        }
+        owner = user->pw_uid;
+        group = user->pw_gid;
+        m_asPostgresUser = true;
+    }
+    // Under /tmp rather than TMPDIR: a socket path may not be long.
+    std::string pattern = "/tmp/movik-pg-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        error = "cannot create a directory under /tmp";
+        return false;
+    }
+    m_directory = pattern;
+    if (::chmod(m_directory.c_str(), 0755) != 0 || ::chown(m_directory.c_str(), owner, group) != 0) {
+        error = "cannot hand " + m_directory + " to the server's user";
+        return false;
+    }
+    std::random_device random;
+    m_port = 40000 + static_cast<int>(random() % 10000);
+
+    // Should this process end without stopping the server (killed by a
+    // timeout, crashed), a watchdog in a session of its own stops it and
+    // removes its directory.
+    const std::string watch = "while kill -0 " + std::to_string(::getpid()) +
+                              " 2>/dev/null; do sleep 1; done; " + stopCommand("immediate") +
+                              " >/dev/null 2>&1; rm -rf " + shellQuote(m_directory);
+    if (std::system(("setsid sh -c " + shellQuote(watch) + " </dev/null >/dev/null 2>&1 &").c_str()) != 0) {
+        error = "cannot start the watchdog of the server";
+        return false;
+    }
+
+    std::string initdb = shellQuote(m_binDirectory + "/initdb") + " -D " + shellQuote(m_directory + "/data") +
+                         " -U postgres -E UTF8 --locale=C --no-sync";
+    if (m_superuserPassword.empty()) {
+        initdb += " -A trust";
+    } else {
+        const std::string passwordFile = m_directory + "/password";
+        std::ofstream(passwordFile) << m_superuserPassword << "\n";
+        if (::chown(passwordFile.c_str(), owner, group) != 0) {
+            error = "cannot hand the password file to the server's user";
+            return false;
+        }
+        initdb += " -A scram-sha-256 --pwfile=" + shellQuote(passwordFile);
+    }
+    if (!run(asServerUser(initdb), error))
+        return false;
+    m_prepared = true;
+    return true;
+}
+
+bool PostgresServer::start(std::string& error)
+{
+    if (m_running)
+        return true;
+    if (!m_prepared && !prepare(error))
+        return false;
+    const std::string options = "-p " + std::to_string(m_port) + " -k " + m_directory +
+                                " -c listen_addresses='' -c fsync=off -c log_statement=all";
+    if (!run(asServerUser(shellQuote(m_binDirectory + "/pg_ctl") + " -D " +
+                          shellQuote(m_directory + "/data") + " -l " +
+                          shellQuote(m_directory + "/server.log") + " -w -t 60 -o " + shellQuote(options) +
+                          " start"),
+             error))
+        return false;
+    m_running = true;
+    return true;
+}
+
+bool PostgresServer::stop(std::string& error)
+{
+    if (!m_running)
+        return true;
+    if (!run(stopCommand("fast"), error))
+        return false;
+    m_running = false;
+    return true;
+}
+
+std::string PostgresServer::logText() const
+{
+    return readWholeFile(m_directory + "/server.log");
+}
+
+PostgresServer* sharedPostgresServer(std::string& reason)
+{
+    static std::unique_ptr<PostgresServer> server;
+    static bool tried = false;
+    static std::string failure;
+    if (!tried) {
+        tried = true;
+        auto candidate = std::make_unique<PostgresServer>();
+        if (candidate->start(failure))
+            server = std::move(candidate);
+    }
+    reason = failure;
+    return server.get();
+}
+
+bool postgresRequired()
+{
+    const char* env = std::getenv("MOVIK_REQUIRE_POSTGRES");
+    return env != nullptr && std::string(env) == "1";
+}
+
+} // namespace movik::test
