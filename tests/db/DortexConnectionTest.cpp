@@ -1,0 +1,398 @@
+// Opening the connection "DX1": alias file, credentials, and what happens
+// while the database cannot be reached. Real SQLite files and real
+// PostgreSQL servers, stopped and started under the program.
+#include "DortexDatabase.h"
+
+#include "DortexTestDatabase.h"
+#include "Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <QSqlDatabase>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+std::size_t countOf(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
+        ++count;
+    return count;
+}
+
+// Sets an environment variable for one test.
+class ScopedEnvironment
+{
+public:
+    ScopedEnvironment(const char* name, const char* value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        ::setenv(name, value, 1);
+    }
+    ~ScopedEnvironment()
+    {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+class ConnectionTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ensureQtApplication();
+        useProgramDirectory(m_dir, 0);
+    }
+
+    // The raw log: messages from the database may span several lines.
+    std::string log() const { return readFile(m_dir.file("MOVIK.log")); }
+    std::string messages() const { return logMessages(m_dir); }
+
+    static QString dx1Options() { return QSqlDatabase::database("DX1", false).connectOptions(); }
+    static bool dx1Open() { return QSqlDatabase::database("DX1", false).isOpen(); }
+
+    // An alias pointing at a PostgreSQL server that is not there.
+    std::string unreachableServerAlias(const std::string& extraLines = {}) const
+    {
+        return "[Morvane]\nDriver=postgresql\nDatabase=dortex\nServer=" + m_dir.file("no-server") +
+               "\nUser Name=dortex\n" + extraLines;
+    }
+
+    // A query that finds a row only when logged in as user.
+    bool loggedInAs(DortexDatabase& dx, const std::string& user)
+    {
+        bool failed = true;
+        const bool found = dx.RunSQL("select 1 where current_user='" + user + "'", true, failed);
+        EXPECT_FALSE(failed);
+        return found;
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(ConnectionTest, OpensAnSqliteFileInTheProgramDirectory)
+{
+    DortexTestDatabase db;
+    std::string error;
+    ASSERT_TRUE(db.createSqlite(m_dir, "dortex.db", error)) << error;
+    writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=dortex.db\n");
+    ASSERT_NE(std::filesystem::current_path().string() + "/", m_dir.path());
+
+    DortexDatabase dx;
+    dx.SQLDB_Connect();
+    EXPECT_EQ(messages(), "DB Open - OK\n");
+    EXPECT_TRUE(dx1Open());
+    EXPECT_TRUE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+    EXPECT_EQ(db.rows("select card_number from card_validity"),
+              (std::vector<std::vector<std::string>>{{"1001"}}));
+}
+
+TEST_F(ConnectionTest, OpensAnSqliteFileByItsFullPath)
+{
+    TempDir elsewhere;
+    DortexTestDatabase db;
+    std::string error;
+    ASSERT_TRUE(db.createSqlite(elsewhere, "access control.db", error)) << error;
+    writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=" + elsewhere.file("access control.db") + "\n");
+
+    DortexDatabase dx;
+    dx.SQLDB_Connect();
+    EXPECT_EQ(messages(), "DB Open - OK\n");
+    EXPECT_TRUE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+    EXPECT_EQ(db.rows("select card_number from cards").size(), 0u);
+    EXPECT_EQ(db.rows("select card_number from int_card_import").size(), 1u);
+}
+
+TEST_F(ConnectionTest, AMissingSqliteFileIsAnErrorNotANewDatabase)
+{
+    writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=missing.db\n");
+    DortexDatabase dx;
+    dx.SQLDB_Connect();
+    EXPECT_EQ(log().find("DB:"), 20u) << log();
+    EXPECT_NE(log().find("unable to open database file"), std::string::npos) << log();
+    EXPECT_EQ(log().find("DB Open - OK"), std::string::npos);
+    EXPECT_FALSE(platform::fileExists(m_dir.file("missing.db")));
+
+    // Each statement tries again, and still creates nothing.
+    dx.beginCycle();
+    EXPECT_FALSE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+    EXPECT_EQ(countOf(log(), "<SQL>unable to open database file"), 1u) << log();
+    EXPECT_FALSE(platform::fileExists(m_dir.file("missing.db")));
+}
+
+TEST_F(ConnectionTest, AnUnknownAliasIsLoggedAndNeverFallsBackToAFile)
+{
+    DortexDatabase dx;
+    dx.SQLDB_Connect();
+    const std::string unknown =
+        "Unknown database alias \"Morvane\": cannot read " + m_dir.file("aliases.ini");
+    EXPECT_EQ(messages(), "DB:" + unknown + "\n");
+    EXPECT_FALSE(dx1Open());
+
+    dx.beginCycle();
+    EXPECT_FALSE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+    EXPECT_EQ(messages(), "DB:" + unknown + "\n<SQL>" + unknown + "\n");
+    // Nothing but the log was written to the program directory.
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+        ++files;
+    EXPECT_EQ(files, 1u);
+}
+
+TEST_F(ConnectionTest, AnAliasWithAnUnknownDriverIsUnknown)
+{
+    writeAliasFile(m_dir, "[Morvane]\nDriver=paradox\nDatabase=dortex.db\n");
+    DortexDatabase dx;
+    dx.SQLDB_Connect();
+    EXPECT_EQ(messages(), "DB:Unknown database alias \"Morvane\": Driver \"paradox\" in " +
+                              m_dir.file("aliases.ini") + " is not sqlite, postgresql or odbc\n");
+    EXPECT_FALSE(platform::fileExists(m_dir.file("dortex.db")));
+}
+
+TEST_F(ConnectionTest, StatementsBeforeStartUpOpenedTheDatabaseDoNotCreateTheConnection)
+{
+    writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=dortex.db\n");
+    DortexDatabase dx;
+    bool failed = false;
+    EXPECT_FALSE(dx.RunSQL("select * from cards", true, failed));
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+    const std::string line =
+        "<SQL>No database connection \"DX1\": start-up did not get as far as opening the database\n";
+    EXPECT_EQ(messages(), line + line);
+    EXPECT_FALSE(QSqlDatabase::contains("DX1"));
+}
+
+TEST_F(ConnectionTest, ServersGetATimeoutUnlessTheSiteSetsOne)
+{
+    DortexDatabase dx;
+    writeAliasFile(m_dir, unreachableServerAlias());
+    dx.SQLDB_Connect();
+    EXPECT_EQ(dx1Options(), "connect_timeout=5");
+
+    writeAliasFile(m_dir, unreachableServerAlias("Options=sslmode=disable;connect_timeout=2\n"));
+    dx.SQLDB_Connect();
+    EXPECT_EQ(dx1Options(), "sslmode=disable;connect_timeout=2");
+
+    writeAliasFile(m_dir, "[Morvane]\nDriver=odbc\nDatabase=movik-no-such-dsn\n");
+    dx.SQLDB_Connect();
+    EXPECT_EQ(dx1Options(), "SQL_ATTR_LOGIN_TIMEOUT=5");
+
+    writeAliasFile(m_dir,
+                   "[Morvane]\nDriver=odbc\nDatabase=movik-no-such-dsn\nOptions=SQL_ATTR_LOGIN_TIMEOUT=20\n");
+    dx.SQLDB_Connect();
+    EXPECT_EQ(dx1Options(), "SQL_ATTR_LOGIN_TIMEOUT=20");
+
+    // Every attempt failed and said so.
+    EXPECT_EQ(countOf(log(), " DB:"), 4u) << log();
+    EXPECT_EQ(countOf(log(), "DB Open - OK"), 0u) << log();
+}
+
+TEST_F(ConnectionTest, AnUnreachableServerCostsOneAttemptPerCycle)
+{
+    writeAliasFile(m_dir, unreachableServerAlias());
+    DortexDatabase dx;
+    dx.SQLDB_Connect();
+    const std::string attempt = "connection to server on socket";
+    EXPECT_EQ(countOf(log(), "DB:" + attempt), 1u) << log();
+
+    // The first statement of a cycle tries; the visitors after it fail at
+    // once, one "<SQL>" line each, and stay queued.
+    dx.beginCycle();
+    EXPECT_FALSE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+    EXPECT_FALSE(dx.VListToDortex("1002", "20240301080000", "20240301170000"));
+    EXPECT_FALSE(dx.VListToDortex("1003", "20240301080000", "20240301170000"));
+    EXPECT_EQ(countOf(log(), "<SQL>" + attempt), 1u) << log();
+    EXPECT_EQ(countOf(log(),
+                      "<SQL>Not connected, next attempt at the next poll; the last attempt gave: " + attempt),
+              2u)
+        << log();
+
+    dx.beginCycle();
+    EXPECT_FALSE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+    EXPECT_EQ(countOf(log(), "<SQL>" + attempt), 2u) << log();
+    EXPECT_EQ(countOf(log(), "<SQL>"), 4u) << log();
+}
+
+class PostgresConnectionTest : public ConnectionTest
+{
+protected:
+    void SetUp() override
+    {
+        ConnectionTest::SetUp();
+        std::string error;
+        PostgresServer* server = sharedPostgresServer(error);
+        if (server == nullptr)
+            MOVIK_POSTGRES_UNAVAILABLE(error);
+        ASSERT_TRUE(m_db.createPostgres(*server, error)) << error;
+        // A login role other than the alias's user.
+        if (m_db.rows("select 1 from pg_roles where rolname='dortex_import'").empty()) {
+            ASSERT_TRUE(m_db.exec("create role dortex_import login", error)) << error;
+        }
+    }
+
+    std::string aliasWithoutUserName() const
+    {
+        std::string alias = m_db.aliasSection();
+        alias.erase(alias.find("User Name=postgres\n"), std::string("User Name=postgres\n").size());
+        return alias;
+    }
+
+    // Starts up with alias and the credentials file as it is, and checks
+    // who logged in.
+    void expectLoginAs(const std::string& alias, const std::string& user)
+    {
+        writeAliasFile(m_dir, alias);
+        platform::deleteFile(m_dir.file("MOVIK.log"));
+        DortexDatabase dx;
+        dx.SQLDB_Connect();
+        EXPECT_EQ(messages(), "DB Open - OK\n");
+        EXPECT_TRUE(loggedInAs(dx, user));
+    }
+
+    DortexTestDatabase m_db;
+};
+
+TEST_F(PostgresConnectionTest, TheCredentialsUserReplacesTheAliasUser)
+{
+    writeCredentialsFile(m_dir, "dortex_import", "not checked by this server");
+    expectLoginAs(m_db.aliasSection(), "dortex_import");
+}
+
+TEST_F(PostgresConnectionTest, WithoutCredentialsTheAliasUserLogsIn)
+{
+    expectLoginAs(m_db.aliasSection(), "postgres");
+    // The user name "NULL" means no credentials.
+    writeCredentialsFile(m_dir, "NULL", "secret");
+    expectLoginAs(m_db.aliasSection(), "postgres");
+}
+
+TEST_F(PostgresConnectionTest, AnEmptyCredentialsUserRemovesTheAliasUser)
+{
+    // Without a user name the driver falls back to its default user.
+    ScopedEnvironment defaultUser("PGUSER", "dortex_import");
+    writeCredentialsFile(m_dir, "", "secret");
+    expectLoginAs(m_db.aliasSection(), "dortex_import");
+}
+
+TEST_F(PostgresConnectionTest, CredentialsCountOnlyForAnAliasWithAUserName)
+{
+    ScopedEnvironment defaultUser("PGUSER", "postgres");
+    writeCredentialsFile(m_dir, "dortex_import", "secret");
+    expectLoginAs(aliasWithoutUserName(), "postgres");
+}
+
+// A server of the test's own, stopped and started under the program.
+class OwnServerTest : public ConnectionTest
+{
+protected:
+    void SetUp() override
+    {
+        ConnectionTest::SetUp();
+        std::string error;
+        if (!m_server.start(error))
+            MOVIK_POSTGRES_UNAVAILABLE(error);
+        ASSERT_TRUE(m_db.createPostgres(m_server, error)) << error;
+        writeAliasFile(m_dir, m_db.aliasSection());
+    }
+
+    PostgresServer m_server;
+    DortexTestDatabase m_db;
+};
+
+TEST_F(ConnectionTest, ThePasswordGoesWithEveryOpenRequest)
+{
+    PostgresServer server("top secret");
+    std::string error;
+    if (!server.start(error))
+        MOVIK_POSTGRES_UNAVAILABLE(error);
+    writeAliasFile(m_dir,
+                   "[Morvane]\nDriver=postgresql\nDatabase=postgres\nServer=" + server.socketDirectory() +
+                       "\nPort=" + std::to_string(server.port()) + "\nUser Name=postgres\n");
+    DortexDatabase dx;
+
+    writeCredentialsFile(m_dir, "postgres", "top secret");
+    dx.SQLDB_Connect();
+    EXPECT_EQ(messages(), "DB Open - OK\n");
+    // A failed statement closes the connection; the next one opens it
+    // again, password and all.
+    bool failed = false;
+    EXPECT_FALSE(dx.RunSQL("select * from no_such_table", true, failed));
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(dx1Open());
+    EXPECT_TRUE(loggedInAs(dx, "postgres"));
+
+    writeCredentialsFile(m_dir, "postgres", "wrong");
+    dx.SQLDB_Connect();
+    EXPECT_EQ(countOf(log(), "DB:"), 1u);
+    EXPECT_NE(log().find("password authentication failed"), std::string::npos) << log();
+
+    // "Password=" alone: an empty password is sent.
+    writeCredentialsFile(m_dir, "postgres", "");
+    dx.SQLDB_Connect();
+    EXPECT_EQ(countOf(log(), "DB:"), 2u) << log();
+    EXPECT_EQ(countOf(log(), "DB Open - OK"), 1u) << log();
+}
+
+TEST_F(OwnServerTest, AServerDownAtStartUpIsUsedOnceItIsUp)
+{
+    std::string error;
+    ASSERT_TRUE(m_server.stop(error)) << error;
+
+    DortexDatabase dx;
+    dx.SQLDB_Connect();
+    EXPECT_EQ(log().find("DB:connection to server on socket"), 20u) << log();
+
+    ASSERT_TRUE(m_server.start(error)) << error;
+    dx.beginCycle();
+    EXPECT_TRUE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+    EXPECT_TRUE(dx.VListToDortex("1002", "20240301080000", "20240301170000"));
+    EXPECT_EQ(countOf(log(), "<SQL>"), 0u) << log();
+    ASSERT_TRUE(m_db.reopen(error)) << error;
+    EXPECT_EQ(m_db.rows("select card_number from card_validity order by card_number"),
+              (std::vector<std::vector<std::string>>{{"1001"}, {"1002"}}));
+}
+
+TEST_F(OwnServerTest, AServerRestartedWhileConnectedIsUsedAgain)
+{
+    DortexDatabase dx;
+    dx.SQLDB_Connect();
+    EXPECT_EQ(messages(), "DB Open - OK\n");
+    dx.beginCycle();
+    EXPECT_TRUE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+
+    std::string error;
+    ASSERT_TRUE(m_server.stop(error)) << error;
+    ASSERT_TRUE(m_server.start(error)) << error;
+
+    // The first statement finds its connection gone: that visitor fails and
+    // stays queued. The failure closed the connection, so the next import
+    // opens a fresh one.
+    dx.beginCycle();
+    EXPECT_FALSE(dx.VListToDortex("1002", "20240301080000", "20240301170000"));
+    EXPECT_EQ(countOf(log(), "<SQL>"), 1u) << log();
+    EXPECT_TRUE(dx.VListToDortex("1002", "20240301080000", "20240301170000"));
+    EXPECT_TRUE(dx.VListToDortex("1003", "20240301080000", "20240301170000"));
+    EXPECT_EQ(countOf(log(), "<SQL>"), 1u) << log();
+
+    ASSERT_TRUE(m_db.reopen(error)) << error;
+    EXPECT_EQ(m_db.rows("select card_number from int_card_import order by card_number"),
+              (std::vector<std::vector<std::string>>{{"1001"}, {"1002"}, {"1003"}}));
+}
+
+} // namespace

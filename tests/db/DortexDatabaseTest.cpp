@@ -1,0 +1,251 @@
+// Card import on real databases: an SQLite file and a PostgreSQL server.
+#include "DortexDatabase.h"
+
+#include "DortexTestDatabase.h"
+#include "Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <optional>
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+using Row = std::vector<std::string>;
+using Rows = std::vector<Row>;
+
+class ImportTest : public ::testing::TestWithParam<Engine>
+{
+protected:
+    void SetUp() override
+    {
+        ensureQtApplication();
+        useProgramDirectory(m_dir, 0);
+        std::string error;
+        if (GetParam() == Engine::Sqlite) {
+            ASSERT_TRUE(m_db.createSqlite(m_dir, "dortex.db", error)) << error;
+        } else {
+            m_server = sharedPostgresServer(error);
+            if (m_server == nullptr)
+                MOVIK_POSTGRES_UNAVAILABLE(error);
+            ASSERT_TRUE(m_db.createPostgres(*m_server, error)) << error;
+        }
+        writeAliasFile(m_dir, m_db.aliasSection());
+        m_dx.emplace();
+        m_dx->SQLDB_Connect();
+        ASSERT_EQ(log(), "DB Open - OK\n");
+        m_dx->beginCycle();
+    }
+
+    // The log's messages, one per line, without their time stamps.
+    std::string log() const { return logMessages(m_dir); }
+
+    void exec(const std::string& sql)
+    {
+        std::string error;
+        ASSERT_TRUE(m_db.exec(sql, error)) << error;
+    }
+
+    Rows importRows(const std::string& where = "1=1")
+    {
+        return m_db.rows("select operation_code,staff_number,card_number,name,Department,access_level,"
+                         "starting_date,expiry_date from int_card_import where " +
+                         where + " order by card_number");
+    }
+    Rows validityRows(const std::string& where = "1=1")
+    {
+        return m_db.rows("select card_number,start_dtm,expiry_dtm,status from card_validity where " + where +
+                         " order by card_number");
+    }
+
+    TempDir m_dir;
+    PostgresServer* m_server = nullptr;
+    DortexTestDatabase m_db;
+    std::optional<DortexDatabase> m_dx;
+};
+
+TEST_P(ImportTest, WritesBothRowsAndMovesASameDayExpiryOn)
+{
+    EXPECT_TRUE(m_dx->VListToDortex("1001", "20240315173000", "20240315230000"));
+    EXPECT_EQ(importRows(),
+              (Rows{{"A", "1001", "1001", "Visitor-1001", "Visitor", "Visit_Acc", "20240315", "20240316"}}));
+    // The validity keeps the visit's own end.
+    EXPECT_EQ(validityRows(), (Rows{{"1001", "20240315173000", "20240315230000", "N"}}));
+    EXPECT_EQ(log(), "DB Open - OK\n");
+}
+
+TEST_P(ImportTest, KeepsAnExpiryOnALaterDay)
+{
+    EXPECT_TRUE(m_dx->VListToDortex("1002", "20240301080000", "20240303170000"));
+    EXPECT_EQ(importRows(),
+              (Rows{{"A", "1002", "1002", "Visitor-1002", "Visitor", "Visit_Acc", "20240301", "20240303"}}));
+    EXPECT_EQ(validityRows(), (Rows{{"1002", "20240301080000", "20240303170000", "N"}}));
+}
+
+TEST_P(ImportTest, CarriesTheExtraDayIntoTheNextMonthAndYear)
+{
+    const std::vector<std::array<std::string, 3>> cases = {{"2001", "20241231", "20250101"},
+                                                           {"2002", "20240228", "20240229"},
+                                                           {"2003", "20230228", "20230301"},
+                                                           {"2004", "20240430", "20240501"}};
+    for (const auto& [card, day, expiry] : cases) {
+        EXPECT_TRUE(m_dx->VListToDortex(card, day + "080000", day + "170000")) << card;
+        EXPECT_EQ(importRows("card_number='" + card + "'"),
+                  (Rows{{"A", card, card, "Visitor-" + card, "Visitor", "Visit_Acc", day, expiry}}));
+        EXPECT_EQ(validityRows("card_number='" + card + "'"),
+                  (Rows{{card, day + "080000", day + "170000", "N"}}));
+    }
+}
+
+TEST_P(ImportTest, RefusesAVisitWithoutAValidStartOrEnd)
+{
+    EXPECT_FALSE(m_dx->VListToDortex("3001", "", ""));
+    EXPECT_FALSE(m_dx->VListToDortex("3002", "", "20240301080000"));
+    EXPECT_FALSE(m_dx->VListToDortex("3003", "20240301080000", ""));
+    EXPECT_FALSE(m_dx->VListToDortex("3004", "2024030108", "20240301170000"));
+    EXPECT_FALSE(m_dx->VListToDortex("3005", "20240301080000", "2024-03-01 17:00"));
+    // Fourteen digits that are no date cannot be moved a day on.
+    EXPECT_FALSE(m_dx->VListToDortex("3006", "20240230080000", "20240230170000"));
+    EXPECT_EQ(log(), "DB Open - OK\n"
+                     "<VListDX>'' is not a valid visit start (yyyymmddhhmmss)\n"
+                     "<VListDX>'' is not a valid visit start (yyyymmddhhmmss)\n"
+                     "<VListDX>'' is not a valid visit end (yyyymmddhhmmss)\n"
+                     "<VListDX>'2024030108' is not a valid visit start (yyyymmddhhmmss)\n"
+                     "<VListDX>'2024-03-01 17:00' is not a valid visit end (yyyymmddhhmmss)\n"
+                     "<VListDX>'20240230' is not a valid date\n");
+    EXPECT_TRUE(importRows().empty());
+    EXPECT_TRUE(validityRows().empty());
+}
+
+TEST_P(ImportTest, ACardAlreadyIssuedIsNotImported)
+{
+    exec("insert into cards(card_number) values('123')");
+    EXPECT_FALSE(m_dx->VListToDortex("123", "20240301080000", "20240301170000"));
+    // Logged whatever the debug level (0 here).
+    EXPECT_EQ(log(), "DB Open - OK\nAlready issued: 123\n");
+    EXPECT_TRUE(importRows().empty());
+    EXPECT_TRUE(validityRows().empty());
+}
+
+TEST_P(ImportTest, TheAlreadyIssuedCheckLeavesNoLockBehind)
+{
+    exec("insert into cards(card_number) values('123')");
+    EXPECT_FALSE(m_dx->VListToDortex("123", "20240301080000", "20240301170000"));
+    // The access-control system's own writers must get in at once: the
+    // test's connection does not wait for locks. An SQLite result set left
+    // open holds a read lock; on the server, an open cursor would hold a
+    // share lock on the table.
+    if (GetParam() == Engine::Sqlite) {
+        exec("insert into cards(card_number) values('124')");
+    } else {
+        exec("begin");
+        exec("lock table cards in access exclusive mode nowait");
+        exec("commit");
+    }
+}
+
+TEST_P(ImportTest, StoresACardWithAnApostropheIntact)
+{
+    const std::string card = "O'Brien-7";
+    EXPECT_TRUE(m_dx->VListToDortex(card, "20240301080000", "20240302080000"));
+    EXPECT_EQ(importRows(),
+              (Rows{{"A", card, card, "Visitor-" + card, "Visitor", "Visit_Acc", "20240301", "20240302"}}));
+    EXPECT_EQ(validityRows(), (Rows{{card, "20240301080000", "20240302080000", "N"}}));
+
+    // The existence check finds it too.
+    exec("insert into cards(card_number) values('O''Brien-7')");
+    EXPECT_FALSE(m_dx->VListToDortex(card, "20240301080000", "20240302080000"));
+    EXPECT_EQ(log(), "DB Open - OK\nAlready issued: O'Brien-7\n");
+}
+
+TEST_P(ImportTest, AFailedInsertLeavesNeitherRow)
+{
+    // The validity insert fails on a card that already has a validity row.
+    exec("create unique index card_validity_card on card_validity(card_number)");
+    exec("insert into card_validity(card_number,start_dtm,expiry_dtm,status) "
+         "values('555','20240101000000','20240101010000','N')");
+    EXPECT_FALSE(m_dx->VListToDortex("555", "20240301080000", "20240301170000"));
+    EXPECT_TRUE(importRows().empty());
+    EXPECT_EQ(validityRows().size(), 1u);
+    const std::string failed = log();
+    EXPECT_EQ(failed.rfind("DB Open - OK\n<SQL>", 0), 0u) << failed;
+
+    // The connection was closed after the failure and opens again.
+    EXPECT_TRUE(m_dx->VListToDortex("556", "20240301080000", "20240301170000"));
+    EXPECT_EQ(importRows("card_number='556'").size(), 1u);
+    EXPECT_EQ(validityRows("card_number='556'").size(), 1u);
+    EXPECT_EQ(log(), failed);
+}
+
+TEST_P(ImportTest, AFailedExistenceCheckEndsTheImport)
+{
+    exec("drop table cards");
+    EXPECT_FALSE(m_dx->VListToDortex("777", "20240301080000", "20240301170000"));
+    EXPECT_TRUE(importRows().empty());
+    EXPECT_TRUE(validityRows().empty());
+    // One line for the one failed statement: no insert was tried.
+    const std::string messages = log();
+    EXPECT_EQ(messages.rfind("DB Open - OK\n<SQL>", 0), 0u) << messages;
+    EXPECT_NE(messages.find("cards"), std::string::npos) << messages;
+    EXPECT_EQ(messages.find("<SQL>", messages.find("<SQL>") + 1), std::string::npos) << messages;
+}
+
+TEST_P(ImportTest, LogsTheImportAtDetailLevel)
+{
+    EXPECT_TRUE(m_dx->VListToDortex("4001", "20240301080000", "20240301170000"));
+    useProgramDirectory(m_dir, 1);
+    EXPECT_TRUE(m_dx->VListToDortex("4002", "20240301080000", "20240301170000"));
+    EXPECT_EQ(log(), "DB Open - OK\nVlist.DX: 4002 imported\n");
+}
+
+TEST_P(ImportTest, RunSqlTellsNoRowFromFailure)
+{
+    bool failed = true;
+    exec("insert into cards(card_number) values('1')");
+    EXPECT_TRUE(m_dx->RunSQL("select * from cards where card_number='1'", true, failed));
+    EXPECT_FALSE(failed);
+    EXPECT_FALSE(m_dx->RunSQL("select * from cards where card_number='2'", true, failed));
+    EXPECT_FALSE(failed);
+    EXPECT_FALSE(m_dx->RunSQL("select * from no_such_table", true, failed));
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(m_dx->RunSQL("delete from cards where card_number='2'", false, failed));
+    EXPECT_FALSE(failed);
+    EXPECT_FALSE(m_dx->RunSQL("delete from no_such_table", false, failed));
+    EXPECT_TRUE(failed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ImportTest, ::testing::Values(Engine::Sqlite, Engine::Postgresql),
+                         [](const ::testing::TestParamInfo<Engine>& info) { return engineName(info.param); });
+
+// What the server receives, from its statement log (which indents the
+// lines after the first with a tab: each statement arrives as one line and
+// one line break).
+class StatementTextTest : public ImportTest
+{
+};
+
+TEST_P(StatementTextTest, SendsTheStatementsInTheirExactTexts)
+{
+    EXPECT_TRUE(m_dx->VListToDortex("9001", "20240315173000", "20240315230000"));
+    const std::string serverLog = m_server->logText();
+    for (const std::string& text :
+         {std::string("statement: select * from cards where card_number='9001'\n\t\n"),
+          std::string("statement: BEGIN\n"),
+          std::string("statement: insert into int_card_import(operation_code,staff_number,card_number,name,"
+                      "Department,access_level,starting_date,expiry_date) values('A','9001','9001',"
+                      "'Visitor-9001','Visitor','Visit_Acc','20240315','20240316')\n\t\n"),
+          std::string("statement: insert into card_validity(card_number,start_dtm,expiry_dtm,status) "
+                      "values('9001','20240315173000','20240315230000','N')\n\t\n"),
+          std::string("statement: COMMIT\n")})
+        EXPECT_NE(serverLog.find(text), std::string::npos) << text;
+    EXPECT_LT(serverLog.find("statement: BEGIN"), serverLog.find("insert into int_card_import"));
+    EXPECT_LT(serverLog.find("card_validity(card_number"), serverLog.find("statement: COMMIT"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, StatementTextTest, ::testing::Values(Engine::Postgresql),
+                         [](const ::testing::TestParamInfo<Engine>& info) { return engineName(info.param); });
+
+} // namespace
