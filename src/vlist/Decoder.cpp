@@ -44,7 +44,7 @@ void handleRecord(const VisitorRecord& record, CardImport& importer)
 
 } // namespace
 
-void scanVisitorList(const std::string& text, CardImport& importer)
+void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle)
 {
     VisitorRecord record;
     bool inObject = false;
@@ -59,7 +59,7 @@ void scanVisitorList(const std::string& text, CardImport& importer)
             inObject = false;
             afterClose = true;
             PackField(member, record);
-            handleRecord(record, importer);
+            handle(record);
             member.clear();
             record.clear();
             break;
@@ -79,6 +79,11 @@ void scanVisitorList(const std::string& text, CardImport& importer)
             break;
         }
     }
+}
+
+void scanVisitorList(const std::string& text, CardImport& importer)
+{
+    scanVisitorRecords(text, [&importer](const VisitorRecord& record) { handleRecord(record, importer); });
 }
 
 void DecodeVListFromFile(const std::string& path, CardImport& importer)

@@ -2,14 +2,21 @@
 // records, imports each complete one and acknowledges it.
 #pragma once
 
+#include "Member.h"
+
+#include <functional>
 #include <string>
 
 namespace movik {
 
 class CardImport;
 
+// Cuts an answer into visitor records and hands each one to handle as its
+// object closes. The scan is linear in the size of the answer.
+void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle);
+
 // Cuts an answer into visitor records and handles each one: import, then
-// acknowledge. The scan is linear in the size of the answer.
+// acknowledge.
 void scanVisitorList(const std::string& text, CardImport& importer);
 
 // Waits PollWaitMSec, reads path whole and handles every visitor in it.

@@ -206,3 +206,19 @@ TEST_F(Decoder, ManyShortObjects)
     EXPECT_EQ(screen.light(), StatusLight::Lime);
     EXPECT_TRUE(import.calls.empty());
 }
+
+TEST_F(Decoder, RecordsAreHandedOnWholeAndNothingElseHappens)
+{
+    // Every closed object's record goes to the handler, a short one too,
+    // with values carried in front of it by a stray comma. The scan alone
+    // imports and shows nothing; only the empty members' conversions log.
+    std::vector<VisitorRecord> records;
+    scanVisitorRecords("[" + visitor1 + ",,{}]",
+                       [&records](const VisitorRecord& r) { records.push_back(r); });
+    EXPECT_EQ(records,
+              (std::vector<VisitorRecord>{{"v1", "20260501173000", "20260501230000", "1001"}, {"", ""}}));
+    EXPECT_TRUE(import.calls.empty());
+    EXPECT_EQ(screen.count(), 0u);
+    EXPECT_EQ(logMessages(dir),
+              "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
+}
