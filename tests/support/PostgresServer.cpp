@@ -60,8 +60,8 @@ std::string findBinDirectory()
 
 } // namespace
 
-PostgresServer::PostgresServer(std::string superuserPassword)
-    : m_superuserPassword(std::move(superuserPassword))
+PostgresServer::PostgresServer(std::string superuserPassword, Durability durability)
+    : m_superuserPassword(std::move(superuserPassword)), m_durability(durability)
 {
 }
 
@@ -168,8 +168,9 @@ bool PostgresServer::start(std::string& error)
         return true;
     if (!m_prepared && !prepare(error))
         return false;
-    const std::string options = "-p " + std::to_string(m_port) + " -k " + m_directory +
-                                " -c listen_addresses='' -c fsync=off -c log_statement=all";
+    std::string options = "-p " + std::to_string(m_port) + " -k " + m_directory + " -c listen_addresses=''";
+    if (m_durability == Durability::Throwaway)
+        options += " -c fsync=off -c log_statement=all";
     if (!run(asServerUser(shellQuote(m_binDirectory + "/pg_ctl") + " -D " +
                           shellQuote(m_directory + "/data") + " -l " +
                           shellQuote(m_directory + "/server.log") + " -w -t 60 -o " + shellQuote(options) +

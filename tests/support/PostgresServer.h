@@ -14,10 +14,16 @@ namespace movik::test {
 class PostgresServer
 {
 public:
+    // Throwaway: nothing is flushed to disk and every statement is logged,
+    // as tests want it. Site: flushed at every commit and nothing extra
+    // logged, as at a site (for the benchmarks).
+    enum class Durability { Throwaway, Site };
+
     // An empty superuserPassword gives a server that trusts every local
     // login; otherwise logins need a password and the superuser "postgres"
     // has this one.
-    explicit PostgresServer(std::string superuserPassword = {});
+    explicit PostgresServer(std::string superuserPassword = {},
+                            Durability durability = Durability::Throwaway);
     ~PostgresServer();
     PostgresServer(const PostgresServer&) = delete;
     PostgresServer& operator=(const PostgresServer&) = delete;
@@ -39,6 +45,7 @@ private:
     std::string stopCommand(const std::string& mode) const;
 
     std::string m_superuserPassword;
+    Durability m_durability;
     std::string m_binDirectory;
     std::string m_directory; // the cluster, the socket and the log live here
     int m_port = 0;
