@@ -27,7 +27,7 @@ class VisitorServiceProcess
 public:
     static constexpr const char* DefaultToken = "test-token";
 
-    // Starts the program with --port 0 --quiet and these further arguments
+    // Starts the program with --port 0 --quiet --exit-with-parent and these further arguments
     // (for example {"--generate", "3"}). Throws std::runtime_error when it
     // does not come up.
     explicit VisitorServiceProcess(const std::vector<std::string>& arguments = {});

@@ -75,7 +75,8 @@ std::string ReceivedRequest::header(const std::string& name) const
 
 VisitorServiceProcess::VisitorServiceProcess(const std::vector<std::string>& arguments)
 {
-    std::vector<std::string> all = {MOVIK_VISITOR_SERVICE_PROGRAM, "--port", "0", "--quiet"};
+    std::vector<std::string> all = {MOVIK_VISITOR_SERVICE_PROGRAM, "--port", "0", "--quiet",
+                                    "--exit-with-parent"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& a : all)

@@ -197,14 +197,15 @@ void ServiceServer::record(const httplib::Request& request)
     m_requests.push_back(std::move(entry));
 }
 
-bool ServiceServer::authorised(const httplib::Request& request, httplib::Response& response)
+bool ServiceServer::admit(const httplib::Request& request, httplib::Response& response, Mode& mode)
 {
-    std::string expected;
+    record(request);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        expected = "Bearer " + m_mode.token;
+        mode = m_mode;
     }
     // Header values arrive without trailing blanks.
+    std::string expected = "Bearer " + mode.token;
     while (!expected.empty() && (expected.back() == ' ' || expected.back() == '\t'))
         expected.pop_back();
     if (request.has_header("Authorization") && request.get_header_value("Authorization") == expected)
@@ -215,14 +216,9 @@ bool ServiceServer::authorised(const httplib::Request& request, httplib::Respons
 
 void ServiceServer::answerPoll(const httplib::Request& request, httplib::Response& response)
 {
-    record(request);
-    if (!authorised(request, response))
-        return;
     Mode mode;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        mode = m_mode;
-    }
+    if (!admit(request, response, mode))
+        return;
     pause(mode.pollDelayMs);
 
     std::string body;
@@ -265,14 +261,9 @@ void ServiceServer::answerPoll(const httplib::Request& request, httplib::Respons
 
 void ServiceServer::answerAck(const httplib::Request& request, httplib::Response& response)
 {
-    record(request);
-    if (!authorised(request, response))
-        return;
     Mode mode;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        mode = m_mode;
-    }
+    if (!admit(request, response, mode))
+        return;
     pause(mode.ackDelayMs);
     if (mode.ack == "refuse") {
         answer(response, 500, "Acknowledgement refused\r\n", TextType);

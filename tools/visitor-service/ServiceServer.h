@@ -45,7 +45,9 @@ public:
 
 private:
     void record(const httplib::Request& request);
-    bool authorised(const httplib::Request& request, httplib::Response& response);
+    // Records the request and copies the mode; false (answered with 401)
+    // without the right token.
+    bool admit(const httplib::Request& request, httplib::Response& response, Mode& mode);
     void answerPoll(const httplib::Request& request, httplib::Response& response);
     void answerAck(const httplib::Request& request, httplib::Response& response);
     void addControlRoutes();

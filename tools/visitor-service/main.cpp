@@ -11,7 +11,9 @@
 #include <pthread.h>
 #include <stdexcept>
 #include <string>
+#include <sys/prctl.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace movik::visitorservice;
 
@@ -46,6 +48,8 @@ Options:
   --journal FILE    append every request received to FILE, one JSON object
                     (method, path, target, headers, body) per line
   --quiet           do not print a line per request on standard error
+  --exit-with-parent  stop when the process that started this one ends
+                    (a test that crashed leaves no service behind)
   --help            show this text
 
 Answers:
@@ -80,6 +84,7 @@ struct Options
     int generate = 0;
     std::string journalFile;
     bool quiet = false;
+    bool exitWithParent = false;
 };
 
 int wholeNumber(const std::string& option, const std::string& text)
@@ -109,6 +114,10 @@ bool parseArguments(int argc, char** argv, Options& options)
         }
         if (option == "--quiet") {
             options.quiet = true;
+            continue;
+        }
+        if (option == "--exit-with-parent") {
+            options.exitWithParent = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -183,6 +192,11 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // The parent's end arrives as SIGTERM; one that ended before this
+    // request leaves us adopted by another process already.
+    const pid_t parent = ::getppid();
+    if (options.exitWithParent && (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent))
+        return 1;
 
     const std::size_t queued = queue.size();
     ServiceServer server(std::move(queue), options.mode, options.journalFile, options.quiet);
