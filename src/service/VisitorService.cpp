@@ -63,6 +63,8 @@ void PollZUNVList()
         RunThis(curlToolPath(s), pollParameters(s));
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Poll>") + e.what());
+    } catch (...) {
+        WriteLog(LogAlways, "<Poll>Unknown failure");
     }
 }
 
@@ -79,6 +81,9 @@ bool RemoveFromVisitorList(const std::string& id, std::string& response)
         return response.find("Deleted") != std::string::npos;
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Remove>") + e.what());
+        return false;
+    } catch (...) {
+        WriteLog(LogAlways, "<Remove>Unknown failure");
         return false;
     }
 }
