@@ -2,7 +2,7 @@
 // to create "go" in its working directory, so that the test can tell the
 // launcher returned while this program was still running, then writes what
 // it received to "arguments.txt" there: "go" or "no go", how its window was
-// to be shown, then each argument on a line of its own.
+// to be shown, then each argument on a line of its own, then a line ".".
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -51,6 +51,7 @@ int main(int argc, char** argv)
         out << (go ? "go" : "no go") << '\n' << showState() << '\n';
         for (int i = 1; i < argc; ++i)
             out << argv[i] << '\n';
+        out << ".\n";
     }
     // Renamed when complete: the test never sees half a file.
     return std::rename("arguments.tmp", "arguments.txt") == 0 ? 0 : 1;

@@ -55,14 +55,19 @@ Received launchEcho(const TempDir& dir, const std::string& parameters)
     if (received.code <= 32)
         return received;
     writeFile(dir.file("go"), "");
+    // Read until the closing "." is there: the file may be seen before it is whole.
     const std::string answer = dir.file("arguments.txt");
-    for (int i = 0; i < 6000 && !platform::fileExists(answer); ++i)
+    Lines lines;
+    for (int i = 0; i < 6000; ++i) {
+        lines = splitLines(readFile(answer));
+        if (lines.size() >= 3 && lines.back() == ".")
+            break;
         platform::sleepMs(10);
-    Lines lines = splitLines(readFile(answer));
-    if (lines.size() >= 2) {
+    }
+    if (lines.size() >= 3 && lines.back() == ".") {
         received.release = lines[0];
         received.show = lines[1];
-        received.arguments.assign(lines.begin() + 2, lines.end());
+        received.arguments.assign(lines.begin() + 2, lines.end() - 1);
     }
     return received;
 }
