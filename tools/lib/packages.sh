@@ -6,7 +6,7 @@ MOVIK_PACKAGES=(
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc
   libgl-dev fonts-dejavu-core
   googletest libgtest-dev
-  libcpp-httplib-dev nlohmann-json3-dev
+  libcpp-httplib-dev nlohmann-json3-dev libbenchmark-dev
   curl
   postgresql sqlite3
   xvfb xauth xdotool imagemagick
