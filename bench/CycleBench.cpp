@@ -69,12 +69,9 @@ void BM_Cycle(benchmark::State& state, Waits waits, int visitors)
     VisitorServiceProcess service;
     // A site's files, with the defaults for everything not named here (the
     // transfer tool from /usr/bin, no debug lines in the log).
-    writeFile(dir.file("movik.ini"), "[Options]\r\nCurlURL=" + service.baseUrl() +
-                                         "\r\nPollWaitMSec=" + std::to_string(waits.pollWaitMs) +
-                                         "\r\nAckWaitMSec=" + std::to_string(waits.ackWaitMs) +
-                                         "\r\nAutoPoll=1\r\n");
-    writeFile(dir.file("_$wak"), std::string(VisitorServiceProcess::DefaultToken) + "\r\n");
-    writeAliasFile(dir, database.aliasSection());
+    writeSiteFiles(dir, service, database,
+                   "PollWaitMSec=" + std::to_string(waits.pollWaitMs) +
+                       "\r\nAckWaitMSec=" + std::to_string(waits.ackWaitMs) + "\r\nAutoPoll=1\r\n");
 
     TForm1 form(dir.path());
     form.show();

@@ -204,9 +204,7 @@ struct Site
         }
         if (!database.createSqlite(dir, "dortex.db", error))
             return false;
-        writeFile(dir.file("movik.ini"), "[Options]\r\nCurlURL=" + service.baseUrl() + "\r\nAutoPoll=1\r\n");
-        writeFile(dir.file("_$wak"), std::string(VisitorServiceProcess::DefaultToken) + "\r\n");
-        writeAliasFile(dir, database.aliasSection());
+        writeSiteFiles(dir, service, database, "AutoPoll=1\r\n");
         return true;
     }
     TempDir dir;

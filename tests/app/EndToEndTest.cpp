@@ -32,14 +32,6 @@ using namespace movik::test;
 
 namespace {
 
-std::string curlDirectory()
-{
-    for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"})
-        if (access((std::string(dir) + "curl").c_str(), X_OK) == 0)
-            return dir;
-    return "/usr/bin/";
-}
-
 int count(const std::string& text, const std::string& what)
 {
     int n = 0;
@@ -60,12 +52,7 @@ struct Site
 {
     void configure(const VisitorServiceProcess& service, const DortexTestDatabase& database)
     {
-        writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=" + curlDirectory() +
-                                             "\r\nCurlURL=" + service.baseUrl() +
-                                             "\r\nDebug=1\r\nAckWaitMSec=1000\r\n"
-                                             "PollWaitMSec=1000\r\n");
-        writeFile(dir.file("_$wak"), std::string(VisitorServiceProcess::DefaultToken) + "\r\n");
-        writeAliasFile(dir, database.aliasSection());
+        writeSiteFiles(dir, service, database, "Debug=1\r\nAckWaitMSec=1000\r\nPollWaitMSec=1000\r\n");
     }
     TempDir dir;
 };

@@ -79,14 +79,9 @@ protected:
 std::vector<std::string> linesStartingWith(const std::string& messages, const std::string& prefix)
 {
     std::vector<std::string> found;
-    std::size_t pos = 0;
-    while (pos < messages.size()) {
-        std::size_t end = messages.find('\n', pos);
-        const std::string line = messages.substr(pos, end - pos);
+    for (const std::string& line : splitLines(messages))
         if (line.rfind(prefix, 0) == 0)
             found.push_back(line);
-        pos = end + 1;
-    }
     return found;
 }
 

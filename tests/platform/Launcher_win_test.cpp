@@ -30,20 +30,6 @@ struct Received
     Lines arguments;
 };
 
-Lines splitLines(const std::string& text)
-{
-    Lines lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return lines;
-}
-
 // Starts the stand-in with the parameter text in dir. It waits for "go",
 // which is only created once the launcher has returned: a launcher that
 // waited for the program would find it still waiting ("no go").

@@ -1,5 +1,7 @@
 #include "DortexTestDatabase.h"
 
+#include "VisitorServiceProcess.h"
+
 #include <QCoreApplication>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -72,6 +74,15 @@ std::string engineName(Engine engine)
 void writeAliasFile(const TempDir& programDir, const std::string& content)
 {
     writeFile(programDir.file("aliases.ini"), content);
+}
+
+void writeSiteFiles(const TempDir& programDir, const VisitorServiceProcess& service,
+                    const DortexTestDatabase& database, const std::string& settingsLines)
+{
+    writeFile(programDir.file("movik.ini"),
+              "[Options]\r\nCurlURL=" + service.baseUrl() + "\r\n" + settingsLines);
+    writeFile(programDir.file("_$wak"), std::string(VisitorServiceProcess::DefaultToken) + "\r\n");
+    writeAliasFile(programDir, database.aliasSection());
 }
 
 void storeCredentialText(std::string& block, unsigned shift, std::size_t base, const std::string& text,
@@ -175,13 +186,7 @@ bool DortexTestDatabase::loadSchema(std::string& error)
         return false;
     }
     std::string statement;
-    std::size_t pos = 0;
-    while (pos < schema.size()) {
-        std::size_t end = schema.find('\n', pos);
-        if (end == std::string::npos)
-            end = schema.size();
-        const std::string line = schema.substr(pos, end - pos);
-        pos = end + 1;
+    for (const std::string& line : splitLines(schema)) {
         if (line.rfind("--", 0) == 0 || (statement.empty() && line.empty()))
             continue;
         statement += line + "\n";

@@ -25,6 +25,16 @@ std::string engineName(Engine engine);
 // Writes the program directory's "aliases.ini".
 void writeAliasFile(const TempDir& programDir, const std::string& content);
 
+class DortexTestDatabase;
+class VisitorServiceProcess;
+
+// Makes programDir a site's program directory: "movik.ini" pointed at the
+// service with further settings lines (each ended by CR LF) and the defaults
+// for the rest (the transfer tool from /usr/bin), the service's token in the
+// key file, and the alias of database.
+void writeSiteFiles(const TempDir& programDir, const VisitorServiceProcess& service,
+                    const DortexTestDatabase& database, const std::string& settingsLines = {});
+
 // Stores text in a credentials block at the offsets of the user name
 // (base 0) or the password (base 96) for the shift byte shift, followed by
 // the 0 that ends it unless terminate is false. Lays out by hand what the

@@ -63,19 +63,25 @@ void useProgramDirectory(const TempDir& dir, int debugLevel)
     mutableSettings() = fresh;
 }
 
+std::vector<std::string> splitLines(const std::string& text, const std::string& lineEnd)
+{
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find(lineEnd, pos);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + lineEnd.size();
+    }
+    return lines;
+}
+
 std::string logMessages(const TempDir& dir)
 {
-    std::string log = readFile(dir.file("MOVIK.log"));
     std::string messages;
-    std::size_t pos = 0;
-    while (pos < log.size()) {
-        std::size_t end = log.find("\r\n", pos);
-        if (end == std::string::npos)
-            end = log.size();
-        std::string line = log.substr(pos, end - pos);
+    for (const std::string& line : splitLines(readFile(dir.file("MOVIK.log")), "\r\n"))
         messages += (line.size() >= 20 ? line.substr(20) : line) + "\n";
-        pos = end + 2;
-    }
     return messages;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace movik::test {
 
@@ -26,6 +27,9 @@ private:
 void writeFile(const std::string& path, const std::string& bytes);
 // Reads a whole file as bytes; empty when it does not exist.
 std::string readFile(const std::string& path);
+
+// The lines of text, each without its line end; a last line without one counts too.
+std::vector<std::string> splitLines(const std::string& text, const std::string& lineEnd = "\n");
 
 // Points the process-wide settings at dir with the given debug level and
 // the other settings at their defaults.
