@@ -124,10 +124,16 @@ ServiceServer::ServiceServer(VisitorQueue queue, Mode mode, std::string journalP
       m_quiet(quiet)
 {
     // The two requests are recorded as they arrive, before any delay; other
-    // addresses (a base address without its final slash, say) once answered.
-    m_server.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
+    // addresses (a base address without its final slash, say) are answered
+    // 404 and recorded just before that answer goes out, so a client that has
+    // its answer always finds its request recorded.
+    m_server.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request& request,
+                                                                           httplib::Response&) {
         if (request.path != "/latest" && request.path != "/ack" && request.path.rfind("/_control/", 0) != 0)
             record(request);
+        return httplib::Server::HandlerResponse::Unhandled;
+    }));
+    m_server.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
         if (!m_quiet)
             std::fprintf(stderr, "%s %s %d\n", request.method.c_str(), request.target.c_str(),
                          response.status);
