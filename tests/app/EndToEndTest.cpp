@@ -4,6 +4,7 @@
 #include "Decoder.h"
 #include "DortexDatabase.h"
 #include "DortexTestDatabase.h"
+#include "LaunchedChildren.h"
 #include "PostgresServer.h"
 #include "Settings.h"
 #include "StatusLed.h"
@@ -238,12 +239,17 @@ TEST_P(EndToEnd, AnswerNotReadyTurnsRed)
     EXPECT_EQ(window.light(), red);
     EXPECT_EQ(count(logMessages(site.dir), "<GetRes>"), 1);
 
+    // Each case starts once the last one's curl has ended, so no late answer
+    // lands in the next cycle.
+    ASSERT_TRUE(waitForLaunchedChildren());
+
     // No answer at all within the wait.
     service.setMode(R"({"pollStallMs":0,"pollDelayMs":4000})");
     window.cycle();
     EXPECT_EQ(window.light(), red);
 
     // The service is down.
+    ASSERT_TRUE(waitForLaunchedChildren());
     service.stop();
     window.cycle();
     EXPECT_EQ(window.light(), red);
