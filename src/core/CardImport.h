@@ -7,6 +7,14 @@
 
 namespace movik {
 
+// Why the last import returned false.
+enum class ImportFailure {
+    None,       // the last import succeeded
+    Refused,    // the visitor's own fault: card already issued, visit data unusable
+    Statement,  // a statement failed; the connection itself may be fine
+    Connection, // the database is unreachable or timed out: the cycle's other visitors wait
+};
+
 class CardImport
 {
 public:
@@ -14,6 +22,9 @@ public:
     // Imports the visitor's card; true only when the card was new and both
     // of its rows were written, so the visitor may be acknowledged.
     virtual bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) = 0;
+    // Why the last VListToDortex returned false. After Connection, the
+    // decoder leaves the cycle's remaining visitors queued for the next cycle.
+    virtual ImportFailure lastFailure() const { return ImportFailure::None; }
 };
 
 } // namespace movik
