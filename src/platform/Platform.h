@@ -20,6 +20,14 @@ bool fileExists(const std::string& path);
 // Deletes a file; failures (including a missing file) are ignored by callers.
 bool deleteFile(const std::string& path);
 
+// Replaces a file so that a crash leaves either the old content or the new,
+// never a mixture, and the new content has reached the disk on return. The
+// file is readable by its owner only. False with a message in error.
+bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error);
+// Whole content of a file. False with a message in error; a missing file
+// sets missing so callers can tell "nothing yet" from a failure.
+bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error);
+
 // Text of a failed file operation, from the platform's error number.
 std::string fileErrorText(int code);
 

@@ -142,6 +142,107 @@ bool appendLogLine(const std::string& path, const std::string& line)
     return ok;
 }
 
+namespace {
+
+bool writeAll(int fd, const std::string& content)
+{
+    std::size_t done = 0;
+    while (done < content.size()) {
+        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string failure(const char* step, const std::string& path, int code)
+{
+    return std::string(step) + " " + path + ": " + fileErrorText(code);
+}
+
+} // namespace
+
+bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error)
+{
+    // The temporary file sits beside the target so the rename never crosses
+    // file systems; its fixed name means a copy left by a crash is simply
+    // reused by the next replacement.
+    const std::string temp = path + ".tmp";
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = failure("Cannot create", temp, errno);
+        return false;
+    }
+    // A left-over temporary file keeps the mode it was created with.
+    bool ok = ::fchmod(fd, 0600) == 0;
+    if (ok)
+        ok = writeAll(fd, content);
+    if (ok)
+        ok = ::fsync(fd) == 0;
+    int code = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        code = errno;
+    }
+    if (!ok) {
+        error = failure("Cannot write", temp, code);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        error = failure("Cannot replace", path, errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // The rename is durable only once the directory entry is on disk.
+    auto slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        error = failure("Cannot open directory", directory, errno);
+        return false;
+    }
+    ok = ::fsync(dir) == 0;
+    code = errno;
+    ::close(dir);
+    if (!ok) {
+        error = failure("Cannot flush directory", directory, code);
+        return false;
+    }
+    return true;
+}
+
+bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error)
+{
+    content.clear();
+    missing = false;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        error = failure("Cannot open", path, errno);
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = failure("Cannot read", path, errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
 InputFile::~InputFile()
 {
     close();

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -149,6 +151,90 @@ bool appendLogLine(const std::string& path, const std::string& line)
     }
     ::CloseHandle(file);
     return ok;
+}
+
+namespace {
+
+std::string failure(const char* step, const std::string& path, DWORD code)
+{
+    return std::string(step) + " " + path + ": " + fileErrorText(static_cast<int>(code));
+}
+
+} // namespace
+
+bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error)
+{
+    // Full access for the file's owner and the system account, nothing
+    // inherited from the directory. Should the descriptor not be built, the
+    // directory's own permissions apply.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof attributes;
+    bool secured = ::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:P(A;;FA;;;OW)(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr);
+    attributes.lpSecurityDescriptor = secured ? descriptor : nullptr;
+
+    const std::string temp = path + ".tmp";
+    HANDLE file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, secured ? &attributes : nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD code = ::GetLastError();
+    if (descriptor != nullptr)
+        ::LocalFree(descriptor);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = failure("Cannot create", temp, code);
+        return false;
+    }
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < content.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1u << 30));
+        DWORD written = 0;
+        ok = ::WriteFile(file, content.data() + done, chunk, &written, nullptr) && written > 0;
+        done += written;
+    }
+    if (ok)
+        ok = ::FlushFileBuffers(file) != 0;
+    code = ::GetLastError();
+    ::CloseHandle(file);
+    if (!ok) {
+        error = failure("Cannot write", temp, code);
+        ::DeleteFileA(temp.c_str());
+        return false;
+    }
+    if (!::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = failure("Cannot replace", path, ::GetLastError());
+        ::DeleteFileA(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error)
+{
+    content.clear();
+    missing = false;
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD code = ::GetLastError();
+        missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+        error = failure("Cannot open", path, code);
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+            error = failure("Cannot read", path, ::GetLastError());
+            ::CloseHandle(file);
+            return false;
+        }
+        if (got == 0)
+            break;
+        content.append(buffer, got);
+    }
+    ::CloseHandle(file);
+    return true;
 }
 
 InputFile::~InputFile()
