@@ -4,6 +4,7 @@
 #include "Platform.h"
 #include "Settings.h"
 #include "TextFile.h"
+#include "Version.h"
 
 #include <exception>
 
@@ -15,7 +16,7 @@ bool loadStartup(const std::string& appPath, std::string& error)
         Settings& s = mutableSettings();
         s.AppPath = appPath;
         readSettingsFile(s.AppPath + "movik.ini", s);
-        WriteLog(LogAlways, "--- MOVIK 1.0.0.1 ---");
+        WriteLog(LogAlways, "--- MOVIK " MOVIK_VERSION " ---");
 
         s.ApiKey.clear();
         const std::string keyFile = s.AppPath + "_$wak";
