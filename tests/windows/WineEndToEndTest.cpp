@@ -1,0 +1,511 @@
+// The Windows program as a site gets it: movik.exe unpacked from the zip,
+// run under Wine on a virtual display, against the visitor service on
+// loopback, with the real curl and real databases reached through ODBC.
+// tools/test-windows prepares the Wine prefix and the display and names the
+// zip (MOVIK_WINDOWS_ZIP) and the stand-in tool (MOVIK_STAND_IN_TOOL).
+#include "DortexTestDatabase.h"
+#include "PostgresServer.h"
+#include "TempDir.h"
+#include "VisitorServiceProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+#include <functional>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace movik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const threeVisitors = R"([
+  {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
+  {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"},
+  {"VisitorId":"V-3","VisitStart":"2026-06-01T07:00:00Z","VisitEnd":"2026-06-03T07:00:00Z","CardNumber":"5003"}])";
+
+const char* const caption = "ZUN Visitor - Dortex Interface";
+
+std::string environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+// Where a Linux file is for a Windows program under Wine.
+std::string windowsPath(const std::string& path)
+{
+    std::string result = "Z:" + path;
+    for (char& c : result)
+        if (c == '/')
+            c = '\\';
+    return result;
+}
+
+int count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+
+// Checks done every 200 ms until it holds; false after the hang guard.
+bool eventually(const std::function<bool()>& done, int guardSeconds = 120)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(guardSeconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return true;
+}
+
+// Runs a command and gives its exit status (-1 when it did not end normally).
+int run(std::vector<std::string> arguments, const std::string& directory = {})
+{
+    std::vector<char*> argv;
+    for (auto& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!directory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    pid_t pid = 0;
+    int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A program under Wine in its own directory, started with it as the
+// current directory, as a shortcut starts it. Ended with the object.
+class WineProcess
+{
+public:
+    WineProcess(const std::string& directory, std::string exe)
+    {
+        std::string wine = "wine";
+        char* argv[] = {wine.data(), exe.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+        if (posix_spawnp(&m_pid, "wine", &actions, nullptr, argv, environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~WineProcess()
+    {
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    WineProcess(const WineProcess&) = delete;
+    WineProcess& operator=(const WineProcess&) = delete;
+
+    bool started() const { return m_pid > 0; }
+
+private:
+    pid_t m_pid = -1;
+};
+
+int requestsTo(const VisitorServiceProcess& service, const std::string& method, const std::string& path)
+{
+    int n = 0;
+    for (const auto& r : service.requests())
+        if (r.method == method && r.path == path)
+            ++n;
+    return n;
+}
+
+int polls(const VisitorServiceProcess& service)
+{
+    return requestsTo(service, "GET", "/latest");
+}
+
+int acknowledgements(const VisitorServiceProcess& service)
+{
+    return requestsTo(service, "DELETE", "/ack");
+}
+
+// A site's program directory made from the zip, with curl.exe a link to
+// the Linux curl (Wine starts it, without a process handle).
+class WineSite
+{
+public:
+    WineSite()
+    {
+        const std::string zip = environment("MOVIK_WINDOWS_ZIP");
+        if (zip.empty() || run({"unzip", "-q", zip, "-d", dir.path()}) != 0)
+            throw std::runtime_error("cannot unpack the Windows zip (MOVIK_WINDOWS_ZIP=" + zip + ")");
+        fs::create_directory(dir.file("curl"));
+        fs::create_symlink("/usr/bin/curl", dir.file("curl/curl.exe"));
+    }
+
+    // movik.ini polling at once, with curl.exe from toolDirectory (the
+    // link by default) and further settings lines.
+    void configure(const std::string& url, const std::string& settingsLines,
+                   const std::string& toolDirectory = "curl")
+    {
+        writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=" + windowsPath(dir.file(toolDirectory)) +
+                                             "\r\nCurlURL=" + url + "\r\nDebug=1\r\nAutoPoll=1\r\n" +
+                                             settingsLines);
+        writeFile(dir.file("_$wak"), std::string(VisitorServiceProcess::DefaultToken) + "\r\n");
+    }
+
+    // The alias "Morvane" as an ODBC connection string, for the database
+    // the test made with DortexTestDatabase.
+    void odbcAlias(const std::string& connectionString, const std::string& extraLines = {})
+    {
+        writeFile(dir.file("aliases.ini"),
+                  "[Morvane]\r\nDriver=odbc\r\nDatabase=" + connectionString + "\r\n" + extraLines);
+    }
+
+    std::string log() const { return logMessages(dir); }
+
+    TempDir dir;
+};
+
+std::string sqliteConnection(const WineSite& site)
+{
+    return "Driver=SQLite3;Database=" + site.dir.file("dortex.db");
+}
+
+// The PostgreSQL server of database, through its socket directory; the
+// login comes from the credentials file that movik-mktab.exe writes.
+std::string postgresConnection(const PostgresServer& server, const DortexTestDatabase& database)
+{
+    const std::string section = database.aliasSection();
+    const std::size_t at = section.find("Database=") + 9;
+    const std::string name = section.substr(at, section.find('\n', at) - at);
+    return "Driver={PostgreSQL Unicode};Servername=" + server.socketDirectory() +
+           ";Port=" + std::to_string(server.port()) + ";Database=" + name;
+}
+
+void writeLogin(const WineSite& site)
+{
+    ASSERT_EQ(run({"wine", "movik-mktab.exe", "postgres", "unused-password"}, site.dir.path()), 0);
+    ASSERT_EQ(fs::file_size(site.dir.file("morvane.tab")), 1024u);
+}
+
+std::string rowsOf(DortexTestDatabase& database, const std::string& card)
+{
+    std::string text;
+    for (const auto& row : database.rows("select operation_code,staff_number,card_number,name,Department,"
+                                         "access_level,starting_date,expiry_date from int_card_import "
+                                         "where card_number='" +
+                                         card + "'"))
+        for (const auto& v : row)
+            text += v + "|";
+    text += " ";
+    for (const auto& row : database.rows("select card_number,start_dtm,expiry_dtm,status from card_validity "
+                                         "where card_number='" +
+                                         card + "'"))
+        for (const auto& v : row)
+            text += v + "|";
+    return text;
+}
+
+// The screen as ImageMagick's import gives it, as a binary PPM.
+struct Screen
+{
+    int width = 0;
+    int height = 0;
+    std::string pixels;
+
+    std::array<int, 3> at(int x, int y) const
+    {
+        const std::size_t i = 3 * (static_cast<std::size_t>(y) * width + x);
+        return {static_cast<unsigned char>(pixels[i]), static_cast<unsigned char>(pixels[i + 1]),
+                static_cast<unsigned char>(pixels[i + 2])};
+    }
+    // How many pixels of the rectangle are dark (text, outlines).
+    int dark(int left, int top, int w, int h) const
+    {
+        int n = 0;
+        for (int y = top; y < top + h; ++y)
+            for (int x = left; x < left + w; ++x) {
+                auto p = at(x, y);
+                n += p[0] + p[1] + p[2] < 200;
+            }
+        return n;
+    }
+};
+
+bool grabScreen(const TempDir& dir, Screen& screen)
+{
+    const std::string file = dir.file("screen.ppm");
+    if (run({"import", "-window", "root", "-depth", "8", file}) != 0)
+        return false;
+    const std::string png = environment("MOVIK_WINE_SCREENSHOT");
+    if (!png.empty())
+        run({"convert", file, png});
+    const std::string ppm = readFile(file);
+    // "P6\n<width> <height>\n255\n" and the pixels.
+    std::size_t pos = 0;
+    auto word = [&]() {
+        while (pos < ppm.size() && std::isspace(static_cast<unsigned char>(ppm[pos])))
+            ++pos;
+        std::size_t start = pos;
+        while (pos < ppm.size() && !std::isspace(static_cast<unsigned char>(ppm[pos])))
+            ++pos;
+        return ppm.substr(start, pos - start);
+    };
+    if (word() != "P6")
+        return false;
+    screen.width = std::stoi(word());
+    screen.height = std::stoi(word());
+    word();
+    screen.pixels = ppm.substr(pos + 1);
+    return screen.pixels.size() == 3u * screen.width * screen.height;
+}
+
+// Finds the status light by its fill: the first pixel of that colour from
+// the top left, which must be the inside corner of a 17 by 17 square with a
+// one-pixel black outline. Gives the square's top left corner.
+bool findLight(const Screen& screen, std::array<int, 3> fill, int& left, int& top)
+{
+    for (int y = 1; y + 16 < screen.height; ++y)
+        for (int x = 1; x + 16 < screen.width; ++x) {
+            if (screen.at(x, y) != fill)
+                continue;
+            left = x - 1;
+            top = y - 1;
+            for (int i = 0; i < 17; ++i)
+                for (int j = 0; j < 17; ++j) {
+                    const bool outline = i == 0 || j == 0 || i == 16 || j == 16;
+                    const auto want = outline ? std::array<int, 3>{0, 0, 0} : fill;
+                    if (screen.at(left + i, top + j) != want)
+                        return false;
+                }
+            return true;
+        }
+    return false;
+}
+
+class WineEndToEnd : public ::testing::TestWithParam<Engine>
+{
+};
+
+} // namespace
+
+TEST(WindowsZip, HoldsBothProgramsAndTheSiteFiles)
+{
+    WineSite site;
+    for (const char* name :
+         {"movik.exe", "movik-mktab.exe", "README.txt", "movik.ini.example", "aliases.ini.example"})
+        EXPECT_TRUE(fs::exists(site.dir.file(name))) << name;
+    const std::string aliases = readFile(site.dir.file("aliases.ini.example"));
+    EXPECT_NE(aliases.find(";Driver=odbc\r\n"), std::string::npos) << "commented, with Windows line ends";
+    EXPECT_NE(aliases.find("ODBC Driver 18 for SQL Server"), std::string::npos);
+    EXPECT_NE(readFile(site.dir.file("movik.ini.example")).find("[Options]\r\n"), std::string::npos);
+}
+
+// Three visitors, one of whose cards is issued already: the other two are
+// imported with their exact rows and acknowledged once, the issued one is
+// refused at every poll and stays queued. The window shows a lime light.
+TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
+{
+    WineSite site;
+    DortexTestDatabase database;
+    std::string error;
+    std::string connection;
+    std::string login;
+    if (GetParam() == Engine::Postgresql) {
+        PostgresServer* server = sharedPostgresServer(error);
+        if (server == nullptr)
+            MOVIK_POSTGRES_UNAVAILABLE(error);
+        ASSERT_TRUE(database.createPostgres(*server, error)) << error;
+        connection = postgresConnection(*server, database);
+        login = "User Name=postgres\r\n";
+        writeLogin(site);
+    } else {
+        ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+        connection = sqliteConnection(site);
+    }
+    ASSERT_TRUE(database.exec("insert into cards(card_number) values('5002')", error)) << error;
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    // Wine gives no process handle for the Linux curl: every wait runs to
+    // its bound, so the bounds leave curl ample time.
+    site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=2000\r\n");
+    site.odbcAlias(connection, login);
+
+    WineProcess program(site.dir.path(), "movik.exe");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 2; })) << site.log();
+    const int pollsThen = polls(service);
+    ASSERT_TRUE(eventually([&] { return polls(service) >= pollsThen + 2; })) << site.log();
+
+    EXPECT_EQ(rowsOf(database, "5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260501|20260502| "
+                                        "5001|20260501173000|20260501230000|N|");
+    EXPECT_EQ(rowsOf(database, "5003"), "A|5003|5003|Visitor-5003|Visitor|Visit_Acc|20260601|20260603| "
+                                        "5003|20260601150000|20260603150000|N|");
+    EXPECT_EQ(rowsOf(database, "5002"), " ");
+    EXPECT_EQ(service.queuedIds(), std::vector<std::string>{"V-2"});
+    EXPECT_EQ(acknowledgements(service), 2);
+    const std::string log = site.log();
+    EXPECT_NE(log.find("DB Open - OK"), std::string::npos) << log;
+    for (const std::string card : {"5001", "5003"}) {
+        EXPECT_EQ(count(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
+        EXPECT_EQ(count(log, "Q.Ack - " + card + "\n"), 1) << log;
+    }
+    EXPECT_GE(count(log, "Already issued: 5002\n"), 2) << log;
+
+    Screen screen;
+    ASSERT_TRUE(grabScreen(site.dir, screen));
+    int left = 0;
+    int top = 0;
+    ASSERT_TRUE(findLight(screen, {0, 255, 0}, left, top)) << "no lime light with a black outline";
+    // Memo1 is 8 pixels left of the light and 296 above it: white, with the
+    // cards' lines in it.
+    const int memoLeft = left - 8;
+    const int memoTop = top - 296;
+    ASSERT_GE(memoLeft, 0);
+    ASSERT_GE(memoTop, 0);
+    EXPECT_EQ(screen.at(memoLeft + 250, memoTop + 280), (std::array<int, 3>{255, 255, 255}));
+    EXPECT_GT(screen.dark(memoLeft + 2, memoTop + 2, 501, 285), 50) << "no text in Memo1";
+    // "Automatic Poll" and "Clear" to the light's right, on the same line.
+    EXPECT_GT(screen.dark(left + 296 + 16, top, 81, 17), 20) << "no caption beside CheckBox1";
+    EXPECT_GT(screen.dark(left + 408 + 4, top + 4, 67, 17), 10) << "no caption on Button4";
+    EXPECT_EQ(run({"xdotool", "search", "--name", std::string("^") + caption + "$"}), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Odbc, WineEndToEnd, ::testing::Values(Engine::Sqlite, Engine::Postgresql),
+                         [](const auto& info) { return engineName(info.param); });
+
+// Visitors queued while the database is down stay queued; once it is back
+// they are imported and acknowledged without a restart.
+TEST(WineEndToEndPostgres, DatabaseDownAndBack)
+{
+    PostgresServer server;
+    std::string error;
+    if (!server.start(error))
+        MOVIK_POSTGRES_UNAVAILABLE(error);
+    DortexTestDatabase database;
+    ASSERT_TRUE(database.createPostgres(server, error)) << error;
+    WineSite site;
+    writeLogin(site);
+    VisitorServiceProcess service;
+    site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=2000\r\n");
+    site.odbcAlias(postgresConnection(server, database), "User Name=postgres\r\n");
+
+    WineProcess program(site.dir.path(), "movik.exe");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(eventually([&] { return site.log().find("DB Open - OK") != std::string::npos; }))
+        << site.log();
+    ASSERT_TRUE(server.stop(error)) << error;
+    service.addVisitors(threeVisitors);
+    const int pollsThen = polls(service);
+    ASSERT_TRUE(eventually([&] { return polls(service) >= pollsThen + 2; })) << site.log();
+    EXPECT_EQ(service.queuedIds().size(), 3u);
+    EXPECT_EQ(acknowledgements(service), 0);
+
+    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(eventually([&] { return service.queuedIds().empty(); })) << site.log();
+    ASSERT_TRUE(database.reopen(error)) << error;
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
+    EXPECT_EQ(acknowledgements(service), 3);
+}
+
+namespace {
+
+// curl.exe is the Windows-built stand-in, for which the launcher gets a
+// process handle; it answers as its ".how" files say.
+class StandInSite : public WineSite
+{
+public:
+    StandInSite()
+    {
+        fs::create_directory(dir.file("tool"));
+        fs::copy_file(environment("MOVIK_STAND_IN_TOOL"), dir.file("tool/curl.exe"));
+        std::string error;
+        if (!database.createSqlite(dir, "dortex.db", error))
+            throw std::runtime_error(error);
+        odbcAlias(sqliteConnection(*this));
+    }
+    void configure(const std::string& settingsLines)
+    {
+        WineSite::configure("http://127.0.0.1:9/", settingsLines, "tool");
+    }
+    void how(const std::string& answerFile, int sleepMs, int exitCode, const std::string& answer)
+    {
+        writeFile(dir.file("tool/" + answerFile + ".how"),
+                  std::to_string(sleepMs) + " " + std::to_string(exitCode) + "\n" + answer);
+    }
+    std::string runs() const { return readFile(dir.file("tool/runs.txt")); }
+
+    // The stand-in's processes still alive, found by the program directory
+    // in their command lines.
+    int liveTools() const
+    {
+        const std::string mark = fs::path(dir.path()).parent_path().filename().string();
+        int n = 0;
+        DIR* proc = opendir("/proc");
+        while (dirent* entry = readdir(proc)) {
+            std::string cmdline = readFile(std::string("/proc/") + entry->d_name + "/cmdline");
+            n += cmdline.find(mark) != std::string::npos && cmdline.find("curl.exe") != std::string::npos &&
+                 cmdline.find("movik.exe") == std::string::npos;
+        }
+        closedir(proc);
+        return n;
+    }
+
+    DortexTestDatabase database;
+};
+
+} // namespace
+
+// With a process handle the waits are only bounds: a cycle whose tools
+// answer at once is over long before its 30 s bounds would be.
+TEST(WineLauncher, WaitsEndWhenTheToolEnds)
+{
+    StandInSite site;
+    site.how("_$WAVL", 0, 0, threeVisitors);
+    site.how("_$WAVL2", 0, 0, R"({"Deleted":1})");
+    site.configure("PollWaitMSec=30000\r\nAckWaitMSec=30000\r\n");
+
+    WineProcess program(site.dir.path(), "movik.exe");
+    ASSERT_TRUE(program.started());
+    // Run to their bounds, the first cycle's waits would take 120 s.
+    ASSERT_TRUE(eventually([&] { return site.log().find("Q.Ack - 5003\n") != std::string::npos; }, 60))
+        << site.log() << site.runs();
+    const std::string log = site.log();
+    for (const std::string card : {"5001", "5002", "5003"})
+        EXPECT_EQ(count(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
+    EXPECT_GE(count(site.runs(), "end "), 4) << "the poll and three acknowledgements ended by themselves";
+}
+
+// A tool still running from the last poll is ended before the next poll
+// starts another, so a hanging service leaves one tool, not one a cycle.
+TEST(WineLauncher, LateToolIsEndedBeforeTheNextRequest)
+{
+    StandInSite site;
+    site.how("_$WAVL", 600000, 0, "[]");
+    site.configure("PollWaitMSec=0\r\n");
+
+    WineProcess program(site.dir.path(), "movik.exe");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(eventually([&] { return count(site.runs(), "start ") >= 3; })) << site.log();
+    EXPECT_TRUE(eventually([&] { return site.liveTools() == 1; }, 30)) << site.liveTools() << " tools alive";
+    EXPECT_EQ(count(site.runs(), "end "), 0) << "no tool ended by itself";
+}
