@@ -11,6 +11,7 @@ MOVIK_PACKAGES=(
   postgresql sqlite3
   xvfb xauth xdotool imagemagick
   procps
+  desktop-file-utils systemd
 )
 
 # ensure_packages [extra package...]: installs whatever of the list (and the
