@@ -22,7 +22,7 @@ set(MOVIK_PROGRAM_PATH "/${MOVIK_PROGRAM_DIR}")
 
 set(generated ${CMAKE_BINARY_DIR}/packaging)
 foreach(file movik.service movik.desktop postinst postrm)
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/${file}.in ${generated}/${file} @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/linux/${file}.in ${generated}/${file} @ONLY)
 endforeach()
 file(CHMOD ${generated}/postinst ${generated}/postrm
   PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -37,7 +37,7 @@ foreach(program movik movik-mktab)
 endforeach()
 
 install(TARGETS movik movik-mktab RUNTIME DESTINATION ${MOVIK_PROGRAM_DIR} COMPONENT movik)
-install(FILES packaging/movik.ini.example packaging/aliases.ini.example
+install(FILES packaging/linux/movik.ini.example packaging/linux/aliases.ini.example
   DESTINATION ${MOVIK_PROGRAM_DIR} COMPONENT movik)
 install(FILES README.md DESTINATION ${MOVIK_PROGRAM_DIR}/docs COMPONENT movik)
 install(DIRECTORY docs/ DESTINATION ${MOVIK_PROGRAM_DIR}/docs COMPONENT movik FILES_MATCHING PATTERN "*.md")
