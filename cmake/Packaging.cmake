@@ -73,7 +73,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${generated}/postinst ${generated}/postrm
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
-# The package's own test sits beside the tests of the rest of the tree.
-if(MOVIK_TESTS)
+# The package's own test sits beside the tests of the rest of the tree. A
+# sanitizer build would only package sanitized programs: it has no package test.
+if(MOVIK_TESTS AND NOT MOVIK_SANITIZE)
   add_subdirectory(${PROJECT_SOURCE_DIR}/tests/packaging ${CMAKE_BINARY_DIR}/tests/packaging)
 endif()
