@@ -3,6 +3,8 @@
 #include "Platform.h"
 #include "Settings.h"
 
+#include <utility>
+
 namespace movik {
 
 std::string logFilePath()
@@ -10,8 +12,24 @@ std::string logFilePath()
     return settings().AppPath + "MOVIK.log";
 }
 
+namespace {
+LogSink g_sink;
+}
+
+void setLogSink(LogSink sink)
+{
+    g_sink = std::move(sink);
+}
+
 void WriteLog(std::int32_t level, const std::string& message)
 {
+    if (g_sink) {
+        try {
+            g_sink(level, message);
+        } catch (...) {
+        }
+        return;
+    }
     if (level != LogAlways && level >= settings().DebugLevel)
         return;
     try {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace movik {
@@ -16,6 +17,12 @@ constexpr std::int32_t LogPollFile = 10;
 // level is 999 or below DebugLevel. The file is opened and closed for each
 // line; every failure is swallowed.
 void WriteLog(std::int32_t level, const std::string& message);
+
+// While a sink is set, every line goes to it (whatever its level) instead
+// of the file: the setup check runs start-up's reading without touching the
+// running program's log. An empty sink puts the file back.
+using LogSink = std::function<void(std::int32_t level, const std::string& message)>;
+void setLogSink(LogSink sink);
 
 // The log file's full name.
 std::string logFilePath();

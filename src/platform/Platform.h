@@ -20,10 +20,19 @@ bool fileExists(const std::string& path);
 // Deletes a file; failures (including a missing file) are ignored by callers.
 bool deleteFile(const std::string& path);
 
+// Who may read a file the program writes.
+enum class FileReaders {
+    Owner,    // the program's user only (Linux 0600; Windows: owner and system)
+    Everyone, // also other local users, such as a monitoring account (Linux 0644;
+              // Windows: the directory's inherited permissions)
+};
+
 // Replaces a file so that a crash leaves either the old content or the new,
 // never a mixture, and the new content has reached the disk on return. The
-// file is readable by its owner only. False with a message in error.
-bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error);
+// file is readable by its owner only unless readers says otherwise. False
+// with a message in error.
+bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error,
+                        FileReaders readers = FileReaders::Owner);
 // Whole content of a file. False with a message in error; a missing file
 // sets missing so callers can tell "nothing yet" from a failure.
 bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error);

@@ -165,19 +165,21 @@ std::string failure(const char* step, const std::string& path, int code)
 
 } // namespace
 
-bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error)
+bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error,
+                        FileReaders readers)
 {
+    const mode_t mode = readers == FileReaders::Everyone ? 0644 : 0600;
     // The temporary file sits beside the target so the rename never crosses
     // file systems; its fixed name means a copy left by a crash is simply
     // reused by the next replacement.
     const std::string temp = path + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) {
         error = failure("Cannot create", temp, errno);
         return false;
     }
     // A left-over temporary file keeps the mode it was created with.
-    bool ok = ::fchmod(fd, 0600) == 0;
+    bool ok = ::fchmod(fd, mode) == 0;
     if (ok)
         ok = writeAll(fd, content);
     if (ok)

@@ -162,16 +162,18 @@ std::string failure(const char* step, const std::string& path, DWORD code)
 
 } // namespace
 
-bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error)
+bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error,
+                        FileReaders readers)
 {
     // Full access for the file's owner and the system account, nothing
     // inherited from the directory. Should the descriptor not be built, the
-    // directory's own permissions apply.
+    // directory's own permissions apply, as they do for a file everyone may read.
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     SECURITY_ATTRIBUTES attributes{};
     attributes.nLength = sizeof attributes;
-    bool secured = ::ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        "D:P(A;;FA;;;OW)(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr);
+    bool secured = readers == FileReaders::Owner &&
+                   ::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                       "D:P(A;;FA;;;OW)(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr);
     attributes.lpSecurityDescriptor = secured ? descriptor : nullptr;
 
     const std::string temp = path + ".tmp";

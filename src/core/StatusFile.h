@@ -1,0 +1,42 @@
+// "movik.status" in the program directory: what a monitor needs to know
+// about the running program, rewritten after every poll cycle. Its age
+// tells whether the program still cycles; its lines tell how the last
+// cycle went.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace movik {
+
+struct StatusRecord
+{
+    std::int64_t cycleTime = 0;       // end of the last cycle, seconds since 1970 (UTC)
+    std::string poll = "none";        // "ok", "failed" or "none" (no cycle polled yet)
+    std::string pollReason;           // why the last poll failed; empty when it did not
+    std::string database = "unknown"; // "reachable", "unreachable" or "unknown"
+    std::string databaseReason;       // why it is unreachable
+    std::int64_t imports = 0;         // visitors imported since start
+    std::int64_t importFailures = 0;  // imports that failed since start (database failures)
+    std::int64_t pollFailures = 0;    // cycles whose poll failed since start
+    std::string version;
+    std::string processId;
+};
+
+constexpr const char* StatusFileName = "movik.status";
+
+// The file's lines: key=value, one per line ended by a line feed, values on
+// one line (control characters written visibly).
+std::string statusFileText(const StatusRecord& record);
+
+// Writes the record whole to a temporary file and renames it over path, so
+// a reader never sees half a file. Readable by others (a monitoring user).
+// False with the failure's text in error.
+bool writeStatusFile(const std::string& path, const StatusRecord& record, std::string& error);
+
+// Seconds since 1970 as "yyyy-mm-ddThh:mm:ssZ".
+std::string utcTimestamp(std::int64_t seconds);
+// Now, in seconds since 1970.
+std::int64_t secondsNow();
+
+} // namespace movik

@@ -1,0 +1,67 @@
+// The status file a monitor reads: its lines, and its replacement as a whole.
+#include "StatusFile.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace movik;
+using namespace movik::test;
+
+TEST(StatusFile, LinesAndWholeReplacement)
+{
+    TempDir dir;
+    StatusRecord record;
+    record.cycleTime = 1796688000 + 3 * 3600 + 4 * 60 + 5; // 2026-12-08 03:04:05 UTC
+    record.poll = "failed";
+    record.pollReason = "Poll answer is not a visitor list: <html>\\r\\n";
+    record.database = "unreachable";
+    record.databaseReason = "could not connect\nto server"; // a line break must not start a new key
+    record.imports = 12;
+    record.importFailures = 2;
+    record.pollFailures = 7;
+    record.version = "1.2.3.4";
+    record.processId = "4242";
+    const std::string path = dir.file(StatusFileName);
+    writeFile(path, "old content that is longer than the new one would be, so a rewrite in place shows\n"
+                    "old content that is longer than the new one would be, so a rewrite in place shows\n"
+                    "old content that is longer than the new one would be, so a rewrite in place shows\n"
+                    "old content that is longer than the new one would be, so a rewrite in place shows\n");
+
+    std::string error;
+    ASSERT_TRUE(writeStatusFile(path, record, error)) << error;
+    EXPECT_EQ(readFile(path), "cycle_time=2026-12-08T03:04:05Z\n"
+                              "cycle_epoch=1796699045\n"
+                              "poll=failed\n"
+                              "poll_reason=Poll answer is not a visitor list: <html>\\r\\n\n"
+                              "database=unreachable\n"
+                              "database_reason=could not connect\\nto server\n"
+                              "imports=12\n"
+                              "import_failures=2\n"
+                              "poll_failures=7\n"
+                              "version=1.2.3.4\n"
+                              "pid=4242\n");
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+#ifndef _WIN32
+    // A monitoring account reads it; only the program writes it.
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+#endif
+
+    // No cycle yet: the time is empty, not 1970.
+    ASSERT_TRUE(writeStatusFile(path, StatusRecord{}, error)) << error;
+    EXPECT_EQ(readFile(path).substr(0, 28), "cycle_time=\ncycle_epoch=0\npo");
+
+    EXPECT_FALSE(writeStatusFile(dir.file("missing/") + StatusFileName, record, error));
+    EXPECT_NE(error, "");
+}
+
+TEST(StatusFile, UtcTimestamps)
+{
+    EXPECT_EQ(utcTimestamp(0), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(utcTimestamp(951782399), "2000-02-28T23:59:59Z");
+    EXPECT_EQ(utcTimestamp(951782400 + 86400), "2000-03-01T00:00:00Z") << "2000 is a leap year";
+    EXPECT_EQ(utcTimestamp(4102444800), "2100-01-01T00:00:00Z");
+}
