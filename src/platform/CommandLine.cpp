@@ -1,6 +1,7 @@
-// Splitting of a command-line text into arguments, shared by every
-// platform: on Windows the started program splits its own command line by
-// these rules, on Linux the launcher splits it before the spawn.
+// Splitting of a command-line text into arguments, and quoting a text so
+// that it survives the split, shared by every platform: on Windows the
+// started program splits its own command line by these rules, on Linux the
+// launcher splits it before the start.
 #include "Launcher.h"
 
 namespace movik::platform {
@@ -49,6 +50,27 @@ std::vector<std::string> splitCommandLine(const std::string& text)
         arguments.push_back(std::move(argument));
     }
     return arguments;
+}
+
+std::string quoteForCommandLine(const std::string& text)
+{
+    std::string quoted;
+    std::size_t run = 0;
+    for (char c : text) {
+        if (c == '\\') {
+            ++run;
+            continue;
+        }
+        if (c == '"') {
+            quoted.append(2 * run + 1, '\\');
+        } else {
+            quoted.append(run, '\\');
+        }
+        quoted += c;
+        run = 0;
+    }
+    quoted.append(2 * run, '\\');
+    return quoted;
 }
 
 } // namespace movik::platform

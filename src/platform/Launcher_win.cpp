@@ -1,5 +1,6 @@
-// Windows launcher: the shell starts the program hidden; the new process
-// splits the parameter text into its arguments itself.
+// Windows launcher: the shell starts the program hidden and hands back a
+// process handle; the new process splits the parameter text into its
+// arguments itself.
 #include "Launcher.h"
 
 #include <windows.h>
@@ -11,15 +12,112 @@
 
 namespace movik::platform {
 
-int launchProcess(const std::string& executable, const std::string& parameters,
-                  const std::string& workingDirectory)
+struct ChildProcess::Data
 {
-    HINSTANCE result =
-        ::ShellExecuteA(nullptr, nullptr, executable.c_str(), parameters.c_str(),
-                        workingDirectory.empty() ? nullptr : workingDirectory.c_str(), SW_HIDE);
+    HANDLE process = nullptr;
+    DWORD id = 0;
+    bool ended = false;
+    int status = -1;
+
+    ~Data()
+    {
+        if (process)
+            ::CloseHandle(process);
+    }
+
+    // Called once the handle is signalled.
+    void collect()
+    {
+        DWORD code = 0;
+        ended = true;
+        status = ::GetExitCodeProcess(process, &code) ? static_cast<int>(code) : -1;
+    }
+};
+
+ChildProcess::ChildProcess() = default;
+ChildProcess::ChildProcess(std::unique_ptr<Data> data) : m_data(std::move(data)) {}
+ChildProcess::~ChildProcess() = default;
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept = default;
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept = default;
+
+bool ChildProcess::known() const
+{
+    return m_data && m_data->process;
+}
+
+long ChildProcess::id() const
+{
+    return known() ? static_cast<long>(m_data->id) : 0;
+}
+
+bool ChildProcess::waitFor(int boundMs)
+{
+    const DWORD bound = static_cast<DWORD>(std::max(boundMs, 0));
+    if (!known()) {
+        // No handle: nothing tells when it ends, so the bound is the wait.
+        ::Sleep(bound);
+        return false;
+    }
+    if (m_data->ended)
+        return true;
+    if (::WaitForSingleObject(m_data->process, bound) != WAIT_OBJECT_0)
+        return false;
+    m_data->collect();
+    return true;
+}
+
+ChildProcess::State ChildProcess::state()
+{
+    if (!known())
+        return State::Unknown;
+    return waitFor(0) ? State::Exited : State::Running;
+}
+
+int ChildProcess::exitStatus() const
+{
+    return known() && m_data->ended ? m_data->status : -1;
+}
+
+void ChildProcess::end()
+{
+    if (!known() || waitFor(0))
+        return;
+    ::TerminateProcess(m_data->process, 1);
+    // Ending is asynchronous; the handle is signalled once the process is gone.
+    if (::WaitForSingleObject(m_data->process, 10000) == WAIT_OBJECT_0)
+        m_data->collect();
+}
+
+LaunchResult launchProcess(const std::string& executable, const std::string& parameters,
+                           const std::string& workingDirectory)
+{
+    LaunchResult result;
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.lpFile = executable.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
+    info.nShow = SW_HIDE;
+    const BOOL ok = ::ShellExecuteExA(&info);
     // Not a real module handle: a number, above 32 when the program started.
-    INT_PTR code = reinterpret_cast<INT_PTR>(result);
-    return static_cast<int>(std::min<INT_PTR>(code, INT_MAX));
+    const INT_PTR code = reinterpret_cast<INT_PTR>(info.hInstApp);
+    if (!ok || code <= 32) {
+        if (info.hProcess)
+            ::CloseHandle(info.hProcess);
+        result.code = code > 0 && code <= 32 ? static_cast<int>(code) : static_cast<int>(::GetLastError());
+        return result;
+    }
+    result.started = true;
+    result.code = static_cast<int>(std::min<INT_PTR>(code, INT_MAX));
+    // A Linux program started under Wine comes without a handle.
+    if (info.hProcess) {
+        auto data = std::make_unique<ChildProcess::Data>();
+        data->process = info.hProcess;
+        data->id = ::GetProcessId(info.hProcess);
+        result.process = ChildProcess(std::move(data));
+    }
+    return result;
 }
 
 // Windows keeps no zombies: a finished child needs nothing from us.

@@ -3,7 +3,6 @@
 // a desktop launcher has some other current directory.
 #include "CommandRunner.h"
 
-#include "Launcher.h"
 #include "Log.h"
 #include "OperatorDisplay.h"
 #include "Settings.h"
@@ -24,32 +23,41 @@ void showRunFailure(int code, const std::string& message)
     }
 }
 
+// A request that can never be made is a fault of the site's data or
+// settings, not a passing condition: it goes to the log as well.
+void refuseOverLong(const std::string& message)
+{
+    showRunFailure(0, message);
+    WriteLog(LogAlways, "Err 0 - " + message);
+}
+
 } // namespace
 
-void RunThis(const std::string& executable, const std::string& parameters)
+platform::LaunchResult RunThis(const std::string& executable, const std::string& parameters)
 {
-    int code = 0;
+    platform::LaunchResult result;
     try {
         if (executable.size() > MaxExecutableLength) {
-            showRunFailure(code, "Executable path longer than " + std::to_string(MaxExecutableLength) +
-                                     " characters");
-            return;
+            refuseOverLong("Executable path longer than " + std::to_string(MaxExecutableLength) +
+                           " characters");
+            return result;
         }
         if (parameters.size() > MaxParameterLength) {
-            showRunFailure(code, "Parameter text longer than " + std::to_string(MaxParameterLength) +
-                                     " characters");
-            return;
+            refuseOverLong("Parameter text longer than " + std::to_string(MaxParameterLength) +
+                           " characters");
+            return result;
         }
-        code = platform::launchProcess(executable, parameters, settings().AppPath);
-        if (code <= 32) {
-            showOperatorLine("Error - failed to exec (" + std::to_string(code) + ")");
-            WriteLog(LogAlways, "Error (" + std::to_string(code) + ") - " + executable);
+        result = platform::launchProcess(executable, parameters, settings().AppPath);
+        if (!result.started) {
+            showOperatorLine("Error - failed to exec (" + std::to_string(result.code) + ")");
+            WriteLog(LogAlways, "Error (" + std::to_string(result.code) + ") - " + executable);
         }
     } catch (const std::exception& e) {
-        showRunFailure(code, e.what());
+        showRunFailure(result.code, e.what());
     } catch (...) {
-        showRunFailure(code, "Unknown failure");
+        showRunFailure(result.code, "Unknown failure");
     }
+    return result;
 }
 
 } // namespace movik

@@ -1,7 +1,10 @@
 // Starting the transfer tool: the one place where the program starts a
-// process. The tool runs hidden and is never waited for; callers learn the
-// outcome only from the file it was told to write.
+// process. The tool runs hidden; the caller gets a handle to it and may wait
+// for it up to a bound, but the outcome that counts is the file it was told
+// to write.
 #pragma once
+
+#include "Launcher.h"
 
 #include <cstddef>
 #include <string>
@@ -14,9 +17,10 @@ constexpr std::size_t MaxExecutableLength = 255;
 constexpr std::size_t MaxParameterLength = 5000;
 
 // Starts executable with the parameter text as its command line, in the
-// program directory. A refused launch shows "Error - failed to exec (code)"
-// and logs "Error (code) - executable" at 999; any other failure, an
-// over-long text included, only shows "Err code - message" and starts nothing.
-void RunThis(const std::string& executable, const std::string& parameters);
+// program directory. A refused launch (any failure code of the platform)
+// shows "Error - failed to exec (code)" and logs "Error (code) - executable"
+// at 999; an over-long text shows and logs "Err 0 - message" and starts
+// nothing; any other failure only shows "Err code - message".
+platform::LaunchResult RunThis(const std::string& executable, const std::string& parameters);
 
 } // namespace movik

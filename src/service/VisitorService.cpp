@@ -1,57 +1,167 @@
 // Poll and acknowledgement. Each request deletes its answer file first, so
-// that a missing file means the tool has not answered yet.
+// that a missing file means the tool has not answered yet; before that it
+// ends a tool of the previous request on the same file that still runs, so
+// that a late answer cannot land in the new request's file.
 #include "VisitorService.h"
 
 #include "CommandRunner.h"
+#include "InstanceLock.h"
+#include "Launcher.h"
 #include "Log.h"
 #include "Member.h"
 #include "Platform.h"
 #include "Settings.h"
 
+#include <cstdlib>
 #include <exception>
+#include <map>
 
 namespace movik {
 
 namespace {
 
-const char* const PollAnswerFile = "_$WAVL";
-const char* const AckAnswerFile = "_$WAVL2";
+RequestFiles g_files;
 
-// The identifier and the key each stand directly before a double quote that
-// the command line adds, and a run of backslashes before a double quote is
-// halved when the line is split (an odd run even swallows the quote). Doubled
-// here, they reach the tool as they are: a JSON-escaped backslash at the end
-// of an identifier stays two characters, and "-o" keeps its own argument.
-std::string protectTrailingBackslashes(const std::string& text)
+// The tool last started for one answer file.
+struct Tool
 {
-    std::size_t run = 0;
-    while (run < text.size() && text[text.size() - 1 - run] == '\\')
-        ++run;
-    return text + std::string(run, '\\');
+    bool started = false;
+    int launchCode = 0;
+    platform::ChildProcess process;
+};
+
+// By the answer file's full name.
+std::map<std::string, Tool> g_tools;
+
+Tool& toolFor(const std::string& answerPath)
+{
+    return g_tools[answerPath];
+}
+
+ToolOutcome outcomeOf(Tool& tool)
+{
+    ToolOutcome outcome;
+    outcome.launchCode = tool.launchCode;
+    if (!tool.started)
+        return outcome;
+    outcome.processId = tool.process.id();
+    switch (tool.process.state()) {
+    case platform::ChildProcess::State::Unknown:
+        outcome.state = ToolOutcome::State::Unknown;
+        break;
+    case platform::ChildProcess::State::Running:
+        outcome.state = ToolOutcome::State::Running;
+        break;
+    case platform::ChildProcess::State::Exited:
+        outcome.state = ToolOutcome::State::Exited;
+        outcome.exitStatus = tool.process.exitStatus();
+        break;
+    }
+    return outcome;
+}
+
+// A tool that never started writes no answer: nothing to wait for.
+void waitForTool(Tool& tool, int boundMs)
+{
+    if (tool.started)
+        tool.process.waitFor(boundMs);
+}
+
+// Ends the previous tool on answerName, deletes the answer and starts the
+// tool anew with parameters.
+void startRequest(const Settings& s, const std::string& answerName, const std::string& parameters)
+{
+    const std::string answerPath = s.AppPath + answerName;
+    Tool& tool = toolFor(answerPath);
+    tool.process.end();
+    platform::deleteFile(answerPath);
+    platform::LaunchResult launch = RunThis(curlToolPath(s), parameters);
+    tool.started = launch.started;
+    tool.launchCode = launch.code;
+    tool.process = std::move(launch.process);
+}
+
+// The header file this process wrote, and for which key; removed at exit.
+struct HeaderFile
+{
+    std::string path;
+    std::string key;
+    std::string failingPath; // logged once until a write succeeds
+    bool exitHandler = false;
+};
+
+HeaderFile g_header;
+
+void removeHeaderFile()
+{
+    if (!g_header.path.empty())
+        platform::deleteFile(g_header.path);
+}
+
+std::string authorization(const Settings& s, const RequestFiles& files, bool headerInFile)
+{
+    if (headerInFile)
+        return "@" + files.header;
+    return "\"Authorization: Bearer " + platform::quoteForCommandLine(s.ApiKey) + "\"";
 }
 
 } // namespace
 
-std::string pollParameters(const Settings& s)
+const RequestFiles& requestFiles()
+{
+    return g_files;
+}
+
+void setRequestFiles(const RequestFiles& files)
+{
+    g_files = files;
+}
+
+bool prepareHeaderFile(const Settings& s, const RequestFiles& files)
+{
+    const std::string path = s.AppPath + files.header;
+    if (g_header.path == path && g_header.key == s.ApiKey && platform::fileExists(path))
+        return true;
+    // The tool sends each line of the file as it stands: the key goes in raw.
+    int error = 0;
+    if (platform::writePrivateFile(path, "Authorization: Bearer " + s.ApiKey + "\n", error)) {
+        g_header.path = path;
+        g_header.key = s.ApiKey;
+        g_header.failingPath.clear();
+        if (!g_header.exitHandler)
+            g_header.exitHandler = std::atexit(removeHeaderFile) == 0;
+        return true;
+    }
+    g_header.path.clear();
+    if (g_header.failingPath != path)
+        WriteLog(LogAlways, "Header file " + files.header + " not written (" +
+                                platform::fileErrorText(error) + "): the key goes on the command line");
+    g_header.failingPath = path;
+    return false;
+}
+
+std::string pollParameters(const Settings& s, const RequestFiles& files, bool headerInFile)
 {
     std::string text = " -s ";
     if (!s.ProxyServer.empty())
         text += "--proxy " + s.ProxyServer + " ";
     text += " " + s.CurlURL + "latest -H ";
-    text += " \"Authorization: Bearer " + protectTrailingBackslashes(s.ApiKey) + "\" ";
-    text += "  -o " + std::string(PollAnswerFile);
+    text += " " + authorization(s, files, headerInFile) + " ";
+    text += "  -o " + files.pollAnswer;
     return text;
 }
 
-std::string ackParameters(const Settings& s, const std::string& id)
+std::string ackParameters(const Settings& s, const std::string& id, const RequestFiles& files,
+                          bool headerInFile)
 {
     std::string text = " -s -X DELETE  ";
     if (!s.ProxyServer.empty())
         text += " --proxy " + s.ProxyServer + " ";
     text += " " + s.CurlURL + "ack -H ";
-    text += "\"Authorization: Bearer " + protectTrailingBackslashes(s.ApiKey) + "\"";
+    text += authorization(s, files, headerInFile);
     text += " -H \"Content-Type: application/json\" --data ";
-    text += "\"[\\\"" + protectTrailingBackslashes(id) + "\\\"]\"  -o " + std::string(AckAnswerFile);
+    // The tool receives exactly ["id"]: id is JSON text already.
+    text += "\"[\\\"" + platform::quoteForCommandLine(id) + "\\\"]\"  -o " + files.ackAnswer;
     return text;
 }
 
@@ -59,8 +169,8 @@ void PollZUNVList()
 {
     try {
         const Settings& s = settings();
-        platform::deleteFile(s.AppPath + PollAnswerFile);
-        RunThis(curlToolPath(s), pollParameters(s));
+        const bool headerInFile = prepareHeaderFile(s, g_files);
+        startRequest(s, g_files.pollAnswer, pollParameters(s, g_files, headerInFile));
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Poll>") + e.what());
     } catch (...) {
@@ -68,16 +178,35 @@ void PollZUNVList()
     }
 }
 
+ToolOutcome waitForPollAnswer(int boundMs)
+{
+    try {
+        Tool& tool = toolFor(settings().AppPath + g_files.pollAnswer);
+        waitForTool(tool, boundMs);
+        return outcomeOf(tool);
+    } catch (const std::exception& e) {
+        WriteLog(LogAlways, std::string("<Poll>") + e.what());
+    } catch (...) {
+        WriteLog(LogAlways, "<Poll>Unknown failure");
+    }
+    return {};
+}
+
+ToolOutcome pollOutcome()
+{
+    return waitForPollAnswer(0);
+}
+
 bool RemoveFromVisitorList(const std::string& id, std::string& response)
 {
     try {
         response.clear();
         const Settings& s = settings();
-        platform::deleteFile(s.AppPath + AckAnswerFile);
-        RunThis(curlToolPath(s), ackParameters(s, id));
-        platform::sleepMs(s.AckWaitMSec);
+        const bool headerInFile = prepareHeaderFile(s, g_files);
+        startRequest(s, g_files.ackAnswer, ackParameters(s, id, g_files, headerInFile));
+        waitForTool(toolFor(s.AppPath + g_files.ackAnswer), s.AckWaitMSec);
         // Only the text counts: a file still being written reads as empty.
-        GetResult(s.AppPath + AckAnswerFile, response);
+        GetResult(s.AppPath + g_files.ackAnswer, response);
         return response.find("Deleted") != std::string::npos;
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Remove>") + e.what());

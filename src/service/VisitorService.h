@@ -1,5 +1,8 @@
 // The two requests to the visitor service, made by starting the transfer
 // tool: the poll (answer "_$WAVL") and the acknowledgement (answer "_$WAVL2").
+// Each answer file has at most one tool working on it: a request first ends
+// the previous request's tool if it still runs, so an answer is only ever
+// read from its own request and tools never pile up behind a slow service.
 #pragma once
 
 #include <string>
@@ -8,17 +11,61 @@ namespace movik {
 
 struct Settings;
 
+// The files of the requests, bare names in the program directory.
+struct RequestFiles
+{
+    std::string pollAnswer = "_$WAVL";
+    std::string ackAnswer = "_$WAVL2";
+    // Holds the authorization header, so the key stays off the tool's
+    // command line where any local user could read it.
+    std::string header = "_$WAH";
+};
+
+// The files in use; the program's defaults unless set otherwise.
+const RequestFiles& requestFiles();
+void setRequestFiles(const RequestFiles& files);
+
+// What became of the tool of the last poll.
+struct ToolOutcome
+{
+    enum class State {
+        NotStarted, // the launch was refused or never asked for
+        Unknown,    // started, but the platform gave no handle to watch
+        Running,    // still running when last looked at
+        Exited
+    };
+    State state = State::NotStarted;
+    int launchCode = 0;  // the platform's code of the launch
+    int exitStatus = -1; // the tool's exit status once Exited, else -1
+    long processId = 0;  // while known
+};
+
 // Deletes the old poll answer and starts the tool for a new one; returns at once.
 void PollZUNVList();
 
-// Acknowledges visitor id; waits AckWaitMSec, then reads the answer into
-// response. True when the answer contains "Deleted".
+// Waits until the poll's tool has ended, at most boundMs; at once when it has
+// already ended or never started, the whole bound when its end cannot be
+// seen. Returns its outcome then.
+ToolOutcome waitForPollAnswer(int boundMs);
+// The outcome of the last poll's tool as it stands, without waiting.
+ToolOutcome pollOutcome();
+
+// Acknowledges visitor id; waits for the tool at most AckWaitMSec, then reads
+// the answer into response. True when the answer contains "Deleted".
 bool RemoveFromVisitorList(const std::string& id, std::string& response);
 
 // The tool's command lines for the two requests. Split by the Windows C
 // runtime's rules they give the tool its arguments in order; id is the raw
-// text the list carried between its quotes and goes into the body unescaped.
-std::string pollParameters(const Settings& s);
-std::string ackParameters(const Settings& s, const std::string& id);
+// text the list carried between its quotes and reaches the body as it
+// stands. With headerInFile the authorization header is read by the tool
+// from files.header; otherwise it is on the command line.
+std::string pollParameters(const Settings& s, const RequestFiles& files = {}, bool headerInFile = false);
+std::string ackParameters(const Settings& s, const std::string& id, const RequestFiles& files = {},
+                          bool headerInFile = false);
+
+// Writes the header file for the current key if it is missing, stale or
+// written for another directory; false (logged once at 999) when it cannot
+// be written. It is removed when the process exits.
+bool prepareHeaderFile(const Settings& s, const RequestFiles& files);
 
 } // namespace movik

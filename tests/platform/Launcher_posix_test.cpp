@@ -1,6 +1,7 @@
 // The Linux launcher: the Windows command-line splitting rules, a child that
-// inherits nothing but the standard descriptors and default signal handling,
-// and reaping that leaves no zombies and takes no one else's children.
+// inherits nothing but the standard descriptors and default signal handling
+// and gets its own umask, waits that end with the child, ending a child, and
+// reaping that leaves no zombies and takes no one else's children.
 #include "LaunchedChildren.h"
 #include "Launcher.h"
 #include "TempDir.h"
@@ -13,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,7 +68,7 @@ bool allChildrenEnded()
 // Runs a shell command line through the launcher in dir and waits for it.
 void runShell(const TempDir& dir, const std::string& command)
 {
-    ASSERT_GT(platform::launchProcess("/bin/sh", "-c \"" + command + "\"", dir.path()), 32);
+    ASSERT_TRUE(platform::launchProcess("/bin/sh", "-c \"" + command + "\"", dir.path()).started);
     ASSERT_TRUE(waitForLaunchedChildren());
 }
 
@@ -107,10 +109,10 @@ TEST(LauncherTest, StartsInTheGivenDirectoryWithoutWaiting)
     const fs::path before = fs::current_path();
     fs::current_path(elsewhere.path());
     // The child waits for a file the test writes after the launch returned.
-    int code = platform::launchProcess(
+    platform::LaunchResult launch = platform::launchProcess(
         "/bin/sh", "-c \"pwd -P > here; while [ ! -e go ]; do sleep 0.01; done; touch done\"", dir.path());
     fs::current_path(before);
-    ASSERT_GT(code, 32);
+    ASSERT_TRUE(launch.started);
     EXPECT_FALSE(fs::exists(dir.file("done")));
     writeFile(dir.file("go"), "");
     ASSERT_TRUE(waitForLaunchedChildren());
@@ -122,12 +124,21 @@ TEST(LauncherTest, StartsInTheGivenDirectoryWithoutWaiting)
 TEST(LauncherTest, RefusedLaunchesGiveTheErrorNumber)
 {
     TempDir dir;
-    EXPECT_EQ(platform::launchProcess(dir.file("curl"), " -s ", dir.path()), ENOENT);
-    EXPECT_EQ(platform::launchProcess(dir.path(), " -s ", dir.path()), EACCES);
+    auto refusal = [&dir](const std::string& program, const std::string& directory) {
+        platform::LaunchResult launch = platform::launchProcess(program, " -s ", directory);
+        EXPECT_FALSE(launch.started) << program;
+        EXPECT_FALSE(launch.process.known()) << program;
+        return launch.code;
+    };
+    EXPECT_EQ(refusal(dir.file("curl"), dir.path()), ENOENT);
+    EXPECT_EQ(refusal(dir.path(), dir.path()), EACCES);
     writeFile(dir.file("plain"), "not a program");
-    EXPECT_EQ(platform::launchProcess(dir.file("plain"), " -s ", dir.path()), EACCES);
+    EXPECT_EQ(refusal(dir.file("plain"), dir.path()), EACCES);
     // A program directory that is gone: the tool cannot start there.
-    EXPECT_EQ(platform::launchProcess("/bin/true", "", dir.file("gone/")), ENOENT);
+    EXPECT_EQ(refusal("/bin/true", dir.file("gone/")), ENOENT);
+    // Error numbers above 32 are failures all the same.
+    fs::create_symlink("loop", dir.file("loop"));
+    EXPECT_EQ(refusal(dir.file("loop"), dir.path()), ELOOP);
     EXPECT_EQ(platform::reapChildren(), 0);
 }
 
@@ -193,7 +204,7 @@ TEST(LauncherTest, HundredsOfLaunchesLeaveNoZombie)
 {
     TempDir dir;
     for (int i = 0; i < 300; ++i)
-        ASSERT_GT(platform::launchProcess("/bin/true", "", dir.path()), 32);
+        ASSERT_TRUE(platform::launchProcess("/bin/true", "", dir.path()).started);
     for (int waited = 0; !allChildrenEnded(); waited += 10) {
         ASSERT_LT(waited, 60000) << "children still running";
         ::usleep(10000);
@@ -203,9 +214,9 @@ TEST(LauncherTest, HundredsOfLaunchesLeaveNoZombie)
 
     // The next launch reaps every child that has ended; this one keeps
     // running until the test lets it go, so it is no zombie either.
-    ASSERT_GT(
-        platform::launchProcess("/bin/sh", "-c \"while [ ! -e stop ]; do sleep 0.01; done\"", dir.path()),
-        32);
+    ASSERT_TRUE(
+        platform::launchProcess("/bin/sh", "-c \"while [ ! -e stop ]; do sleep 0.01; done\"", dir.path())
+            .started);
     EXPECT_EQ(zombieChildren(), 0);
     EXPECT_EQ(platform::reapChildren(), 1);
 
@@ -222,11 +233,73 @@ TEST(LauncherTest, ReapingLeavesOtherChildrenToTheirOwnWaiter)
         ::_exit(7);
     ASSERT_GT(own, 0);
     for (int i = 0; i < 5; ++i)
-        ASSERT_GT(platform::launchProcess("/bin/true", "", dir.path()), 32);
+        ASSERT_TRUE(platform::launchProcess("/bin/true", "", dir.path()).started);
     ASSERT_TRUE(waitForLaunchedChildren());
 
     int status = 0;
     ASSERT_EQ(::waitpid(own, &status, 0), own);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
+TEST(SplitCommandLineTest, QuotedTextComesBackUnchanged)
+{
+    const std::vector<std::string> texts = {
+        "plain", R"(a\b)", R"(end\)", R"(end\\)", R"(a"b)", R"(a\"b)", R"(a\\"b)", R"(""\")", "", R"(\)",
+    };
+    for (const std::string& text : texts) {
+        EXPECT_EQ(platform::splitCommandLine("\"" + platform::quoteForCommandLine(text) + "\""),
+                  Arguments{text})
+            << text;
+        // Followed by an escaped quote, as inside a JSON text on the command line.
+        EXPECT_EQ(platform::splitCommandLine("\"[\\\"" + platform::quoteForCommandLine(text) + "\\\"]\""),
+                  Arguments{"[\"" + text + "\"]"})
+            << text;
+    }
+}
+
+TEST(LauncherTest, WaitEndsWithTheChildAndKeepsItsStatus)
+{
+    TempDir dir;
+    platform::LaunchResult launch = platform::launchProcess("/bin/sh", "-c \"exit 7\"", dir.path());
+    ASSERT_TRUE(launch.started);
+    ASSERT_TRUE(launch.process.known());
+    EXPECT_GT(launch.process.id(), 0);
+    // A bound far beyond any test's time limit: only the child's end returns.
+    EXPECT_TRUE(launch.process.waitFor(24 * 3600 * 1000));
+    EXPECT_EQ(launch.process.state(), platform::ChildProcess::State::Exited);
+    EXPECT_EQ(launch.process.exitStatus(), 7);
+    EXPECT_EQ(zombieChildren(), 0);
+}
+
+TEST(LauncherTest, ChildStillRunningAtTheBoundIsEndedAndReaped)
+{
+    TempDir dir;
+    platform::LaunchResult launch =
+        platform::launchProcess("/bin/sh", "-c \"while [ ! -e stop ]; do sleep 0.01; done\"", dir.path());
+    ASSERT_TRUE(launch.started);
+    EXPECT_FALSE(launch.process.waitFor(0));
+    EXPECT_EQ(launch.process.state(), platform::ChildProcess::State::Running);
+    EXPECT_EQ(launch.process.exitStatus(), -1);
+
+    launch.process.end();
+    EXPECT_EQ(launch.process.state(), platform::ChildProcess::State::Exited);
+    EXPECT_EQ(launch.process.exitStatus(), 128 + SIGKILL);
+    EXPECT_EQ(childProcesses().size(), 0u) << "neither running nor a zombie";
+    // Ending it again is harmless.
+    launch.process.end();
+    EXPECT_EQ(launch.process.exitStatus(), 128 + SIGKILL);
+}
+
+TEST(LauncherTest, ChildGetsItsOwnUmask)
+{
+    TempDir dir;
+    const mode_t previous = ::umask(022);
+    runShell(dir, "umask > mask; echo data > answer");
+    const mode_t after = ::umask(previous);
+
+    EXPECT_EQ(readFile(dir.file("mask")), "0077\n");
+    EXPECT_EQ(fs::status(dir.file("answer")).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(after, 022) << "this process keeps its own";
 }

@@ -1,6 +1,7 @@
 // The Windows launcher: the shell starts the tool hidden in the program
-// directory and does not wait for it, and the tool's own C runtime splits
-// the composed command lines into exactly the arguments of the requests.
+// directory and does not wait for it, hands back a handle to wait on or end
+// it with, and the tool's own C runtime splits the composed command lines
+// into exactly the arguments of the requests.
 #include "CommandRunner.h"
 #include "Launcher.h"
 #include "Platform.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <vector>
 
 using namespace movik;
@@ -36,9 +38,10 @@ struct Received
 Received launchEcho(const TempDir& dir, const std::string& parameters)
 {
     Received received;
-    received.code = platform::launchProcess(platform::executableDirectory() + "argument_echo.exe", parameters,
-                                            dir.path());
-    if (received.code <= 32)
+    platform::LaunchResult launch = platform::launchProcess(
+        platform::executableDirectory() + "argument_echo.exe", parameters, dir.path());
+    received.code = launch.code;
+    if (!launch.started)
         return received;
     writeFile(dir.file("go"), "");
     // Read until the closing "." is there: the file may be seen before it is whole.
@@ -63,7 +66,10 @@ Received launchEcho(const TempDir& dir, const std::string& parameters)
 TEST(LauncherWin, MissingProgramIsFileNotFound)
 {
     TempDir dir;
-    EXPECT_EQ(platform::launchProcess(dir.file("curl.exe"), " -s ", dir.path()), 2);
+    platform::LaunchResult launch = platform::launchProcess(dir.file("curl.exe"), " -s ", dir.path());
+    EXPECT_FALSE(launch.started);
+    EXPECT_EQ(launch.code, 2);
+    EXPECT_FALSE(launch.process.known());
 }
 
 TEST(LauncherWin, MissingToolIsReportedOnScreenAndInTheLog)
@@ -156,4 +162,48 @@ TEST(LauncherWin, RuntimeSplitsAsSplitCommandLineDoes)
         ASSERT_GT(r.code, 32);
         EXPECT_EQ(r.arguments, platform::splitCommandLine(text)) << text;
     }
+}
+
+TEST(LauncherWin, HandleWaitsForTheProgramAndEndsIt)
+{
+    const std::string echo = platform::executableDirectory() + "argument_echo.exe";
+    // A bound far beyond any test's time limit: only the program's end returns.
+    const int forever = 24 * 3600 * 1000;
+    TempDir dir;
+    platform::LaunchResult launch = platform::launchProcess(echo, "one", dir.path());
+    ASSERT_TRUE(launch.started);
+    ASSERT_TRUE(launch.process.known());
+    EXPECT_GT(launch.process.id(), 0);
+    // Waiting for "go".
+    EXPECT_FALSE(launch.process.waitFor(0));
+    EXPECT_EQ(launch.process.state(), platform::ChildProcess::State::Running);
+    writeFile(dir.file("go"), "");
+    EXPECT_TRUE(launch.process.waitFor(forever));
+    EXPECT_EQ(launch.process.exitStatus(), 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("arguments.txt")));
+
+    TempDir other;
+    launch = platform::launchProcess(echo, "two", other.path());
+    ASSERT_TRUE(launch.started);
+    launch.process.end();
+    EXPECT_EQ(launch.process.state(), platform::ChildProcess::State::Exited);
+    EXPECT_EQ(launch.process.exitStatus(), 1);
+    EXPECT_FALSE(std::filesystem::exists(other.file("arguments.txt")));
+}
+
+// Under Wine a Linux program starts without a handle: nothing tells when it
+// ends, so the poll's waits run to their bounds and nothing is ended.
+TEST(LauncherWin, ProgramStartedWithoutAHandleHasAnUnknownState)
+{
+    const std::string program = "Z:\\bin\\true";
+    if (!std::filesystem::exists(program))
+        GTEST_SKIP() << "not under Wine";
+    TempDir dir;
+    platform::LaunchResult launch = platform::launchProcess(program, "", dir.path());
+    ASSERT_TRUE(launch.started);
+    EXPECT_FALSE(launch.process.known());
+    EXPECT_EQ(launch.process.state(), platform::ChildProcess::State::Unknown);
+    EXPECT_FALSE(launch.process.waitFor(10));
+    launch.process.end();
+    EXPECT_EQ(launch.process.exitStatus(), -1);
 }

@@ -1,6 +1,7 @@
 // The command runner on Linux: the operator lines and log line of a refused
-// launch, the limits of the launcher's request, and a tool that starts in
-// the program directory whatever the current directory is.
+// launch (whatever its error number), the limits of the launcher's request,
+// and a tool that starts in the program directory whatever the current
+// directory is.
 #include "CommandRunner.h"
 #include "LaunchedChildren.h"
 #include "RecordingDisplay.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
 using namespace movik;
@@ -41,6 +43,24 @@ TEST(RunThisTest, MissingToolShowsAndLogsFileNotFound)
 
     EXPECT_EQ(display.lines(), Lines{"Error - failed to exec (2)"});
     EXPECT_EQ(logMessages(dir), "Error (2) - " + tool + "\n");
+}
+
+TEST(RunThisTest, EveryRefusalCodeIsAFailure)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    RecordingDisplay display;
+    // A symbolic link loop where the tool should be: error 40, above 32.
+    fs::create_directory(dir.file("bin"));
+    fs::create_symlink("curl", dir.file("bin/curl"));
+    const std::string tool = dir.file("bin/curl");
+
+    platform::LaunchResult launch = RunThis(tool, " -s ");
+
+    EXPECT_FALSE(launch.started);
+    EXPECT_EQ(launch.code, ELOOP);
+    EXPECT_EQ(display.lines(), Lines{"Error - failed to exec (40)"});
+    EXPECT_EQ(logMessages(dir), "Error (40) - " + tool + "\n");
 }
 
 TEST(RunThisTest, SuccessfulLaunchShowsAndLogsNothing)
@@ -86,7 +106,7 @@ TEST(RunThisTest, ParameterTextOverTheLimitStartsNothing)
     EXPECT_TRUE(fs::exists(dir.file("longest")));
     EXPECT_FALSE(fs::exists(dir.file("too-long")));
     EXPECT_EQ(display.lines(), Lines{"Err 0 - Parameter text longer than 5000 characters"});
-    EXPECT_FALSE(fs::exists(dir.file("MOVIK.log")));
+    EXPECT_EQ(logMessages(dir), "Err 0 - Parameter text longer than 5000 characters\n");
 }
 
 TEST(RunThisTest, ExecutablePathOverTheLimitStartsNothing)
@@ -111,5 +131,5 @@ TEST(RunThisTest, ExecutablePathOverTheLimitStartsNothing)
     EXPECT_TRUE(fs::exists(dir.file("longest")));
     EXPECT_FALSE(fs::exists(dir.file("too-long")));
     EXPECT_EQ(display.lines(), Lines{"Err 0 - Executable path longer than 255 characters"});
-    EXPECT_FALSE(fs::exists(dir.file("MOVIK.log")));
+    EXPECT_EQ(logMessages(dir), "Err 0 - Executable path longer than 255 characters\n");
 }

@@ -3,6 +3,7 @@
 #include "LaunchedChildren.h"
 #include "Launcher.h"
 #include "Member.h"
+#include "Platform.h"
 #include "RecordingDisplay.h"
 #include "Settings.h"
 #include "TempDir.h"
@@ -78,8 +79,8 @@ TEST(RequestArgumentsTest, AcknowledgementGivesTheListedArgumentsInOrder)
 TEST(RequestArgumentsTest, EveryIdentifierAndKeyComesBackIntact)
 {
     const std::vector<std::string> pieces = {
-        " V-1",       "V 1 ",    "\tV",  R"(in\\side)", R"(end\\)",
-        R"(two\\\\)", R"(odd\)", R"(\)", R"(\\\)",      R"(\\a\b)",
+        " V-1", "V 1 ",   "\tV",      R"(in\\side)", R"(end\\)",  R"(two\\\\)", R"(odd\)",
+        R"(\)", R"(\\\)", R"(\\a\b)", R"(a\"b)",     R"(a\\\"b)", R"(\")",      R"(x\\"")",
     };
     for (const std::string& piece : pieces) {
         Arguments ack = platform::splitCommandLine(ackParameters(site("", piece), piece));
@@ -262,11 +263,12 @@ TEST_F(VisitorServiceRequestsTest, IdentifierWithLeadingBlankKeepsItInsideTheQuo
     EXPECT_FALSE(contains(m_service.queuedIds(), " V-3"));
 }
 
-TEST_F(VisitorServiceRequestsTest, EscapedBackslashesReachTheServiceAsTheSameJson)
+TEST_F(VisitorServiceRequestsTest, EscapedIdentifiersReachTheServiceAsTheSameJson)
 {
     // As the list carries them: a JSON-escaped backslash inside, at the end,
-    // and two of them at the end.
-    const std::vector<std::string> rawIds = {R"(in\\side)", R"(end\\)", R"(two\\\\)"};
+    // two of them at the end, escaped quotes, and both together.
+    const std::vector<std::string> rawIds = {R"(in\\side)", R"(end\\)", R"(two\\\\)", R"(say \"hi\")",
+                                             R"(\\\"mixed\\)"};
     std::string visitors;
     for (const std::string& raw : rawIds)
         visitors += (visitors.empty() ? "" : ",") + visitorJson(raw, "5");
@@ -295,7 +297,7 @@ TEST_F(VisitorServiceRequestsTest, OverLongAcknowledgementIsRefusedAndTheVisitor
     EXPECT_EQ(m_display.lines(), Lines{"Err 0 - Parameter text longer than 5000 characters"});
     EXPECT_TRUE(m_service.requests().empty());
     EXPECT_TRUE(contains(m_service.queuedIds(), id));
-    EXPECT_EQ(logMessages(m_dir), "");
+    EXPECT_EQ(logMessages(m_dir), "Err 0 - Parameter text longer than 5000 characters\n");
 }
 
 TEST(VisitorServiceMissingToolTest, BothRequestsReportCodeTwoAndTheAcknowledgementFails)
@@ -310,10 +312,124 @@ TEST(VisitorServiceMissingToolTest, BothRequestsReportCodeTwoAndTheAcknowledgeme
     const std::string tool = dir.file("nowhere/curl");
 
     PollZUNVList();
+    // Nothing to wait for.
+    ToolOutcome outcome = waitForPollAnswer(24 * 3600 * 1000);
+    EXPECT_EQ(outcome.state, ToolOutcome::State::NotStarted);
+    EXPECT_EQ(outcome.launchCode, 2);
     std::string response = "left over";
+    s.AckWaitMSec = 24 * 3600 * 1000;
     EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
 
     EXPECT_EQ(response, "");
     EXPECT_EQ(display.lines(), (Lines{"Error - failed to exec (2)", "Error - failed to exec (2)"}));
     EXPECT_EQ(logMessages(dir), "Error (2) - " + tool + "\nError (2) - " + tool + "\n");
+}
+
+namespace {
+
+// Hang guard for a request the service is still holding: true once it has
+// recorded count requests.
+bool serviceReceived(const VisitorServiceProcess& service, std::size_t count)
+{
+    for (int i = 0; i < 6000; ++i) {
+        if (service.requests().size() >= count)
+            return true;
+        platform::sleepMs(10);
+    }
+    return false;
+}
+
+// A bound far beyond any test's time limit: only the tool's end returns.
+const int Forever = 24 * 3600 * 1000;
+
+} // namespace
+
+TEST_F(VisitorServiceRequestsTest, WaitsEndWithTheTool)
+{
+    mutableSettings().AckWaitMSec = Forever;
+    PollZUNVList();
+    ToolOutcome outcome = waitForPollAnswer(Forever);
+    EXPECT_EQ(outcome.state, ToolOutcome::State::Exited);
+    EXPECT_EQ(outcome.exitStatus, 0);
+    EXPECT_EQ(answer("_$WAVL"), m_service.queueJson());
+
+    std::string response;
+    EXPECT_TRUE(RemoveFromVisitorList("V-1", response));
+    EXPECT_EQ(response, "Deleted 1 visitor");
+
+    // Still running at the bound: handled as a missing answer, and the next
+    // poll ends it before deleting its file.
+    m_service.setMode(R"({"pollDelayMs":3600000})");
+    PollZUNVList();
+    outcome = waitForPollAnswer(100);
+    EXPECT_EQ(outcome.state, ToolOutcome::State::Running);
+    EXPECT_EQ(outcome.exitStatus, -1);
+    EXPECT_GT(outcome.processId, 0);
+    EXPECT_FALSE(fs::exists(m_dir.file("_$WAVL")));
+}
+
+TEST_F(VisitorServiceRequestsTest, LateAnswerIsNotTakenForTheNextVisitors)
+{
+    // The answer to V-1 comes 200 ms into the wait for V-2.
+    m_service.setMode(R"({"ackDelayMs":700})");
+    mutableSettings().AckWaitMSec = 500;
+    std::string response;
+    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+    EXPECT_FALSE(RemoveFromVisitorList("V-2", response));
+    EXPECT_EQ(response, "");
+    ASSERT_TRUE(serviceReceived(m_service, 2));
+    EXPECT_EQ(m_service.requests()[1].body, R"(["V-2"])");
+}
+
+TEST_F(VisitorServiceRequestsTest, ToolsInFlightStayOnePerAnswerFile)
+{
+    // Connections accepted and never answered.
+    m_service.setMode(R"({"pollDelayMs":3600000,"ackDelayMs":3600000})");
+    mutableSettings().AckWaitMSec = 0;
+    for (int cycle = 0; cycle < 5; ++cycle) {
+        PollZUNVList();
+        waitForPollAnswer(0);
+        std::string response;
+        EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+        EXPECT_LE(platform::reapChildren(), 2) << "cycle " << cycle;
+    }
+    EXPECT_EQ(platform::reapChildren(), 2);
+}
+
+TEST_F(VisitorServiceRequestsTest, KeyTravelsInAPrivateHeaderFile)
+{
+    const std::string key = "s3cr3t-k3y";
+    m_service.setMode(R"({"token":"s3cr3t-k3y","pollDelayMs":3600000})");
+    mutableSettings().ApiKey = key;
+    // With the file impossible to write the header goes on the command line,
+    // as it always did: the request to compare with.
+    fs::create_directory(m_dir.file("_$WAH"));
+    PollZUNVList();
+    ASSERT_TRUE(serviceReceived(m_service, 1));
+    fs::remove(m_dir.file("_$WAH"));
+    PollZUNVList();
+    ASSERT_TRUE(serviceReceived(m_service, 2));
+
+    ToolOutcome running = pollOutcome();
+    ASSERT_EQ(running.state, ToolOutcome::State::Running);
+    const std::string commandLine = readFile("/proc/" + std::to_string(running.processId) + "/cmdline");
+    EXPECT_NE(commandLine.find("@_$WAH"), std::string::npos) << commandLine;
+    EXPECT_EQ(commandLine.find(key), std::string::npos) << commandLine;
+
+    auto requests = m_service.requests();
+    EXPECT_EQ(requests[1].header("Authorization"), "Bearer " + key);
+    EXPECT_EQ(requests[1].headers, requests[0].headers);
+    EXPECT_EQ(readFile(m_dir.file("_$WAH")), "Authorization: Bearer " + key + "\n");
+    EXPECT_EQ(fs::status(m_dir.file("_$WAH")).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // Written again when it has gone.
+    fs::remove(m_dir.file("_$WAH"));
+    PollZUNVList();
+    EXPECT_EQ(readFile(m_dir.file("_$WAH")), "Authorization: Bearer " + key + "\n");
+
+    const std::string log = logMessages(m_dir);
+    EXPECT_EQ(log.find("Header file _$WAH not written ("), 0u) << log;
+    EXPECT_EQ(splitLines(log).size(), 1u) << log;
+    EXPECT_EQ(log.find(key), std::string::npos) << log;
 }

@@ -1,0 +1,101 @@
+// Linux instance lock: flock on a descriptor opened close-on-exec. A lock
+// belongs to its open file description, so a second open in the same
+// process is refused too, and the started tools (which get no descriptor
+// beyond the standard ones) never hold it.
+#include "InstanceLock.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace movik::platform {
+
+namespace {
+
+bool writeAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string readHolder(int fd)
+{
+    char buffer[32];
+    ssize_t n = ::pread(fd, buffer, sizeof buffer - 1, 0);
+    std::string text = n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+InstanceLock::~InstanceLock()
+{
+    if (held())
+        ::close(static_cast<int>(m_handle));
+}
+
+InstanceLock::Result InstanceLock::take(const std::string& path, std::string& holder, int& error)
+{
+    holder.clear();
+    error = 0;
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        error = errno;
+        return Result::Failed;
+    }
+    int r;
+    do {
+        r = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        error = errno;
+        Result result = error == EWOULDBLOCK ? Result::Held : Result::Failed;
+        if (result == Result::Held)
+            holder = readHolder(fd);
+        ::close(fd);
+        return result;
+    }
+    // The id is a convenience for whoever is refused; the lock itself is what counts.
+    if (::ftruncate(fd, 0) == 0)
+        writeAll(fd, currentProcessId() + "\n");
+    m_handle = fd;
+    return Result::Taken;
+}
+
+std::string currentProcessId()
+{
+    return std::to_string(::getpid());
+}
+
+bool writePrivateFile(const std::string& path, const std::string& text, int& error)
+{
+    error = 0;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    // A file left by an earlier run may have been made with a wider mode.
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, text);
+    if (!ok)
+        error = errno;
+    if (::close(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace movik::platform
