@@ -16,9 +16,13 @@ using VisitorRecord = std::vector<std::string>;
 // "<GetRes>" + message; text holds the lines read before the failure).
 bool GetResult(const std::string& path, std::string& text);
 
-// Appends the value of one raw member text to record: the text after the
-// first colon without double quotes, kept as it is when the raw text holds
-// "Id" or "Card", otherwise converted by ConvDateTime.
+// Appends the value of one raw member text to record, from the text after
+// the first colon. A raw text without "Id" or "Card" is a date, converted by
+// ConvDateTime. Otherwise a value that is one JSON string gives the text
+// between its quotes: as it stands (escapes included) for the identifier,
+// with its escapes decoded (\uXXXX to UTF-8) when the key holds "Card" and
+// not "Id"; a card with an escape JSON does not have gives an empty value
+// (logged as "<Pack>" + message). Any other value loses its double quotes.
 void PackField(const std::string& raw, VisitorRecord& record);
 
 // result is text with every double quote removed.

@@ -140,36 +140,52 @@ TEST_F(Decoder, ObjectsAndTheirSeparators)
     EXPECT_EQ(import.calls[0], "card=20260501230000 start=v1 end=20260501173000");
 }
 
-TEST_F(Decoder, ValueHoldingACommaShiftsTheMembers)
+TEST_F(Decoder, StringsAreReadWhole)
 {
+    // A card holding a brace is imported whole, and the stray quote in front
+    // of the list opens nothing.
     decode(
-        R"([{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","name":"Doe, Jane","validTo":"2026-05-01T15:00:00Z","CardNumber":"1001"}])");
-    ASSERT_EQ(import.calls.size(), 1u);
-    EXPECT_EQ(import.calls[0], "card= start=20260501173000 end=")
-        << "the name's halves take positions 3 and 4";
+        R"(He said "no [{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","validTo":"2026-05-01T15:00:00Z","CardNumber":"500}00012"}])");
+    EXPECT_EQ(import.calls,
+              (std::vector<std::string>{"card=500}00012 start=20260501173000 end=20260501230000"}));
+    EXPECT_EQ(screen.lines(), "");
+    EXPECT_EQ(logMessages(dir), "  Error - failed (DX)\n");
+
+    // An identifier holding members of its own plants nothing; a name with
+    // a comma in it is one member.
+    const std::string planted = R"(a\",\"VisitStart\":\"2031-01-01T00:00:00Z\",\"CardNumber\":\"66666666)";
+    std::vector<VisitorRecord> records;
+    scanVisitorRecords(
+        R"([{"visitorId":")" + planted +
+            R"(","validFrom":"2026-05-01T09:30:00Z","validTo":"2026-05-01T15:00:00Z","CardNumber":"1001"},)"
+            R"({"visitorId":"v2","validFrom":"2026-05-01T09:30:00Z","name":"Doe, {Jane}","CardNumber":"1002"}])",
+        [&records](const VisitorRecord& r) { records.push_back(r); });
+    EXPECT_EQ(records, (std::vector<VisitorRecord>{{planted, "20260501173000", "20260501230000", "1001"},
+                                                   {"v2", "20260501173000", "", "1002"}}));
 }
 
 TEST_F(Decoder, LayoutOverSeveralLines)
 {
-    const std::string object = "{\n  \"visitorId\": \"v1\",\n  \"validFrom\": \"2026-05-01T09:30:00Z\",\n"
-                               "  \"validTo\": \"2026-05-01T15:00:00Z\",\n  \"CardNumber\": \"1001\"\n}";
+    // Blanks and line breaks between tokens are dropped, those inside a
+    // value's quotes kept.
+    const std::string object = "{\n  \"visitorId\" : \"v 1\",\n\t\"validFrom\": \"2026-05-01T09:30:00Z\",\n"
+                               "  \"validTo\": \"2026-05-01T15:00:00Z\",\n  \"CardNumber\": \"1001 \"\n}";
     std::string crlf;
     for (char c : object)
         crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     decode("[\r\n" + crlf + "\r\n]");
-    ASSERT_EQ(import.calls.size(), 1u);
-    EXPECT_EQ(import.calls[0], "card= 1001 start=20260501173000 end=20260501230000");
-
-    import.calls.clear();
     decode("[\n" + object + "\n]");
-    ASSERT_EQ(import.calls.size(), 1u);
-    EXPECT_EQ(import.calls[0], "card= 1001\n start=20260501173000 end=20260501230000")
-        << "a lone line feed stays in the last value";
+    EXPECT_EQ(import.calls,
+              (std::vector<std::string>(2, "card=1001  start=20260501173000 end=20260501230000")));
+
+    std::vector<VisitorRecord> records;
+    scanVisitorRecords("[\n" + object + "\n]", [&records](const VisitorRecord& r) { records.push_back(r); });
+    EXPECT_EQ(records, (std::vector<VisitorRecord>{{"v 1", "20260501173000", "20260501230000", "1001 "}}));
 }
 
 TEST_F(Decoder, AnswerWithoutBraces)
 {
-    decode("Service unavailable, try later, please");
+    decode("Service \"unavailable, try later, please");
     EXPECT_TRUE(import.calls.empty());
     EXPECT_EQ(screen.lines(), "");
     EXPECT_EQ(screen.light(), StatusLight::Lime);

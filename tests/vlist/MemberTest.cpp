@@ -85,6 +85,34 @@ TEST(PackField, IdAndCardKeepTheirValues)
         << "lower-case 'card' and 'id' do not count; the empty member is converted";
 }
 
+TEST(PackField, OnlyTheCardIsDecoded)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    VisitorRecord record;
+    // The identifier goes back to the service exactly as it was sent.
+    PackField(R"("VisitorId":"v\"1\\ \u00e9\\")", record);
+    PackField(R"("CardNumber":"\u00e9\ud83d\ude00\/\"\\\b\f\t x")", record);
+    PackField(R"("CardNumber":"12\u00003\r\n")", record);
+    PackField(R"("CardNumber":"a\x")", record);
+    PackField(R"("CardNumber":"\ud83d")", record);
+    PackField(R"("CardNumber":"\ude00\u12")", record);
+    PackField(R"("CardNumber":1001)", record);
+    PackField(R"("CardId":"\u0041")", record);
+    VisitorRecord expected = {R"(v\"1\\ \u00e9\\)",
+                              "\xc3\xa9\xf0\x9f\x98\x80/\"\\\b\f\t x",
+                              std::string("12\0003\r\n", 6),
+                              "",
+                              "",
+                              "",
+                              "1001",
+                              R"(\u0041)"};
+    EXPECT_EQ(record, expected);
+    EXPECT_EQ(logMessages(dir), "<Pack>Invalid escape in card number \"a\\x\"\n"
+                                "<Pack>Invalid escape in card number \"\\ud83d\"\n"
+                                "<Pack>Invalid escape in card number \"\\ude00\\u12\"\n");
+}
+
 TEST(StripQuotes, RemovesEveryDoubleQuote)
 {
     std::string result;

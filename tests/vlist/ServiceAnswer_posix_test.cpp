@@ -1,0 +1,58 @@
+// The visitor service's own poll answers, fetched with the real transfer
+// tool, read by the scanner: laid out over several lines or compact, they
+// give the same records.
+#include "Decoder.h"
+#include "TempDir.h"
+#include "VisitorServiceProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+// The poll answer as curl writes it into path.
+void fetchPollAnswer(const VisitorServiceProcess& service, const std::string& path)
+{
+    const std::string command = std::string("curl -s -H 'Authorization: Bearer ") +
+                                VisitorServiceProcess::DefaultToken + "' -o '" + path + "' '" +
+                                service.baseUrl() + "latest'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+std::vector<VisitorRecord> recordsOf(const std::string& path)
+{
+    std::string text;
+    EXPECT_TRUE(GetResult(path, text));
+    std::vector<VisitorRecord> records;
+    scanVisitorRecords(text, [&records](const VisitorRecord& r) { records.push_back(r); });
+    return records;
+}
+
+} // namespace
+
+TEST(ServiceAnswer, LaidOutAnswerGivesTheCompactOnesRecords)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    VisitorServiceProcess service;
+    service.addVisitors(
+        R"([{"VisitorId":"W 1, \"x\"","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":" 7}1 "},)"
+        R"({"VisitorId":"W2","VisitStart":"2026-05-02T09:30:00Z","VisitEnd":"2026-05-03T15:00:00Z","CardNumber":"caf\u00e9"}])");
+
+    fetchPollAnswer(service, dir.file("compact"));
+    service.setMode(R"({"pretty":true})");
+    fetchPollAnswer(service, dir.file("pretty"));
+    ASSERT_NE(readFile(dir.file("pretty")).find("\n    \"CardNumber\": "), std::string::npos)
+        << "the service lays its answer out";
+
+    const std::vector<VisitorRecord> expected = {
+        {R"(W 1, \"x\")", "20260501173000", "20260501230000", " 7}1 "},
+        {"W2", "20260502173000", "20260503230000", "caf\xc3\xa9"}};
+    EXPECT_EQ(recordsOf(dir.file("compact")), expected);
+    EXPECT_EQ(recordsOf(dir.file("pretty")), expected);
+    EXPECT_EQ(logMessages(dir), "");
+}
