@@ -1,9 +1,10 @@
 // The visitor list scanner. Not a JSON reader: the service sends flat
 // objects whose members come in a fixed order, and the scanner cuts the
-// answer at braces and commas outside strings.
+// answer at braces and commas only.
 #include "Decoder.h"
 
 #include "CardImport.h"
+#include "ImportJournal.h"
 #include "Log.h"
 #include "Member.h"
 #include "OperatorDisplay.h"
@@ -17,7 +18,117 @@ namespace movik {
 
 namespace {
 
-void handleRecord(const VisitorRecord& record, CardImport& importer)
+// The journal of imported visitors, one for the process, kept for the
+// program directory it was read from.
+struct JournalUse
+{
+    ImportJournal journal;
+    // A broken journal is reported once, not at every visitor; a later
+    // success re-arms the report.
+    bool failureReported = false;
+
+    void report(const std::string& error)
+    {
+        if (failureReported)
+            return;
+        failureReported = true;
+        WriteLog(LogAlways, "<Journal>" + error + " - carrying on without the journal");
+    }
+};
+
+JournalUse& journalUse()
+{
+    static JournalUse use;
+    return use;
+}
+
+// What one cycle's visitors share.
+struct Cycle
+{
+    CardImport& importer;
+    ImportJournal* journal = nullptr; // null when it could not be read
+    bool databaseDown = false;
+    int leftQueued = 0;
+};
+
+// Reads the journal at the start of a cycle, unless it is already held for
+// this program directory. Null when it cannot be read: the cycle then runs
+// as if there were no journal.
+ImportJournal* openJournal()
+{
+    JournalUse& use = journalUse();
+    const std::string path = settings().AppPath + "movik.journal";
+    if (use.journal.isLoaded() && use.journal.path() == path)
+        return &use.journal;
+    std::size_t skipped = 0;
+    std::string error;
+    if (!use.journal.load(path, skipped, error)) {
+        use.report(error);
+        return nullptr;
+    }
+    if (skipped > 0)
+        WriteLog(LogAlways, "<Journal>" + std::to_string(skipped) + " unreadable lines dropped from " + path);
+    return &use.journal;
+}
+
+void journalWritten(bool ok, const std::string& error)
+{
+    if (ok)
+        journalUse().failureReported = false;
+    else
+        journalUse().report(error);
+}
+
+// Control bytes of a service's value shown as \xHH, so a log line stays one
+// line.
+std::string printable(const std::string& text)
+{
+    std::string shown;
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            const char* digits = "0123456789abcdef";
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 15];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+// A card the access-control system could not hold, or one made of nothing.
+bool refuseCard(const std::string& id, const std::string& card)
+{
+    std::string why;
+    if (card.empty())
+        why = "has no card number";
+    else if (card.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
+        why = "has a card number holding a control character";
+    else
+        return false;
+    WriteLog(LogAlways, "<VListDX>Visitor " + printable(id) + " " + why);
+    WriteLog(LogAlways, "  Error - failed (DX)");
+    return true;
+}
+
+void acknowledge(const std::string& id, const std::string& card, const std::string& start,
+                 const std::string& end, Cycle& cycle)
+{
+    showOperatorLine("> Updating Card: " + card);
+    std::string response;
+    if (RemoveFromVisitorList(id, response)) {
+        showOperatorLine("  OK");
+        WriteLog(LogDetail, "Q.Ack - " + card);
+        if (cycle.journal != nullptr)
+            cycle.journal->markAcknowledged(id, card, start, end);
+    } else {
+        WriteLog(LogDetail, "Remove: " + response.substr(0, 15));
+    }
+}
+
+void handleRecord(const VisitorRecord& record, Cycle& cycle)
 {
     if (record.size() < 4) {
         showOperatorLine("Corrupted data (" + std::to_string(record.size()) + ")");
@@ -27,59 +138,45 @@ void handleRecord(const VisitorRecord& record, CardImport& importer)
     const std::string& start = record[1];
     const std::string& end = record[2];
     const std::string& card = record[3];
-    if (!importer.VListToDortex(card, start, end)) {
-        // Not acknowledged: the visitor stays in the service's queue.
-        WriteLog(LogAlways, "  Error - failed (DX)");
+    if (refuseCard(id, card))
+        return;
+    // Already written to the database by an earlier cycle: the service only
+    // needs to hear about it again, which takes no database.
+    if (cycle.journal != nullptr && cycle.journal->contains(id, card, start, end)) {
+        WriteLog(LogDetail, "Already imported: " + card);
+        acknowledge(id, card, start, end, cycle);
         return;
     }
-    showOperatorLine("> Updating Card: " + card);
-    std::string response;
-    if (RemoveFromVisitorList(id, response)) {
-        showOperatorLine("  OK");
-        WriteLog(LogDetail, "Q.Ack - " + card);
-    } else {
-        WriteLog(LogDetail, "Remove: " + response.substr(0, 15));
+    if (cycle.databaseDown) {
+        ++cycle.leftQueued;
+        return;
     }
+    if (!cycle.importer.VListToDortex(card, start, end)) {
+        // Not acknowledged: the visitor stays in the service's queue.
+        WriteLog(LogAlways, "  Error - failed (DX)");
+        if (cycle.importer.lastFailure() == ImportFailure::Connection)
+            cycle.databaseDown = true;
+        return;
+    }
+    // On disk before the service hears of it: once acknowledged, a visitor
+    // listed again must be recognised even after a restart.
+    if (cycle.journal != nullptr) {
+        std::string error;
+        journalWritten(cycle.journal->add(id, card, start, end, error), error);
+    }
+    acknowledge(id, card, start, end, cycle);
 }
 
 } // namespace
 
 void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle)
 {
-    // Characters that end a run of plain member text inside an object.
-    struct Stops
-    {
-        bool stop[256] = {};
-    };
-    static constexpr Stops stops = [] {
-        Stops s;
-        const char list[] = "{},\" \t\r\n";
-        for (std::size_t i = 0; i + 1 < sizeof list; ++i)
-            s.stop[static_cast<unsigned char>(list[i])] = true;
-        return s;
-    }();
-
     VisitorRecord record;
     bool inObject = false;
     bool afterClose = false;
     std::string member;
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    while (p != end) {
-        if (inObject) {
-            const char* run = p;
-            while (p != end && !stops.stop[static_cast<unsigned char>(*p)])
-                ++p;
-            member.append(run, p);
-        } else {
-            // Outside objects only braces and commas count: a stray quote
-            // in a plain-text answer opens nothing.
-            while (p != end && *p != '{' && *p != '}' && *p != ',')
-                ++p;
-        }
-        if (p == end)
-            break;
-        switch (*p++) {
+    for (char c : text) {
+        switch (c) {
         case '{':
             inObject = true;
             break;
@@ -101,24 +198,9 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
                 member.clear();
             }
             break;
-        case '"': {
-            // A string, quotes included, up to its closing quote: braces
-            // and commas in it are part of the value, and a backslash takes
-            // the next character with it so that \" does not close it.
-            const char* run = p - 1;
-            while (p != end && *p != '"') {
-                if (*p == '\\' && ++p == end)
-                    break;
-                ++p;
-            }
-            if (p != end)
-                ++p;
-            member.append(run, p);
-            break;
-        }
         default:
-            // Blanks and line breaks between the tokens of an object carry
-            // no meaning.
+            if (inObject)
+                member += c;
             break;
         }
     }
@@ -126,7 +208,16 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
 
 void scanVisitorList(const std::string& text, CardImport& importer)
 {
-    scanVisitorRecords(text, [&importer](const VisitorRecord& record) { handleRecord(record, importer); });
+    Cycle cycle{importer, openJournal()};
+    scanVisitorRecords(text, [&cycle](const VisitorRecord& record) { handleRecord(record, cycle); });
+    if (cycle.journal != nullptr) {
+        std::string error;
+        journalWritten(cycle.journal->flush(error), error);
+    }
+    if (cycle.leftQueued > 0)
+        WriteLog(LogAlways, std::to_string(cycle.leftQueued) +
+                                (cycle.leftQueued == 1 ? " visitor" : " visitors") +
+                                " left queued for the next cycle: the database is not reachable");
 }
 
 void DecodeVListFromFile(const std::string& path, CardImport& importer)

@@ -22,6 +22,7 @@
 #include <csignal>
 #include <filesystem>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -123,6 +124,38 @@ protected:
     DortexTestDatabase database;
 };
 
+// Starts a copy of the program in the site's directory, polling on its own.
+pid_t startProgram(const Site& site)
+{
+    std::string program = site.dir.file("movik");
+    if (!std::filesystem::exists(program))
+        std::filesystem::copy_file(MOVIK_PROGRAM, program);
+    char* argv[] = {program.data(), nullptr};
+    std::vector<std::string> envText = {"QT_QPA_PLATFORM=offscreen"};
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
+            envText.push_back(*e);
+    std::vector<char*> env;
+    for (auto& e : envText)
+        env.push_back(e.data());
+    env.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, env.data()) != 0)
+        return -1;
+    return pid;
+}
+
+// Waits (at most a minute) for done, then ends the program as a crash would.
+template <typename Done> void runProgramUntil(const Site& site, Done done)
+{
+    pid_t pid = startProgram(site);
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 600 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
 } // namespace
 
 TEST_P(EndToEnd, QueuedVisitorsAreImportedAndAcknowledgedOnce)
@@ -180,7 +213,7 @@ TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
     EXPECT_EQ(count(window.memo(), "5002"), 0);
 }
 
-TEST_P(EndToEnd, FailedAcknowledgementLeavesTheVisitorQueued)
+TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
 {
     VisitorServiceProcess service({"--ack", "refuse"});
     service.addVisitors(threeVisitors);
@@ -194,13 +227,114 @@ TEST_P(EndToEnd, FailedAcknowledgementLeavesTheVisitorQueued)
     EXPECT_EQ(count(log, "Remove: "), 3) << log;
     EXPECT_EQ(count(log, "Q.Ack - "), 0);
 
-    // The service sends them again and, their cards not being in table
-    // cards, they are imported a second time and now acknowledged.
+    // The service sends them again: they are known, so they are only
+    // acknowledged again, refused again, and then accepted.
+    window.cycle();
     service.setMode(R"({"ack":"normal"})");
     window.cycle();
     EXPECT_TRUE(service.queuedIds().empty());
-    EXPECT_EQ(database.rows("select * from int_card_import where card_number='5001'").size(), 2u);
-    EXPECT_EQ(count(logMessages(site.dir), "Q.Ack - "), 3);
+    EXPECT_EQ(acknowledgements(service), 9);
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
+    log = logMessages(site.dir);
+    std::string memo = window.memo();
+    for (const std::string card : {"5001", "5002", "5003"}) {
+        EXPECT_EQ(count(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
+        EXPECT_EQ(count(log, "Already imported: " + card + "\n"), 2) << log;
+        EXPECT_EQ(count(log, "Q.Ack - " + card + "\n"), 1) << log;
+        EXPECT_EQ(count(memo, "> Updating Card: " + card + "\n"), 3) << memo;
+    }
+    EXPECT_EQ(count(log, "Remove: "), 6) << log;
+    EXPECT_EQ(count(memo, "  OK"), 3) << memo;
+
+    // The journal: owner-only, every visitor in it and acknowledged.
+    struct stat st
+    {
+    };
+    ASSERT_EQ(stat(site.dir.file("movik.journal").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::string journal = readFile(site.dir.file("movik.journal"));
+    EXPECT_EQ(count(journal, "V-2\t5002\t20270101040000\t20270101060000\t1\t"), 1) << journal;
+    EXPECT_EQ(count(journal, "\t1\t"), 3) << journal;
+}
+
+TEST_P(EndToEnd, VisitorListedAgainAfterDeletedIsNotImportedAgain)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    site.configure(service, database);
+    Window window(site);
+    window.cycle();
+    ASSERT_TRUE(service.queuedIds().empty());
+
+    // The service lists them once more, one of them with another visit.
+    service.addVisitors(R"([
+  {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
+  {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"},
+  {"VisitorId":"V-3","VisitStart":"2026-06-02T07:00:00Z","VisitEnd":"2026-06-03T07:00:00Z","CardNumber":"5003"}])");
+    window.cycle();
+
+    EXPECT_TRUE(service.queuedIds().empty());
+    EXPECT_EQ(acknowledgements(service), 6);
+    EXPECT_EQ(database.rows("select * from int_card_import where card_number='5001'").size(), 1u);
+    EXPECT_EQ(database.rows("select * from int_card_import where card_number='5002'").size(), 1u);
+    EXPECT_EQ(database.rows("select * from card_validity where card_number='5003'").size(), 2u)
+        << "a new visit is a new import";
+    std::string log = logMessages(site.dir);
+    EXPECT_EQ(count(log, "Already imported: 5001\n"), 1) << log;
+    EXPECT_EQ(count(log, "Already imported: 5002\n"), 1) << log;
+    EXPECT_EQ(count(log, "Already imported: 5003\n"), 0) << log;
+    EXPECT_EQ(count(log, "Q.Ack - "), 6) << log;
+}
+
+TEST_P(EndToEnd, UnwritableJournalIsReportedOnceAndImportsGoOn)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    site.configure(service, database);
+    // The journal's new text cannot be written beside it.
+    ASSERT_TRUE(std::filesystem::create_directory(site.dir.file("movik.journal.tmp")));
+    Window window(site);
+
+    window.cycle();
+    service.addVisitors(R"([
+  {"VisitorId":"V-4","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5004"},
+  {"VisitorId":"V-5","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5005"}])");
+    window.cycle();
+
+    EXPECT_TRUE(service.queuedIds().empty());
+    EXPECT_EQ(acknowledgements(service), 5);
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 5u);
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 5u);
+    std::string log = logMessages(site.dir);
+    EXPECT_EQ(count(log, "<Journal>"), 1) << log;
+    EXPECT_EQ(count(log, "Q.Ack - "), 5) << log;
+    EXPECT_FALSE(std::filesystem::exists(site.dir.file("movik.journal")));
+}
+
+TEST_P(EndToEnd, VisitorWithoutAUsableCardIsRefused)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(R"([
+  {"VisitorId":"V-empty","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":""},
+  {"VisitorId":"V-break","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"50\n06"},
+  {"VisitorId":"V-nul","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"50\u000007"},
+  {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"}])");
+    site.configure(service, database);
+    Window window(site);
+
+    window.cycle();
+
+    EXPECT_EQ((service.queuedIds()), (std::vector<std::string>{"V-empty", "V-break", "V-nul"}));
+    EXPECT_EQ(acknowledgements(service), 1);
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 1u);
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 1u);
+    std::string log = logMessages(site.dir);
+    EXPECT_EQ(count(log, "<VListDX>Visitor V-empty has no card number\n  Error - failed (DX)\n"), 1) << log;
+    EXPECT_EQ(count(log, "<VListDX>Visitor V-break has a card number holding a control character\n"), 1)
+        << log;
+    EXPECT_EQ(count(log, "<VListDX>Visitor V-nul has a card number holding a control character\n"), 1) << log;
+    EXPECT_EQ(window.memo(), "> Updating Card: 5001\n  OK");
 }
 
 TEST_P(EndToEnd, BadAnswersImportNothing)
@@ -278,6 +412,11 @@ TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     window.cycle();
     EXPECT_EQ(service.queuedIds().size(), 3u);
     EXPECT_EQ(acknowledgements(service), 0);
+    // One visitor meets the outage; the others wait without a line each.
+    std::string log = logMessages(site.dir);
+    EXPECT_EQ(count(log, "  Error - failed (DX)\n"), 1) << log;
+    EXPECT_EQ(count(log, "\n2 visitors left queued for the next cycle: the database is not reachable\n"), 1)
+        << log;
 
     ASSERT_TRUE(server.start(error)) << error;
     window.cycle();
@@ -286,6 +425,46 @@ TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     ASSERT_TRUE(database.reopen(error)) << error;
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
+}
+
+TEST(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
+{
+    PostgresServer server;
+    std::string error;
+    if (!server.start(error))
+        MOVIK_POSTGRES_UNAVAILABLE(error);
+    DortexTestDatabase database;
+    ASSERT_TRUE(database.createPostgres(server, error)) << error;
+    VisitorServiceProcess service({"--ack", "refuse"});
+    service.addVisitors(threeVisitors);
+    Site site;
+    site.configure(service, database);
+    Window window(site);
+    window.cycle();
+    ASSERT_EQ(database.rows("select * from int_card_import").size(), 3u);
+
+    service.setMode(R"({"ack":"normal"})");
+    service.addVisitors(R"([
+  {"VisitorId":"V-4","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5004"},
+  {"VisitorId":"V-5","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5005"},
+  {"VisitorId":"V-6","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5006"}])");
+    ASSERT_TRUE(server.stop(error)) << error;
+    window.cycle();
+    EXPECT_EQ((service.queuedIds()), (std::vector<std::string>{"V-4", "V-5", "V-6"}))
+        << "the known ones need no database to be acknowledged";
+    std::string log = logMessages(site.dir);
+    EXPECT_EQ(count(log, "Already imported: "), 3) << log;
+    EXPECT_EQ(count(log, "  Error - failed (DX)\n"), 1) << log;
+    EXPECT_EQ(count(log, "\n2 visitors left queued for the next cycle: the database is not reachable\n"), 1)
+        << log;
+
+    ASSERT_TRUE(server.start(error)) << error;
+    window.cycle();
+    EXPECT_TRUE(service.queuedIds().empty());
+    EXPECT_EQ(acknowledgements(service), 9);
+    ASSERT_TRUE(database.reopen(error)) << error;
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 6u);
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 6u);
 }
 
 TEST(EndToEndWindow, ManyCorruptObjectsKeepTheTextAreaCapped)
@@ -360,4 +539,32 @@ TEST(EndToEndProgram, StartedFromAnotherDirectory)
     EXPECT_TRUE(std::filesystem::exists(site.dir.file("_$WAVL")));
     EXPECT_FALSE(std::filesystem::exists(elsewhere.file("_$WAVL")));
     EXPECT_FALSE(std::filesystem::exists(elsewhere.file("MOVIK.log")));
+}
+
+TEST(EndToEndProgram, JournalOutlivesTheProgram)
+{
+    VisitorServiceProcess service({"--ack", "refuse"});
+    service.addVisitors(threeVisitors);
+    Site site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+    site.configure(service, database);
+    writeFile(site.dir.file("movik.ini"), readFile(site.dir.file("movik.ini")) + "AutoPoll=1\r\n");
+
+    // Killed once the three imports have been refused their acknowledgement.
+    runProgramUntil(site, [&] { return acknowledgements(service) >= 3; });
+    ASSERT_EQ(database.rows("select * from int_card_import").size(), 3u);
+
+    service.setMode(R"({"ack":"normal"})");
+    runProgramUntil(site, [&] { return count(logMessages(site.dir), "Q.Ack - 5003\n") > 0; });
+
+    EXPECT_TRUE(service.queuedIds().empty());
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
+    std::string log = logMessages(site.dir);
+    for (const std::string card : {"5001", "5002", "5003"}) {
+        EXPECT_EQ(count(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
+        EXPECT_EQ(count(log, "Already imported: " + card + "\nQ.Ack - " + card + "\n"), 1) << log;
+    }
 }
