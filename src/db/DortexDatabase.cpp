@@ -3,9 +3,6 @@
 #include "Dates.h"
 #include "Log.h"
 
-#include <QSqlError>
-#include <QString>
-
 #include <cstdio>
 #include <exception>
 
@@ -56,22 +53,19 @@ bool nextDay(const std::string& day, std::string& result, std::string& error)
 } // namespace
 
 DortexDatabase::DortexDatabase() = default;
-
-DortexDatabase::~DortexDatabase()
-{
-    // The query goes before the connection it was made on.
-    Query1.reset();
-}
+DortexDatabase::~DortexDatabase() = default;
 
 void DortexDatabase::SQLDB_Connect()
 {
     try {
-        Query1.reset();
         std::string error;
-        if (Database1.connect(error))
+        std::string tried;
+        if (Database1.connect(error, tried)) {
             WriteLog(LogAlways, "DB Open - OK");
-        else
+        } else {
             WriteLog(LogAlways, "DB:" + error);
+            WriteLog(LogAlways, "DB:" + tried);
+        }
     } catch (const std::exception& e) {
         WriteLog(LogAlways, "DB:" + std::string(e.what()));
     }
@@ -80,12 +74,13 @@ void DortexDatabase::SQLDB_Connect()
 void DortexDatabase::beginCycle()
 {
     Database1.beginCycle();
+    m_cycleLostConnection = false;
 }
 
-bool DortexDatabase::fail(const std::string& message)
+bool DortexDatabase::fail(const DbError& error)
 {
-    Query1.reset();
-    WriteLog(LogAlways, "<SQL>" + message);
+    WriteLog(LogAlways, "<SQL>" + error.text);
+    m_lastStatementLostConnection = isConnectionFailure(error);
     Database1.closeAfterFailure();
     return false;
 }
@@ -93,48 +88,62 @@ bool DortexDatabase::fail(const std::string& message)
 bool DortexDatabase::RunSQL(const std::string& text, bool isQuery, bool& failed)
 {
     failed = true;
+    m_lastStatementLostConnection = false;
     try {
-        Query1.reset();
-        std::string error;
+        DbError error;
         if (!Database1.open(error)) {
             // Nothing to close: the connection is not open.
-            WriteLog(LogAlways, "<SQL>" + error);
+            WriteLog(LogAlways, "<SQL>" + error.text);
+            m_lastStatementLostConnection = true;
             return false;
         }
-        Query1.emplace(Database1.database());
-        Query1->setForwardOnly(true);
+        bool row = false;
         // The statement is one line, sent with a line break after it.
-        if (!Query1->exec(QString::fromStdString(text + "\n")))
-            return fail(sqlErrorText(Query1->lastError(), "The statement failed without a message"));
-        bool result = true;
-        if (isQuery) {
-            // Whether a row exists is learnt by stepping to it: not every
-            // driver reports a size, and one that does not reports -1.
-            result = Query1->next();
-            if (!result && Query1->lastError().isValid())
-                return fail(sqlErrorText(Query1->lastError(), "Reading the result failed without a message"));
-        }
-        Query1->finish();
-        Query1.reset();
+        if (!Database1.execute(text + "\n", isQuery, row, error))
+            return fail(error);
         failed = false;
-        return result;
+        return isQuery ? row : true;
     } catch (const std::exception& e) {
-        return fail(e.what());
+        DbError error;
+        error.text = e.what();
+        return fail(error);
     }
+}
+
+// The visitor's own data is at fault; the database was not asked.
+bool DortexDatabase::refuse()
+{
+    m_lastFailure = ImportFailure::Refused;
+    return false;
 }
 
 bool DortexDatabase::VListToDortex(const std::string& card, const std::string& start, const std::string& end)
 {
+    m_lastFailure = ImportFailure::None;
+    // Once the database failed as a whole in this cycle, a statement per
+    // visitor would only wait again and log again: they wait for the next
+    // cycle instead.
+    if (m_cycleLostConnection) {
+        m_lastFailure = ImportFailure::Connection;
+        return false;
+    }
+    // A failed statement sets the failure's kind.
+    auto statementFailed = [this] {
+        m_lastFailure = m_lastStatementLostConnection ? ImportFailure::Connection : ImportFailure::Statement;
+        if (m_lastFailure == ImportFailure::Connection)
+            m_cycleLostConnection = true;
+        return false;
+    };
     try {
         // A visit without a valid start or end stays in the service's queue
         // instead of becoming a card with an empty date.
         if (!isCompactTime(start)) {
             WriteLog(LogAlways, "<VListDX>'" + start + "' is not a valid visit start (yyyymmddhhmmss)");
-            return false;
+            return refuse();
         }
         if (!isCompactTime(end)) {
             WriteLog(LogAlways, "<VListDX>'" + end + "' is not a valid visit end (yyyymmddhhmmss)");
-            return false;
+            return refuse();
         }
         const std::string startDay = start.substr(0, 8);
         std::string endDay = end.substr(0, 8);
@@ -143,7 +152,7 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
             std::string error;
             if (!nextDay(endDay, endDay, error)) {
                 WriteLog(LogAlways, "<VListDX>" + error);
-                return false;
+                return refuse();
             }
         }
 
@@ -151,34 +160,38 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
         bool failed = false;
         if (RunSQL("select * from cards where card_number='" + c + "'", true, failed)) {
             WriteLog(LogAlways, "Already issued: " + card);
-            return false;
+            return refuse();
         }
         if (failed)
-            return false; // an unreadable cards table must not issue a duplicate card
+            return statementFailed(); // an unreadable cards table must not issue a duplicate card
 
-        std::string error;
-        if (!Database1.beginTransaction(error))
-            return fail(error);
+        DbError error;
+        if (!Database1.beginTransaction(error)) {
+            fail(error);
+            return statementFailed();
+        }
         if (!RunSQL("insert into int_card_import(operation_code,staff_number,card_number,name,Department,"
                     "access_level,starting_date,expiry_date) values('A','" +
                         c + "','" + c + "','" + "Visitor-" + c + "','" + "Visitor" + "','" + "Visit_Acc" +
                         "','" + startDay + "','" + endDay + "')",
                     false, failed))
-            return false;
+            return statementFailed();
         if (!RunSQL("insert into card_validity(card_number,start_dtm,expiry_dtm,status) values('" + c +
                         "','" + start + "','" + end + "','" + "N" + "')",
                     false, failed))
-            return false;
-        if (!Database1.commitTransaction(error))
-            return fail(error);
+            return statementFailed();
+        if (!Database1.commitTransaction(error)) {
+            fail(error);
+            return statementFailed();
+        }
 
         WriteLog(LogDetail, "Vlist.DX: " + card + " imported");
         return true;
     } catch (const std::exception& e) {
         WriteLog(LogAlways, "<VListDX>" + std::string(e.what()));
         // Never leave a half-written card in an open transaction.
-        Query1.reset();
         Database1.closeAfterFailure();
+        m_lastFailure = ImportFailure::Statement;
         return false;
     }
 }

@@ -1,15 +1,12 @@
 // The access-control database as the program uses it: opening the
-// connection at start-up (SQLDB_Connect), running statements on Query1
-// (RunSQL) and importing a visitor's card (VListToDortex).
+// connection at start-up (SQLDB_Connect), running statements (RunSQL) and
+// importing a visitor's card (VListToDortex). Written once over the
+// connection interface; the driver backends lie below it.
 #pragma once
 
 #include "CardImport.h"
-#include "Credentials.h"
 #include "DortexConnection.h"
 
-#include <QSqlQuery>
-
-#include <optional>
 #include <string>
 
 namespace movik {
@@ -23,14 +20,17 @@ public:
     DortexDatabase& operator=(const DortexDatabase&) = delete;
 
     // Names the connection, applies alias and credentials, and opens it;
-    // logs "DB Open - OK" or "DB:" + the engine's message.
+    // logs "DB Open - OK", or "DB:" + the engine's message and a second
+    // "DB:" line naming what was tried.
     void SQLDB_Connect();
 
     // To be called at the start of every poll cycle: while the server cannot
-    // be reached, only the first statement of a cycle tries to connect.
+    // be reached, only the first statement of a cycle tries to connect, and
+    // after a failure of the connection kind the cycle's further imports
+    // fail at once.
     void beginCycle();
 
-    // Runs one statement on Query1. For a query: true when it returned a row.
+    // Runs one statement. For a query: true when it returned a row.
     // Otherwise true once executed. failed tells a failure from "no row";
     // a failure is logged "<SQL>" + message and closes the connection.
     bool RunSQL(const std::string& text, bool isQuery, bool& failed);
@@ -40,14 +40,17 @@ public:
     // of 14 digits is refused.
     bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) override;
 
+    ImportFailure lastFailure() const override { return m_lastFailure; }
+
 private:
-    bool fail(const std::string& message);
+    bool fail(const DbError& error);
+    bool refuse();
 
     DortexConnection Database1;
-    // Made afresh for each statement and finished as soon as its answer is
-    // known: an open result set would hold a read lock (SQLite) or a busy
-    // cursor (server) until the next statement, maybe a whole poll later.
-    std::optional<QSqlQuery> Query1;
+    ImportFailure m_lastFailure = ImportFailure::None;
+    bool m_lastStatementLostConnection = false;
+    // A failure of the connection kind happened in this cycle.
+    bool m_cycleLostConnection = false;
 };
 
 } // namespace movik

@@ -141,12 +141,14 @@ TEST_F(ConnectionTest, AnUnknownAliasIsLoggedAndNeverFallsBackToAFile)
     dx.SQLDB_Connect();
     const std::string unknown =
         "Unknown database alias \"Morvane\": cannot read " + m_dir.file("aliases.ini");
-    EXPECT_EQ(messages(), "DB:" + unknown + "\n");
+    const std::string tried =
+        "DB:Tried alias \"Morvane\" of " + m_dir.file("aliases.ini") + ": no usable definition\n";
+    EXPECT_EQ(messages(), "DB:" + unknown + "\n" + tried);
     EXPECT_FALSE(dx1Open());
 
     dx.beginCycle();
     EXPECT_FALSE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
-    EXPECT_EQ(messages(), "DB:" + unknown + "\n<SQL>" + unknown + "\n");
+    EXPECT_EQ(messages(), "DB:" + unknown + "\n" + tried + "<SQL>" + unknown + "\n");
     // Nothing but the log was written to the program directory.
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
@@ -160,7 +162,9 @@ TEST_F(ConnectionTest, AnAliasWithAnUnknownDriverIsUnknown)
     DortexDatabase dx;
     dx.SQLDB_Connect();
     EXPECT_EQ(messages(), "DB:Unknown database alias \"Morvane\": Driver \"paradox\" in " +
-                              m_dir.file("aliases.ini") + " is not sqlite, postgresql or odbc\n");
+                              m_dir.file("aliases.ini") +
+                              " is not sqlite, postgresql or odbc\nDB:Tried alias \"Morvane\" of " +
+                              m_dir.file("aliases.ini") + ": no usable definition\n");
     EXPECT_FALSE(platform::fileExists(m_dir.file("dortex.db")));
 }
 
@@ -178,7 +182,7 @@ TEST_F(ConnectionTest, StatementsBeforeStartUpOpenedTheDatabaseDoNotCreateTheCon
     EXPECT_FALSE(QSqlDatabase::contains("DX1"));
 }
 
-TEST_F(ConnectionTest, ServersGetATimeoutUnlessTheSiteSetsOne)
+TEST_F(ConnectionTest, EveryWaitIsBoundedUnlessTheSiteSetsItsOwn)
 {
     DortexDatabase dx;
     writeAliasFile(m_dir, unreachableServerAlias());
@@ -189,18 +193,21 @@ TEST_F(ConnectionTest, ServersGetATimeoutUnlessTheSiteSetsOne)
     dx.SQLDB_Connect();
     EXPECT_EQ(dx1Options(), "sslmode=disable;connect_timeout=2");
 
-    writeAliasFile(m_dir, "[Morvane]\nDriver=odbc\nDatabase=movik-no-such-dsn\n");
+    // SQLite waits for another writer's lock 10 s, not its default 5 s.
+    DortexTestDatabase db;
+    std::string error;
+    ASSERT_TRUE(db.createSqlite(m_dir, "dortex.db", error)) << error;
+    writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=dortex.db\n");
     dx.SQLDB_Connect();
-    EXPECT_EQ(dx1Options(), "SQL_ATTR_LOGIN_TIMEOUT=5");
-
-    writeAliasFile(m_dir,
-                   "[Morvane]\nDriver=odbc\nDatabase=movik-no-such-dsn\nOptions=SQL_ATTR_LOGIN_TIMEOUT=20\n");
+    EXPECT_EQ(dx1Options(), "QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=10000");
+    writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=dortex.db\nOptions=QSQLITE_BUSY_TIMEOUT=500\n");
     dx.SQLDB_Connect();
-    EXPECT_EQ(dx1Options(), "SQL_ATTR_LOGIN_TIMEOUT=20");
+    EXPECT_EQ(dx1Options(), "QSQLITE_BUSY_TIMEOUT=500;QSQLITE_OPEN_URI");
 
-    // Every attempt failed and said so.
-    EXPECT_EQ(countOf(log(), " DB:"), 4u) << log();
-    EXPECT_EQ(countOf(log(), "DB Open - OK"), 0u) << log();
+    // Both server attempts failed and said so, each with what it tried.
+    EXPECT_EQ(countOf(log(), " DB:connection to server"), 2u) << log();
+    EXPECT_EQ(countOf(log(), " DB:Tried alias"), 2u) << log();
+    EXPECT_EQ(countOf(log(), "DB Open - OK"), 2u) << log();
 }
 
 TEST_F(ConnectionTest, AnUnreachableServerCostsOneAttemptPerCycle)
@@ -212,21 +219,65 @@ TEST_F(ConnectionTest, AnUnreachableServerCostsOneAttemptPerCycle)
     EXPECT_EQ(countOf(log(), "DB:" + attempt), 1u) << log();
 
     // The first statement of a cycle tries; the visitors after it fail at
-    // once, one "<SQL>" line each, and stay queued.
+    // once, without a statement or a line each, and stay queued.
     dx.beginCycle();
     EXPECT_FALSE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+    EXPECT_EQ(dx.lastFailure(), ImportFailure::Connection);
     EXPECT_FALSE(dx.VListToDortex("1002", "20240301080000", "20240301170000"));
     EXPECT_FALSE(dx.VListToDortex("1003", "20240301080000", "20240301170000"));
+    EXPECT_EQ(dx.lastFailure(), ImportFailure::Connection);
     EXPECT_EQ(countOf(log(), "<SQL>" + attempt), 1u) << log();
-    EXPECT_EQ(countOf(log(),
-                      "<SQL>Not connected, next attempt at the next poll; the last attempt gave: " + attempt),
-              2u)
-        << log();
+    EXPECT_EQ(countOf(log(), "<SQL>"), 1u) << log();
 
     dx.beginCycle();
     EXPECT_FALSE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
     EXPECT_EQ(countOf(log(), "<SQL>" + attempt), 2u) << log();
-    EXPECT_EQ(countOf(log(), "<SQL>"), 4u) << log();
+    EXPECT_EQ(countOf(log(), "<SQL>"), 2u) << log();
+
+    // A statement run on its own in the same cycle is not tried either.
+    bool failed = false;
+    EXPECT_FALSE(dx.RunSQL("select * from cards", true, failed));
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(countOf(log(),
+                      "<SQL>Not connected, next attempt at the next poll; the last attempt gave: " + attempt),
+              1u)
+        << log();
+}
+
+TEST_F(ConnectionTest, ASecondLineNamesWhatWasTriedWithThePasswordMasked)
+{
+    writeCredentialsFile(m_dir, "dortex", "Sesame-42");
+    writeAliasFile(m_dir, unreachableServerAlias("Port=5999\n"));
+    DortexDatabase dx;
+    dx.SQLDB_Connect();
+    const std::string server = "DB:Tried alias \"Morvane\": driver postgresql, server " +
+                               m_dir.file("no-server") +
+                               ", port 5999, database dortex, user \"dortex\", password ***\n";
+    std::string lines = messages();
+    EXPECT_EQ(lines.substr(lines.size() - server.size()), server) << lines;
+
+    // An ODBC connection string's own password is masked as well.
+    ASSERT_TRUE(useTestOdbcDrivers(lines)) << lines;
+    platform::deleteFile(m_dir.file("MOVIK.log"));
+    writeAliasFile(m_dir, "[Morvane]\nDriver=odbc\nDatabase=Driver=SQLite3;Database=" +
+                              m_dir.file("no-dir/none.db") + ";PWD={Open;Sesame}\nUser Name=dortex\n");
+    dx.SQLDB_Connect();
+    lines = messages();
+    const std::string odbc =
+        "DB:Tried alias \"Morvane\": driver odbc, connection string \"Driver=SQLite3;Database=" +
+        m_dir.file("no-dir/none.db") + ";PWD=***\", user \"dortex\", password ***\n";
+    EXPECT_EQ(lines.rfind("DB:", 0), 0u) << lines;
+    EXPECT_EQ(lines.substr(lines.size() - odbc.size()), odbc) << lines;
+    EXPECT_EQ(log().find("Sesame"), std::string::npos) << log();
+
+    // The site's SQLite file in full.
+    platform::deleteFile(m_dir.file("MOVIK.log"));
+    writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=none.db\n");
+    dx.SQLDB_Connect();
+    lines = messages();
+    const std::string file =
+        "DB:Tried alias \"Morvane\": driver sqlite, file " + m_dir.file("none.db") + "\n";
+    EXPECT_EQ(lines.substr(lines.size() - file.size()), file) << lines;
 }
 
 class PostgresConnectionTest : public ConnectionTest
@@ -297,18 +348,22 @@ TEST_F(PostgresConnectionTest, CredentialsCountOnlyForAnAliasWithAUserName)
     expectLoginAs(aliasWithoutUserName(), "postgres");
 }
 
-// A server of the test's own, stopped and started under the program.
-class OwnServerTest : public ConnectionTest
+// A server of the test's own, stopped and started under the program,
+// reached through the program's own driver and through ODBC.
+class OwnServerTest : public ConnectionTest, public ::testing::WithParamInterface<Access>
 {
 protected:
     void SetUp() override
     {
         ConnectionTest::SetUp();
         std::string error;
+        if (GetParam() == Access::Odbc) {
+            ASSERT_TRUE(useTestOdbcDrivers(error)) << error;
+        }
         if (!m_server.start(error))
             MOVIK_POSTGRES_UNAVAILABLE(error);
         ASSERT_TRUE(m_db.createPostgres(m_server, error)) << error;
-        writeAliasFile(m_dir, m_db.aliasSection());
+        writeAliasFile(m_dir, m_db.aliasSection(GetParam()));
     }
 
     PostgresServer m_server;
@@ -339,24 +394,25 @@ TEST_F(ConnectionTest, ThePasswordGoesWithEveryOpenRequest)
 
     writeCredentialsFile(m_dir, "postgres", "wrong");
     dx.SQLDB_Connect();
-    EXPECT_EQ(countOf(log(), "DB:"), 1u);
+    EXPECT_EQ(countOf(log(), "DB:Tried alias"), 1u);
     EXPECT_NE(log().find("password authentication failed"), std::string::npos) << log();
 
     // "Password=" alone: an empty password is sent.
     writeCredentialsFile(m_dir, "postgres", "");
     dx.SQLDB_Connect();
-    EXPECT_EQ(countOf(log(), "DB:"), 2u) << log();
+    EXPECT_EQ(countOf(log(), "DB:Tried alias"), 2u) << log();
     EXPECT_EQ(countOf(log(), "DB Open - OK"), 1u) << log();
 }
 
-TEST_F(OwnServerTest, AServerDownAtStartUpIsUsedOnceItIsUp)
+TEST_P(OwnServerTest, AServerDownAtStartUpIsUsedOnceItIsUp)
 {
     std::string error;
     ASSERT_TRUE(m_server.stop(error)) << error;
 
     DortexDatabase dx;
     dx.SQLDB_Connect();
-    EXPECT_EQ(log().find("DB:connection to server on socket"), 20u) << log();
+    EXPECT_EQ(log().find("DB:"), 20u) << log();
+    EXPECT_NE(log().find("connection to server on socket"), std::string::npos) << log();
 
     ASSERT_TRUE(m_server.start(error)) << error;
     dx.beginCycle();
@@ -368,7 +424,7 @@ TEST_F(OwnServerTest, AServerDownAtStartUpIsUsedOnceItIsUp)
               (std::vector<std::vector<std::string>>{{"1001"}, {"1002"}}));
 }
 
-TEST_F(OwnServerTest, AServerRestartedWhileConnectedIsUsedAgain)
+TEST_P(OwnServerTest, AServerRestartedWhileConnectedIsUsedAgain)
 {
     DortexDatabase dx;
     dx.SQLDB_Connect();
@@ -381,11 +437,14 @@ TEST_F(OwnServerTest, AServerRestartedWhileConnectedIsUsedAgain)
     ASSERT_TRUE(m_server.start(error)) << error;
 
     // The first statement finds its connection gone: that visitor fails and
-    // stays queued. The failure closed the connection, so the next import
-    // opens a fresh one.
+    // stays queued, and so do the cycle's others, without a statement. The
+    // failure closed the connection, so the next cycle opens a fresh one.
     dx.beginCycle();
     EXPECT_FALSE(dx.VListToDortex("1002", "20240301080000", "20240301170000"));
+    EXPECT_EQ(dx.lastFailure(), ImportFailure::Connection);
+    EXPECT_FALSE(dx.VListToDortex("1003", "20240301080000", "20240301170000"));
     EXPECT_EQ(countOf(log(), "<SQL>"), 1u) << log();
+    dx.beginCycle();
     EXPECT_TRUE(dx.VListToDortex("1002", "20240301080000", "20240301170000"));
     EXPECT_TRUE(dx.VListToDortex("1003", "20240301080000", "20240301170000"));
     EXPECT_EQ(countOf(log(), "<SQL>"), 1u) << log();
@@ -394,5 +453,10 @@ TEST_F(OwnServerTest, AServerRestartedWhileConnectedIsUsedAgain)
     EXPECT_EQ(m_db.rows("select card_number from int_card_import order by card_number"),
               (std::vector<std::vector<std::string>>{{"1001"}, {"1002"}, {"1003"}}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Access, OwnServerTest, ::testing::Values(Access::Native, Access::Odbc),
+                         [](const ::testing::TestParamInfo<Access>& info) {
+                             return std::string(info.param == Access::Odbc ? "Odbc" : "Native");
+                         });
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "DortexTestDatabase.h"
 
+#include "Platform.h"
 #include "VisitorServiceProcess.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <cstdlib>
 #include <random>
 
 namespace movik::test {
@@ -71,6 +73,36 @@ std::string engineName(Engine engine)
     return engine == Engine::Sqlite ? "SQLite" : "PostgreSQL";
 }
 
+bool useTestOdbcDrivers(std::string& error)
+{
+    static TempDir directory;
+    static std::string failure;
+    static bool done = false;
+    if (!done) {
+        done = true;
+        std::string list;
+        for (const auto& [name, library] :
+             {std::pair<std::string, std::string>("SQLite3", "libsqlite3odbc.so"),
+              std::pair<std::string, std::string>("PostgreSQL Unicode", "psqlodbcw.so")}) {
+            std::string found;
+            for (const char* dir : {"/usr/lib/x86_64-linux-gnu/odbc/", "/usr/lib/aarch64-linux-gnu/odbc/",
+                                    "/usr/lib/odbc/", "/usr/lib64/"})
+                if (found.empty() && platform::fileExists(std::string(dir) + library))
+                    found = std::string(dir) + library;
+            if (found.empty())
+                failure +=
+                    "no ODBC driver library " + library + " (packages libsqliteodbc, odbc-postgresql); ";
+            list += "[" + name + "]\nDriver=" + found + "\n\n";
+        }
+        writeFile(directory.file("odbcinst.ini"), list);
+        writeFile(directory.file("odbc.ini"), "");
+        ::setenv("ODBCSYSINI", directory.path().c_str(), 1);
+        ::setenv("ODBCINI", directory.file("odbc.ini").c_str(), 1);
+    }
+    error = failure;
+    return failure.empty();
+}
+
 void writeAliasFile(const TempDir& programDir, const std::string& content)
 {
     writeFile(programDir.file("aliases.ini"), content);
@@ -131,6 +163,7 @@ bool DortexTestDatabase::createSqlite(const TempDir& programDir, const std::stri
     ensureQtApplication();
     m_engine = Engine::Sqlite;
     m_sqliteFile = fileName;
+    m_sqlitePath = programDir.file(fileName);
     m_sideName = uniqueConnectionName("sqlite");
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_sideName);
     db.setDatabaseName(QString::fromStdString(programDir.file(fileName)));
@@ -207,6 +240,19 @@ std::string DortexTestDatabase::aliasSection(const std::string& extraLines) cons
     } else {
         section += "Driver=postgresql\nDatabase=" + m_postgresName + "\nServer=" + m_socketDirectory +
                    "\nPort=" + std::to_string(m_port) + "\nUser Name=postgres\n";
+    }
+    return section + extraLines;
+}
+
+std::string DortexTestDatabase::odbcAliasSection(const std::string& extraLines) const
+{
+    std::string section = "[Morvane]\nDriver=odbc\n";
+    if (m_engine == Engine::Sqlite) {
+        section += "Database=Driver=SQLite3;Database=" + m_sqlitePath + "\n";
+    } else {
+        section += "Database=Driver={PostgreSQL Unicode};Servername=" + m_socketDirectory +
+                   ";Port=" + std::to_string(m_port) + ";Database=" + m_postgresName +
+                   "\nUser Name=postgres\n";
     }
     return section + extraLines;
 }

@@ -22,6 +22,16 @@ enum class Engine { Sqlite, Postgresql };
 
 std::string engineName(Engine engine);
 
+// How the program reaches a test database: through its own driver for the
+// engine, or through ODBC.
+enum class Access { Native, Odbc };
+
+// Registers the ODBC drivers "SQLite3" and "PostgreSQL Unicode" for this
+// process in a driver list of its own (ODBCSYSINI), so that the tests do
+// not depend on the machine's list. False with the reason when a driver's
+// library is not installed.
+bool useTestOdbcDrivers(std::string& error);
+
 // Writes the program directory's "aliases.ini".
 void writeAliasFile(const TempDir& programDir, const std::string& content);
 
@@ -60,6 +70,13 @@ public:
     // The alias "Morvane" for this database, with extra lines (such as
     // "Options=...") at its end.
     std::string aliasSection(const std::string& extraLines = {}) const;
+    // The same database through ODBC: a connection string naming the driver
+    // "SQLite3" or "PostgreSQL Unicode".
+    std::string odbcAliasSection(const std::string& extraLines = {}) const;
+    std::string aliasSection(Access access, const std::string& extraLines = {}) const
+    {
+        return access == Access::Odbc ? odbcAliasSection(extraLines) : aliasSection(extraLines);
+    }
 
     // Opens the test's own connection again, after a server restart.
     bool reopen(std::string& error);
@@ -76,6 +93,7 @@ private:
 
     Engine m_engine = Engine::Sqlite;
     std::string m_sqliteFile; // as the alias names it
+    std::string m_sqlitePath; // in full
     std::string m_postgresName;
     std::string m_socketDirectory;
     int m_port = 0;

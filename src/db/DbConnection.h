@@ -1,0 +1,76 @@
+// One connection to the access-control database as a driver backend offers
+// it: open, run a statement and learn whether it gave a row, a transaction,
+// close. The card import is written once over this; the backends (Qt Sql,
+// ODBC) hold only their driver calls and error texts.
+#pragma once
+
+#include "AliasFile.h"
+
+#include <memory>
+#include <string>
+
+namespace movik {
+
+// The connect or login timeout, in seconds, unless the alias's Options set one.
+constexpr int loginTimeoutSeconds = 5;
+// The longest a statement may wait for the server or a lock, in milliseconds.
+constexpr int waitLimitMilliseconds = 10000;
+
+struct DbError
+{
+    std::string text;        // the driver's lines, one per line; never empty once set
+    std::string sqlState;    // the SQLSTATE where the driver reports one
+    bool connection = false; // the backend knows the connection failed, was lost or timed out
+};
+
+// True for a failure of the connection kind: a failed open, a lost
+// connection, or any timeout including lock waits. The cycle's other
+// visitors then wait for the next cycle instead of each paying for it.
+bool isConnectionFailure(const DbError& error);
+
+// What to open: the alias as the site wrote it, and the login that goes
+// with it.
+struct ConnectionRequest
+{
+    std::string connectionName; // the name the connection is known by ("DX1")
+    std::string aliasName;      // "Morvane"
+    std::string appPath;        // the program directory, for a relative SQLite file
+    DatabaseAlias alias;
+    bool sendUser = false; // the user name replaces the alias's own
+    std::string user;
+    bool sendPassword = false; // a password goes with every request to open
+    std::string password;
+};
+
+class DbConnection
+{
+public:
+    virtual ~DbConnection() = default;
+
+    // Opens the connection; its waits are bounded from here on.
+    virtual bool open(DbError& error) = 0;
+    virtual bool isOpen() const = 0;
+    // Runs one statement and finishes it before returning, so that no
+    // result set holds a lock or a cursor until the next statement. For a
+    // query, row tells whether it gave at least one row.
+    virtual bool execute(const std::string& text, bool isQuery, bool& row, DbError& error) = 0;
+    // A driver without transactions begins and commits nothing.
+    virtual bool begin(DbError& error) = 0;
+    virtual bool commit(DbError& error) = 0;
+    virtual void rollback() = 0;
+    virtual void close() = 0;
+};
+
+// A connection for request, not opened yet, from the backend that serves
+// its driver in this program; nullptr with the reason when none does.
+std::unique_ptr<DbConnection> makeDbConnection(const ConnectionRequest& request, std::string& error);
+
+// The SQLite file of the alias: relative to the program directory unless
+// it is a full path.
+std::string sqliteFilePath(const ConnectionRequest& request);
+
+// The second start-up line after a failed open: the alias, the driver, and
+// the file or server tried, with any password masked.
+std::string describeConnection(const ConnectionRequest& request);
+
+} // namespace movik

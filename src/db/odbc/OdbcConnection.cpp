@@ -1,0 +1,396 @@
+#include "OdbcConnection.h"
+
+#include "ConnectionString.h"
+#include "StringUtil.h"
+
+// The ODBC headers of Windows build on the Windows types.
+#ifdef _WIN32
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdint>
+#include <string>
+
+// Only the wide-character (W) functions are called, by name: the narrow
+// ones are missing from some driver managers (Wine's among them), and
+// UNICODE is not defined for the rest of the program.
+
+namespace movik {
+
+namespace {
+
+using WideString = std::basic_string<SQLWCHAR>;
+
+WideString toWide(const std::string& text)
+{
+    WideString result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        std::uint32_t code = c;
+        std::size_t length = 1;
+        if (c >= 0xf0) {
+            code = c & 0x07;
+            length = 4;
+        } else if (c >= 0xe0) {
+            code = c & 0x0f;
+            length = 3;
+        } else if (c >= 0xc0) {
+            code = c & 0x1f;
+            length = 2;
+        }
+        if (i + length > text.size()) {
+            code = 0xfffd;
+            length = 1;
+        } else {
+            for (std::size_t k = 1; k < length; ++k)
+                code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
+        }
+        i += length;
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            result += static_cast<SQLWCHAR>(0xd800 + (code >> 10));
+            result += static_cast<SQLWCHAR>(0xdc00 + (code & 0x3ff));
+        } else {
+            result += static_cast<SQLWCHAR>(code);
+        }
+    }
+    return result;
+}
+
+std::string fromWide(const SQLWCHAR* text, std::size_t size)
+{
+    std::string result;
+    for (std::size_t i = 0; i < size; ++i) {
+        std::uint32_t code = text[i];
+        if (code >= 0xd800 && code < 0xdc00 && i + 1 < size && text[i + 1] >= 0xdc00 &&
+            text[i + 1] < 0xe000) {
+            code = 0x10000 + ((code - 0xd800) << 10) + (text[i + 1] - 0xdc00);
+            ++i;
+        }
+        if (code < 0x80) {
+            result += static_cast<char>(code);
+        } else if (code < 0x800) {
+            result += static_cast<char>(0xc0 | (code >> 6));
+            result += static_cast<char>(0x80 | (code & 0x3f));
+        } else if (code < 0x10000) {
+            result += static_cast<char>(0xe0 | (code >> 12));
+            result += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+            result += static_cast<char>(0x80 | (code & 0x3f));
+        } else {
+            result += static_cast<char>(0xf0 | (code >> 18));
+            result += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
+            result += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+            result += static_cast<char>(0x80 | (code & 0x3f));
+        }
+    }
+    return result;
+}
+
+bool succeeded(SQLRETURN result)
+{
+    return result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO;
+}
+
+SQLPOINTER integerValue(std::intptr_t value)
+{
+    return reinterpret_cast<SQLPOINTER>(value);
+}
+
+// The driver manager's and driver's records, one line each, and the first
+// record's SQLSTATE.
+void readDiagnostics(SQLSMALLINT type, SQLHANDLE handle, DbError& error)
+{
+    std::string text;
+    for (SQLSMALLINT record = 1; record <= 20; ++record) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR message[1024] = {};
+        SQLSMALLINT length = 0;
+        const SQLRETURN result =
+            SQLGetDiagRecW(type, handle, record, state, &native, message, SQLSMALLINT(1024), &length);
+        if (!succeeded(result))
+            break;
+        if (record == 1)
+            error.sqlState = fromWide(state, 5);
+        std::size_t size = static_cast<std::size_t>(length < 1023 ? length : 1023);
+        while (size > 0 &&
+               (message[size - 1] == ' ' || message[size - 1] == '\n' || message[size - 1] == '\r'))
+            --size;
+        if (size == 0)
+            continue;
+        if (!text.empty())
+            text += "\r\n";
+        text += fromWide(message, size);
+    }
+    error.text = text;
+}
+
+// The driver of a data source, as the driver manager lists it.
+std::string dataSourceDriver(SQLHENV environment, const std::string& name)
+{
+    const std::string wanted = lowerCase(name);
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    for (int guard = 0; guard < 1000; ++guard) {
+        SQLWCHAR server[SQL_MAX_DSN_LENGTH + 1] = {};
+        SQLWCHAR driver[512] = {};
+        SQLSMALLINT serverLength = 0;
+        SQLSMALLINT driverLength = 0;
+        if (!succeeded(SQLDataSourcesW(environment, direction, server, SQLSMALLINT(SQL_MAX_DSN_LENGTH + 1),
+                                       &serverLength, driver, SQLSMALLINT(512), &driverLength)))
+            break;
+        direction = SQL_FETCH_NEXT;
+        const std::size_t size =
+            static_cast<std::size_t>(serverLength < SQL_MAX_DSN_LENGTH ? serverLength : SQL_MAX_DSN_LENGTH);
+        if (lowerCase(fromWide(server, size)) == wanted)
+            return fromWide(driver, static_cast<std::size_t>(driverLength < 511 ? driverLength : 511));
+    }
+    return {};
+}
+
+// Splits the site's Options into the login timeout, where it sets one, and
+// the attributes for the connection string.
+void splitOptions(const std::string& options, int& loginTimeout, std::string& attributes)
+{
+    loginTimeout = loginTimeoutSeconds;
+    attributes.clear();
+    std::size_t pos = 0;
+    while (pos <= options.size()) {
+        std::size_t end = options.find(';', pos);
+        if (end == std::string::npos)
+            end = options.size();
+        const std::string part = trimBlanks(options.substr(pos, end - pos));
+        const std::string name = "sql_attr_login_timeout=";
+        if (lowerCase(part).rfind(name, 0) == 0) {
+            const std::string value = part.substr(name.size());
+            if (!value.empty() && value.find_first_not_of("0123456789") == std::string::npos &&
+                value.size() < 6)
+                loginTimeout = std::stoi(value);
+        } else if (!part.empty()) {
+            attributes += (attributes.empty() ? "" : ";") + part;
+        }
+        pos = end + 1;
+    }
+}
+
+class OdbcConnection : public DbConnection
+{
+public:
+    explicit OdbcConnection(const ConnectionRequest& request) : m_request(request) {}
+
+    ~OdbcConnection() override
+    {
+        close();
+        if (m_environment != SQL_NULL_HENV)
+            SQLFreeHandle(SQL_HANDLE_ENV, m_environment);
+    }
+
+    bool open(DbError& error) override
+    {
+        close();
+        error = DbError();
+        error.connection = true;
+        if (m_environment == SQL_NULL_HENV) {
+            if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_environment))) {
+                m_environment = SQL_NULL_HENV;
+                error.text = "The ODBC driver manager could not be started";
+                return false;
+            }
+            SQLSetEnvAttr(m_environment, SQL_ATTR_ODBC_VERSION, integerValue(SQL_OV_ODBC3), 0);
+        }
+        if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, m_environment, &m_connection))) {
+            readDiagnostics(SQL_HANDLE_ENV, m_environment, error);
+            m_connection = SQL_NULL_HDBC;
+            return false;
+        }
+        int loginTimeout = loginTimeoutSeconds;
+        std::string attributes;
+        splitOptions(m_request.alias.options, loginTimeout, attributes);
+        SQLSetConnectAttrW(m_connection, SQL_ATTR_LOGIN_TIMEOUT, integerValue(loginTimeout), 0);
+
+        const std::string& database = m_request.alias.database;
+        std::string driver;
+        if (!isConnectionString(database))
+            driver = dataSourceDriver(m_environment, database);
+        else if (!connectionAttribute(database, "Driver", driver)) {
+            std::string name;
+            if (connectionAttribute(database, "DSN", name))
+                driver = dataSourceDriver(m_environment, name);
+        }
+        WideString text = toWide(odbcConnectionString(m_request, driver));
+        SQLWCHAR completed[1024];
+        SQLSMALLINT completedLength = 0;
+        const SQLRETURN result = SQLDriverConnectW(m_connection, nullptr, text.data(), SQL_NTS, completed,
+                                                   SQLSMALLINT(1024), &completedLength, SQL_DRIVER_NOPROMPT);
+        if (!succeeded(result)) {
+            readDiagnostics(SQL_HANDLE_DBC, m_connection, error);
+            SQLFreeHandle(SQL_HANDLE_DBC, m_connection);
+            m_connection = SQL_NULL_HDBC;
+            return false;
+        }
+        m_connected = true;
+        m_transactions = true;
+        SQLUSMALLINT capable = SQL_TC_ALL;
+        if (succeeded(SQLGetInfoW(m_connection, SQL_TXN_CAPABLE, &capable, sizeof capable, nullptr)))
+            m_transactions = capable != SQL_TC_NONE;
+
+        // A PostgreSQL server waits for a lock as long as it lasts unless
+        // told otherwise; not every driver turns the query timeout into
+        // that.
+        SQLWCHAR product[64] = {};
+        SQLSMALLINT productLength = 0;
+        if (succeeded(SQLGetInfoW(m_connection, SQL_DBMS_NAME, product, sizeof product, &productLength)) &&
+            lowerCase(fromWide(product, static_cast<std::size_t>(productLength) / sizeof(SQLWCHAR)))
+                    .find("postgresql") != std::string::npos) {
+            bool row = false;
+            if (!execute("set statement_timeout = " + std::to_string(waitLimitMilliseconds), false, row,
+                         error)) {
+                error.connection = true;
+                close();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool isOpen() const override { return m_connected; }
+
+    bool execute(const std::string& text, bool isQuery, bool& row, DbError& error) override
+    {
+        row = false;
+        SQLHSTMT statement = SQL_NULL_HSTMT;
+        if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_connection, &statement))) {
+            readDiagnostics(SQL_HANDLE_DBC, m_connection, error);
+            markIfDead(error);
+            return false;
+        }
+        const std::intptr_t limit = waitLimitMilliseconds / 1000;
+        SQLSetStmtAttrW(statement, SQL_ATTR_QUERY_TIMEOUT, integerValue(limit), 0);
+        WideString wide = toWide(text);
+        SQLRETURN result = SQLExecDirectW(statement, wide.data(), SQL_NTS);
+        // No data: a statement that changed no row.
+        bool ok = succeeded(result) || result == SQL_NO_DATA;
+        if (ok && isQuery) {
+            result = SQLFetch(statement);
+            row = succeeded(result);
+            ok = row || result == SQL_NO_DATA;
+        }
+        if (!ok) {
+            readDiagnostics(SQL_HANDLE_STMT, statement, error);
+            markIfDead(error);
+        }
+        // Nothing stays open: the cursor goes with the statement.
+        SQLFreeStmt(statement, SQL_CLOSE);
+        SQLFreeHandle(SQL_HANDLE_STMT, statement);
+        return ok;
+    }
+
+    bool begin(DbError& error) override
+    {
+        if (!m_transactions)
+            return true;
+        if (!succeeded(
+                SQLSetConnectAttrW(m_connection, SQL_ATTR_AUTOCOMMIT, integerValue(SQL_AUTOCOMMIT_OFF), 0))) {
+            readDiagnostics(SQL_HANDLE_DBC, m_connection, error);
+            markIfDead(error);
+            return false;
+        }
+        m_inTransaction = true;
+        return true;
+    }
+
+    bool commit(DbError& error) override
+    {
+        if (!m_inTransaction)
+            return true;
+        if (!succeeded(SQLEndTran(SQL_HANDLE_DBC, m_connection, SQL_COMMIT))) {
+            readDiagnostics(SQL_HANDLE_DBC, m_connection, error);
+            markIfDead(error);
+            return false;
+        }
+        endTransaction();
+        return true;
+    }
+
+    void rollback() override
+    {
+        if (!m_inTransaction)
+            return;
+        SQLEndTran(SQL_HANDLE_DBC, m_connection, SQL_ROLLBACK);
+        endTransaction();
+    }
+
+    void close() override
+    {
+        if (m_connection == SQL_NULL_HDBC)
+            return;
+        if (m_connected)
+            SQLDisconnect(m_connection);
+        SQLFreeHandle(SQL_HANDLE_DBC, m_connection);
+        m_connection = SQL_NULL_HDBC;
+        m_connected = false;
+        m_inTransaction = false;
+    }
+
+private:
+    void endTransaction()
+    {
+        SQLSetConnectAttrW(m_connection, SQL_ATTR_AUTOCOMMIT, integerValue(SQL_AUTOCOMMIT_ON), 0);
+        m_inTransaction = false;
+    }
+
+    // A connection the driver knows to be gone is of the connection kind
+    // whatever its SQLSTATE says.
+    void markIfDead(DbError& error) const
+    {
+        SQLUINTEGER dead = SQL_CD_FALSE;
+        if (succeeded(SQLGetConnectAttrW(m_connection, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+            dead == SQL_CD_TRUE)
+            error.connection = true;
+    }
+
+    ConnectionRequest m_request;
+    SQLHENV m_environment = SQL_NULL_HENV;
+    SQLHDBC m_connection = SQL_NULL_HDBC;
+    bool m_connected = false;
+    bool m_transactions = true;
+    bool m_inTransaction = false;
+};
+
+} // namespace
+
+std::string odbcConnectionString(const ConnectionRequest& request, const std::string& driverName)
+{
+    const std::string& database = request.alias.database;
+    std::string text = isConnectionString(database) ? database : "DSN=" + connectionValue(database);
+    int loginTimeout = 0;
+    std::string attributes;
+    splitOptions(request.alias.options, loginTimeout, attributes);
+    auto add = [&text](const std::string& attribute) {
+        if (!text.empty() && text.back() != ';')
+            text += ';';
+        text += attribute;
+    };
+    if (!attributes.empty())
+        add(attributes);
+    // The SQLite driver ignores ODBC's timeouts and waits for a lock as long
+    // as its own busy timeout says: 100 s unless set.
+    std::string ignored;
+    if (lowerCase(driverName).find("sqlite") != std::string::npos &&
+        !connectionAttribute(text, "Timeout", ignored))
+        add("Timeout=" + std::to_string(waitLimitMilliseconds));
+    if (request.sendUser)
+        add("UID=" + connectionValue(request.user));
+    if (request.sendPassword)
+        add("PWD=" + connectionValue(request.password));
+    return text;
+}
+
+std::unique_ptr<DbConnection> makeOdbcConnection(const ConnectionRequest& request)
+{
+    return std::make_unique<OdbcConnection>(request);
+}
+
+} // namespace movik
