@@ -1,6 +1,6 @@
 // The visitor list scanner. Not a JSON reader: the service sends flat
 // objects whose members come in a fixed order, and the scanner cuts the
-// answer at braces and commas only.
+// answer at braces and commas outside strings.
 #include "Decoder.h"
 
 #include "CardImport.h"
@@ -171,12 +171,40 @@ void handleRecord(const VisitorRecord& record, Cycle& cycle)
 
 void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle)
 {
+    // Characters that end a run of plain member text inside an object.
+    struct Stops
+    {
+        bool stop[256] = {};
+    };
+    static constexpr Stops stops = [] {
+        Stops s;
+        const char list[] = "{},\" \t\r\n";
+        for (std::size_t i = 0; i + 1 < sizeof list; ++i)
+            s.stop[static_cast<unsigned char>(list[i])] = true;
+        return s;
+    }();
+
     VisitorRecord record;
     bool inObject = false;
     bool afterClose = false;
     std::string member;
-    for (char c : text) {
-        switch (c) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p != end) {
+        if (inObject) {
+            const char* run = p;
+            while (p != end && !stops.stop[static_cast<unsigned char>(*p)])
+                ++p;
+            member.append(run, p);
+        } else {
+            // Outside objects only braces and commas count: a stray quote
+            // in a plain-text answer opens nothing.
+            while (p != end && *p != '{' && *p != '}' && *p != ',')
+                ++p;
+        }
+        if (p == end)
+            break;
+        switch (*p++) {
         case '{':
             inObject = true;
             break;
@@ -198,9 +226,24 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
                 member.clear();
             }
             break;
+        case '"': {
+            // A string, quotes included, up to its closing quote: braces
+            // and commas in it are part of the value, and a backslash takes
+            // the next character with it so that \" does not close it.
+            const char* run = p - 1;
+            while (p != end && *p != '"') {
+                if (*p == '\\' && ++p == end)
+                    break;
+                ++p;
+            }
+            if (p != end)
+                ++p;
+            member.append(run, p);
+            break;
+        }
         default:
-            if (inObject)
-                member += c;
+            // Blanks and line breaks between the tokens of an object carry
+            // no meaning.
             break;
         }
     }
