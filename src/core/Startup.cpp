@@ -10,6 +10,25 @@
 
 namespace movik {
 
+namespace {
+
+// A key file written on Linux ends with a line feed, and an editor may add
+// blanks: none of that is part of a token. A line break left inside would
+// split the authorization header in two, so such a key is not sent at all;
+// the requests then go out with an empty token and the service refuses them.
+void acceptKey(std::string& key)
+{
+    while (!key.empty() &&
+           (key.back() == ' ' || key.back() == '\t' || key.back() == '\n' || key.back() == '\r'))
+        key.pop_back();
+    if (key.find_first_of("\r\n") != std::string::npos) {
+        key.clear();
+        WriteLog(LogAlways, "Key file refused: the key holds a line break");
+    }
+}
+
+} // namespace
+
 bool loadStartup(const std::string& appPath, std::string& error)
 {
     try {
@@ -23,6 +42,7 @@ bool loadStartup(const std::string& appPath, std::string& error)
         if (platform::fileExists(keyFile)) {
             if (!readTextFile(keyFile, s.ApiKey, error))
                 return false;
+            acceptKey(s.ApiKey);
         } else {
             WriteLog(LogAlways, "WAK file not found");
         }

@@ -42,9 +42,22 @@ TEST(Startup, KeyFileLinesAreJoined)
     EXPECT_EQ(settings().DebugLevel, 1);
     EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n");
 
-    writeFile(dir.file("_$wak"), "ab\ncd\nef\n");
+    // As echo writes it on Linux, with blanks an editor left.
+    writeFile(dir.file("_$wak"), "tok3n \t\n\n");
     ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings().ApiKey, "ab\ncd\nef\n") << "bare line feeds stay in the token";
+    EXPECT_EQ(settings().ApiKey, "tok3n");
+    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n--- MOVIK 1.0.0.1 ---\nA.Key OK\n");
+}
+
+TEST(Startup, KeyHoldingALineBreakIsRefused)
+{
+    TempDir dir;
+    writeFile(dir.file("movik.ini"), "[Options]\nDebug=1\n");
+    writeFile(dir.file("_$wak"), "ab\ncd\nef\n");
+    std::string error;
+    ASSERT_TRUE(startIn(dir, error)) << "start-up goes on to the database";
+    EXPECT_EQ(settings().ApiKey, "");
+    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nKey file refused: the key holds a line break\n");
 }
 
 TEST(Startup, KeyFoundIsDetailOnly)
