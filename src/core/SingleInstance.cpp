@@ -1,0 +1,34 @@
+#include "SingleInstance.h"
+
+#include "InstanceLock.h"
+#include "Log.h"
+#include "Platform.h"
+#include "Settings.h"
+
+namespace movik {
+
+bool claimProgramDirectory(const std::string& appPath)
+{
+    // Held until the process ends; the operating system releases it then,
+    // however the process ends.
+    static platform::InstanceLock lock;
+    if (lock.held())
+        return true;
+    std::string holder;
+    int error = 0;
+    const platform::InstanceLock::Result result = lock.take(appPath + "movik.lock", holder, error);
+    if (result == platform::InstanceLock::Result::Taken)
+        return true;
+    // Start-up has not run yet: the log needs to know where it is.
+    mutableSettings().AppPath = appPath;
+    if (result == platform::InstanceLock::Result::Held) {
+        WriteLog(LogAlways,
+                 "Already running (process " + (holder.empty() ? std::string("unknown") : holder) + ")");
+        return false;
+    }
+    WriteLog(LogAlways, "movik.lock not taken (" + platform::fileErrorText(error) +
+                            "): a second copy would not be noticed");
+    return true;
+}
+
+} // namespace movik

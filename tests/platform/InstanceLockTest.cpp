@@ -1,0 +1,62 @@
+// The instance lock: one holder at a time, the holder's process id readable
+// by whoever is refused, released with its holder; and owner-only files.
+#include "InstanceLock.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace movik;
+using namespace movik::test;
+namespace fs = std::filesystem;
+
+using Result = platform::InstanceLock::Result;
+
+TEST(InstanceLockTest, SecondTakerIsToldWhoHoldsIt)
+{
+    TempDir dir;
+    const std::string path = dir.file("movik.lock");
+    std::string holder;
+    int error = 0;
+    {
+        platform::InstanceLock first;
+        ASSERT_EQ(first.take(path, holder, error), Result::Taken);
+        EXPECT_TRUE(first.held());
+        platform::InstanceLock second;
+        EXPECT_EQ(second.take(path, holder, error), Result::Held);
+        EXPECT_EQ(holder, platform::currentProcessId());
+        EXPECT_FALSE(second.held());
+    }
+    platform::InstanceLock third;
+    EXPECT_EQ(third.take(path, holder, error), Result::Taken) << "released with its holder";
+    EXPECT_EQ(holder, "");
+}
+
+TEST(InstanceLockTest, LockThatCannotBeMadeFails)
+{
+    TempDir dir;
+    platform::InstanceLock lock;
+    std::string holder;
+    int error = 0;
+    EXPECT_EQ(lock.take(dir.file("gone/movik.lock"), holder, error), Result::Failed);
+    EXPECT_NE(error, 0);
+    EXPECT_FALSE(lock.held());
+}
+
+TEST(PrivateFileTest, WritesTheWholeTextAnew)
+{
+    TempDir dir;
+    int error = 0;
+    writeFile(dir.file("secret"), "an older and longer text");
+    ASSERT_TRUE(platform::writePrivateFile(dir.file("secret"), "line\n", error));
+    EXPECT_EQ(readFile(dir.file("secret")), "line\n");
+#ifndef _WIN32
+    // The older file had the usual wider mode.
+    EXPECT_EQ(fs::status(dir.file("secret")).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write);
+#endif
+    fs::create_directory(dir.file("in-the-way"));
+    EXPECT_FALSE(platform::writePrivateFile(dir.file("in-the-way"), "line\n", error));
+    EXPECT_NE(error, 0);
+}
