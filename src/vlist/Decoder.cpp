@@ -266,7 +266,7 @@ void scanVisitorList(const std::string& text, CardImport& importer)
 void DecodeVListFromFile(const std::string& path, CardImport& importer)
 {
     try {
-        platform::sleepMs(settings().PollWaitMSec);
+        waitForPollAnswer(settings().PollWaitMSec);
         std::string text;
         if (!GetResult(path, text)) {
             showStatusLight(StatusLight::Red);
