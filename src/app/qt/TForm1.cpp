@@ -1,21 +1,23 @@
 #include "TForm1.h"
 
-#include "Decoder.h"
-#include "Log.h"
 #include "Platform.h"
-#include "Settings.h"
-#include "Startup.h"
 #include "StatusLed.h"
-#include "VisitorService.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFontInfo>
+#include <QIcon>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
 
-#include <exception>
+// The icon is compiled into this static library; its resources must be
+// registered by name before the first lookup.
+static void initWindowResources()
+{
+    Q_INIT_RESOURCE(movik);
+}
 
 namespace movik {
 
@@ -45,21 +47,20 @@ TForm1::TForm1() : TForm1(platform::executableDirectory()) {}
 TForm1::TForm1(const std::string& appPath)
 {
     createParts();
-    m_pollCycle = [this] { runPollCycle(); };
-    setOperatorDisplay(this);
-    FormCreate(appPath);
-    CheckBox1->setChecked(settings().AutoPoll != 0);
+    m_logic = std::make_unique<MainWindowLogic>(*this, m_database);
+    m_logic->FormCreate(appPath);
 }
 
-TForm1::~TForm1()
-{
-    setOperatorDisplay(nullptr);
-}
+// The logic goes first: it unregisters the operator display while the parts
+// it writes to still exist.
+TForm1::~TForm1() = default;
 
 void TForm1::createParts()
 {
+    initWindowResources();
     setObjectName("Form1");
     setWindowTitle("ZUN Visitor - Dortex Interface");
+    setWindowIcon(QIcon(":/icons/movik.png"));
     // The window was laid out on Windows as 552 x 388 outside, a client area
     // of 544 x 361 inside a 4-pixel frame and a 19-pixel title bar. The parts
     // are placed in client pixels, so here the client area keeps that size
@@ -86,7 +87,7 @@ void TForm1::createParts()
     Button4 = new QPushButton("Clear", this);
     Button4->setObjectName("Button4");
     Button4->setGeometry(432, 312, 75, 25);
-    connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+    connect(Button4, &QPushButton::clicked, this, [this] { m_logic->Button4Click(); });
 
     CheckBox1 = new QCheckBox("Automatic Poll", this);
     CheckBox1->setObjectName("CheckBox1");
@@ -101,23 +102,8 @@ void TForm1::createParts()
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setInterval(3000);
+    Timer1->setInterval(Timer1IntervalMs);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
-}
-
-void TForm1::FormCreate(const std::string& appPath)
-{
-    try {
-        std::string error;
-        if (!loadStartup(appPath, error)) {
-            // The database is then not even named: statements fail until the next start.
-            WriteLog(LogAlways, "<FCr>" + error);
-            return;
-        }
-        m_database.SQLDB_Connect();
-    } catch (const std::exception& e) {
-        WriteLog(LogAlways, std::string("<FCr>") + e.what());
-    }
 }
 
 void TForm1::showEvent(QShowEvent* event)
@@ -125,43 +111,24 @@ void TForm1::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (!m_shown && !event->spontaneous()) {
         m_shown = true;
-        FormShow();
+        m_logic->FormShow();
     }
 }
 
-void TForm1::FormShow()
+void TForm1::closeEvent(QCloseEvent* event)
 {
-    Timer1->start();
-}
-
-void TForm1::Button4Click()
-{
-    Memo1->clear();
+    m_logic->FormClose();
+    QWidget::closeEvent(event);
 }
 
 void TForm1::Timer1Timer()
 {
-    // Stopped for the whole cycle and started again after it, so cycles never
-    // overlap and the next tick comes 3000 ms after this one ends.
-    Timer1->stop();
-    if (CheckBox1->isChecked())
-        m_pollCycle();
-    Timer1->start();
-}
-
-void TForm1::runPollCycle()
-{
-    // A database that could not be reached costs one connect timeout per
-    // cycle, not one per waiting visitor.
-    m_database.beginCycle();
-    PollZUNVList();
-    platform::sleepMs(500);
-    DecodeVListFromFile(settings().AppPath + "_$WAVL", m_database);
+    m_logic->Timer1Timer();
 }
 
 void TForm1::setPollCycle(std::function<void()> cycle)
 {
-    m_pollCycle = std::move(cycle);
+    m_logic->setPollCycle(std::move(cycle));
 }
 
 void TForm1::appendLine(const std::string& line)
@@ -169,9 +136,36 @@ void TForm1::appendLine(const std::string& line)
     Memo1->appendPlainText(QString::fromLocal8Bit(line));
 }
 
-void TForm1::setStatusLight(StatusLight colour)
+void TForm1::clearLines()
 {
-    Status_LED->setLight(colour);
+    Memo1->clear();
+}
+
+void TForm1::setLight(const StatusLightView& light)
+{
+    Status_LED->setLight(light.colour);
+    const QString description = QString::fromLocal8Bit(light.description);
+    Status_LED->setToolTip(description);
+    Status_LED->setAccessibleName(QString::fromLocal8Bit(light.name));
+    Status_LED->setAccessibleDescription(description);
+}
+
+bool TForm1::automaticPoll() const
+{
+    return CheckBox1->isChecked();
+}
+
+void TForm1::setAutomaticPoll(bool ticked)
+{
+    CheckBox1->setChecked(ticked);
+}
+
+void TForm1::setTimerEnabled(bool enabled)
+{
+    if (enabled)
+        Timer1->start();
+    else
+        Timer1->stop();
 }
 
 } // namespace movik

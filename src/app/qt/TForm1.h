@@ -1,14 +1,17 @@
-// The program's one window: the operator's text area and status light, the
-// "Automatic Poll" switch, and the timer that drives the poll cycle. Creating
-// it starts the program up; everything after start-up happens in its timer.
+// The program's window in Qt: the operator's text area and status light, the
+// "Automatic Poll" switch, "Clear", and the timer that drives the poll cycle.
+// It only draws and forwards; MainWindowLogic decides. Creating it starts the
+// program up.
 #pragma once
 
-#include "DortexDatabase.h"
-#include "OperatorDisplay.h"
+#include "DortexWindowDatabase.h"
+#include "MainWindowLogic.h"
+#include "MainWindowView.h"
 
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class QCheckBox;
@@ -20,7 +23,7 @@ namespace movik {
 
 class StatusLed;
 
-class TForm1 : public QWidget, public OperatorDisplay
+class TForm1 : public QWidget, public MainWindowView
 {
     Q_OBJECT
 public:
@@ -34,34 +37,34 @@ public:
     static constexpr int memoLineLimit = 5000;
 
     void appendLine(const std::string& line) override;
-    void setStatusLight(StatusLight colour) override;
+    void clearLines() override;
+    void setLight(const StatusLightView& light) override;
+    bool automaticPoll() const override;
+    void setAutomaticPoll(bool ticked) override;
+    void setTimerEnabled(bool enabled) override;
 
     // Replaces what a tick does while "Automatic Poll" is ticked, so a cycle
     // can be watched from inside without the visitor service.
     void setPollCycle(std::function<void()> cycle);
 
-    // One tick of Timer1: a poll cycle when "Automatic Poll" is ticked.
+    // One tick of Timer1.
     void Timer1Timer();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void createParts();
-    void FormCreate(const std::string& appPath);
-    void FormShow();
-    void Button4Click();
-    void runPollCycle();
 
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* Button4 = nullptr;
     QCheckBox* CheckBox1 = nullptr;
     StatusLed* Status_LED = nullptr;
     QTimer* Timer1 = nullptr;
-    // Database1 and Query1.
-    DortexDatabase m_database;
 
-    std::function<void()> m_pollCycle;
+    DortexWindowDatabase m_database;
+    std::unique_ptr<MainWindowLogic> m_logic;
     bool m_shown = false;
 };
 

@@ -1,0 +1,64 @@
+// What the program's window does, whichever toolkit draws it: start-up, the
+// timer's poll cycle, the "Automatic Poll" start state, the operator display
+// the other layers write to, and the status light's explanation. A window
+// creates one, forwards its events to it, and does nothing else.
+#pragma once
+
+#include "MainWindowView.h"
+#include "OperatorDisplay.h"
+#include "WindowDatabase.h"
+
+#include <functional>
+#include <string>
+
+namespace movik {
+
+class MainWindowLogic : public OperatorDisplay
+{
+public:
+    // Registers itself as the operator display for as long as it lives.
+    MainWindowLogic(MainWindowView& view, WindowDatabase& database);
+    ~MainWindowLogic() override;
+    MainWindowLogic(const MainWindowLogic&) = delete;
+    MainWindowLogic& operator=(const MainWindowLogic&) = delete;
+
+    // Start-up in the program directory appPath (ending with the separator),
+    // run while the window is created: settings, banner, key file, database,
+    // then "Automatic Poll" as the settings say.
+    void FormCreate(const std::string& appPath);
+    // The window is shown for the first time: Timer1 starts.
+    void FormShow();
+    // One tick of Timer1: a poll cycle when "Automatic Poll" is ticked.
+    void Timer1Timer();
+    // "Clear": empties Memo1 only.
+    void Button4Click();
+    // The window is closing: no further cycle starts.
+    void FormClose();
+
+    // Replaces what a tick does while "Automatic Poll" is ticked, so a cycle
+    // can be watched from inside without the visitor service.
+    void setPollCycle(std::function<void()> cycle);
+
+    // The operator display: lines go to Memo1, colours to Status_LED.
+    void appendLine(const std::string& line) override;
+    void setStatusLight(StatusLight colour) override;
+
+    // What Status_LED shows for a colour and the time of the last poll
+    // ("dd/mm/yyyy hh:mm:ss", empty before the first).
+    static StatusLightView describeLight(StatusLight colour, const std::string& lastPoll);
+
+private:
+    void runPollCycle();
+    // Every cycle ends here, whatever it found.
+    void afterCycle();
+    void showLight();
+
+    MainWindowView& m_view;
+    WindowDatabase& m_database;
+    std::function<void()> m_pollCycle;
+    StatusLight m_light = StatusLight::White;
+    std::string m_lastPoll;
+    bool m_closing = false;
+};
+
+} // namespace movik

@@ -1,0 +1,42 @@
+// The window as its logic sees it: a text area, the status light, the
+// "Automatic Poll" switch and Timer1. Each platform's window implements it
+// with its own controls and forwards its events to MainWindowLogic; it holds
+// no log line, setting or database call of its own.
+#pragma once
+
+#include "OperatorDisplay.h"
+
+#include <string>
+
+namespace movik {
+
+// Timer1's interval: the next tick comes this long after a cycle ends.
+constexpr int Timer1IntervalMs = 3000;
+
+// What the status light shows: its colour, a short name for assistive
+// technology, and a sentence for the tooltip saying what the colour means and
+// when the last poll ran.
+struct StatusLightView
+{
+    StatusLight colour = StatusLight::White;
+    std::string name;
+    std::string description;
+};
+
+class MainWindowView
+{
+public:
+    virtual ~MainWindowView() = default;
+    // Memo1.
+    virtual void appendLine(const std::string& line) = 0;
+    virtual void clearLines() = 0;
+    // Status_LED.
+    virtual void setLight(const StatusLightView& light) = 0;
+    // CheckBox1 ("Automatic Poll").
+    virtual bool automaticPoll() const = 0;
+    virtual void setAutomaticPoll(bool ticked) = 0;
+    // Timer1: enabling (re)starts a full interval.
+    virtual void setTimerEnabled(bool enabled) = 0;
+};
+
+} // namespace movik

@@ -1,0 +1,203 @@
+// The window's logic driven through a view that records what it was told: the
+// timer discipline, start-up and the "Automatic Poll" start state, the
+// operator display and the status light's explanation. It builds without Qt,
+// so the Windows program's logic is tested under Wine too.
+#include "MainWindowLogic.h"
+#include "Settings.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+class RecordingView : public MainWindowView
+{
+public:
+    void appendLine(const std::string& line) override { lines.push_back(line); }
+    void clearLines() override { lines.clear(); }
+    void setLight(const StatusLightView& shown) override { light = shown; }
+    bool automaticPoll() const override { return ticked; }
+    void setAutomaticPoll(bool value) override { ticked = value; }
+    void setTimerEnabled(bool enabled) override
+    {
+        timerOn = enabled;
+        ++timerChanges;
+    }
+
+    std::vector<std::string> lines;
+    StatusLightView light;
+    bool ticked = false;
+    bool timerOn = false;
+    int timerChanges = 0;
+};
+
+class CountingDatabase : public WindowDatabase
+{
+public:
+    void SQLDB_Connect() override { ++connects; }
+    void beginCycle() override { ++cycles; }
+    bool VListToDortex(const std::string&, const std::string&, const std::string&) override { return false; }
+
+    int connects = 0;
+    int cycles = 0;
+};
+
+class WindowLogic : public testing::Test
+{
+protected:
+    MainWindowLogic& create()
+    {
+        m_logic = std::make_unique<MainWindowLogic>(m_view, m_database);
+        m_logic->FormCreate(m_dir.path());
+        return *m_logic;
+    }
+
+    int count(const std::string& messages, const std::string& prefix)
+    {
+        int n = 0;
+        for (const std::string& line : splitLines(messages))
+            n += line.rfind(prefix, 0) == 0 ? 1 : 0;
+        return n;
+    }
+
+    TempDir m_dir;
+    RecordingView m_view;
+    CountingDatabase m_database;
+    std::unique_ptr<MainWindowLogic> m_logic;
+};
+
+const std::regex lastPollAt(".* Last poll: [0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.");
+
+} // namespace
+
+TEST_F(WindowLogic, TimerIsOffDuringACycleAndOnAfter)
+{
+    MainWindowLogic& logic = create();
+    EXPECT_FALSE(m_view.timerOn) << "the timer waits for the window to be shown";
+    logic.FormShow();
+    EXPECT_TRUE(m_view.timerOn);
+
+    std::vector<bool> timerDuringCycle;
+    logic.setPollCycle([&] { timerDuringCycle.push_back(m_view.timerOn); });
+    logic.Timer1Timer();
+    EXPECT_TRUE(timerDuringCycle.empty()) << "no cycle while Automatic Poll is off";
+    EXPECT_TRUE(m_view.timerOn);
+
+    m_view.ticked = true;
+    const int changesBefore = m_view.timerChanges;
+    logic.Timer1Timer();
+    logic.Timer1Timer();
+    EXPECT_EQ(timerDuringCycle, std::vector<bool>({false, false}));
+    EXPECT_TRUE(m_view.timerOn);
+    EXPECT_EQ(m_view.timerChanges - changesBefore, 4) << "stopped and started again around each cycle";
+
+    logic.FormClose();
+    EXPECT_FALSE(m_view.timerOn);
+    logic.Timer1Timer();
+    EXPECT_FALSE(m_view.timerOn) << "a tick already queued at closing starts no further cycle";
+    EXPECT_EQ(timerDuringCycle.size(), 3u);
+}
+
+TEST_F(WindowLogic, StartUpOpensTheDatabaseAndTicksAutomaticPoll)
+{
+    writeFile(m_dir.file("movik.ini"), "[Options]\r\nAutoPoll=1\r\n");
+    writeFile(m_dir.file("_$wak"), "token\r\n");
+    create();
+    EXPECT_EQ(settings().AppPath, m_dir.path());
+    EXPECT_EQ(settings().ApiKey, "token");
+    EXPECT_EQ(m_database.connects, 1);
+    EXPECT_TRUE(m_view.ticked);
+    const std::string messages = logMessages(m_dir);
+    EXPECT_EQ(messages.rfind("--- MOVIK 1.0.0.1 ---\n", 0), 0u) << messages;
+    EXPECT_EQ(count(messages, "<FCr>"), 0) << messages;
+
+    m_logic.reset();
+    writeFile(m_dir.file("movik.ini"), "[options]\nautopoll=0\n");
+    m_view.ticked = true;
+    create();
+    EXPECT_FALSE(m_view.ticked);
+}
+
+TEST_F(WindowLogic, FailedStartUpSkipsTheDatabase)
+{
+    writeFile(m_dir.file("movik.ini"), "[Options]\r\nAutoPoll=1\r\n");
+    std::filesystem::create_directory(m_dir.file("_$wak"));
+    MainWindowLogic& logic = create();
+    const std::string messages = logMessages(m_dir);
+    EXPECT_EQ(count(messages, "<FCr>"), 1) << messages;
+    EXPECT_EQ(m_database.connects, 0);
+    EXPECT_TRUE(m_view.ticked) << "the settings read before the failure still hold";
+    logic.FormShow();
+    EXPECT_TRUE(m_view.timerOn) << "the window still polls";
+}
+
+TEST_F(WindowLogic, OtherLayersReachTheViewWhileTheLogicLives)
+{
+    MainWindowLogic& logic = create();
+    showOperatorLine("> Updating Card: 1234");
+    showOperatorLine("  OK");
+    EXPECT_EQ(m_view.lines, std::vector<std::string>({"> Updating Card: 1234", "  OK"}));
+    logic.Button4Click();
+    EXPECT_TRUE(m_view.lines.empty());
+
+    m_logic.reset();
+    showOperatorLine("after the window has gone");
+    showStatusLight(StatusLight::Red);
+    EXPECT_TRUE(m_view.lines.empty());
+    EXPECT_EQ(m_view.light.colour, StatusLight::White);
+}
+
+TEST_F(WindowLogic, LightSaysWhatItsColourMeansAndWhenThePollRan)
+{
+    MainWindowLogic& logic = create();
+    EXPECT_EQ(m_view.light.colour, StatusLight::White);
+    EXPECT_EQ(m_view.light.name, "Status: no poll read yet");
+    EXPECT_EQ(
+        m_view.light.description,
+        "White: no answer of the visitor service has been read since the program started. No poll yet.");
+
+    m_view.ticked = true;
+    logic.setPollCycle([] { showStatusLight(StatusLight::Red); });
+    logic.Timer1Timer();
+    EXPECT_EQ(m_view.light.colour, StatusLight::Red);
+    EXPECT_EQ(m_view.light.name, "Status: last poll failed");
+    EXPECT_EQ(m_view.light.description.rfind("Red: the last poll found no readable answer", 0), 0u)
+        << m_view.light.description;
+    EXPECT_TRUE(std::regex_match(m_view.light.description, lastPollAt)) << m_view.light.description;
+
+    logic.setPollCycle([] { showStatusLight(StatusLight::Lime); });
+    logic.Timer1Timer();
+    EXPECT_EQ(m_view.light.colour, StatusLight::Lime);
+    EXPECT_EQ(m_view.light.name, "Status: last poll read");
+    EXPECT_EQ(m_view.light.description.rfind("Lime: the last poll's answer was read to its end.", 0), 0u);
+    EXPECT_TRUE(std::regex_match(m_view.light.description, lastPollAt)) << m_view.light.description;
+
+    // A cycle that leaves the colour alone still moves the time on.
+    m_view.light = {};
+    logic.setPollCycle([] {});
+    logic.Timer1Timer();
+    EXPECT_EQ(m_view.light.colour, StatusLight::Lime);
+    EXPECT_TRUE(std::regex_match(m_view.light.description, lastPollAt)) << m_view.light.description;
+}
+
+// The real cycle with no transfer tool to start: the database is told a cycle
+// began, and the missing answer turns the light red.
+TEST_F(WindowLogic, ACycleWithoutAnAnswerTurnsTheLightRed)
+{
+    writeFile(m_dir.file("movik.ini"), "[Options]\r\nCurlPath=" + m_dir.file("nowhere") +
+                                           "\r\nCurlURL=http://127.0.0.1:9/\r\nPollWaitMSec=0\r\n");
+    MainWindowLogic& logic = create();
+    m_view.ticked = true;
+    logic.Timer1Timer();
+    EXPECT_EQ(m_database.cycles, 1);
+    EXPECT_EQ(m_view.light.colour, StatusLight::Red);
+    EXPECT_TRUE(m_view.timerOn);
+}
