@@ -9,6 +9,7 @@ MOVIK_PACKAGES=(
   libcpp-httplib-dev nlohmann-json3-dev libbenchmark-dev
   curl
   postgresql sqlite3
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
   xvfb xauth xdotool imagemagick
   procps
   desktop-file-utils systemd
