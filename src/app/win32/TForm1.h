@@ -1,0 +1,72 @@
+// The program's window in the Win32 API: the operator's text area and status
+// light, the "Automatic Poll" switch, "Clear", and the timer that drives the
+// poll cycle. It only draws and forwards; MainWindowLogic decides. Creating it
+// starts the program up. The window is found by its caption
+// "ZUN Visitor - Dortex Interface" or its class name "TForm1".
+#pragma once
+
+#include "MainWindowLogic.h"
+#include "MainWindowView.h"
+#include "WindowDatabase.h"
+
+#include <windows.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+
+namespace movik {
+
+class TForm1 : public MainWindowView
+{
+public:
+    // Creates the window (which runs start-up in appPath) without showing it.
+    TForm1(HINSTANCE instance, WindowDatabase& database, const std::string& appPath);
+    ~TForm1() override;
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    HWND handle() const { return m_window; }
+    // Shows the window; the first showing starts Timer1.
+    void show(int showCommand);
+    // Runs the message loop until the window is closed; the exit code.
+    int run();
+
+    // Newest lines the text area keeps; the log file keeps everything.
+    static constexpr int memoLineLimit = 5000;
+
+    void appendLine(const std::string& line) override;
+    void clearLines() override;
+    void setLight(const StatusLightView& light) override;
+    bool automaticPoll() const override;
+    void setAutomaticPoll(bool ticked) override;
+    void setTimerEnabled(bool enabled) override;
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK memoProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                     DWORD_PTR);
+    LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void createParts();
+    void drawLight(const DRAWITEMSTRUCT& item);
+
+    HINSTANCE m_instance;
+    WindowDatabase& m_database;
+    std::string m_appPath;
+    HWND m_window = nullptr;
+    HWND Memo1 = nullptr;
+    HWND Button4 = nullptr;
+    HWND CheckBox1 = nullptr;
+    HWND Status_LED = nullptr;
+    HWND m_toolTip = nullptr;
+    HFONT m_font = nullptr;
+    HFONT m_memoFont = nullptr;
+    COLORREF m_lightFill = RGB(255, 255, 255);
+    std::string m_toolTipText;
+    // Lengths of the lines in Memo1, oldest first, to drop the oldest.
+    std::deque<int> m_memoLines;
+    bool m_shown = false;
+    std::unique_ptr<MainWindowLogic> m_logic;
+};
+
+} // namespace movik

@@ -1,0 +1,315 @@
+#include "TForm1.h"
+
+#include <commctrl.h>
+
+namespace movik {
+
+namespace {
+
+const char* const windowClass = "TForm1";
+const char* const caption = "ZUN Visitor - Dortex Interface";
+
+// Control identifiers; the icon's resource number is in movik.rc.
+enum : int {
+    Memo1Id = 101,
+    Button4Id = 102,
+    CheckBox1Id = 103,
+    Status_LEDId = 104,
+    Timer1Id = 1,
+    iconResource = 1,
+};
+
+// "MS Sans Serif" at a character height in pixels: 8 points at 96 pixels per
+// inch is 11 pixels, the size the window was laid out for.
+HFONT windowFont(int characterHeight)
+{
+    return CreateFontA(-characterHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                       "MS Sans Serif");
+}
+
+COLORREF colourOf(StatusLight light)
+{
+    switch (light) {
+    case StatusLight::Red:
+        return RGB(255, 0, 0);
+    case StatusLight::Lime:
+        return RGB(0, 255, 0);
+    case StatusLight::White:
+        break;
+    }
+    return RGB(255, 255, 255);
+}
+
+HWND createChild(HWND parent, HINSTANCE instance, DWORD exStyle, const char* kind, const char* text,
+                 DWORD style, int left, int top, int width, int height, int id)
+{
+    return CreateWindowExA(exStyle, kind, text, WS_CHILD | WS_VISIBLE | style, left, top, width, height,
+                           parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+}
+
+bool registerWindowClass(HINSTANCE instance, WNDPROC procedure)
+{
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExA(instance, windowClass, &existing))
+        return true;
+    WNDCLASSEXA cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = procedure;
+    cls.hInstance = instance;
+    cls.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(iconResource));
+    cls.hIconSm =
+        static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconResource), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    cls.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    cls.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    cls.lpszClassName = windowClass;
+    return RegisterClassExA(&cls) != 0;
+}
+
+} // namespace
+
+TForm1::TForm1(HINSTANCE instance, WindowDatabase& database, const std::string& appPath)
+    : m_instance(instance), m_database(database), m_appPath(appPath)
+{
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    registerWindowClass(instance, &TForm1::windowProc);
+    // Start-up runs inside, while the window is created (WM_CREATE).
+    CreateWindowExA(0, windowClass, caption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 192, 125, 552, 388,
+                    nullptr, nullptr, instance, this);
+}
+
+TForm1::~TForm1()
+{
+    // The logic goes first: it unregisters the operator display while the
+    // controls it writes to still exist.
+    m_logic.reset();
+    if (m_window != nullptr)
+        DestroyWindow(m_window);
+    if (m_toolTip != nullptr)
+        DestroyWindow(m_toolTip);
+    DeleteObject(m_font);
+    DeleteObject(m_memoFont);
+}
+
+void TForm1::createParts()
+{
+    m_font = windowFont(11);
+    m_memoFont = windowFont(21);
+
+    // Created in tab order: Memo1, Button4, CheckBox1.
+    // No scroll bars and no horizontal scrolling: long lines wrap.
+    Memo1 =
+        createChild(m_window, m_instance, WS_EX_CLIENTEDGE, "EDIT", "",
+                    WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL, 16, 16, 505, 289, Memo1Id);
+    // The edit control's own limit (32767 characters) would end the text
+    // long before the line limit does.
+    SendMessageA(Memo1, EM_SETLIMITTEXT, 0, 0);
+    SetWindowSubclass(Memo1, &TForm1::memoProc, 0, 0);
+
+    Button4 = createChild(m_window, m_instance, 0, "BUTTON", "Clear", WS_TABSTOP | BS_PUSHBUTTON, 432, 312,
+                          75, 25, Button4Id);
+    CheckBox1 = createChild(m_window, m_instance, 0, "BUTTON", "Automatic Poll", WS_TABSTOP | BS_AUTOCHECKBOX,
+                            320, 312, 97, 17, CheckBox1Id);
+    // Drawn here (fill and outline); its window text is its accessible name.
+    Status_LED = createChild(m_window, m_instance, 0, "STATIC", "", SS_OWNERDRAW | SS_NOTIFY, 24, 312, 17, 17,
+                             Status_LEDId);
+
+    for (HWND part : {Button4, CheckBox1, Status_LED})
+        SendMessageA(part, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    SendMessageA(Memo1, WM_SETFONT, reinterpret_cast<WPARAM>(m_memoFont), FALSE);
+
+    m_toolTip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                                WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                                CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, m_instance, nullptr);
+    SendMessageA(m_toolTip, TTM_SETMAXTIPWIDTH, 0, 320);
+    TTTOOLINFOA tool{};
+    // The size every common-controls version accepts.
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = m_window;
+    tool.uId = reinterpret_cast<UINT_PTR>(Status_LED);
+    tool.lpszText = const_cast<char*>("");
+    SendMessageA(m_toolTip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void TForm1::show(int showCommand)
+{
+    ShowWindow(m_window, showCommand);
+    UpdateWindow(m_window);
+    SetFocus(Memo1);
+}
+
+int TForm1::run()
+{
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        // Tab and Shift+Tab move between the controls.
+        if (m_window != nullptr && IsDialogMessageA(m_window, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+LRESULT CALLBACK TForm1::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        form->m_window = window;
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (form == nullptr)
+        return DefWindowProcA(window, message, wParam, lParam);
+    return form->onMessage(message, wParam, lParam);
+}
+
+LRESULT TForm1::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        createParts();
+        m_logic = std::make_unique<MainWindowLogic>(*this, m_database);
+        m_logic->FormCreate(m_appPath);
+        return 0;
+    case WM_SHOWWINDOW:
+        if (wParam && !m_shown && m_logic) {
+            m_shown = true;
+            m_logic->FormShow();
+        }
+        break;
+    case WM_TIMER:
+        if (wParam == Timer1Id && m_logic)
+            m_logic->Timer1Timer();
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == Button4Id && HIWORD(wParam) == BN_CLICKED && m_logic)
+            m_logic->Button4Click();
+        return 0;
+    case WM_DRAWITEM:
+        if (wParam == Status_LEDId) {
+            drawLight(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
+        }
+        break;
+    case WM_CTLCOLOREDIT:
+        if (reinterpret_cast<HWND>(lParam) == Memo1) {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, RGB(0, 0, 0));
+            SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        }
+        break;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+        // The check box and the button sit on the window's face.
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_CLOSE:
+        if (m_logic)
+            m_logic->FormClose();
+        DestroyWindow(m_window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_NCDESTROY: {
+        HWND window = m_window;
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        m_window = nullptr;
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    default:
+        break;
+    }
+    return DefWindowProcA(m_window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TForm1::memoProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    LRESULT result = DefSubclassProc(memo, message, wParam, lParam);
+    // Tab leaves the text area instead of typing a tab; Enter still types a line break.
+    if (message == WM_GETDLGCODE && lParam != 0) {
+        const MSG* key = reinterpret_cast<const MSG*>(lParam);
+        if ((key->message == WM_KEYDOWN || key->message == WM_CHAR) && key->wParam == VK_TAB)
+            result &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB | DLGC_WANTMESSAGE);
+    }
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(memo, &TForm1::memoProc, 0);
+    return result;
+}
+
+void TForm1::drawLight(const DRAWITEMSTRUCT& item)
+{
+    // The fill inside a one-pixel black outline on the outermost pixels.
+    HBRUSH fill = CreateSolidBrush(m_lightFill);
+    FillRect(item.hDC, &item.rcItem, fill);
+    DeleteObject(fill);
+    FrameRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+}
+
+void TForm1::appendLine(const std::string& line)
+{
+    const int end = GetWindowTextLengthA(Memo1);
+    SendMessageA(Memo1, EM_SETSEL, end, end);
+    const std::string text = line + "\r\n";
+    SendMessageA(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    m_memoLines.push_back(static_cast<int>(text.size()));
+    // Months of unattended polling would otherwise grow it without bound.
+    while (m_memoLines.size() > memoLineLimit) {
+        SendMessageA(Memo1, EM_SETSEL, 0, m_memoLines.front());
+        SendMessageA(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+        m_memoLines.pop_front();
+    }
+    const int newEnd = GetWindowTextLengthA(Memo1);
+    SendMessageA(Memo1, EM_SETSEL, newEnd, newEnd);
+    SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
+}
+
+void TForm1::clearLines()
+{
+    SetWindowTextA(Memo1, "");
+    m_memoLines.clear();
+}
+
+void TForm1::setLight(const StatusLightView& light)
+{
+    m_lightFill = colourOf(light.colour);
+    SetWindowTextA(Status_LED, light.name.c_str());
+    m_toolTipText = light.description;
+    TTTOOLINFOA tool{};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.hwnd = m_window;
+    tool.uId = reinterpret_cast<UINT_PTR>(Status_LED);
+    tool.lpszText = m_toolTipText.data();
+    SendMessageA(m_toolTip, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+    InvalidateRect(Status_LED, nullptr, FALSE);
+    UpdateWindow(Status_LED);
+}
+
+bool TForm1::automaticPoll() const
+{
+    return SendMessageA(CheckBox1, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TForm1::setAutomaticPoll(bool ticked)
+{
+    SendMessageA(CheckBox1, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TForm1::setTimerEnabled(bool enabled)
+{
+    // Setting it again restarts the full interval.
+    if (enabled)
+        SetTimer(m_window, Timer1Id, Timer1IntervalMs, nullptr);
+    else
+        KillTimer(m_window, Timer1Id);
+}
+
+} // namespace movik
