@@ -1,0 +1,82 @@
+#include "Options.h"
+
+#include "SetupCheck.h"
+#include "Version.h"
+
+namespace movik {
+
+ProgramOptions readProgramOptions(const std::vector<std::string>& arguments)
+{
+    ProgramOptions options;
+    if (arguments.empty())
+        return options;
+    // One option at a time: anything more is a mistake worth pointing out
+    // rather than a guess at what was meant.
+    const std::string& first = arguments.front();
+    if (first == "--version")
+        options.action = ProgramAction::Version;
+    else if (first == "--help" || first == "-h" || first == "/?")
+        options.action = ProgramAction::Help;
+    else if (first == "--check")
+        options.action = ProgramAction::Check;
+    else
+        options.unknown = first;
+    if (options.action != ProgramAction::Run && arguments.size() > 1) {
+        options.action = ProgramAction::Run;
+        options.unknown = arguments[1];
+    }
+    if (!options.unknown.empty() || options.action == ProgramAction::Run)
+        options.action = ProgramAction::Usage;
+    return options;
+}
+
+int answerProgramOptions(const ProgramOptions& options, const std::string& appPath, std::ostream& out,
+                         std::ostream& err)
+{
+    switch (options.action) {
+    case ProgramAction::Version:
+        out << versionText() << std::flush;
+        return 0;
+    case ProgramAction::Help:
+        out << helpText() << std::flush;
+        return 0;
+    case ProgramAction::Check:
+        return printSetupCheck(appPath, out);
+    case ProgramAction::Usage:
+    case ProgramAction::Run:
+        break;
+    }
+    err << usageText(options.unknown) << std::flush;
+    return UsageExitStatus;
+}
+
+std::string versionText()
+{
+    return "MOVIK " MOVIK_VERSION "\n";
+}
+
+std::string helpText()
+{
+    return "Usage: movik [--check | --version | --help]\n"
+           "Imports the visitor service's waiting visitors into the access-control\n"
+           "database. Without options it opens its window and works from the files in\n"
+           "its own directory (movik.ini, _$wak, morvane.tab, aliases.ini), logging to\n"
+           "MOVIK.log and writing movik.status after every poll cycle.\n"
+           "\n"
+           "  --check    check the setup: settings, key file, credentials, database\n"
+           "             alias, the database itself and one poll of the visitor\n"
+           "             service; one PASS or FAIL line each. Exit status 0 when all\n"
+           "             pass, 1 otherwise. Safe beside a running copy: it takes no\n"
+           "             lock and writes none of the running copy's files.\n"
+           "  --version  print the version\n"
+           "  --help     print this text\n";
+}
+
+std::string usageText(const std::string& unknown)
+{
+    return "movik: unknown option \"" + unknown +
+           "\"\n"
+           "Usage: movik [--check | --version | --help]\n";
+}
+
+} // namespace movik

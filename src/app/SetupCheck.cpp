@@ -1,0 +1,306 @@
+#include "SetupCheck.h"
+
+#include "AliasFile.h"
+#include "CommandRunner.h"
+#include "Credentials.h"
+#include "CurlExitText.h"
+#include "Decoder.h"
+#include "DortexConnection.h"
+#include "DortexDatabase.h"
+#include "InstanceLock.h"
+#include "Log.h"
+#include "Member.h"
+#include "Platform.h"
+#include "PollAnswer.h"
+#include "Settings.h"
+#include "Startup.h"
+#include "VisitorService.h"
+
+#include <exception>
+
+namespace movik {
+
+namespace {
+
+// The log lines start-up and the database layer would have written; the
+// check reads them instead of the running copy's log.
+struct CapturedLog
+{
+    std::vector<std::string> lines;
+
+    bool has(const std::string& start) const
+    {
+        for (const auto& line : lines)
+            if (line.rfind(start, 0) == 0)
+                return true;
+        return false;
+    }
+    // The lines starting with start, without it, joined with " / ".
+    std::string joined(const std::string& start) const
+    {
+        std::string text;
+        for (const auto& line : lines) {
+            if (line.rfind(start, 0) != 0)
+                continue;
+            if (!text.empty())
+                text += " / ";
+            text += visibleText(line.substr(start.size()));
+        }
+        return text;
+    }
+};
+
+class LogCapture
+{
+public:
+    explicit LogCapture(CapturedLog& log)
+    {
+        setLogSink([&log](std::int32_t, const std::string& message) { log.lines.push_back(message); });
+    }
+    ~LogCapture() { setLogSink({}); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+};
+
+CheckLine pass(const std::string& item, const std::string& text)
+{
+    return {true, item, text};
+}
+
+CheckLine fail(const std::string& item, const std::string& text)
+{
+    return {false, item, text};
+}
+
+std::string driverName(AliasDriver driver)
+{
+    switch (driver) {
+    case AliasDriver::Sqlite:
+        return "SQLite";
+    case AliasDriver::Postgresql:
+        return "PostgreSQL";
+    case AliasDriver::Odbc:
+        return "ODBC";
+    }
+    return "?";
+}
+
+// What to do about a tool that ended with a failure.
+std::string toolAdvice(int status)
+{
+    switch (status) {
+    case 1:
+    case 3:
+        return "check CurlURL in movik.ini (http://host:port/path/)";
+    case 5:
+        return "check ProxyServer in movik.ini";
+    case 6:
+        return "check the host name in CurlURL, and the name service";
+    case 7:
+        return "check the host and port in CurlURL, and that the service runs";
+    case 23:
+        return "check that the program directory is writable and the disk has room";
+    case 28:
+        return "check CurlURL, ProxyServer and the network";
+    case 35:
+    case 60:
+    case 77:
+        return "check the service's certificate and the machine's trusted certificates";
+    default:
+        return "check CurlURL and ProxyServer in movik.ini";
+    }
+}
+
+// The status of the last response in a header file written by the tool's
+// -D option (several after a redirect): "HTTP/1.1 404 Not Found" gives 404.
+int lastHttpStatus(const std::string& headers)
+{
+    int status = 0;
+    std::size_t at = 0;
+    while ((at = headers.find("HTTP/", at)) != std::string::npos) {
+        if (at == 0 || headers[at - 1] == '\n') {
+            const std::size_t blank = headers.find(' ', at);
+            if (blank != std::string::npos) {
+                try {
+                    status = std::stoi(headers.substr(blank + 1, 3));
+                } catch (const std::exception&) {
+                }
+            }
+        }
+        at += 5;
+    }
+    return status;
+}
+
+CheckLine checkPoll(const Settings& s)
+{
+    const std::string item = "poll";
+    const std::string pid = platform::currentProcessId();
+    RequestFiles files;
+    files.pollAnswer = "_$WAVL.check." + pid;
+    files.ackAnswer = "_$WAVL2.check." + pid;
+    files.header = "_$WAH.check." + pid;
+    const std::string headersFile = "_$WAVH.check." + pid;
+    struct Cleanup
+    {
+        std::vector<std::string> paths;
+        ~Cleanup()
+        {
+            for (const auto& path : paths)
+                platform::deleteFile(path);
+        }
+    } cleanup{{s.AppPath + files.pollAnswer, s.AppPath + files.header, s.AppPath + headersFile}};
+    for (const auto& path : cleanup.paths)
+        platform::deleteFile(path);
+
+    const bool headerInFile = prepareHeaderFile(s, files);
+    platform::LaunchResult launch =
+        RunThis(curlToolPath(s), pollParameters(s, files, headerInFile) + " -D " + headersFile);
+    if (!launch.started)
+        return fail(item, "could not start " + curlToolPath(s) + " (error " + std::to_string(launch.code) +
+                              "): set CurlPath in movik.ini to curl's directory");
+    const bool ended = launch.process.waitFor(CheckPollBoundMs);
+    if (launch.process.known() && !ended) {
+        launch.process.end();
+        return fail(item, "no answer within " + std::to_string(CheckPollBoundMs / 1000) +
+                              " s: check CurlURL, ProxyServer and the network");
+    }
+    if (launch.process.known() && launch.process.exitStatus() != 0) {
+        const int status = launch.process.exitStatus();
+        return fail(item, curlExitText(status) + ": " + toolAdvice(status));
+    }
+
+    std::string headers;
+    std::string answer;
+    std::string error;
+    bool missing = false;
+    platform::readWholeFile(s.AppPath + headersFile, headers, missing, error);
+    const int http = lastHttpStatus(headers);
+    if (!platform::readWholeFile(s.AppPath + files.pollAnswer, answer, missing, error) && !missing)
+        return fail(item, "the answer could not be read: " + error);
+    const std::string httpText = http > 0 ? "HTTP " + std::to_string(http) : "no HTTP status";
+    if (http == 401 || http == 403)
+        return fail(item, httpText + ", the service refused the token: put the right token into _$wak (" +
+                              answerExcerpt(answer) + ")");
+    if (http == 404)
+        return fail(item,
+                    httpText + ": check the path in CurlURL (the program asks for CurlURL + \"latest\")");
+    if (http < 200 || http > 299)
+        return fail(item, httpText + ": check CurlURL and ProxyServer (" + answerExcerpt(answer) + ")");
+    if (!isVisitorList(answer))
+        return fail(item, httpText + " but not a visitor list: " + answerExcerpt(answer) +
+                              ": check CurlURL and ProxyServer");
+    int visitors = 0;
+    scanVisitorRecords(answer, [&visitors](const VisitorRecord&) { ++visitors; });
+    return pass(item, httpText + ", a visitor list with " + std::to_string(visitors) + " waiting visitor" +
+                          (visitors == 1 ? "" : "s") + " (nothing imported or acknowledged)");
+}
+
+} // namespace
+
+std::string checkLineText(const CheckLine& line)
+{
+    return std::string(line.pass ? "PASS " : "FAIL ") + line.item + ": " + line.text;
+}
+
+std::vector<CheckLine> runSetupCheck(const std::string& appPath)
+{
+    std::vector<CheckLine> lines;
+    CapturedLog log;
+    LogCapture capture(log);
+    try {
+        // Settings and key file, exactly as start-up reads them.
+        mutableSettings() = Settings{};
+        std::string error;
+        const bool started = loadStartup(appPath, error);
+        const Settings& s = settings();
+        const std::string ini = appPath + "movik.ini";
+        if (!platform::fileExists(ini))
+            lines.push_back(fail("settings", ini + " not found: create it with a section [Options] holding "
+                                                   "CurlURL=<the visitor service's address>"));
+        else if (s.CurlURL == "/")
+            lines.push_back(fail("settings", "CurlURL is not set in " + ini +
+                                                 ": set it to the visitor service's address"));
+        else
+            lines.push_back(pass("settings", ini + " read, CurlURL " + s.CurlURL));
+
+        const std::string tool = curlToolPath(s);
+        if (platform::fileExists(tool))
+            lines.push_back(pass("transfer tool", tool));
+        else
+            lines.push_back(
+                fail("transfer tool", tool + " not found: set CurlPath in movik.ini to curl's directory"));
+
+        const std::string keyFile = appPath + "_$wak";
+        if (!started)
+            lines.push_back(fail("key file", keyFile + " could not be read: " + error));
+        else if (log.has("WAK file not found"))
+            lines.push_back(
+                fail("key file", keyFile + " not found: put the visitor service's token into it"));
+        else if (log.has("Key file refused"))
+            lines.push_back(
+                fail("key file", log.joined("Key file refused") + ": keep the token on one line"));
+        else if (s.ApiKey.empty())
+            lines.push_back(fail("key file", keyFile + " is empty: put the visitor service's token into it"));
+        else
+            lines.push_back(
+                pass("key file", "a token of " + std::to_string(s.ApiKey.size()) + " characters"));
+
+        // The database: alias, credentials, then opening it as start-up does.
+        DatabaseAlias alias;
+        std::string aliasError;
+        const bool aliasOk =
+            readDatabaseAlias(appPath + "aliases.ini", DortexConnection::aliasName, alias, aliasError);
+        if (aliasOk)
+            lines.push_back(pass("database alias",
+                                 std::string(DortexConnection::aliasName) + ": " + driverName(alias.driver) +
+                                     (alias.driver == AliasDriver::Odbc ? "" : " " + alias.database)));
+        else
+            lines.push_back(fail("database alias", aliasError + ": see docs/database.md"));
+
+        std::string user;
+        std::string password;
+        const std::string credentials = appPath + "morvane.tab";
+        if (ReadDbCredentials(user, password, credentials))
+            lines.push_back(pass("credentials", credentials + " read, user " + visibleText(user)));
+        else if (aliasOk && alias.driver == AliasDriver::Sqlite)
+            lines.push_back(pass("credentials", credentials + " not found (an SQLite database needs none)"));
+        else
+            lines.push_back(
+                fail("credentials", credentials + " not found or unreadable: write it with movik-mktab"));
+
+        {
+            DortexDatabase database;
+            database.SQLDB_Connect();
+            // A card number no visitor can carry: the check must find no row.
+            bool failed = false;
+            if (log.has("DB Open - OK"))
+                database.RunSQL("select * from cards where card_number='--movik-check--'", true, failed);
+            if (!log.has("DB Open - OK"))
+                lines.push_back(fail("database", log.joined("DB:") + ": fix aliases.ini or morvane.tab"));
+            else if (failed)
+                lines.push_back(
+                    fail("database", "opened, but table cards cannot be read: " + log.joined("<SQL>")));
+            else
+                lines.push_back(pass("database", "opened, table cards read"));
+        }
+
+        lines.push_back(checkPoll(s));
+    } catch (const std::exception& e) {
+        lines.push_back(fail("check", std::string("stopped: ") + e.what()));
+    }
+    return lines;
+}
+
+int printSetupCheck(const std::string& appPath, std::ostream& out)
+{
+    bool all = true;
+    for (const auto& line : runSetupCheck(appPath)) {
+        out << checkLineText(line) << '\n';
+        all = all && line.pass;
+    }
+    out.flush();
+    return all ? 0 : 1;
+}
+
+} // namespace movik

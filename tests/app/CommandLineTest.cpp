@@ -1,0 +1,262 @@
+// The program's command line, end to end: the real program copied into a
+// site's directory, its options, and the setup check against good and broken
+// setups and beside a running copy, with real curl, the visitor service and
+// an SQLite database.
+#include "DortexTestDatabase.h"
+#include "TempDir.h"
+#include "Version.h"
+#include "VisitorServiceProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace movik;
+using namespace movik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+int count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+
+const char* const twoVisitors = R"([
+  {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
+  {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"}])";
+
+// A port on loopback that nothing listens on: bound, then released.
+int closedPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// The real program, copied into a site's directory (it works in the
+// directory its executable is in), started with arguments.
+class Program
+{
+public:
+    explicit Program(const TempDir& site) : m_path(site.file("movik"))
+    {
+        if (!fs::exists(m_path))
+            fs::copy_file(MOVIK_PROGRAM, m_path);
+    }
+    ~Program() { stop(); }
+
+    void start(const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> argText = {m_path};
+        argText.insert(argText.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& a : argText)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> envText = {"QT_QPA_PLATFORM=offscreen"};
+        for (char** e = environ; *e != nullptr; ++e)
+            if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
+                envText.push_back(*e);
+        std::vector<char*> env;
+        for (auto& e : envText)
+            env.push_back(e.data());
+        env.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        // Its output goes outside the program directory, which the tests watch.
+        posix_spawn_file_actions_addopen(&actions, 1, m_output.file("out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, m_output.file("err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addchdir_np(&actions, m_output.path().c_str());
+        ASSERT_EQ(posix_spawn(&m_pid, m_path.c_str(), &actions, nullptr, argv.data(), env.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+
+    // The exit status once the program has ended; -1 when it was still
+    // running after a minute (a hang guard: it is then ended).
+    int wait()
+    {
+        int status = 0;
+        for (int i = 0; i < 600; ++i) {
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        stop();
+        return -1;
+    }
+
+    int run(const std::vector<std::string>& arguments)
+    {
+        start(arguments);
+        return wait();
+    }
+
+    void stop()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
+
+    std::string out() const { return readFile(m_output.file("out")); }
+    std::string err() const { return readFile(m_output.file("err")); }
+
+private:
+    std::string m_path;
+    TempDir m_output;
+    pid_t m_pid = -1;
+};
+
+// Every file of a directory with its content and modification time.
+std::map<std::string, std::pair<std::string, fs::file_time_type>> snapshot(const TempDir& dir)
+{
+    std::map<std::string, std::pair<std::string, fs::file_time_type>> files;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        files[entry.path().filename().string()] = {readFile(entry.path().string()),
+                                                   fs::last_write_time(entry.path())};
+    return files;
+}
+
+std::vector<std::string> names(const TempDir& dir)
+{
+    std::vector<std::string> list;
+    for (const auto& [name, file] : snapshot(dir))
+        list.push_back(name);
+    return list;
+}
+
+} // namespace
+
+TEST(ProgramCommandLine, AnswersAndLeavesTheDirectoryAlone)
+{
+    TempDir site;
+    writeFile(site.file("movik.ini"), "[Options]\r\nAutoPoll=1\r\n");
+    Program program(site);
+    const auto before = names(site);
+
+    EXPECT_EQ(program.run({"--version"}), 0);
+    EXPECT_EQ(program.out(), "MOVIK " MOVIK_VERSION "\n");
+    EXPECT_EQ(program.run({"--help"}), 0);
+    EXPECT_NE(program.out().find("--check"), std::string::npos) << program.out();
+    EXPECT_EQ(program.err(), "");
+
+    EXPECT_EQ(program.run({"--frobnicate"}), 2);
+    EXPECT_EQ(program.out(), "");
+    EXPECT_NE(program.err().find("unknown option \"--frobnicate\""), std::string::npos) << program.err();
+    EXPECT_NE(program.err().find("Usage: movik"), std::string::npos) << program.err();
+    EXPECT_EQ(program.run({"--version", "--check"}), 2) << "one option at a time";
+
+    // No log, no lock, no status file: nothing but what was there.
+    EXPECT_EQ(names(site), before);
+}
+
+TEST(ProgramSetupCheck, GoodAndBrokenSetups)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(twoVisitors);
+    TempDir site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site, "dortex.db", error)) << error;
+    writeSiteFiles(site, service, database);
+    Program program(site);
+    const auto before = snapshot(site);
+
+    EXPECT_EQ(program.run({"--check"}), 0) << program.out();
+    const std::vector<std::string> good = splitLines(program.out());
+    ASSERT_EQ(good.size(), 7u) << program.out();
+    for (const auto& line : good)
+        EXPECT_EQ(line.substr(0, 5), "PASS ") << line;
+    EXPECT_EQ(good.back(), "PASS poll: HTTP 200, a visitor list with 2 waiting visitors (nothing imported or "
+                           "acknowledged)");
+    // One poll with the site's token; nothing acknowledged, imported or written.
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method + " " + requests[0].path, "GET /latest");
+    EXPECT_EQ(requests[0].header("Authorization"), "Bearer test-token");
+    EXPECT_EQ(service.queuedIds().size(), 2u);
+    EXPECT_TRUE(database.rows("select * from int_card_import").empty());
+    EXPECT_EQ(snapshot(site), before);
+
+    // A wrong token, a database in a directory that does not exist.
+    writeFile(site.file("_$wak"), "not-the-token");
+    writeAliasFile(site, "[Morvane]\r\nDriver=sqlite\r\nDatabase=" + site.file("gone/dortex.db") + "\r\n");
+    EXPECT_EQ(program.run({"--check"}), 1);
+    std::string out = program.out();
+    EXPECT_EQ(count(out, "FAIL "), 2) << out;
+    EXPECT_NE(out.find("FAIL database: "), std::string::npos) << out;
+    EXPECT_NE(out.find("FAIL poll: HTTP 401, the service refused the token: put the right token into _$wak "
+                       "({\"Message\":\"Authorization has been denied for this request.\"})"),
+              std::string::npos)
+        << out;
+
+    // A wrong path, no key file, then a service that is not there.
+    writeSiteFiles(site, service, database, "");
+    writeFile(site.file("movik.ini"), "[Options]\r\nCurlURL=" + service.baseUrl() + "visitors/\r\n");
+    EXPECT_EQ(program.run({"--check"}), 1);
+    EXPECT_NE(program.out().find("FAIL poll: HTTP 404: check the path in CurlURL"), std::string::npos)
+        << program.out();
+    fs::remove(site.file("_$wak"));
+    writeFile(site.file("movik.ini"),
+              "[Options]\r\nCurlURL=http://127.0.0.1:" + std::to_string(closedPort()) + "/\r\n");
+    EXPECT_EQ(program.run({"--check"}), 1);
+    out = program.out();
+    EXPECT_NE(out.find("FAIL key file: " + site.file("_$wak") + " not found"), std::string::npos) << out;
+    EXPECT_NE(out.find("FAIL poll: curl 7: could not connect to the service"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(site.file("MOVIK.log")));
+}
+
+TEST(ProgramSetupCheck, BesideARunningCopy)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(twoVisitors);
+    TempDir site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site, "dortex.db", error)) << error;
+    writeSiteFiles(site, service, database);
+    Program running(site);
+    running.start({});
+    for (int i = 0; i < 300 && readFile(site.file("MOVIK.log")).find("DB Open - OK") == std::string::npos;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_NE(readFile(site.file("MOVIK.log")).find("DB Open - OK"), std::string::npos);
+    // What a running copy has in its directory, whatever it is doing.
+    for (const char* name : {"_$WAVL", "_$WAVL2", "_$WAH", "movik.status", "movik.journal"})
+        writeFile(site.file(name), std::string("kept: ") + name);
+    const auto before = snapshot(site);
+
+    Program check(site);
+    EXPECT_EQ(check.run({"--check"}), 0) << check.out() << check.err();
+    EXPECT_EQ(count(check.out(), "PASS "), 7) << check.out();
+    EXPECT_EQ(snapshot(site), before);
+    EXPECT_EQ(service.queuedIds().size(), 2u);
+}
