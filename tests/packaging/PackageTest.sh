@@ -45,10 +45,11 @@ check() { # check DESCRIPTION COMMAND...
   local what=$1; shift
   if "$@"; then echo "ok: $what"; else fail "$what"; fi
 }
-step() { echo; echo "== $*"; }
+started=$(date +%s)
+step() { echo; echo "== $* ($(( $(date +%s) - started )) s)"; }
 
-step "building the package"
-deb=$(MOVIK_BUILD_DIR="$build" "$root/tools/package-deb" "$work/deb" 2>"$work/package-deb.err") ||
+step "building the package of the programs built in $build"
+deb=$(MOVIK_BUILD_DIR="$build" MOVIK_PACKAGE_NO_BUILD=1 "$root/tools/package-deb" "$work/deb" 2>"$work/package-deb.err") ||
   { cat "$work/package-deb.err"; exit 1; }
 echo "$deb"
 check "package version is the project's ($version)" test "$(dpkg-deb -f "$deb" Version)" = "$version"
