@@ -258,7 +258,12 @@ void TForm1::appendLine(const std::string& line)
 {
     const int end = GetWindowTextLengthA(Memo1);
     SendMessageA(Memo1, EM_SETSEL, end, end);
-    const std::string text = line + "\r\n";
+    // A line the operator typed without ending it is ended first, so the new
+    // line starts at the left.
+    const LRESULT lastLine = SendMessageA(Memo1, EM_GETLINECOUNT, 0, 0) - 1;
+    const LRESULT lastStart = SendMessageA(Memo1, EM_LINEINDEX, lastLine, 0);
+    const bool unended = SendMessageA(Memo1, EM_LINELENGTH, lastStart, 0) > 0;
+    const std::string text = (unended ? "\r\n" : "") + line + "\r\n";
     SendMessageA(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
     m_memoLines.push_back(static_cast<int>(text.size()));
     // Months of unattended polling would otherwise grow it without bound.
