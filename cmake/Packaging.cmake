@@ -51,24 +51,32 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME movik)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "MOVIK")
-set(CPACK_PACKAGE_CONTACT "MOVIK maintainers <movik@localhost>")
+set(MOVIK_PACKAGE_CONTACT "MOVIK maintainers <movik@example.org>" CACHE STRING "The package's Maintainer field")
+set(CPACK_PACKAGE_CONTACT "${MOVIK_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Bridge from the ZUN visitor service to the Dortex access-control database")
 set(CPACK_PACKAGE_DESCRIPTION
-  "MOVIK polls the visitor service for waiting visitors, writes their cards into the\n"
-  "access-control database and acknowledges each imported visitor. One window, a log\n"
-  "file, and its settings in its own directory, /opt/movik.")
+  "MOVIK polls the visitor service for waiting visitors, writes their cards\n"
+  "into the access-control database and acknowledges each imported visitor.\n"
+  "One window, a log file, and its settings in its own directory, /opt/movik.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX "/")
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};movik;movik;/")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-# The Qt libraries the program links, the SQL drivers it loads by name, the
-# ODBC runtime, the curl it starts, and adduser for the group.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6sql6 (>= 6.4), "
-  "libqt6sql6-sqlite, libqt6sql6-psql, unixodbc, curl, adduser")
-string(JOIN "" CPACK_DEBIAN_PACKAGE_DEPENDS ${CPACK_DEBIAN_PACKAGE_DEPENDS})
+# What the programs load by name or start: the SQL drivers, the ODBC
+# runtime, curl; and adduser for the group. The libraries they link come
+# from dpkg-shlibdeps, with their versions, where it is installed.
+set(runtime_depends "libqt6sql6-sqlite, libqt6sql6-psql, unixodbc, curl, adduser")
+find_program(MOVIK_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(MOVIK_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${runtime_depends}")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), "
+    "libqt6widgets6 (>= 6.4), libqt6sql6 (>= 6.4), ${runtime_depends}")
+  string(JOIN "" CPACK_DEBIAN_PACKAGE_DEPENDS ${CPACK_DEBIAN_PACKAGE_DEPENDS})
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${generated}/postinst ${generated}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
