@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
 
 using namespace movik;
@@ -97,7 +98,7 @@ TEST(ImportJournal, DamagedLinesAreSkippedAndTheRestKept)
 
     // A journal that exists but cannot be read holds nothing and writes nothing.
     TempDir other;
-    ASSERT_EQ(mkdir(other.file("movik.journal").c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(other.file("movik.journal")));
     ImportJournal unreadable(clock.function());
     EXPECT_FALSE(unreadable.load(other.file("movik.journal"), skipped, error));
     EXPECT_FALSE(error.empty());
