@@ -1,8 +1,15 @@
 // The visitor service's own poll answers, fetched with the real transfer
 // tool, read by the scanner: laid out over several lines or compact, they
-// give the same records.
+// give the same records, and a visitor whose values hold quotes, braces and
+// commas is imported with its own card and acknowledged by its own
+// identifier.
+#include "CardImport.h"
 #include "Decoder.h"
+#include "LaunchedChildren.h"
+#include "RecordingDisplay.h"
+#include "Settings.h"
 #include "TempDir.h"
+#include "VisitorService.h"
 #include "VisitorServiceProcess.h"
 
 #include <gtest/gtest.h>
@@ -55,4 +62,49 @@ TEST(ServiceAnswer, LaidOutAnswerGivesTheCompactOnesRecords)
     EXPECT_EQ(recordsOf(dir.file("compact")), expected);
     EXPECT_EQ(recordsOf(dir.file("pretty")), expected);
     EXPECT_EQ(logMessages(dir), "");
+}
+
+namespace {
+
+class AcceptingImport : public CardImport
+{
+public:
+    bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) override
+    {
+        calls.push_back(card + " " + start + " " + end);
+        return true;
+    }
+    std::vector<std::string> calls;
+};
+
+} // namespace
+
+TEST(ServiceAnswer, VisitorHoldingQuotesBracesAndCommasIsImportedAndAcknowledged)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    RecordingDisplay display;
+    VisitorServiceProcess service;
+    Settings& s = mutableSettings();
+    s.CurlPath = "/usr/bin/";
+    s.CurlURL = service.baseUrl();
+    s.ApiKey = VisitorServiceProcess::DefaultToken;
+    s.PollWaitMSec = 0;
+    s.AckWaitMSec = 5000; // an upper bound: the wait ends with the tool
+    service.addVisitors(
+        R"([{"VisitorId":"say \"hi\", {x}\\","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"500}00012"}])");
+    service.setMode(R"({"pretty":true})");
+
+    PollZUNVList();
+    waitForPollAnswer(5000);
+    AcceptingImport import;
+    DecodeVListFromFile(dir.file("_$WAVL"), import);
+    EXPECT_TRUE(waitForLaunchedChildren());
+
+    EXPECT_EQ(import.calls, (std::vector<std::string>{"500}00012 20260501173000 20260501230000"}));
+    const std::vector<ReceivedRequest> requests = service.requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().body, R"(["say \"hi\", {x}\\"])");
+    EXPECT_EQ(service.queuedIds(), std::vector<std::string>()) << "acknowledged by its own identifier";
+    EXPECT_EQ(display.lines(), (std::vector<std::string>{"> Updating Card: 500}00012", "  OK"}));
 }
