@@ -13,7 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace movik;
 using namespace movik::test;
@@ -432,4 +435,22 @@ TEST_F(VisitorServiceRequestsTest, KeyTravelsInAPrivateHeaderFile)
     EXPECT_EQ(log.find("Header file _$WAH not written ("), 0u) << log;
     EXPECT_EQ(splitLines(log).size(), 1u) << log;
     EXPECT_EQ(log.find(key), std::string::npos) << log;
+}
+
+TEST(HeaderFileTest, RemovedWhenTheProcessThatWroteItEnds)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    mutableSettings().ApiKey = "k3y";
+    pid_t writer = ::fork();
+    if (writer == 0) {
+        const bool written = prepareHeaderFile(settings(), requestFiles()) &&
+                             readFile(dir.file("_$WAH")) == "Authorization: Bearer k3y\n";
+        std::exit(written ? 0 : 1);
+    }
+    ASSERT_GT(writer, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the file was not written";
+    EXPECT_FALSE(fs::exists(dir.file("_$WAH")));
 }
