@@ -130,17 +130,29 @@ sed -e "s|^CurlURL=.*|CurlURL=$url/|" -e 's|^Debug=.*|Debug=1|' "$dir/movik.ini.
 printf '[Morvane]\nDriver=sqlite\nDatabase=dortex.db\n' > "$dir/aliases.ini"
 printf '%s\r\n' "$token" > "$dir/_\$wak"
 "$inst/usr/bin/movik-mktab" -o "$dir/morvane.tab" dortex secret
+chmod 640 "$dir/_\$wak" "$dir/morvane.tab"
 sqlite3 "$dir/dortex.db" < "$root/tools/dortex-schema.sql"
 chmod g+w "$dir/dortex.db"
 check "a file made in the directory takes the group movik" test "$(stat -c %G "$dir/dortex.db")" = movik
+
+# "${as_user[@]}" COMMAND...: COMMAND as the user, with the user's groups and
+# no more of this environment than a program started from a session has.
+as_user=(setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups
+  env -i PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime")
+
+step "checking the setup as $user"
+check "movik --version says $version" test "$("${as_user[@]}" "$inst/usr/bin/movik" --version)" = "MOVIK $version"
+check_status=0
+"${as_user[@]}" "$inst/usr/bin/movik" --check > "$work/check.out" 2>&1 || check_status=$?
+cat "$work/check.out"
+check "movik --check passes every item" test "$check_status" = 0
+check "the user reads the credentials file" grep -q "credentials.*read, user dortex" "$work/check.out"
 
 # run_program CARD: the installed program, started through /usr/bin/movik
 # as the user, until CARD is imported and acknowledged (or a minute passes).
 run_program() {
   local card=$1
-  (cd / && exec setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
-     env -i PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime" \
-     "$inst/usr/bin/movik") > "$work/program.out" 2>&1 &
+  (cd / && exec "${as_user[@]}" "$inst/usr/bin/movik") > "$work/program.out" 2>&1 &
   program_pid=$!
   local deadline=$(( $(date +%s) + 60 ))
   while [ "$(date +%s)" -lt "$deadline" ]; do
@@ -170,8 +182,7 @@ check "the database was opened" grep -q "DB Open - OK" "$dir/MOVIK.log"
 # The journal and the status file are the program's too; where this build
 # has not written them, stand-ins make sure the package leaves them alone.
 for f in movik.journal movik.status; do
-  [ -e "$dir/$f" ] || setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
-    sh -c "echo stand-in > '$dir/$f'"
+  [ -e "$dir/$f" ] || "${as_user[@]}" sh -c "echo stand-in > '$dir/$f'"
 done
 
 site_files=(movik.ini aliases.ini morvane.tab "_\$wak" movik.journal movik.status MOVIK.log dortex.db)
