@@ -216,6 +216,12 @@ LRESULT TForm1::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
             m_logic->FormClose();
         DestroyWindow(m_window);
         return 0;
+    case WM_ENDSESSION:
+        // Windows is logging off or shutting down: the window is not closed
+        // first, so the logic hears of it here.
+        if (wParam && m_logic)
+            m_logic->FormClose();
+        return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;

@@ -1,15 +1,50 @@
 // The Windows program: one window, which starts everything up as it is
-// created, and the message loop until the operator closes it.
+// created, and the message loop until the operator closes it. The options
+// answer first, without a window and without the lock.
 #include "DortexWindowDatabase.h"
+#include "Options.h"
 #include "Platform.h"
 #include "SingleInstance.h"
 #include "TForm1.h"
 
 #include <windows.h>
 
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A window program has no console of its own; the answer goes to the one it
+// was started from. cmd.exe does not wait for a window program, so a site
+// that wants the exit status runs "start /wait movik --check".
+void useParentConsole()
+{
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    std::FILE* ignored = nullptr;
+    ignored = std::freopen("CONOUT$", "w", stdout);
+    ignored = std::freopen("CONOUT$", "w", stderr);
+    (void)ignored;
+    std::cout.clear();
+    std::cerr.clear();
+}
+
+} // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
     const std::string appPath = movik::platform::executableDirectory();
+    const std::vector<std::string> arguments(__argv + 1, __argv + __argc);
+    const movik::ProgramOptions options = movik::readProgramOptions(arguments);
+    if (options.action != movik::ProgramAction::Run) {
+        useParentConsole();
+        const int status = movik::answerProgramOptions(options, appPath, std::cout, std::cerr);
+        std::cout.flush();
+        std::cerr.flush();
+        return status;
+    }
     // Before anything is written: a second copy leaves the first one's files alone.
     if (!movik::claimProgramDirectory(appPath))
         return movik::AlreadyRunningExitStatus;
