@@ -1,10 +1,12 @@
 #include "MainWindowLogic.h"
 
+#include "ChangeReporter.h"
 #include "Decoder.h"
 #include "Log.h"
 #include "Platform.h"
 #include "Settings.h"
 #include "Startup.h"
+#include "StatusFile.h"
 #include "VisitorService.h"
 
 #include <exception>
@@ -25,6 +27,9 @@ MainWindowLogic::~MainWindowLogic()
 void MainWindowLogic::FormCreate(const std::string& appPath)
 {
     showLight();
+    // A new start: no failure reported yet, nothing counted.
+    changeReporter().clear();
+    currentStatus() = StatusRecord{};
     try {
         std::string error;
         if (!loadStartup(appPath, error)) {
@@ -56,6 +61,8 @@ void MainWindowLogic::Timer1Timer()
         m_pollCycle();
         afterCycle();
     }
+    // Every tick, polling or not: its age tells a monitor the program lives.
+    writeCurrentStatus(settings().AppPath, m_view.automaticPoll());
     if (!m_closing)
         m_view.setTimerEnabled(true);
 }
@@ -83,6 +90,8 @@ void MainWindowLogic::Button4Click()
 
 void MainWindowLogic::FormClose()
 {
+    if (!m_closing)
+        WriteLog(LogAlways, "--- MOVIK stopped ---");
     m_closing = true;
     m_view.setTimerEnabled(false);
 }
@@ -120,11 +129,13 @@ StatusLightView MainWindowLogic::describeLight(StatusLight colour, const std::st
         break;
     case StatusLight::Red:
         light.name = "Status: last poll failed";
-        light.description = "Red: the last poll found no readable answer of the visitor service.";
+        light.description =
+            "Red: the last poll failed: no readable answer, curl failed, the answer was not a "
+            "visitor list, or a visitor could not be written to the database.";
         break;
     case StatusLight::Lime:
         light.name = "Status: last poll read";
-        light.description = "Lime: the last poll's answer was read to its end.";
+        light.description = "Lime: the last poll's answer was a visitor list, read to its end.";
         break;
     }
     light.description += lastPoll.empty() ? " No poll yet." : " Last poll: " + lastPoll + ".";

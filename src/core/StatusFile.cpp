@@ -1,10 +1,15 @@
 #include "StatusFile.h"
 
+#include "ChangeReporter.h"
+#include "InstanceLock.h"
+#include "Log.h"
 #include "Platform.h"
 #include "PollAnswer.h"
+#include "Version.h"
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 
 namespace movik {
 
@@ -47,6 +52,7 @@ std::string statusFileText(const StatusRecord& record)
     line("imports", std::to_string(record.imports));
     line("import_failures", std::to_string(record.importFailures));
     line("poll_failures", std::to_string(record.pollFailures));
+    line("automatic_poll", record.automaticPoll ? "on" : "off");
     line("version", record.version);
     line("pid", record.processId);
     return text;
@@ -55,6 +61,42 @@ std::string statusFileText(const StatusRecord& record)
 bool writeStatusFile(const std::string& path, const StatusRecord& record, std::string& error)
 {
     return platform::replaceFileDurably(path, statusFileText(record), error, platform::FileReaders::Everyone);
+}
+
+StatusRecord& currentStatus()
+{
+    static StatusRecord record;
+    return record;
+}
+
+void writeCurrentStatus(const std::string& appPath, bool automaticPoll)
+{
+    static bool failureLogged = false;
+    try {
+        StatusRecord& record = currentStatus();
+        record.cycleTime = secondsNow();
+        record.automaticPoll = automaticPoll;
+        const ChangeReporter& reporter = changeReporter();
+        if (!reporter.known(FailureKind::Database))
+            record.database = "unknown";
+        else
+            record.database = reporter.failing(FailureKind::Database) ? "unreachable" : "reachable";
+        record.databaseReason = reporter.reason(FailureKind::Database);
+        record.version = MOVIK_VERSION;
+        record.processId = platform::currentProcessId();
+        std::string error;
+        if (writeStatusFile(appPath + StatusFileName, record, error)) {
+            failureLogged = false;
+        } else if (!failureLogged) {
+            failureLogged = true;
+            WriteLog(LogAlways, std::string(StatusFileName) + " not written: " + error);
+        }
+    } catch (const std::exception& e) {
+        if (!failureLogged) {
+            failureLogged = true;
+            WriteLog(LogAlways, std::string(StatusFileName) + " not written: " + e.what());
+        }
+    }
 }
 
 } // namespace movik

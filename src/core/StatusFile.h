@@ -19,6 +19,7 @@ struct StatusRecord
     std::int64_t imports = 0;         // visitors imported since start
     std::int64_t importFailures = 0;  // imports that failed since start (database failures)
     std::int64_t pollFailures = 0;    // cycles whose poll failed since start
+    bool automaticPoll = false;       // "Automatic Poll" was ticked at the last tick
     std::string version;
     std::string processId;
 };
@@ -33,6 +34,16 @@ std::string statusFileText(const StatusRecord& record);
 // a reader never sees half a file. Readable by others (a monitoring user).
 // False with the failure's text in error.
 bool writeStatusFile(const std::string& path, const StatusRecord& record, std::string& error);
+
+// The process's record: the poll cycle fills in how its poll went and what
+// it imported; writeCurrentStatus adds the rest and writes it.
+StatusRecord& currentStatus();
+
+// Writes the process's record to appPath + "movik.status" after a tick of
+// the poll timer, with the time, the database's state as the reporter
+// knows it, the version and the process id. A file that cannot be written
+// is logged once, and again only after it could be written once more.
+void writeCurrentStatus(const std::string& appPath, bool automaticPoll);
 
 // Seconds since 1970 as "yyyy-mm-ddThh:mm:ssZ".
 std::string utcTimestamp(std::int64_t seconds);

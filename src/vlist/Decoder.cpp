@@ -4,12 +4,16 @@
 #include "Decoder.h"
 
 #include "CardImport.h"
+#include "ChangeReporter.h"
+#include "CurlExitText.h"
 #include "ImportJournal.h"
 #include "Log.h"
 #include "Member.h"
 #include "OperatorDisplay.h"
 #include "Platform.h"
+#include "PollAnswer.h"
 #include "Settings.h"
+#include "StatusFile.h"
 #include "VisitorService.h"
 
 #include <exception>
@@ -49,6 +53,11 @@ struct Cycle
     ImportJournal* journal = nullptr; // null when it could not be read
     bool databaseDown = false;
     int leftQueued = 0;
+    // An answer that is not a visitor list is still cut and shown, but
+    // nothing in it reaches the database or the service.
+    bool importAllowed = true;
+    // An import failed for the database's sake (not "Already issued").
+    bool databaseFailed = false;
 };
 
 // Reads the journal at the start of a cycle, unless it is already held for
@@ -123,8 +132,11 @@ void acknowledge(const std::string& id, const std::string& card, const std::stri
         WriteLog(LogDetail, "Q.Ack - " + card);
         if (cycle.journal != nullptr)
             cycle.journal->markAcknowledged(id, card, start, end);
+        changeReporter().recover(FailureKind::Acknowledgement);
     } else {
         WriteLog(LogDetail, "Remove: " + response.substr(0, 15));
+        changeReporter().fail(FailureKind::Acknowledgement,
+                              response.empty() ? "no answer within AckWaitMSec" : answerExcerpt(response));
     }
 }
 
@@ -134,6 +146,8 @@ void handleRecord(const VisitorRecord& record, Cycle& cycle)
         showOperatorLine("Corrupted data (" + std::to_string(record.size()) + ")");
         return;
     }
+    if (!cycle.importAllowed)
+        return;
     const std::string& id = record[0];
     const std::string& start = record[1];
     const std::string& end = record[2];
@@ -154,10 +168,19 @@ void handleRecord(const VisitorRecord& record, Cycle& cycle)
     if (!cycle.importer.VListToDortex(card, start, end)) {
         // Not acknowledged: the visitor stays in the service's queue.
         WriteLog(LogAlways, "  Error - failed (DX)");
-        if (cycle.importer.lastFailure() == ImportFailure::Connection)
+        const ImportFailure why = cycle.importer.lastFailure();
+        if (why == ImportFailure::Statement || why == ImportFailure::Connection) {
+            cycle.databaseFailed = true;
+            ++currentStatus().importFailures;
+        }
+        if (why == ImportFailure::Connection) {
             cycle.databaseDown = true;
+            changeReporter().fail(FailureKind::Database, "an import could not reach it or timed out");
+        }
         return;
     }
+    changeReporter().recover(FailureKind::Database);
+    ++currentStatus().imports;
     // On disk before the service hears of it: once acknowledged, a visitor
     // listed again must be recognised even after a restart.
     if (cycle.journal != nullptr) {
@@ -249,33 +272,76 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
     }
 }
 
-void scanVisitorList(const std::string& text, CardImport& importer)
+bool scanVisitorList(const std::string& text, CardImport& importer, bool importAllowed)
 {
     Cycle cycle{importer, openJournal()};
+    cycle.importAllowed = importAllowed;
     scanVisitorRecords(text, [&cycle](const VisitorRecord& record) { handleRecord(record, cycle); });
     if (cycle.journal != nullptr) {
         std::string error;
         journalWritten(cycle.journal->flush(error), error);
     }
     if (cycle.leftQueued > 0)
-        WriteLog(LogAlways, std::to_string(cycle.leftQueued) +
-                                (cycle.leftQueued == 1 ? " visitor" : " visitors") +
-                                " left queued for the next cycle: the database is not reachable");
+        changeReporter().fail(FailureKind::Queued,
+                              std::to_string(cycle.leftQueued) +
+                                  (cycle.leftQueued == 1 ? " visitor" : " visitors") +
+                                  " left queued for the next cycle: the database is not reachable");
+    else if (!cycle.databaseDown)
+        changeReporter().recover(FailureKind::Queued);
+    return !cycle.databaseFailed;
 }
 
 void DecodeVListFromFile(const std::string& path, CardImport& importer)
 {
+    StatusRecord& status = currentStatus();
+    // Until the cycle says otherwise: a failure that escapes leaves it so.
+    status.poll = "failed";
+    status.pollReason = "the answer could not be handled";
+    ++status.pollFailures;
     try {
-        waitForPollAnswer(settings().PollWaitMSec);
+        const ToolOutcome tool = waitForPollAnswer(settings().PollWaitMSec);
+        std::string toolFailure;
+        if (tool.state == ToolOutcome::State::Exited && tool.exitStatus != 0)
+            toolFailure = curlExitText(tool.exitStatus);
+        else if (tool.state == ToolOutcome::State::Running)
+            toolFailure = "no answer within the wait";
+        else if (tool.state == ToolOutcome::State::NotStarted && tool.launchCode != 0)
+            toolFailure = "curl could not be started (" + std::to_string(tool.launchCode) + ")";
+        // Without a handle the tool's end is unknown: the answer alone is judged.
+        if (!toolFailure.empty())
+            changeReporter().fail(FailureKind::Tool, toolFailure);
+        else if (tool.state == ToolOutcome::State::Exited)
+            changeReporter().recover(FailureKind::Tool);
+
         std::string text;
         if (!GetResult(path, text)) {
             showStatusLight(StatusLight::Red);
             WriteLog(LogPollFile, "Poll Error - file not ready");
+            status.pollReason = toolFailure.empty() ? "no readable answer" : toolFailure;
             return;
         }
 
-        scanVisitorList(text, importer);
-        showStatusLight(StatusLight::Lime);
+        const bool visitorList = isVisitorList(text);
+        if (visitorList)
+            changeReporter().recover(FailureKind::Answer);
+        else
+            changeReporter().fail(FailureKind::Answer, answerExcerpt(text));
+        const bool imported = scanVisitorList(text, importer, visitorList);
+        // Lime only for a visitor list read to its end from a tool that
+        // ended well, with no visitor lost to a database failure.
+        if (!toolFailure.empty())
+            status.pollReason = toolFailure;
+        else if (!visitorList)
+            status.pollReason = ChangeReporter::failureLine(FailureKind::Answer, answerExcerpt(text));
+        else if (!imported)
+            status.pollReason = "an import failed for the database";
+        else
+            status.pollReason.clear();
+        if (status.pollReason.empty()) {
+            status.poll = "ok";
+            --status.pollFailures;
+        }
+        showStatusLight(status.pollReason.empty() ? StatusLight::Lime : StatusLight::Red);
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<DecVList>") + e.what());
     }

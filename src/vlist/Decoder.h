@@ -16,8 +16,10 @@ class CardImport;
 void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle);
 
 // Cuts an answer into visitor records and handles each one: import, then
-// acknowledge.
-void scanVisitorList(const std::string& text, CardImport& importer);
+// acknowledge. Without importAllowed (an answer that is not a visitor list)
+// records are only shown. False when an import failed for the database's
+// sake.
+bool scanVisitorList(const std::string& text, CardImport& importer, bool importAllowed = true);
 
 // Waits PollWaitMSec, reads path whole and handles every visitor in it.
 void DecodeVListFromFile(const std::string& path, CardImport& importer);

@@ -347,12 +347,12 @@ TEST_P(EndToEnd, BadAnswersImportNothing)
     service.setMode(R"({"token":"another-token"})");
     window.cycle();
     EXPECT_EQ(window.memo(), "Corrupted data (1)") << "the service's error object";
-    EXPECT_EQ(window.light(), lime);
+    EXPECT_EQ(window.light(), red) << "not a visitor list";
 
     for (const char* mode : {"html-error", "text-error", "garbage"}) {
         service.setMode(std::string(R"({"token":"test-token","poll":")") + mode + "\"}");
         window.cycle();
-        EXPECT_EQ(window.light(), lime) << mode;
+        EXPECT_EQ(window.light(), red) << mode;
     }
     EXPECT_EQ(acknowledgements(service), 0);
     EXPECT_EQ(service.queuedIds().size(), 3u);

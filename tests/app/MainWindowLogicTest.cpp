@@ -169,7 +169,7 @@ TEST_F(WindowLogic, LightSaysWhatItsColourMeansAndWhenThePollRan)
     logic.Timer1Timer();
     EXPECT_EQ(m_view.light.colour, StatusLight::Red);
     EXPECT_EQ(m_view.light.name, "Status: last poll failed");
-    EXPECT_EQ(m_view.light.description.rfind("Red: the last poll found no readable answer", 0), 0u)
+    EXPECT_EQ(m_view.light.description.rfind("Red: the last poll failed: no readable answer", 0), 0u)
         << m_view.light.description;
     EXPECT_TRUE(std::regex_match(m_view.light.description, lastPollAt)) << m_view.light.description;
 
@@ -177,7 +177,9 @@ TEST_F(WindowLogic, LightSaysWhatItsColourMeansAndWhenThePollRan)
     logic.Timer1Timer();
     EXPECT_EQ(m_view.light.colour, StatusLight::Lime);
     EXPECT_EQ(m_view.light.name, "Status: last poll read");
-    EXPECT_EQ(m_view.light.description.rfind("Lime: the last poll's answer was read to its end.", 0), 0u);
+    EXPECT_EQ(m_view.light.description.rfind(
+                  "Lime: the last poll's answer was a visitor list, read to its end.", 0),
+              0u);
     EXPECT_TRUE(std::regex_match(m_view.light.description, lastPollAt)) << m_view.light.description;
 
     // A cycle that leaves the colour alone still moves the time on.

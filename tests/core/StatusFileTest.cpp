@@ -40,6 +40,7 @@ TEST(StatusFile, LinesAndWholeReplacement)
                               "imports=12\n"
                               "import_failures=2\n"
                               "poll_failures=7\n"
+                              "automatic_poll=off\n"
                               "version=1.2.3.4\n"
                               "pid=4242\n");
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));

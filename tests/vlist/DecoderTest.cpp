@@ -4,6 +4,7 @@
 // by the end-to-end tests.
 #include "Decoder.h"
 #include "CardImport.h"
+#include "ChangeReporter.h"
 #include "OperatorDisplay.h"
 #include "RecordingDisplay.h"
 #include "Settings.h"
@@ -55,6 +56,7 @@ protected:
     void SetUp() override
     {
         useProgramDirectory(dir, 1);
+        changeReporter().clear();
         mutableSettings().PollWaitMSec = 0;
         mutableSettings().AckWaitMSec = 0;
         mutableSettings().CurlPath = dir.file("no-tool-here/");
@@ -116,7 +118,7 @@ TEST_F(Decoder, ShortRecordsAreCorrupted)
     decode(R"({"error":"invalid token"})");
     EXPECT_EQ(screen.lines(), "Corrupted data (1)\n") << "an error object of the service";
     EXPECT_TRUE(import.calls.empty());
-    EXPECT_EQ(screen.light(), StatusLight::Lime);
+    EXPECT_EQ(screen.light(), StatusLight::Red) << "not a visitor list";
 }
 
 TEST_F(Decoder, ObjectsAndTheirSeparators)
@@ -187,8 +189,9 @@ TEST_F(Decoder, AnswerWithoutBraces)
     decode("Service \"unavailable, try later, please");
     EXPECT_TRUE(import.calls.empty());
     EXPECT_EQ(screen.lines(), "");
-    EXPECT_EQ(screen.light(), StatusLight::Lime);
+    EXPECT_EQ(screen.light(), StatusLight::Red);
     EXPECT_EQ(logMessages(dir),
+              "Poll answer is not a visitor list: Service \"unavailable, try later, please\n"
               "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
 }
 
@@ -206,7 +209,9 @@ TEST_F(Decoder, ImportedVisitorIsAcknowledged)
     import.accept = true;
     decode("[" + visitor1 + "]");
     EXPECT_EQ(screen.lines(), "> Updating Card: 1001\nError - failed to exec (2)\n");
-    EXPECT_EQ(logMessages(dir), "Error (2) - " + curlToolPath(settings()) + "\nRemove: \n");
+    EXPECT_EQ(logMessages(dir),
+              "Error (2) - " + curlToolPath(settings()) +
+                  "\nRemove: \nAcknowledgement not accepted: no answer within AckWaitMSec\n");
     EXPECT_EQ(screen.light(), StatusLight::Lime);
 }
 

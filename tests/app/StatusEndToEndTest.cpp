@@ -1,0 +1,193 @@
+// What the program says about its polls, end to end: the real window's poll
+// cycle with real curl, the visitor service's faults and an SQLite database;
+// the status light, the reasons in the log (once per change) and the status
+// file a monitor reads.
+#include "DortexTestDatabase.h"
+#include "LaunchedChildren.h"
+#include "Settings.h"
+#include "StatusFile.h"
+#include "StatusLed.h"
+#include "TForm1.h"
+#include "TempDir.h"
+#include "Version.h"
+#include "VisitorServiceProcess.h"
+
+#include <QCheckBox>
+#include <QPlainTextEdit>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace movik;
+using namespace movik::test;
+
+namespace {
+
+int count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+
+const char* const twoVisitors = R"([
+  {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
+  {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"}])";
+
+// A port on loopback that nothing listens on: bound, then released.
+int closedPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+} // namespace
+
+namespace {
+
+class Window
+{
+public:
+    explicit Window(const TempDir& site) : form(site.path())
+    {
+        form.findChild<QCheckBox*>("CheckBox1")->setChecked(true);
+    }
+    QColor light() const { return form.findChild<StatusLed*>("Status_LED")->fill(); }
+    std::string memo() const { return form.findChild<QPlainTextEdit*>("Memo1")->toPlainText().toStdString(); }
+    void cycle()
+    {
+        form.Timer1Timer();
+        // The next case starts once this one's tool has ended.
+        ASSERT_TRUE(waitForLaunchedChildren());
+    }
+
+    TForm1 form;
+};
+
+const QColor lime(0, 255, 0);
+const QColor red(255, 0, 0);
+
+std::map<std::string, std::string> statusOf(const TempDir& site)
+{
+    std::map<std::string, std::string> values;
+    for (const auto& line : splitLines(readFile(site.file(StatusFileName)))) {
+        const auto equals = line.find('=');
+        values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values;
+}
+
+} // namespace
+
+TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(twoVisitors);
+    TempDir site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site, "dortex.db", error)) << error;
+    writeSiteFiles(site, service, database, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n");
+    Window window(site);
+    const std::string serviceUrl = settings().CurlURL;
+
+    // Nobody listens.
+    mutableSettings().CurlURL = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    window.cycle();
+    EXPECT_EQ(window.light(), red);
+    EXPECT_EQ(statusOf(site)["poll"], "failed");
+    EXPECT_EQ(statusOf(site)["poll_reason"], "curl 7: could not connect to the service");
+    window.cycle();
+    EXPECT_EQ(window.light(), red);
+
+    // The service answers its error object (a wrong token), then an HTML page.
+    mutableSettings().CurlURL = serviceUrl;
+    service.setMode(R"({"token":"another-token"})");
+    window.cycle();
+    EXPECT_EQ(window.light(), red);
+    window.cycle();
+    EXPECT_EQ(window.memo(), "Corrupted data (1)\nCorrupted data (1)") << "shown as before";
+    service.setMode(R"({"token":"test-token","poll":"html-error"})");
+    window.cycle();
+    window.cycle();
+    EXPECT_EQ(window.light(), red);
+    EXPECT_EQ(service.queuedIds().size(), 2u);
+    EXPECT_TRUE(database.rows("select * from int_card_import").empty()) << "nothing in them was imported";
+
+    // Back to normal.
+    service.setMode(R"({"poll":"normal"})");
+    window.cycle();
+    EXPECT_EQ(window.light(), lime);
+    EXPECT_TRUE(service.queuedIds().empty());
+    window.cycle();
+    EXPECT_EQ(window.light(), lime);
+
+    const std::string log = logMessages(site);
+    EXPECT_EQ(count(log, "Poll failed: curl 7: could not connect to the service\n"), 1) << log;
+    EXPECT_EQ(count(log, "Visitor service answers again\n"), 1) << log;
+    EXPECT_EQ(count(log, "Poll answer is not a visitor list: "
+                         "{\"Message\":\"Authorization has been denied for this request.\"}\n"),
+              1)
+        << log;
+    EXPECT_EQ(count(log, "Poll answer is not a visitor list: <"), 1) << log;
+    EXPECT_EQ(count(log, "Visitor service sends a visitor list again\n"), 1) << log;
+    EXPECT_LT(log.find("Poll failed: curl 7"), log.find("Visitor service answers again"));
+
+    // The status file a monitor reads.
+    auto status = statusOf(site);
+    EXPECT_EQ(status["poll"], "ok");
+    EXPECT_EQ(status["poll_reason"], "");
+    EXPECT_EQ(status["database"], "reachable");
+    EXPECT_EQ(status["imports"], "2");
+    EXPECT_EQ(status["import_failures"], "0");
+    EXPECT_EQ(status["poll_failures"], "6");
+    EXPECT_EQ(status["version"], MOVIK_VERSION);
+    EXPECT_EQ(status["pid"], std::to_string(::getpid()));
+    const auto age = std::chrono::system_clock::now().time_since_epoch() -
+                     std::chrono::seconds(std::stoll(status["cycle_epoch"]));
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(age).count(), 600);
+}
+
+TEST(ProgramStatus, DatabaseFailureTurnsTheLightRedButAnIssuedCardDoesNot)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(twoVisitors);
+    TempDir site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site, "dortex.db", error)) << error;
+    ASSERT_TRUE(database.exec("insert into cards(card_number) values('5001')", error)) << error;
+    writeSiteFiles(site, service, database, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n");
+    Window window(site);
+
+    // 5001 is already issued: refused, not a failure. 5002 cannot be written.
+    ASSERT_TRUE(database.exec("drop table card_validity", error)) << error;
+    window.cycle();
+    EXPECT_EQ(window.light(), red);
+    EXPECT_EQ(statusOf(site)["import_failures"], "1");
+    EXPECT_EQ(statusOf(site)["poll"], "failed");
+
+    ASSERT_TRUE(database.exec("create table card_validity (card_number varchar(32) not null, start_dtm "
+                              "varchar(14), expiry_dtm varchar(14), status char(1))",
+                              error))
+        << error;
+    window.cycle();
+    EXPECT_EQ(window.light(), lime);
+    EXPECT_EQ(service.queuedIds(), std::vector<std::string>{"V-1"});
+    const std::string log = logMessages(site);
+    EXPECT_EQ(count(log, "Already issued: 5001\n"), 2) << log;
+    EXPECT_EQ(statusOf(site)["imports"], "1");
+}
