@@ -417,9 +417,21 @@ TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     EXPECT_EQ(count(log, "  Error - failed (DX)\n"), 1) << log;
     EXPECT_EQ(count(log, "\n2 visitors left queued for the next cycle: the database is not reachable\n"), 1)
         << log;
+    EXPECT_EQ(window.light(), red) << "nothing could be imported";
+
+    // The same outage at the next cycle: its reasons are not logged again.
+    window.cycle();
+    EXPECT_EQ(window.light(), red);
+    log = logMessages(site.dir);
+    EXPECT_EQ(count(log, "Database unreachable: "), 1) << log;
+    EXPECT_EQ(count(log, "left queued for the next cycle"), 1) << log;
 
     ASSERT_TRUE(server.start(error)) << error;
     window.cycle();
+    EXPECT_EQ(window.light(), lime);
+    log = logMessages(site.dir);
+    EXPECT_EQ(count(log, "Database reachable again\n"), 1) << log;
+    EXPECT_EQ(count(log, "No visitors left queued\n"), 1) << log;
     EXPECT_TRUE(service.queuedIds().empty());
     EXPECT_EQ(acknowledgements(service), 3);
     ASSERT_TRUE(database.reopen(error)) << error;

@@ -159,6 +159,10 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     const auto age = std::chrono::system_clock::now().time_since_epoch() -
                      std::chrono::seconds(std::stoll(status["cycle_epoch"]));
     EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(age).count(), 600);
+
+    window.form.close();
+    window.form.close();
+    EXPECT_EQ(count(logMessages(site), "--- MOVIK stopped ---\n"), 1);
 }
 
 TEST(ProgramStatus, DatabaseFailureTurnsTheLightRedButAnIssuedCardDoesNot)
