@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <spawn.h>
@@ -84,6 +85,7 @@ int run(std::vector<std::string> arguments, const std::string& directory = {})
     posix_spawn_file_actions_init(&actions);
     if (!directory.empty())
         posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -454,20 +456,28 @@ public:
     }
     std::string runs() const { return readFile(dir.file("tool/runs.txt")); }
 
+    ~StandInSite()
+    {
+        // A hanging tool outlives the program that started it.
+        for (pid_t pid : liveTools())
+            kill(pid, SIGKILL);
+    }
+
     // The stand-in's processes still alive, found by the program directory
     // in their command lines.
-    int liveTools() const
+    std::vector<pid_t> liveTools() const
     {
         const std::string mark = fs::path(dir.path()).parent_path().filename().string();
-        int n = 0;
+        std::vector<pid_t> pids;
         DIR* proc = opendir("/proc");
         while (dirent* entry = readdir(proc)) {
-            std::string cmdline = readFile(std::string("/proc/") + entry->d_name + "/cmdline");
-            n += cmdline.find(mark) != std::string::npos && cmdline.find("curl.exe") != std::string::npos &&
-                 cmdline.find("movik.exe") == std::string::npos;
+            const std::string cmdline = readFile(std::string("/proc/") + entry->d_name + "/cmdline");
+            if (cmdline.find(mark) != std::string::npos && cmdline.find("curl.exe") != std::string::npos &&
+                cmdline.find("movik.exe") == std::string::npos)
+                pids.push_back(std::atoi(entry->d_name));
         }
         closedir(proc);
-        return n;
+        return pids;
     }
 
     DortexTestDatabase database;
@@ -506,6 +516,25 @@ TEST(WineLauncher, LateToolIsEndedBeforeTheNextRequest)
     WineProcess program(site.dir.path(), "movik.exe");
     ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return count(site.runs(), "start ") >= 3; })) << site.log();
-    EXPECT_TRUE(eventually([&] { return site.liveTools() == 1; }, 30)) << site.liveTools() << " tools alive";
+    EXPECT_TRUE(eventually([&] { return site.liveTools().size() == 1; }, 30))
+        << site.liveTools().size() << " tools alive";
     EXPECT_EQ(count(site.runs(), "end "), 0) << "no tool ended by itself";
+}
+
+// The tool's exit status is known through its handle: a poll whose tool
+// failed is logged with the reason once, and its recovery once.
+TEST(WineLauncher, ToolExitStatusIsReported)
+{
+    StandInSite site;
+    site.how("_$WAVL", 0, 7, "");
+    site.configure("");
+
+    WineProcess program(site.dir.path(), "movik.exe");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(eventually([&] { return count(site.runs(), "end ") >= 2; })) << site.log();
+    site.how("_$WAVL", 0, 0, "[]");
+    ASSERT_TRUE(eventually([&] {
+        return site.log().find("Visitor service answers again\n") != std::string::npos;
+    })) << site.log();
+    EXPECT_EQ(count(site.log(), "Poll failed: curl 7: could not connect to the service\n"), 1) << site.log();
 }
