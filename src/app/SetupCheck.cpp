@@ -159,7 +159,10 @@ CheckLine checkPoll(const Settings& s)
     if (!launch.started)
         return fail(item, "could not start " + curlToolPath(s) + " (error " + std::to_string(launch.code) +
                               "): set CurlPath in movik.ini to curl's directory");
-    const bool ended = launch.process.waitFor(CheckPollBoundMs);
+    // A tool started without a handle (a Linux curl under Wine) cannot be
+    // watched: it gets the program's own wait, and the answer alone is judged.
+    const bool ended =
+        launch.process.waitFor(launch.process.known() ? CheckPollBoundMs : 500 + s.PollWaitMSec);
     if (launch.process.known() && !ended) {
         launch.process.end();
         return fail(item, "no answer within " + std::to_string(CheckPollBoundMs / 1000) +
