@@ -44,16 +44,10 @@ void ChangeReporter::fail(FailureKind kind, const std::string& reason)
     State& state = m_state[index(kind)];
     if (state.failing && state.reason == reason)
         return;
-    failedQuietly(kind, reason);
-    WriteLog(LogAlways, failureLine(kind, reason));
-}
-
-void ChangeReporter::failedQuietly(FailureKind kind, const std::string& reason)
-{
-    State& state = m_state[index(kind)];
     state.known = true;
     state.failing = true;
     state.reason = reason;
+    WriteLog(LogAlways, failureLine(kind, reason));
 }
 
 void ChangeReporter::recover(FailureKind kind)

@@ -24,9 +24,6 @@ public:
     // A failure of kind: logged at 999 as the kind's lead-in + reason, unless
     // the kind is already failing for the same reason.
     void fail(FailureKind kind, const std::string& reason);
-    // A failure someone else has logged already (start-up's "DB:" line): only
-    // a change or the recovery is logged later.
-    void failedQuietly(FailureKind kind, const std::string& reason);
     // The kind works: logs its recovery line when it was failing.
     void recover(FailureKind kind);
 
