@@ -312,8 +312,8 @@ class WineEndToEnd : public ::testing::TestWithParam<Engine>
 TEST(WindowsZip, HoldsBothProgramsAndTheSiteFiles)
 {
     WineSite site;
-    for (const char* name :
-         {"movik.exe", "movik-mktab.exe", "README.txt", "movik.ini.example", "aliases.ini.example"})
+    for (const char* name : {"movik.exe", "movik-mktab.exe", "README.txt", "movik.ini.example",
+                             "aliases.ini.example", "docs/database.md"})
         EXPECT_TRUE(fs::exists(site.dir.file(name))) << name;
     const std::string aliases = readFile(site.dir.file("aliases.ini.example"));
     EXPECT_NE(aliases.find(";Driver=odbc\r\n"), std::string::npos) << "commented, with Windows line ends";
