@@ -232,8 +232,13 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
     skipped = 0;
     std::string text;
     bool missing = false;
-    if (!platform::readWholeFile(path, text, missing, error) && !missing)
-        return false;
+    if (!platform::readWholeFile(path, text, missing, error)) {
+        // No file in a directory that exists is an empty journal; with no
+        // directory there would be nowhere to write one.
+        std::size_t slash = path.find_last_of(std::string(1, platform::pathSeparator()) + "/");
+        if (!missing || (slash != std::string::npos && !platform::fileExists(path.substr(0, slash + 1))))
+            return false;
+    }
     for (auto& entry : parse(text, skipped))
         insert(std::move(entry));
     // Skipped lines are dropped from the file at its next write.

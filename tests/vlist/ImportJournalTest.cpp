@@ -94,6 +94,10 @@ TEST(ImportJournal, DamagedLinesAreSkippedAndTheRestKept)
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(unreadable.add("V-1", "5001", "", "", error));
     EXPECT_TRUE(unreadable.contains("V-1", "5001", "", "")) << "this process still remembers it";
+
+    // Nor is there a journal where its directory is missing.
+    EXPECT_FALSE(unreadable.load(other.file("gone/movik.journal"), skipped, error));
+    EXPECT_TRUE(unreadable.load(other.file("movik2.journal"), skipped, error)) << error;
 }
 
 TEST(ImportJournal, EntriesLeaveAfterThirtyDays)
