@@ -348,7 +348,7 @@ TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
     service.addVisitors(threeVisitors);
     // Wine gives no process handle for the Linux curl: every wait runs to
     // its bound, so the bounds leave curl ample time.
-    site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=2000\r\n");
+    site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
     site.odbcAlias(connection, login);
 
     WineProcess program(site.dir.path(), "movik.exe");
@@ -407,7 +407,7 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
     WineSite site;
     writeLogin(site);
     VisitorServiceProcess service;
-    site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=2000\r\n");
+    site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
     site.odbcAlias(postgresConnection(server, database), "User Name=postgres\r\n");
 
     WineProcess program(site.dir.path(), "movik.exe");
