@@ -1,6 +1,7 @@
 // The main window on the offscreen platform: its parts, start-up, the
 // operator's services and the timer discipline of the poll cycle.
 #include "TForm1.h"
+#include "OperatorDisplay.h"
 #include "Settings.h"
 #include "StatusLed.h"
 #include "TempDir.h"
@@ -234,6 +235,21 @@ TEST_F(Form1Test, TimerIsOffDuringACycleAndOnAfter)
     tick();
     EXPECT_EQ(activeDuringCycle.size(), 2u);
     EXPECT_TRUE(timer()->isActive());
+}
+
+TEST_F(Form1Test, Memo1IsDrawnOnceTheCycleEnds)
+{
+    createShown();
+    checkBox()->setChecked(true);
+    std::vector<bool> drawableDuringCycle;
+    m_form->setPollCycle([&] {
+        showOperatorLine("> Updating Card: 1");
+        drawableDuringCycle.push_back(memo()->viewport()->updatesEnabled());
+    });
+    tick();
+    EXPECT_EQ(drawableDuringCycle, std::vector<bool>({false}));
+    EXPECT_TRUE(memo()->viewport()->updatesEnabled());
+    EXPECT_EQ(memo()->document()->lastBlock().text(), "> Updating Card: 1");
 }
 
 TEST_F(Form1Test, AutoPollTicksTheBox)

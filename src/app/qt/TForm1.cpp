@@ -123,7 +123,13 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 void TForm1::Timer1Timer()
 {
+    // Nothing reaches the screen before the cycle returns to the event loop,
+    // yet every line appended would at once scroll Memo1's pixels in the
+    // window's backing store, a copy of the whole window per line. Held
+    // back, Memo1 is drawn once after the cycle.
+    Memo1->setUpdatesEnabled(false);
     m_logic->Timer1Timer();
+    Memo1->setUpdatesEnabled(true);
 }
 
 void TForm1::setPollCycle(std::function<void()> cycle)
