@@ -6,8 +6,42 @@
 #include "TForm1.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <iostream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// SIGTERM (a service manager stopping the program) and SIGINT reach the
+// window through this pair: a signal handler may only write a byte.
+int g_stopSignal[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] auto written = ::write(g_stopSignal[1], &byte, 1);
+}
+
+// Closes the window on SIGTERM or SIGINT as if the operator had closed it, so
+// the log says the program stopped. A cycle that is running ends first.
+void closeOnStopSignals(QApplication& application, QWidget& window)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_stopSignal) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_stopSignal[0], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] { window.close(); });
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -25,6 +59,7 @@ int main(int argc, char* argv[])
         return movik::AlreadyRunningExitStatus;
     QApplication application(argc, argv);
     movik::TForm1 form;
+    closeOnStopSignals(application, form);
     form.show();
     return application.exec();
 }

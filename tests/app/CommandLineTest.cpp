@@ -1,7 +1,7 @@
 // The program's command line, end to end: the real program copied into a
 // site's directory, its options, and the setup check against good and broken
 // setups and beside a running copy, with real curl, the visitor service and
-// an SQLite database.
+// an SQLite database; and how the program ends when it is told to stop.
 #include "DortexTestDatabase.h"
 #include "TempDir.h"
 #include "Version.h"
@@ -114,6 +114,13 @@ public:
     int run(const std::vector<std::string>& arguments)
     {
         start(arguments);
+        return wait();
+    }
+
+    // Sends SIGTERM, as a service manager stops the program; its exit status.
+    int terminate()
+    {
+        ::kill(m_pid, SIGTERM);
         return wait();
     }
 
@@ -259,4 +266,19 @@ TEST(ProgramSetupCheck, BesideARunningCopy)
     EXPECT_EQ(count(check.out(), "PASS "), 7) << check.out();
     EXPECT_EQ(snapshot(site), before);
     EXPECT_EQ(service.queuedIds().size(), 2u);
+}
+
+TEST(ProgramStop, TerminationClosesTheWindowAndIsLogged)
+{
+    TempDir site;
+    Program program(site);
+    program.start({});
+    for (int i = 0; i < 300 && readFile(site.file("MOVIK.log")).find("DB") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_NE(readFile(site.file("MOVIK.log")).find("DB"), std::string::npos) << "started up";
+
+    EXPECT_EQ(program.terminate(), 0);
+    const std::vector<std::string> lines = splitLines(logMessages(site));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "--- MOVIK stopped ---");
 }
