@@ -92,21 +92,6 @@ std::int32_t IniFile::readInteger(const std::string& section, const std::string&
     return value ? parseInteger(*value, defaultValue) : defaultValue;
 }
 
-namespace {
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
-
 std::int32_t IniFile::parseInteger(const std::string& original, std::int32_t defaultValue)
 {
     std::string text = original;
@@ -129,7 +114,7 @@ std::int32_t IniFile::parseInteger(const std::string& original, std::int32_t def
         std::uint32_t value = 0;
         int significant = 0;
         for (std::size_t j = hexStart; j < text.size(); ++j) {
-            int digit = hexDigit(text[j]);
+            int digit = hexDigitValue(text[j]);
             if (digit < 0)
                 return defaultValue;
             if (significant > 0 || digit != 0)

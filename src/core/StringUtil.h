@@ -11,5 +11,7 @@ std::string trimBlanks(const std::string& text);
 std::string lowerCase(std::string text);
 // True when text ends with suffix.
 bool endsWith(const std::string& text, const std::string& suffix);
+// Value of a hexadecimal digit in either case; -1 for any other character.
+int hexDigitValue(char c);
 
 } // namespace movik

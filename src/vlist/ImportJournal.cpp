@@ -4,6 +4,7 @@
 #include "ImportJournal.h"
 
 #include "Platform.h"
+#include "StringUtil.h"
 
 #include <chrono>
 #include <cstdio>
@@ -49,17 +50,6 @@ void appendEscaped(std::string& out, const std::string& field)
     }
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // False on a dangling or unknown escape, and on any raw control byte.
 bool unescape(const std::string& text, std::string& out)
 {
@@ -91,8 +81,8 @@ bool unescape(const std::string& text, std::string& out)
         case 'x': {
             if (i + 2 >= text.size())
                 return false;
-            int high = hexValue(text[i + 1]);
-            int low = hexValue(text[i + 2]);
+            int high = hexDigitValue(text[i + 1]);
+            int low = hexDigitValue(text[i + 2]);
             if (high < 0 || low < 0)
                 return false;
             out += static_cast<char>(high * 16 + low);

@@ -3,6 +3,7 @@
 #include "Dates.h"
 #include "Log.h"
 #include "Platform.h"
+#include "StringUtil.h"
 #include "TextFile.h"
 
 #include <cstdint>
@@ -154,17 +155,6 @@ bool quotedText(std::string_view value, std::string_view& inner)
     return false;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The four hex digits of a \u escape starting at text[at]; -1 when they are
 // not four hex digits.
 long hexUnit(std::string_view text, std::size_t at)
@@ -173,7 +163,7 @@ long hexUnit(std::string_view text, std::size_t at)
         return -1;
     long unit = 0;
     for (std::size_t i = at; i < at + 4; ++i) {
-        int v = hexValue(text[i]);
+        int v = hexDigitValue(text[i]);
         if (v < 0)
             return -1;
         unit = unit * 16 + v;
