@@ -34,9 +34,4 @@ private:
 // This process's id as text.
 std::string currentProcessId();
 
-// Writes text as the whole of path, readable and writable by this program's
-// user only (0600 on Linux; on Windows the directory's permissions apply).
-// False with the platform's error number in error.
-bool writePrivateFile(const std::string& path, const std::string& text, int& error);
-
 } // namespace movik::platform

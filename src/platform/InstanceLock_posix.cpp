@@ -14,20 +14,6 @@ namespace movik::platform {
 
 namespace {
 
-bool writeAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 std::string readHolder(int fd)
 {
     char buffer[32];
@@ -68,8 +54,11 @@ InstanceLock::Result InstanceLock::take(const std::string& path, std::string& ho
         return result;
     }
     // The id is a convenience for whoever is refused; the lock itself is what counts.
-    if (::ftruncate(fd, 0) == 0)
-        writeAll(fd, currentProcessId() + "\n");
+    if (::ftruncate(fd, 0) == 0) {
+        // A line this short is written whole or not at all; the lock holds either way.
+        const std::string id = currentProcessId() + "\n";
+        [[maybe_unused]] ssize_t written = ::write(fd, id.data(), id.size());
+    }
     m_handle = fd;
     return Result::Taken;
 }
@@ -77,25 +66,6 @@ InstanceLock::Result InstanceLock::take(const std::string& path, std::string& ho
 std::string currentProcessId()
 {
     return std::to_string(::getpid());
-}
-
-bool writePrivateFile(const std::string& path, const std::string& text, int& error)
-{
-    error = 0;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
-    // A file left by an earlier run may have been made with a wider mode.
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, text);
-    if (!ok)
-        error = errno;
-    if (::close(fd) != 0 && ok) {
-        error = errno;
-        ok = false;
-    }
-    return ok;
 }
 
 } // namespace movik::platform

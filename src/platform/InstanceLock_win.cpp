@@ -69,20 +69,4 @@ std::string currentProcessId()
     return std::to_string(::GetCurrentProcessId());
 }
 
-bool writePrivateFile(const std::string& path, const std::string& text, int& error)
-{
-    error = 0;
-    HANDLE h =
-        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        error = static_cast<int>(::GetLastError());
-        return false;
-    }
-    bool ok = writeAll(h, text);
-    if (!ok)
-        error = static_cast<int>(::GetLastError());
-    ::CloseHandle(h);
-    return ok;
-}
-
 } // namespace movik::platform

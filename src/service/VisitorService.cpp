@@ -123,8 +123,8 @@ bool prepareHeaderFile(const Settings& s, const RequestFiles& files)
     if (g_header.path == path && g_header.key == s.ApiKey && platform::fileExists(path))
         return true;
     // The tool sends each line of the file as it stands: the key goes in raw.
-    int error = 0;
-    if (platform::writePrivateFile(path, "Authorization: Bearer " + s.ApiKey + "\n", error)) {
+    std::string error;
+    if (platform::replaceFileDurably(path, "Authorization: Bearer " + s.ApiKey + "\n", error)) {
         g_header.path = path;
         g_header.key = s.ApiKey;
         g_header.failingPath.clear();
@@ -134,8 +134,8 @@ bool prepareHeaderFile(const Settings& s, const RequestFiles& files)
     }
     g_header.path.clear();
     if (g_header.failingPath != path)
-        WriteLog(LogAlways, "Header file " + files.header + " not written (" +
-                                platform::fileErrorText(error) + "): the key goes on the command line");
+        WriteLog(LogAlways, "Header file " + files.header + " not written (" + error +
+                                "): the key goes on the command line");
     g_header.failingPath = path;
     return false;
 }

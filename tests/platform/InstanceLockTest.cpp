@@ -1,6 +1,7 @@
 // The instance lock: one holder at a time, the holder's process id readable
 // by whoever is refused, released with its holder; and owner-only files.
 #include "InstanceLock.h"
+#include "Platform.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -44,12 +45,12 @@ TEST(InstanceLockTest, LockThatCannotBeMadeFails)
     EXPECT_FALSE(lock.held());
 }
 
-TEST(PrivateFileTest, WritesTheWholeTextAnew)
+TEST(DurableReplaceTest, WritesTheWholeTextAnewForTheOwnerOnly)
 {
     TempDir dir;
-    int error = 0;
+    std::string error;
     writeFile(dir.file("secret"), "an older and longer text");
-    ASSERT_TRUE(platform::writePrivateFile(dir.file("secret"), "line\n", error));
+    ASSERT_TRUE(platform::replaceFileDurably(dir.file("secret"), "line\n", error)) << error;
     EXPECT_EQ(readFile(dir.file("secret")), "line\n");
 #ifndef _WIN32
     // The older file had the usual wider mode.
@@ -57,6 +58,6 @@ TEST(PrivateFileTest, WritesTheWholeTextAnew)
               fs::perms::owner_read | fs::perms::owner_write);
 #endif
     fs::create_directory(dir.file("in-the-way"));
-    EXPECT_FALSE(platform::writePrivateFile(dir.file("in-the-way"), "line\n", error));
-    EXPECT_NE(error, 0);
+    EXPECT_FALSE(platform::replaceFileDurably(dir.file("in-the-way"), "line\n", error));
+    EXPECT_FALSE(error.empty());
 }
