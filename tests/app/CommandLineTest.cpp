@@ -14,9 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -28,32 +26,6 @@ using namespace movik::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-int count(const std::string& text, const std::string& what)
-{
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++n;
-    return n;
-}
-
-const char* const twoVisitors = R"([
-  {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
-  {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"}])";
-
-// A port on loopback that nothing listens on: bound, then released.
-int closedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // The real program, copied into a site's directory (it works in the
 // directory its executable is in), started with arguments.
@@ -188,7 +160,7 @@ TEST(ProgramCommandLine, AnswersAndLeavesTheDirectoryAlone)
 TEST(ProgramSetupCheck, GoodAndBrokenSetups)
 {
     VisitorServiceProcess service;
-    service.addVisitors(twoVisitors);
+    service.addVisitors(twoVisitorsJson);
     TempDir site;
     DortexTestDatabase database;
     std::string error;
@@ -218,7 +190,7 @@ TEST(ProgramSetupCheck, GoodAndBrokenSetups)
     writeAliasFile(site, "[Morvane]\r\nDriver=sqlite\r\nDatabase=" + site.file("gone/dortex.db") + "\r\n");
     EXPECT_EQ(program.run({"--check"}), 1);
     std::string out = program.out();
-    EXPECT_EQ(count(out, "FAIL "), 2) << out;
+    EXPECT_EQ(countOf(out, "FAIL "), 2) << out;
     EXPECT_NE(out.find("FAIL database: "), std::string::npos) << out;
     EXPECT_NE(out.find("FAIL poll: HTTP 401, the service refused the token: put the right token into _$wak "
                        "({\"Message\":\"Authorization has been denied for this request.\"})"),
@@ -233,7 +205,7 @@ TEST(ProgramSetupCheck, GoodAndBrokenSetups)
         << program.out();
     fs::remove(site.file("_$wak"));
     writeFile(site.file("movik.ini"),
-              "[Options]\r\nCurlURL=http://127.0.0.1:" + std::to_string(closedPort()) + "/\r\n");
+              "[Options]\r\nCurlURL=http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/\r\n");
     EXPECT_EQ(program.run({"--check"}), 1);
     out = program.out();
     EXPECT_NE(out.find("FAIL key file: " + site.file("_$wak") + " not found"), std::string::npos) << out;
@@ -244,7 +216,7 @@ TEST(ProgramSetupCheck, GoodAndBrokenSetups)
 TEST(ProgramSetupCheck, BesideARunningCopy)
 {
     VisitorServiceProcess service;
-    service.addVisitors(twoVisitors);
+    service.addVisitors(twoVisitorsJson);
     TempDir site;
     DortexTestDatabase database;
     std::string error;
@@ -263,7 +235,7 @@ TEST(ProgramSetupCheck, BesideARunningCopy)
 
     Program check(site);
     EXPECT_EQ(check.run({"--check"}), 0) << check.out() << check.err();
-    EXPECT_EQ(count(check.out(), "PASS "), 7) << check.out();
+    EXPECT_EQ(countOf(check.out(), "PASS "), 7) << check.out();
     EXPECT_EQ(snapshot(site), before);
     EXPECT_EQ(service.queuedIds().size(), 2u);
 }

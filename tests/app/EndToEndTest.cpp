@@ -34,14 +34,6 @@ using namespace movik::test;
 
 namespace {
 
-int count(const std::string& text, const std::string& what)
-{
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++n;
-    return n;
-}
-
 // Three visitors as the service sends them; the cards are 5001 to 5003.
 const char* const threeVisitors = R"([
   {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
@@ -179,9 +171,9 @@ TEST_P(EndToEnd, QueuedVisitorsAreImportedAndAcknowledgedOnce)
     std::string log = logMessages(site.dir);
     std::string memo = window.memo();
     for (const std::string card : {"5001", "5002", "5003"}) {
-        EXPECT_EQ(count(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
-        EXPECT_EQ(count(log, "Q.Ack - " + card + "\n"), 1) << log;
-        EXPECT_EQ(count(memo, "> Updating Card: " + card + "\n  OK"), 1) << memo;
+        EXPECT_EQ(countOf(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
+        EXPECT_EQ(countOf(log, "Q.Ack - " + card + "\n"), 1) << log;
+        EXPECT_EQ(countOf(memo, "> Updating Card: " + card + "\n  OK"), 1) << memo;
     }
     EXPECT_EQ(window.light(), lime);
 
@@ -209,8 +201,8 @@ TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
     EXPECT_EQ(acknowledgements(service), 2);
     EXPECT_EQ(rowsOf("5002"), " ");
     std::string log = logMessages(site.dir);
-    EXPECT_EQ(count(log, "Already issued: 5002\n  Error - failed (DX)\n"), 2) << log;
-    EXPECT_EQ(count(window.memo(), "5002"), 0);
+    EXPECT_EQ(countOf(log, "Already issued: 5002\n  Error - failed (DX)\n"), 2) << log;
+    EXPECT_EQ(countOf(window.memo(), "5002"), 0);
 }
 
 TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
@@ -224,8 +216,8 @@ TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
     EXPECT_EQ(service.queuedIds().size(), 3u) << "nothing was acknowledged";
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u) << "the imports stand";
     std::string log = logMessages(site.dir);
-    EXPECT_EQ(count(log, "Remove: "), 3) << log;
-    EXPECT_EQ(count(log, "Q.Ack - "), 0);
+    EXPECT_EQ(countOf(log, "Remove: "), 3) << log;
+    EXPECT_EQ(countOf(log, "Q.Ack - "), 0);
 
     // The service sends them again: they are known, so they are only
     // acknowledged again, refused again, and then accepted.
@@ -239,13 +231,13 @@ TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
     log = logMessages(site.dir);
     std::string memo = window.memo();
     for (const std::string card : {"5001", "5002", "5003"}) {
-        EXPECT_EQ(count(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
-        EXPECT_EQ(count(log, "Already imported: " + card + "\n"), 2) << log;
-        EXPECT_EQ(count(log, "Q.Ack - " + card + "\n"), 1) << log;
-        EXPECT_EQ(count(memo, "> Updating Card: " + card + "\n"), 3) << memo;
+        EXPECT_EQ(countOf(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
+        EXPECT_EQ(countOf(log, "Already imported: " + card + "\n"), 2) << log;
+        EXPECT_EQ(countOf(log, "Q.Ack - " + card + "\n"), 1) << log;
+        EXPECT_EQ(countOf(memo, "> Updating Card: " + card + "\n"), 3) << memo;
     }
-    EXPECT_EQ(count(log, "Remove: "), 6) << log;
-    EXPECT_EQ(count(memo, "  OK"), 3) << memo;
+    EXPECT_EQ(countOf(log, "Remove: "), 6) << log;
+    EXPECT_EQ(countOf(memo, "  OK"), 3) << memo;
 
     // The journal: owner-only, every visitor in it and acknowledged.
     struct stat st
@@ -254,8 +246,8 @@ TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
     ASSERT_EQ(stat(site.dir.file("movik.journal").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     std::string journal = readFile(site.dir.file("movik.journal"));
-    EXPECT_EQ(count(journal, "V-2\t5002\t20270101040000\t20270101060000\t1\t"), 1) << journal;
-    EXPECT_EQ(count(journal, "\t1\t"), 3) << journal;
+    EXPECT_EQ(countOf(journal, "V-2\t5002\t20270101040000\t20270101060000\t1\t"), 1) << journal;
+    EXPECT_EQ(countOf(journal, "\t1\t"), 3) << journal;
 }
 
 TEST_P(EndToEnd, VisitorListedAgainAfterDeletedIsNotImportedAgain)
@@ -281,10 +273,10 @@ TEST_P(EndToEnd, VisitorListedAgainAfterDeletedIsNotImportedAgain)
     EXPECT_EQ(database.rows("select * from card_validity where card_number='5003'").size(), 2u)
         << "a new visit is a new import";
     std::string log = logMessages(site.dir);
-    EXPECT_EQ(count(log, "Already imported: 5001\n"), 1) << log;
-    EXPECT_EQ(count(log, "Already imported: 5002\n"), 1) << log;
-    EXPECT_EQ(count(log, "Already imported: 5003\n"), 0) << log;
-    EXPECT_EQ(count(log, "Q.Ack - "), 6) << log;
+    EXPECT_EQ(countOf(log, "Already imported: 5001\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "Already imported: 5002\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "Already imported: 5003\n"), 0) << log;
+    EXPECT_EQ(countOf(log, "Q.Ack - "), 6) << log;
 }
 
 TEST_P(EndToEnd, UnwritableJournalIsReportedOnceAndImportsGoOn)
@@ -307,8 +299,8 @@ TEST_P(EndToEnd, UnwritableJournalIsReportedOnceAndImportsGoOn)
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 5u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 5u);
     std::string log = logMessages(site.dir);
-    EXPECT_EQ(count(log, "<Journal>"), 1) << log;
-    EXPECT_EQ(count(log, "Q.Ack - "), 5) << log;
+    EXPECT_EQ(countOf(log, "<Journal>"), 1) << log;
+    EXPECT_EQ(countOf(log, "Q.Ack - "), 5) << log;
     EXPECT_FALSE(std::filesystem::exists(site.dir.file("movik.journal")));
 }
 
@@ -330,10 +322,11 @@ TEST_P(EndToEnd, VisitorWithoutAUsableCardIsRefused)
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 1u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 1u);
     std::string log = logMessages(site.dir);
-    EXPECT_EQ(count(log, "<VListDX>Visitor V-empty has no card number\n  Error - failed (DX)\n"), 1) << log;
-    EXPECT_EQ(count(log, "<VListDX>Visitor V-break has a card number holding a control character\n"), 1)
+    EXPECT_EQ(countOf(log, "<VListDX>Visitor V-empty has no card number\n  Error - failed (DX)\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "<VListDX>Visitor V-break has a card number holding a control character\n"), 1)
         << log;
-    EXPECT_EQ(count(log, "<VListDX>Visitor V-nul has a card number holding a control character\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "<VListDX>Visitor V-nul has a card number holding a control character\n"), 1)
+        << log;
     EXPECT_EQ(window.memo(), "> Updating Card: 5001\n  OK");
 }
 
@@ -371,7 +364,7 @@ TEST_P(EndToEnd, AnswerNotReadyTurnsRed)
     service.setMode(R"({"pollStallMs":4000})");
     window.cycle();
     EXPECT_EQ(window.light(), red);
-    EXPECT_EQ(count(logMessages(site.dir), "<GetRes>"), 1);
+    EXPECT_EQ(countOf(logMessages(site.dir), "<GetRes>"), 1);
 
     // Each case starts once the last one's curl has ended, so no late answer
     // lands in the next cycle.
@@ -414,8 +407,8 @@ TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     EXPECT_EQ(acknowledgements(service), 0);
     // One visitor meets the outage; the others wait without a line each.
     std::string log = logMessages(site.dir);
-    EXPECT_EQ(count(log, "  Error - failed (DX)\n"), 1) << log;
-    EXPECT_EQ(count(log, "\n2 visitors left queued for the next cycle: the database is not reachable\n"), 1)
+    EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "\n2 visitors left queued for the next cycle: the database is not reachable\n"), 1)
         << log;
     EXPECT_EQ(window.light(), red) << "nothing could be imported";
 
@@ -423,15 +416,15 @@ TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     window.cycle();
     EXPECT_EQ(window.light(), red);
     log = logMessages(site.dir);
-    EXPECT_EQ(count(log, "Database unreachable: "), 1) << log;
-    EXPECT_EQ(count(log, "left queued for the next cycle"), 1) << log;
+    EXPECT_EQ(countOf(log, "Database unreachable: "), 1) << log;
+    EXPECT_EQ(countOf(log, "left queued for the next cycle"), 1) << log;
 
     ASSERT_TRUE(server.start(error)) << error;
     window.cycle();
     EXPECT_EQ(window.light(), lime);
     log = logMessages(site.dir);
-    EXPECT_EQ(count(log, "Database reachable again\n"), 1) << log;
-    EXPECT_EQ(count(log, "No visitors left queued\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "Database reachable again\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "No visitors left queued\n"), 1) << log;
     EXPECT_TRUE(service.queuedIds().empty());
     EXPECT_EQ(acknowledgements(service), 3);
     ASSERT_TRUE(database.reopen(error)) << error;
@@ -465,9 +458,9 @@ TEST(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
     EXPECT_EQ((service.queuedIds()), (std::vector<std::string>{"V-4", "V-5", "V-6"}))
         << "the known ones need no database to be acknowledged";
     std::string log = logMessages(site.dir);
-    EXPECT_EQ(count(log, "Already imported: "), 3) << log;
-    EXPECT_EQ(count(log, "  Error - failed (DX)\n"), 1) << log;
-    EXPECT_EQ(count(log, "\n2 visitors left queued for the next cycle: the database is not reachable\n"), 1)
+    EXPECT_EQ(countOf(log, "Already imported: "), 3) << log;
+    EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "\n2 visitors left queued for the next cycle: the database is not reachable\n"), 1)
         << log;
 
     ASSERT_TRUE(server.start(error)) << error;
@@ -569,14 +562,14 @@ TEST(EndToEndProgram, JournalOutlivesTheProgram)
     ASSERT_EQ(database.rows("select * from int_card_import").size(), 3u);
 
     service.setMode(R"({"ack":"normal"})");
-    runProgramUntil(site, [&] { return count(logMessages(site.dir), "Q.Ack - 5003\n") > 0; });
+    runProgramUntil(site, [&] { return countOf(logMessages(site.dir), "Q.Ack - 5003\n") > 0; });
 
     EXPECT_TRUE(service.queuedIds().empty());
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
     std::string log = logMessages(site.dir);
     for (const std::string card : {"5001", "5002", "5003"}) {
-        EXPECT_EQ(count(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
-        EXPECT_EQ(count(log, "Already imported: " + card + "\nQ.Ack - " + card + "\n"), 1) << log;
+        EXPECT_EQ(countOf(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
+        EXPECT_EQ(countOf(log, "Already imported: " + card + "\nQ.Ack - " + card + "\n"), 1) << log;
     }
 }

@@ -19,42 +19,10 @@
 
 #include <chrono>
 #include <map>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace movik;
 using namespace movik::test;
-
-namespace {
-
-int count(const std::string& text, const std::string& what)
-{
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++n;
-    return n;
-}
-
-const char* const twoVisitors = R"([
-  {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
-  {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"}])";
-
-// A port on loopback that nothing listens on: bound, then released.
-int closedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-} // namespace
 
 namespace {
 
@@ -95,7 +63,7 @@ std::map<std::string, std::string> statusOf(const TempDir& site)
 TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
 {
     VisitorServiceProcess service;
-    service.addVisitors(twoVisitors);
+    service.addVisitors(twoVisitorsJson);
     TempDir site;
     DortexTestDatabase database;
     std::string error;
@@ -105,7 +73,7 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     const std::string serviceUrl = settings().CurlURL;
 
     // Nobody listens.
-    mutableSettings().CurlURL = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    mutableSettings().CurlURL = "http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/";
     window.cycle();
     EXPECT_EQ(window.light(), red);
     EXPECT_EQ(statusOf(site)["poll"], "failed");
@@ -136,14 +104,14 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     EXPECT_EQ(window.light(), lime);
 
     const std::string log = logMessages(site);
-    EXPECT_EQ(count(log, "Poll failed: curl 7: could not connect to the service\n"), 1) << log;
-    EXPECT_EQ(count(log, "Visitor service answers again\n"), 1) << log;
-    EXPECT_EQ(count(log, "Poll answer is not a visitor list: "
-                         "{\"Message\":\"Authorization has been denied for this request.\"}\n"),
+    EXPECT_EQ(countOf(log, "Poll failed: curl 7: could not connect to the service\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "Visitor service answers again\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "Poll answer is not a visitor list: "
+                           "{\"Message\":\"Authorization has been denied for this request.\"}\n"),
               1)
         << log;
-    EXPECT_EQ(count(log, "Poll answer is not a visitor list: <"), 1) << log;
-    EXPECT_EQ(count(log, "Visitor service sends a visitor list again\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "Poll answer is not a visitor list: <"), 1) << log;
+    EXPECT_EQ(countOf(log, "Visitor service sends a visitor list again\n"), 1) << log;
     EXPECT_LT(log.find("Poll failed: curl 7"), log.find("Visitor service answers again"));
 
     // The status file a monitor reads.
@@ -162,13 +130,13 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
 
     window.form.close();
     window.form.close();
-    EXPECT_EQ(count(logMessages(site), "--- MOVIK stopped ---\n"), 1);
+    EXPECT_EQ(countOf(logMessages(site), "--- MOVIK stopped ---\n"), 1);
 }
 
 TEST(ProgramStatus, DatabaseFailureTurnsTheLightRedButAnIssuedCardDoesNot)
 {
     VisitorServiceProcess service;
-    service.addVisitors(twoVisitors);
+    service.addVisitors(twoVisitorsJson);
     TempDir site;
     DortexTestDatabase database;
     std::string error;
@@ -192,6 +160,6 @@ TEST(ProgramStatus, DatabaseFailureTurnsTheLightRedButAnIssuedCardDoesNot)
     EXPECT_EQ(window.light(), lime);
     EXPECT_EQ(service.queuedIds(), std::vector<std::string>{"V-1"});
     const std::string log = logMessages(site);
-    EXPECT_EQ(count(log, "Already issued: 5001\n"), 2) << log;
+    EXPECT_EQ(countOf(log, "Already issued: 5001\n"), 2) << log;
     EXPECT_EQ(statusOf(site)["imports"], "1");
 }

@@ -85,4 +85,12 @@ std::string logMessages(const TempDir& dir)
     return messages;
 }
 
+int countOf(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+
 } // namespace movik::test

@@ -31,6 +31,9 @@ std::string readFile(const std::string& path);
 // The lines of text, each without its line end; a last line without one counts too.
 std::vector<std::string> splitLines(const std::string& text, const std::string& lineEnd = "\n");
 
+// How often what occurs in text, without overlaps.
+int countOf(const std::string& text, const std::string& what);
+
 // Points the process-wide settings at dir with the given debug level and
 // the other settings at their defaults.
 void useProgramDirectory(const TempDir& dir, int debugLevel = 0);

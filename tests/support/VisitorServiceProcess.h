@@ -22,6 +22,12 @@ struct ReceivedRequest
     std::string header(const std::string& name) const;
 };
 
+// Two visitors as the service lists them; the cards are 5001 and 5002.
+extern const char* const twoVisitorsJson;
+
+// A port on 127.0.0.1 that nothing listens on.
+int closedLoopbackPort();
+
 class VisitorServiceProcess
 {
 public:
