@@ -268,6 +268,10 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
             lines.push_back(pass("credentials", credentials + " read, user " + visibleText(user)));
         else if (aliasOk && alias.driver == AliasDriver::Sqlite)
             lines.push_back(pass("credentials", credentials + " not found (an SQLite database needs none)"));
+        else if (aliasOk && !alias.hasUserName)
+            // Windows authentication, or a login inside the data source: the
+            // file would not be used.
+            lines.push_back(pass("credentials", credentials + " not found (the alias has no User Name)"));
         else
             lines.push_back(
                 fail("credentials", credentials + " not found or unreadable: write it with movik-mktab"));
