@@ -10,6 +10,10 @@
 
 #include <cstdlib>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 using namespace movik;
 using namespace movik::test;
 
@@ -48,8 +52,28 @@ TEST(OdbcConnectionString, CarriesTheSitesAttributesTheLoginAndTheSqliteWaitLimi
         "Driver={PostgreSQL Unicode};Database=d");
 }
 
+// The SQLite driver, reached through a data source, keeps what it read of the
+// data source lists in its own globals; unixODBC unloads the driver after
+// the connection closes, which leaves those blocks unreachable. They are
+// the driver's, so the leak check skips them (with the driver kept loaded
+// there is no leak).
+struct DriverLeaksIgnored
+{
+#if defined(__SANITIZE_ADDRESS__)
+    DriverLeaksIgnored()
+    {
+        __lsan_disable();
+    }
+    ~DriverLeaksIgnored()
+    {
+        __lsan_enable();
+    }
+#endif
+};
+
 TEST(OdbcDataSource, ASitesDataSourceIsUsedByItsName)
 {
+    DriverLeaksIgnored driverLeaks;
     ensureQtApplication();
     TempDir dir;
     useProgramDirectory(dir, 0);
