@@ -73,7 +73,7 @@ struct DriverLeaksIgnored
 
 TEST(OdbcDataSource, ASitesDataSourceIsUsedByItsName)
 {
-    DriverLeaksIgnored driverLeaks;
+    [[maybe_unused]] DriverLeaksIgnored driverLeaks;
     ensureQtApplication();
     TempDir dir;
     useProgramDirectory(dir, 0);

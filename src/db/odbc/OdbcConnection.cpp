@@ -70,21 +70,7 @@ std::string fromWide(const SQLWCHAR* text, std::size_t size)
             code = 0x10000 + ((code - 0xd800) << 10) + (text[i + 1] - 0xdc00);
             ++i;
         }
-        if (code < 0x80) {
-            result += static_cast<char>(code);
-        } else if (code < 0x800) {
-            result += static_cast<char>(0xc0 | (code >> 6));
-            result += static_cast<char>(0x80 | (code & 0x3f));
-        } else if (code < 0x10000) {
-            result += static_cast<char>(0xe0 | (code >> 12));
-            result += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-            result += static_cast<char>(0x80 | (code & 0x3f));
-        } else {
-            result += static_cast<char>(0xf0 | (code >> 18));
-            result += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-            result += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-            result += static_cast<char>(0x80 | (code & 0x3f));
-        }
+        appendUtf8(result, code);
     }
     return result;
 }
