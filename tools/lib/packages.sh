@@ -3,7 +3,7 @@
 
 MOVIK_PACKAGES=(
   cmake ninja-build g++ pkg-config git
-  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc
+  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql
   libgl-dev fonts-dejavu-core
   googletest libgtest-dev
   libcpp-httplib-dev nlohmann-json3-dev libbenchmark-dev
