@@ -12,7 +12,7 @@ MOVIK_PACKAGES=(
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
   xvfb xauth xdotool imagemagick
   procps
-  desktop-file-utils systemd
+  desktop-file-utils systemd dpkg-dev
 )
 
 # ensure_packages [extra package...]: installs whatever of the list (and the
