@@ -61,6 +61,14 @@ void ChangeReporter::recover(FailureKind kind)
         WriteLog(LogAlways, recoveryLine(kind));
 }
 
+void ChangeReporter::note(FailureKind kind, bool failing, const std::string& reason)
+{
+    State& state = m_state[index(kind)];
+    state.known = true;
+    state.failing = failing;
+    state.reason = failing ? reason : std::string();
+}
+
 void ChangeReporter::clear()
 {
     m_state = {};

@@ -26,6 +26,9 @@ public:
     void fail(FailureKind kind, const std::string& reason);
     // The kind works: logs its recovery line when it was failing.
     void recover(FailureKind kind);
+    // Records how the kind stands without a line of its own, for a state
+    // that was already logged in other words (the database at start-up).
+    void note(FailureKind kind, bool failing, const std::string& reason);
 
     bool failing(FailureKind kind) const { return m_state[index(kind)].failing; }
     // Why the kind is failing; empty while it works.

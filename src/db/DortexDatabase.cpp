@@ -1,5 +1,7 @@
 #include "DortexDatabase.h"
 
+#include "ChangeReporter.h"
+
 #include "Dates.h"
 #include "Log.h"
 
@@ -60,11 +62,15 @@ void DortexDatabase::SQLDB_Connect()
     try {
         std::string error;
         std::string tried;
+        // A monitor learns the database's state from the start, not only
+        // once the first visitor arrives.
         if (Database1.connect(error, tried)) {
             WriteLog(LogAlways, "DB Open - OK");
+            changeReporter().note(FailureKind::Database, false, {});
         } else {
             WriteLog(LogAlways, "DB:" + error);
             WriteLog(LogAlways, "DB:" + tried);
+            changeReporter().note(FailureKind::Database, true, error.substr(0, error.find_first_of("\r\n")));
         }
     } catch (const std::exception& e) {
         WriteLog(LogAlways, "DB:" + std::string(e.what()));

@@ -78,6 +78,7 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     EXPECT_EQ(window.light(), red);
     EXPECT_EQ(statusOf(site)["poll"], "failed");
     EXPECT_EQ(statusOf(site)["poll_reason"], "curl 7: could not connect to the service");
+    EXPECT_EQ(statusOf(site)["database"], "reachable") << "known since start-up";
     window.cycle();
     EXPECT_EQ(window.light(), red);
 
