@@ -47,14 +47,7 @@ public:
         for (auto& a : argText)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        std::vector<std::string> envText = {"QT_QPA_PLATFORM=offscreen"};
-        for (char** e = environ; *e != nullptr; ++e)
-            if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
-                envText.push_back(*e);
-        std::vector<char*> env;
-        for (auto& e : envText)
-            env.push_back(e.data());
-        env.push_back(nullptr);
+        OffscreenEnvironment env;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         // Its output goes outside the program directory, which the tests watch.
@@ -63,7 +56,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, 2, m_output.file("err").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addchdir_np(&actions, m_output.path().c_str());
-        ASSERT_EQ(posix_spawn(&m_pid, m_path.c_str(), &actions, nullptr, argv.data(), env.data()), 0);
+        ASSERT_EQ(posix_spawn(&m_pid, m_path.c_str(), &actions, nullptr, argv.data(), env.get()), 0);
         posix_spawn_file_actions_destroy(&actions);
     }
 

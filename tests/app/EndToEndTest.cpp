@@ -123,16 +123,9 @@ pid_t startProgram(const Site& site)
     if (!std::filesystem::exists(program))
         std::filesystem::copy_file(MOVIK_PROGRAM, program);
     char* argv[] = {program.data(), nullptr};
-    std::vector<std::string> envText = {"QT_QPA_PLATFORM=offscreen"};
-    for (char** e = environ; *e != nullptr; ++e)
-        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
-            envText.push_back(*e);
-    std::vector<char*> env;
-    for (auto& e : envText)
-        env.push_back(e.data());
-    env.push_back(nullptr);
+    OffscreenEnvironment env;
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, env.data()) != 0)
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, env.get()) != 0)
         return -1;
     return pid;
 }
@@ -517,19 +510,12 @@ TEST(EndToEndProgram, StartedFromAnotherDirectory)
     TempDir elsewhere;
     std::string program = site.dir.file("movik");
     char* argv[] = {program.data(), nullptr};
-    std::vector<std::string> envText = {"QT_QPA_PLATFORM=offscreen"};
-    for (char** e = environ; *e != nullptr; ++e)
-        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
-            envText.push_back(*e);
-    std::vector<char*> env;
-    for (auto& e : envText)
-        env.push_back(e.data());
-    env.push_back(nullptr);
+    OffscreenEnvironment env;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, elsewhere.path().c_str());
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, env.data()), 0);
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, env.get()), 0);
     posix_spawn_file_actions_destroy(&actions);
 
     // The first tick comes 3 s after the window shows; a cycle with three

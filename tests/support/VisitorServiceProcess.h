@@ -22,6 +22,19 @@ struct ReceivedRequest
     std::string header(const std::string& name) const;
 };
 
+// This process's environment with QT_QPA_PLATFORM=offscreen, for starting
+// the window program without a display.
+class OffscreenEnvironment
+{
+public:
+    OffscreenEnvironment();
+    char** get() { return m_pointers.data(); }
+
+private:
+    std::vector<std::string> m_text;
+    std::vector<char*> m_pointers;
+};
+
 // Two visitors as the service lists them; the cards are 5001 and 5002.
 extern const char* const twoVisitorsJson;
 

@@ -217,4 +217,14 @@ int closedLoopbackPort()
     return ntohs(address.sin_port);
 }
 
+OffscreenEnvironment::OffscreenEnvironment() : m_text{"QT_QPA_PLATFORM=offscreen"}
+{
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
+            m_text.push_back(*e);
+    for (std::string& e : m_text)
+        m_pointers.push_back(e.data());
+    m_pointers.push_back(nullptr);
+}
+
 } // namespace movik::test
