@@ -16,6 +16,11 @@ public:
     {
         return m_database.VListToDortex(card, start, end);
     }
+    bool findVisit(const std::string& card, const std::string& start, const std::string& end,
+                   bool& failed) override
+    {
+        return m_database.findVisit(card, start, end, failed);
+    }
     ImportFailure lastFailure() const override { return m_database.lastFailure(); }
 
 private:

@@ -1,9 +1,11 @@
 #include "MainWindowLogic.h"
 
 #include "ChangeReporter.h"
+#include "Dates.h"
 #include "Decoder.h"
 #include "Log.h"
 #include "Platform.h"
+#include "ProgramDirectory.h"
 #include "Settings.h"
 #include "Startup.h"
 #include "StatusFile.h"
@@ -32,7 +34,11 @@ void MainWindowLogic::FormCreate(const std::string& appPath)
     currentStatus() = StatusRecord{};
     try {
         std::string error;
-        if (!loadStartup(appPath, error)) {
+        const bool started = loadStartup(appPath, error);
+        removeLeftoverFiles(appPath);
+        if (const std::string exposure = programDirectoryExposure(appPath); !exposure.empty())
+            WriteLog(LogAlways, exposure);
+        if (!started) {
             // The database is then not even named: statements fail until the next start.
             WriteLog(LogAlways, "<FCr>" + error);
         } else {
@@ -62,7 +68,7 @@ void MainWindowLogic::Timer1Timer()
         afterCycle();
     }
     // Every tick, polling or not: its age tells a monitor the program lives.
-    writeCurrentStatus(settings().AppPath, m_view.automaticPoll());
+    writeStatus();
     if (!m_closing)
         m_view.setTimerEnabled(true);
 }
@@ -75,6 +81,20 @@ void MainWindowLogic::runPollCycle()
     PollZUNVList();
     waitForPollAnswer(500);
     DecodeVListFromFile(settings().AppPath + "_$WAVL", m_database);
+}
+
+void MainWindowLogic::writeStatus()
+{
+    writeCurrentStatus(settings().AppPath, m_view.automaticPoll());
+    m_statusWrittenAt = secondsNow();
+}
+
+bool MainWindowLogic::betweenVisitors()
+{
+    const std::int64_t now = secondsNow();
+    if (now - m_statusWrittenAt >= statusIntervalSeconds || now < m_statusWrittenAt)
+        writeStatus();
+    return !m_view.stopRequested();
 }
 
 void MainWindowLogic::afterCycle()

@@ -8,6 +8,7 @@
 #include "OperatorDisplay.h"
 #include "WindowDatabase.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -42,6 +43,12 @@ public:
     // The operator display: lines go to Memo1, colours to Status_LED.
     void appendLine(const std::string& line) override;
     void setStatusLight(StatusLight colour) override;
+    // Between visitors: the status file at least every statusIntervalSeconds,
+    // and the view's stop requests.
+    bool betweenVisitors() override;
+
+    // The longest a long cycle leaves the status file unwritten.
+    static constexpr std::int64_t statusIntervalSeconds = 10;
 
     // What Status_LED shows for a colour and the time of the last poll
     // ("dd/mm/yyyy hh:mm:ss", empty before the first).
@@ -49,6 +56,7 @@ public:
 
 private:
     void runPollCycle();
+    void writeStatus();
     // Every cycle ends here, whatever it found.
     void afterCycle();
     void showLight();
@@ -59,6 +67,7 @@ private:
     StatusLight m_light = StatusLight::White;
     std::string m_lastPoll;
     bool m_closing = false;
+    std::int64_t m_statusWrittenAt = 0;
 };
 
 } // namespace movik

@@ -37,6 +37,10 @@ public:
     virtual void setAutomaticPoll(bool ticked) = 0;
     // Timer1: enabling (re)starts a full interval.
     virtual void setTimerEnabled(bool enabled) = 0;
+    // Asked between two visitors of a cycle: whether the program was asked to
+    // stop (the window closed, the session ending, a stop signal). Only such
+    // requests are taken during a cycle; clicks and keys wait for its end.
+    virtual bool stopRequested() = 0;
 };
 
 } // namespace movik

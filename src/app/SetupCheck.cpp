@@ -7,16 +7,20 @@
 #include "Decoder.h"
 #include "DortexConnection.h"
 #include "DortexDatabase.h"
+#include "IniFile.h"
 #include "InstanceLock.h"
 #include "Log.h"
 #include "Member.h"
 #include "Platform.h"
 #include "PollAnswer.h"
+#include "ProgramDirectory.h"
 #include "Settings.h"
 #include "Startup.h"
+#include "StringUtil.h"
 #include "VisitorService.h"
 
 #include <exception>
+#include <utility>
 
 namespace movik {
 
@@ -132,6 +136,49 @@ int lastHttpStatus(const std::string& headers)
     return status;
 }
 
+// A base address the tool can use: http:// or https:// and a host.
+bool isServiceAddress(const std::string& url)
+{
+    const std::string lower = lowerCase(url);
+    for (const std::string scheme : {"http://", "https://"})
+        if (lower.rfind(scheme, 0) == 0)
+            return url.size() > scheme.size() && url.find_first_of("/:?#@ ", scheme.size()) != scheme.size();
+    return false;
+}
+
+// The settings the program would read but could not use as written: each
+// gets a FAIL line naming the key, its value and what the program uses.
+std::vector<CheckLine> checkSettingValues(const std::string& ini, const Settings& s)
+{
+    std::vector<CheckLine> lines;
+    IniFile file;
+    file.load(ini);
+    const std::string section = "Options";
+    if (s.CurlURL != "/" && !isServiceAddress(s.CurlURL))
+        lines.push_back(
+            fail("settings", "CurlURL=" + visibleText(file.readString(section, "CurlURL", "")) +
+                                 " is not an http:// or https:// address with a host name: set it "
+                                 "to the visitor service's address"));
+    const std::pair<const char*, std::int32_t> integers[] = {{"Debug", s.DebugLevel},
+                                                             {"AckWaitMSec", s.AckWaitMSec},
+                                                             {"PollWaitMSec", s.PollWaitMSec},
+                                                             {"AutoPoll", s.AutoPoll}};
+    for (const auto& [key, used] : integers) {
+        const std::string value = file.readString(section, key, "");
+        std::int32_t read = 0;
+        std::string why;
+        // An empty value is the documented way to ask for the default.
+        if (!value.empty() && !IniFile::tryParseInteger(value, read))
+            why = " is not a whole number";
+        else if (!value.empty() && read < 0 && std::string(key).find("Wait") != std::string::npos)
+            why = " is a negative wait";
+        if (!why.empty())
+            lines.push_back(fail("settings", std::string(key) + "=" + visibleText(value) + why +
+                                                 ": the program uses " + std::to_string(used) + " instead"));
+    }
+    return lines;
+}
+
 CheckLine checkPoll(const Settings& s)
 {
     const std::string item = "poll";
@@ -153,9 +200,12 @@ CheckLine checkPoll(const Settings& s)
     for (const auto& path : cleanup.paths)
         platform::deleteFile(path);
 
-    const bool headerInFile = prepareHeaderFile(s, files);
+    std::string headerError;
+    if (!prepareHeaderFile(s, files, headerError))
+        return fail(item, "the header file " + files.header + " could not be written (" + headerError +
+                              "): check that the program directory is writable");
     platform::LaunchResult launch =
-        RunThis(curlToolPath(s), pollParameters(s, files, headerInFile) + " -D " + headersFile);
+        RunThis(curlToolPath(s), pollParameters(s, files, true) + " -D " + headersFile);
     if (!launch.started)
         return fail(item, "could not start " + curlToolPath(s) + " (error " + std::to_string(launch.code) +
                               "): set CurlPath in movik.ini to curl's directory");
@@ -224,8 +274,14 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
         else if (s.CurlURL == "/")
             lines.push_back(fail("settings", "CurlURL is not set in " + ini +
                                                  ": set it to the visitor service's address"));
+        else if (std::vector<CheckLine> wrong = checkSettingValues(ini, s); !wrong.empty())
+            lines.insert(lines.end(), wrong.begin(), wrong.end());
         else
             lines.push_back(pass("settings", ini + " read, CurlURL " + s.CurlURL));
+
+        // What the program cannot guard against from inside.
+        if (const std::string exposure = programDirectoryExposure(appPath); !exposure.empty())
+            lines.push_back(fail("program directory", exposure));
 
         const std::string tool = curlToolPath(s);
         if (platform::fileExists(tool))

@@ -32,7 +32,11 @@ void closeOnStopSignals(QApplication& application, QWidget& window)
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_stopSignal) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_stopSignal[0], QSocketNotifier::Read, &application);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] { window.close(); });
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte = 0;
+        [[maybe_unused]] auto read = ::read(g_stopSignal[0], &byte, 1);
+        window.close();
+    });
     struct sigaction action = {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -55,8 +59,10 @@ int main(int argc, char* argv[])
                                            std::cerr);
     }
     // Before anything is written: a second copy leaves the first one's files alone.
-    if (!movik::claimProgramDirectory(movik::platform::executableDirectory()))
+    if (std::string refusal; !movik::claimProgramDirectory(movik::platform::executableDirectory(), refusal)) {
+        std::cerr << refusal << '\n';
         return movik::AlreadyRunningExitStatus;
+    }
     QApplication application(argc, argv);
     movik::TForm1 form;
     closeOnStopSignals(application, form);

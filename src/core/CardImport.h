@@ -22,7 +22,12 @@ public:
     // Imports the visitor's card; true only when the card was new and both
     // of its rows were written, so the visitor may be acknowledged.
     virtual bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) = 0;
-    // Why the last VListToDortex returned false. After Connection, the
+    // Whether the rows of this visit are in the database already: asked only
+    // for a visitor whose import a crash may have cut short, never in normal
+    // running. failed tells a failure (its kind in lastFailure()) from "no row".
+    virtual bool findVisit(const std::string& card, const std::string& start, const std::string& end,
+                           bool& failed) = 0;
+    // Why the last VListToDortex or findVisit failed. After Connection, the
     // decoder leaves the cycle's remaining visitors queued for the next cycle.
     virtual ImportFailure lastFailure() const { return ImportFailure::None; }
 };

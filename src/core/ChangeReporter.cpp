@@ -1,6 +1,9 @@
 #include "ChangeReporter.h"
 
+#include "Dates.h"
 #include "Log.h"
+
+#include <utility>
 
 namespace movik {
 
@@ -39,15 +42,34 @@ std::string ChangeReporter::recoveryLine(FailureKind kind)
     return {};
 }
 
+ChangeReporter::ChangeReporter(Clock clock) : m_clock(std::move(clock)) {}
+
+std::int64_t ChangeReporter::now() const
+{
+    return m_clock ? m_clock() : secondsNow();
+}
+
 void ChangeReporter::fail(FailureKind kind, const std::string& reason)
 {
     State& state = m_state[index(kind)];
-    if (state.failing && state.reason == reason)
-        return;
+    const std::int64_t time = now();
+    const bool same = state.failing && (kind != FailureKind::Tool || state.reason == reason);
     state.known = true;
     state.failing = true;
     state.reason = reason;
-    WriteLog(LogAlways, failureLine(kind, reason));
+    state.checkedAt = time;
+    if (same) {
+        ++state.unreported;
+        // A clock set back starts the hour again.
+        if (time >= state.reportedAt && time - state.reportedAt < reminderSeconds)
+            return;
+        WriteLog(LogAlways, failureLine(kind, reason) + " (still failing: " +
+                                std::to_string(state.unreported) + " times since the last line)");
+    } else {
+        WriteLog(LogAlways, failureLine(kind, reason));
+    }
+    state.reportedAt = time;
+    state.unreported = 0;
 }
 
 void ChangeReporter::recover(FailureKind kind)
@@ -57,6 +79,8 @@ void ChangeReporter::recover(FailureKind kind)
     state.known = true;
     state.failing = false;
     state.reason.clear();
+    state.checkedAt = now();
+    state.unreported = 0;
     if (wasFailing)
         WriteLog(LogAlways, recoveryLine(kind));
 }
@@ -67,6 +91,9 @@ void ChangeReporter::note(FailureKind kind, bool failing, const std::string& rea
     state.known = true;
     state.failing = failing;
     state.reason = failing ? reason : std::string();
+    state.checkedAt = now();
+    state.reportedAt = state.checkedAt;
+    state.unreported = 0;
 }
 
 void ChangeReporter::clear()

@@ -1,10 +1,17 @@
 // Reasons in the log, once per change: an unattended program that fails the
 // same way every three seconds must not bury the one line that says why, nor
-// stay silent about it. Each kind of failure is logged when it first happens
-// and again only when its reason changes; its recovery is logged too.
+// stay silent about it. Each kind of failure is logged when it first happens,
+// with its text; while it lasts, one reminder an hour gives the number of
+// failures since the last line and the latest text; its recovery is logged
+// too. A failure is the same one as long as its kind is: a service's error
+// answer that carries a fresh request id or time at every poll is one
+// failure, not one per poll. Only the tool's failures are told apart by
+// their text, which names curl's exit status.
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace movik {
@@ -21,8 +28,16 @@ constexpr std::size_t failureKindCount = 5;
 class ChangeReporter
 {
 public:
+    // A reminder comes at most this often while one failure lasts.
+    static constexpr std::int64_t reminderSeconds = 60 * 60;
+
+    // clock gives the time in seconds since 1970.
+    using Clock = std::function<std::int64_t()>;
+    explicit ChangeReporter(Clock clock = {});
+
     // A failure of kind: logged at 999 as the kind's lead-in + reason, unless
-    // the kind is already failing for the same reason.
+    // the kind is already failing the same way; then only a reminder, at
+    // most once an hour.
     void fail(FailureKind kind, const std::string& reason);
     // The kind works: logs its recovery line when it was failing.
     void recover(FailureKind kind);
@@ -35,6 +50,8 @@ public:
     const std::string& reason(FailureKind kind) const { return m_state[index(kind)].reason; }
     // True once the kind has been reported working or failing.
     bool known(FailureKind kind) const { return m_state[index(kind)].known; }
+    // When the kind's state was last seen (seconds since 1970); 0 while unknown.
+    std::int64_t checkedAt(FailureKind kind) const { return m_state[index(kind)].checkedAt; }
 
     // Forgets every kind (a new start).
     void clear();
@@ -49,9 +66,14 @@ private:
         bool known = false;
         bool failing = false;
         std::string reason;
+        std::int64_t checkedAt = 0;
+        std::int64_t reportedAt = 0; // the last line written for the failure
+        long unreported = 0;         // failures since that line
     };
+    std::int64_t now() const;
     static std::size_t index(FailureKind kind) { return static_cast<std::size_t>(kind); }
 
+    Clock m_clock;
     std::array<State, failureKindCount> m_state;
 };
 

@@ -1,5 +1,7 @@
 #include "Dates.h"
 
+#include <chrono>
+
 namespace movik {
 
 namespace {
@@ -41,6 +43,17 @@ CivilDate civilFromDays(std::int64_t z)
     int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
     int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
     return {year, month, day};
+}
+
+std::int64_t secondsNow()
+{
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+bool isCompactTime(const std::string& value)
+{
+    return value.size() == 14 && value.find_first_not_of("0123456789") == std::string::npos;
 }
 
 } // namespace movik

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace movik {
 
@@ -17,5 +18,12 @@ bool isValidDate(int year, int month, int day);
 // Days since 1970-01-01 (negative before).
 std::int64_t daysFromCivil(int year, int month, int day);
 CivilDate civilFromDays(std::int64_t days);
+
+// Now, in seconds since 1970-01-01 UTC.
+std::int64_t secondsNow();
+
+// True for a compact time: exactly 14 decimal digits, "yyyymmddhhmmss".
+// Two compact times compare in time order as texts.
+bool isCompactTime(const std::string& value);
 
 } // namespace movik

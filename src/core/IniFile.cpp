@@ -92,7 +92,7 @@ std::int32_t IniFile::readInteger(const std::string& section, const std::string&
     return value ? parseInteger(*value, defaultValue) : defaultValue;
 }
 
-std::int32_t IniFile::parseInteger(const std::string& original, std::int32_t defaultValue)
+bool IniFile::tryParseInteger(const std::string& original, std::int32_t& result)
 {
     std::string text = original;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
@@ -101,7 +101,7 @@ std::int32_t IniFile::parseInteger(const std::string& original, std::int32_t def
     while (i < text.size() && text[i] == ' ')
         ++i;
     if (i == text.size())
-        return defaultValue;
+        return false;
 
     std::size_t hexStart = std::string::npos;
     if (text[i] == '$' || text[i] == 'x' || text[i] == 'X')
@@ -110,20 +110,21 @@ std::int32_t IniFile::parseInteger(const std::string& original, std::int32_t def
         hexStart = i + 2;
     if (hexStart != std::string::npos) {
         if (hexStart == text.size())
-            return defaultValue;
+            return false;
         std::uint32_t value = 0;
         int significant = 0;
         for (std::size_t j = hexStart; j < text.size(); ++j) {
             int digit = hexDigitValue(text[j]);
             if (digit < 0)
-                return defaultValue;
+                return false;
             if (significant > 0 || digit != 0)
                 ++significant;
             if (significant > 8)
-                return defaultValue;
+                return false;
             value = (value << 4) | static_cast<std::uint32_t>(digit);
         }
-        return static_cast<std::int32_t>(value);
+        result = static_cast<std::int32_t>(value);
+        return true;
     }
 
     bool negative = false;
@@ -132,20 +133,27 @@ std::int32_t IniFile::parseInteger(const std::string& original, std::int32_t def
         ++i;
     }
     if (i == text.size())
-        return defaultValue;
+        return false;
     long long value = 0;
     for (; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9')
-            return defaultValue;
+            return false;
         value = value * 10 + (text[i] - '0');
         if (value > 2147483648LL)
-            return defaultValue;
+            return false;
     }
     if (negative)
         value = -value;
     if (value > 2147483647LL)
-        return defaultValue;
-    return static_cast<std::int32_t>(value);
+        return false;
+    result = static_cast<std::int32_t>(value);
+    return true;
+}
+
+std::int32_t IniFile::parseInteger(const std::string& text, std::int32_t defaultValue)
+{
+    std::int32_t value = defaultValue;
+    return tryParseInteger(text, value) ? value : defaultValue;
 }
 
 } // namespace movik

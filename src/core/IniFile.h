@@ -33,6 +33,8 @@ public:
     // otherwise an optional sign and decimal digits within the 32-bit range.
     // Anything else gives defaultValue.
     static std::int32_t parseInteger(const std::string& text, std::int32_t defaultValue);
+    // The same rules; false, leaving value alone, for a text they refuse.
+    static bool tryParseInteger(const std::string& text, std::int32_t& value);
 
     static constexpr std::size_t maxValueLength = 2047;
 

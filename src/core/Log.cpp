@@ -2,6 +2,7 @@
 
 #include "Platform.h"
 #include "Settings.h"
+#include "StringUtil.h"
 
 #include <utility>
 
@@ -33,7 +34,10 @@ void WriteLog(std::int32_t level, const std::string& message)
     if (level != LogAlways && level >= settings().DebugLevel)
         return;
     try {
-        platform::appendLogLine(logFilePath(), platform::localTimestamp() + " " + message + "\r\n");
+        // A value of any size the service sends must not become a line no
+        // editor opens; a message of several lines stays several lines.
+        platform::appendLogLine(logFilePath(),
+                                boundedLines(platform::localTimestamp() + " " + message) + "\r\n");
     } catch (...) {
         // The log is the last resort: a line that cannot be written is lost.
     }

@@ -1,5 +1,7 @@
 #include "OperatorDisplay.h"
 
+#include "StringUtil.h"
+
 namespace movik {
 
 namespace {
@@ -13,14 +15,20 @@ void setOperatorDisplay(OperatorDisplay* display)
 
 void showOperatorLine(const std::string& line)
 {
+    // Laying out one line of megabytes would hold the window for minutes.
     if (g_display)
-        g_display->appendLine(line);
+        g_display->appendLine(boundedLines(line));
 }
 
 void showStatusLight(StatusLight colour)
 {
     if (g_display)
         g_display->setStatusLight(colour);
+}
+
+bool continueWithNextVisitor()
+{
+    return g_display == nullptr || g_display->betweenVisitors();
 }
 
 } // namespace movik

@@ -15,6 +15,10 @@ public:
     virtual ~OperatorDisplay() = default;
     virtual void appendLine(const std::string& line) = 0;
     virtual void setStatusLight(StatusLight colour) = 0;
+    // Called between two visitors of a list, however long: the display may
+    // tell a monitor that the program lives, and takes stop requests. False
+    // when the cycle is to end after the visitor in hand.
+    virtual bool betweenVisitors() { return true; }
 };
 
 // Registers the display (nullptr removes it).
@@ -23,5 +27,7 @@ void setOperatorDisplay(OperatorDisplay* display);
 void showOperatorLine(const std::string& line);
 // Sets the colour of the operator's status light.
 void showStatusLight(StatusLight colour);
+// Between two visitors; false when a stop was requested.
+bool continueWithNextVisitor();
 
 } // namespace movik

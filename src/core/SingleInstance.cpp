@@ -7,7 +7,7 @@
 
 namespace movik {
 
-bool claimProgramDirectory(const std::string& appPath)
+bool claimProgramDirectory(const std::string& appPath, std::string& refusal)
 {
     // Held until the process ends; the operating system releases it then,
     // however the process ends.
@@ -22,13 +22,16 @@ bool claimProgramDirectory(const std::string& appPath)
     // Start-up has not run yet: the log needs to know where it is.
     mutableSettings().AppPath = appPath;
     if (result == platform::InstanceLock::Result::Held) {
-        WriteLog(LogAlways,
-                 "Already running (process " + (holder.empty() ? std::string("unknown") : holder) + ")");
-        return false;
+        refusal = "Already running (process " + (holder.empty() ? std::string("unknown") : holder) + ")";
+    } else {
+        const std::string path = appPath + "movik.lock";
+        const std::string owner = platform::fileOwner(path);
+        refusal = path + " cannot be locked (" + platform::fileErrorText(error) + "; owner " +
+                  (owner.empty() ? std::string("unknown") : owner) +
+                  "): a second copy would not be noticed, so this one does not run";
     }
-    WriteLog(LogAlways, "movik.lock not taken (" + platform::fileErrorText(error) +
-                            "): a second copy would not be noticed");
-    return true;
+    WriteLog(LogAlways, refusal);
+    return false;
 }
 
 } // namespace movik

@@ -10,10 +10,11 @@ namespace movik {
 constexpr int AlreadyRunningExitStatus = 3;
 
 // Takes the lock file "movik.lock" in appPath for the rest of the process's
-// life. False when another process holds it: "Already running" with the
-// holder's process id is then logged at 999 and the caller must end at once.
-// A lock that cannot be taken for any other reason is logged and the
-// program runs on.
-bool claimProgramDirectory(const std::string& appPath);
+// life. False when it cannot: another process holds it ("Already running"
+// with the holder's process id), or the file cannot be opened or locked at
+// all (naming the file and its owner), for then a second copy could not be
+// noticed. The reason is logged at 999 and handed back in refusal for the
+// standard error; the caller ends at once with AlreadyRunningExitStatus.
+bool claimProgramDirectory(const std::string& appPath, std::string& refusal);
 
 } // namespace movik

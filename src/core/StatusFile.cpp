@@ -1,6 +1,7 @@
 #include "StatusFile.h"
 
 #include "ChangeReporter.h"
+#include "Dates.h"
 #include "InstanceLock.h"
 #include "Log.h"
 #include "Platform.h"
@@ -12,12 +13,6 @@
 #include <exception>
 
 namespace movik {
-
-std::int64_t secondsNow()
-{
-    using namespace std::chrono;
-    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
 
 std::string utcTimestamp(std::int64_t seconds)
 {
@@ -49,6 +44,8 @@ std::string statusFileText(const StatusRecord& record)
     line("poll_reason", record.pollReason);
     line("database", record.database);
     line("database_reason", record.databaseReason);
+    line("database_checked",
+         record.databaseChecked > 0 ? utcTimestamp(record.databaseChecked) : std::string());
     line("imports", std::to_string(record.imports));
     line("import_failures", std::to_string(record.importFailures));
     line("poll_failures", std::to_string(record.pollFailures));
@@ -60,7 +57,8 @@ std::string statusFileText(const StatusRecord& record)
 
 bool writeStatusFile(const std::string& path, const StatusRecord& record, std::string& error)
 {
-    return platform::replaceFileDurably(path, statusFileText(record), error, platform::FileReaders::Everyone);
+    return platform::replaceFile(path, statusFileText(record), error, platform::FileReaders::Everyone,
+                                 platform::FileFlush::Cached);
 }
 
 StatusRecord& currentStatus()
@@ -82,6 +80,7 @@ void writeCurrentStatus(const std::string& appPath, bool automaticPoll)
         else
             record.database = reporter.failing(FailureKind::Database) ? "unreachable" : "reachable";
         record.databaseReason = reporter.reason(FailureKind::Database);
+        record.databaseChecked = reporter.checkedAt(FailureKind::Database);
         record.version = MOVIK_VERSION;
         record.processId = platform::currentProcessId();
         std::string error;

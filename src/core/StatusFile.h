@@ -16,6 +16,7 @@ struct StatusRecord
     std::string pollReason;           // why the last poll failed; empty when it did not
     std::string database = "unknown"; // "reachable", "unreachable" or "unknown"
     std::string databaseReason;       // why it is unreachable
+    std::int64_t databaseChecked = 0; // when that was last seen, seconds since 1970 (UTC); 0: never
     std::int64_t imports = 0;         // visitors imported since start
     std::int64_t importFailures = 0;  // imports that failed since start (database failures)
     std::int64_t pollFailures = 0;    // cycles whose poll failed since start
@@ -32,7 +33,9 @@ std::string statusFileText(const StatusRecord& record);
 
 // Writes the record whole to a temporary file and renames it over path, so
 // a reader never sees half a file. Readable by others (a monitoring user).
-// False with the failure's text in error.
+// Not flushed to the disk: it is written anew every few seconds, and a
+// power cut loses nothing a monitor needs. False with the failure's text in
+// error.
 bool writeStatusFile(const std::string& path, const StatusRecord& record, std::string& error);
 
 // The process's record: the poll cycle fills in how its poll went and what
@@ -40,14 +43,13 @@ bool writeStatusFile(const std::string& path, const StatusRecord& record, std::s
 StatusRecord& currentStatus();
 
 // Writes the process's record to appPath + "movik.status" after a tick of
-// the poll timer, with the time, the database's state as the reporter
-// knows it, the version and the process id. A file that cannot be written
+// the poll timer (and every few seconds of a long cycle), with the time,
+// the database's state as the reporter last saw it and since when, the
+// version and the process id. A file that cannot be written
 // is logged once, and again only after it could be written once more.
 void writeCurrentStatus(const std::string& appPath, bool automaticPoll);
 
 // Seconds since 1970 as "yyyy-mm-ddThh:mm:ssZ".
 std::string utcTimestamp(std::int64_t seconds);
-// Now, in seconds since 1970.
-std::int64_t secondsNow();
 
 } // namespace movik

@@ -44,6 +44,89 @@ void appendUtf8(std::string& out, unsigned long code)
     }
 }
 
+bool decodeUtf8(const std::string& text, std::size_t& at, std::uint32_t& code)
+{
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 1;
+    std::uint32_t value = lead;
+    std::uint32_t least = 0;
+    if (lead < 0x80) {
+        code = lead;
+        ++at;
+        return true;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        value = lead & 0x1Fu;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        value = lead & 0x0Fu;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        value = lead & 0x07u;
+        least = 0x10000;
+    } else {
+        return false;
+    }
+    if (text.size() - at < length)
+        return false;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(at + k) & 0xC0) != 0x80)
+            return false;
+        value = (value << 6) | (byte(at + k) & 0x3Fu);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return false;
+    code = value;
+    at += length;
+    return true;
+}
+
+bool isValidUtf8(const std::string& text)
+{
+    std::uint32_t code = 0;
+    for (std::size_t at = 0; at < text.size();)
+        if (!decodeUtf8(text, at, code))
+            return false;
+    return true;
+}
+
+std::string boundedLines(const std::string& text, std::size_t limit)
+{
+    if (text.size() <= limit)
+        return text;
+    std::string bounded;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t feed = text.find('\n', from);
+        const std::size_t end = feed == std::string::npos ? text.size() : feed;
+        // A CR before the feed belongs to the line break, not to the line.
+        std::size_t lineEnd = end;
+        if (feed != std::string::npos && lineEnd > from && text[lineEnd - 1] == '\r')
+            --lineEnd;
+        const std::size_t length = lineEnd - from;
+        if (length <= limit) {
+            bounded.append(text, from, lineEnd - from);
+        } else {
+            // The marker's digits count too; the longest count fits any cut.
+            const std::string longest = "... [" + std::to_string(length) + " bytes left out]";
+            std::size_t keep = limit > longest.size() ? limit - longest.size() : 0;
+            while (keep > 0 && (static_cast<unsigned char>(text[from + keep]) & 0xC0) == 0x80)
+                --keep;
+            bounded.append(text, from, keep);
+            bounded += "... [" + std::to_string(length - keep) + " bytes left out]";
+        }
+        bounded.append(text, lineEnd, end - lineEnd);
+        if (feed == std::string::npos)
+            break;
+        bounded += '\n';
+        from = feed + 1;
+    }
+    return bounded;
+}
+
 int hexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')

@@ -1,6 +1,8 @@
 // Small text helpers shared by the core.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace movik {
@@ -13,6 +15,21 @@ std::string lowerCase(std::string text);
 bool endsWith(const std::string& text, const std::string& suffix);
 // Appends a Unicode code point as UTF-8.
 void appendUtf8(std::string& out, unsigned long code);
+// Reads the UTF-8 character at text[at] into code and moves at past it.
+// False, leaving at alone, for anything that is not the shortest encoding
+// of a Unicode scalar value: a stray continuation byte, a sequence cut short
+// or broken by a byte that does not continue it, an overlong form, a
+// surrogate, or a value above U+10FFFF.
+bool decodeUtf8(const std::string& text, std::size_t& at, std::uint32_t& code);
+// True when the whole of text is valid UTF-8.
+bool isValidUtf8(const std::string& text);
+// The longest line the program writes to its window or its log.
+constexpr std::size_t MaxLineLength = 4096;
+// text with every line (ended by a line feed, or the last) longer than limit
+// bytes cut so that, with the marker "... [N bytes left out]" at its end, it
+// is limit bytes at most; a cut never splits a UTF-8 character. Lines within
+// the limit, and the line breaks, stay as they are.
+std::string boundedLines(const std::string& text, std::size_t limit = MaxLineLength);
 // Value of a hexadecimal digit in either case; -1 for any other character.
 int hexDigitValue(char c);
 

@@ -42,12 +42,12 @@ bool LineJoiner::feed(const char* data, std::size_t size)
     return true;
 }
 
-bool readTextFile(const std::string& path, std::string& text, std::string& error)
+bool readTextFile(const std::string& path, std::string& text, std::string& error, platform::Links links)
 {
     text.clear();
     platform::InputFile file;
     int code = 0;
-    if (!file.open(path, code)) {
+    if (!file.open(path, code, links)) {
         error = platform::fileErrorText(code);
         return false;
     }

@@ -5,6 +5,8 @@
 // between them.
 #pragma once
 
+#include "Platform.h"
+
 #include <string>
 
 namespace movik {
@@ -12,7 +14,9 @@ namespace movik {
 // Reads path whole. False with the failure's text in error when the file
 // cannot be opened or read; text then holds the lines completed before the
 // failure. The file is refused while another process has it open for writing.
-bool readTextFile(const std::string& path, std::string& text, std::string& error);
+// A link at path is followed unless links says otherwise.
+bool readTextFile(const std::string& path, std::string& text, std::string& error,
+                  platform::Links links = platform::Links::Follow);
 
 // Incremental form of the line rule, for callers that feed bytes in blocks.
 class LineJoiner

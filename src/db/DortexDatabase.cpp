@@ -26,11 +26,6 @@ std::string quoted(const std::string& value)
     return text;
 }
 
-bool isCompactTime(const std::string& value)
-{
-    return value.size() == 14 && value.find_first_not_of("0123456789") == std::string::npos;
-}
-
 // The day after day ("yyyymmdd"); false with a message for an impossible date.
 bool nextDay(const std::string& day, std::string& result, std::string& error)
 {
@@ -123,6 +118,33 @@ bool DortexDatabase::refuse()
     return false;
 }
 
+// A failed statement sets the failure's kind.
+bool DortexDatabase::statementFailed()
+{
+    m_lastFailure = m_lastStatementLostConnection ? ImportFailure::Connection : ImportFailure::Statement;
+    if (m_lastFailure == ImportFailure::Connection)
+        m_cycleLostConnection = true;
+    return false;
+}
+
+bool DortexDatabase::findVisit(const std::string& card, const std::string& start, const std::string& end,
+                               bool& failed)
+{
+    m_lastFailure = ImportFailure::None;
+    failed = true;
+    if (m_cycleLostConnection) {
+        m_lastFailure = ImportFailure::Connection;
+        return false;
+    }
+    const bool found =
+        RunSQL("select * from card_validity where card_number='" + quoted(card) + "' and start_dtm='" +
+                   quoted(start) + "' and expiry_dtm='" + quoted(end) + "'",
+               true, failed);
+    if (failed)
+        statementFailed();
+    return found;
+}
+
 bool DortexDatabase::VListToDortex(const std::string& card, const std::string& start, const std::string& end)
 {
     m_lastFailure = ImportFailure::None;
@@ -133,13 +155,6 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
         m_lastFailure = ImportFailure::Connection;
         return false;
     }
-    // A failed statement sets the failure's kind.
-    auto statementFailed = [this] {
-        m_lastFailure = m_lastStatementLostConnection ? ImportFailure::Connection : ImportFailure::Statement;
-        if (m_lastFailure == ImportFailure::Connection)
-            m_cycleLostConnection = true;
-        return false;
-    };
     try {
         // A visit without a valid start or end stays in the service's queue
         // instead of becoming a card with an empty date.

@@ -40,11 +40,16 @@ public:
     // of 14 digits is refused.
     bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) override;
 
+    // Looks for the visit's card_validity row.
+    bool findVisit(const std::string& card, const std::string& start, const std::string& end,
+                   bool& failed) override;
+
     ImportFailure lastFailure() const override { return m_lastFailure; }
 
 private:
     bool fail(const DbError& error);
     bool refuse();
+    bool statementFailed();
 
     DortexConnection Database1;
     ImportFailure m_lastFailure = ImportFailure::None;

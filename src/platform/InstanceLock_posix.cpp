@@ -1,7 +1,9 @@
 // Linux instance lock: flock on a descriptor opened close-on-exec. A lock
 // belongs to its open file description, so a second open in the same
 // process is refused too, and the started tools (which get no descriptor
-// beyond the standard ones) never hold it.
+// beyond the standard ones) never hold it. flock needs no write access: a
+// user who may not write another user's lock file locks it for reading, so
+// copies of different users in one directory still exclude each other.
 #include "InstanceLock.h"
 
 #include <cerrno>
@@ -36,11 +38,23 @@ InstanceLock::Result InstanceLock::take(const std::string& path, std::string& ho
 {
     holder.clear();
     error = 0;
+    bool writable = true;
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0 && errno == EACCES) {
+        writable = false;
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    }
     if (fd < 0) {
         error = errno;
         return Result::Failed;
     }
+    // Readable by every copy whatever the umask of the one that made it;
+    // only its owner can change that.
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0644)
+        ::fchmod(fd, 0644);
     int r;
     do {
         r = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -54,7 +68,7 @@ InstanceLock::Result InstanceLock::take(const std::string& path, std::string& ho
         return result;
     }
     // The id is a convenience for whoever is refused; the lock itself is what counts.
-    if (::ftruncate(fd, 0) == 0) {
+    if (writable && ::ftruncate(fd, 0) == 0) {
         // A line this short is written whole or not at all; the lock holds either way.
         const std::string id = currentProcessId() + "\n";
         [[maybe_unused]] ssize_t written = ::write(fd, id.data(), id.size());

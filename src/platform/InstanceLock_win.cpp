@@ -1,6 +1,8 @@
 // Windows instance lock: the file stays open for writing without write
 // sharing, so a second open for writing fails with a sharing violation,
-// while the holder's process id stays readable to anyone.
+// while the holder's process id stays readable to anyone. A user who may
+// not write the file holds it open for reading with no sharing at all,
+// which keeps every other copy out just the same.
 #include "InstanceLock.h"
 
 #include <windows.h>
@@ -48,6 +50,12 @@ InstanceLock::Result InstanceLock::take(const std::string& path, std::string& ho
     // Not inheritable: the security attributes are left null.
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool writable = true;
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        writable = false;
+        h = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
+    }
     if (h == INVALID_HANDLE_VALUE) {
         error = static_cast<int>(::GetLastError());
         if (error == ERROR_SHARING_VIOLATION) {
@@ -56,10 +64,12 @@ InstanceLock::Result InstanceLock::take(const std::string& path, std::string& ho
         }
         return Result::Failed;
     }
-    ::SetFilePointer(h, 0, nullptr, FILE_BEGIN);
-    ::SetEndOfFile(h);
-    writeAll(h, currentProcessId() + "\r\n");
-    ::FlushFileBuffers(h);
+    if (writable) {
+        ::SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+        ::SetEndOfFile(h);
+        writeAll(h, currentProcessId() + "\r\n");
+        ::FlushFileBuffers(h);
+    }
     m_handle = reinterpret_cast<long long>(h);
     return Result::Taken;
 }

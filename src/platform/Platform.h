@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace movik::platform {
 
@@ -27,15 +28,45 @@ enum class FileReaders {
               // Windows: the directory's inherited permissions)
 };
 
+// How far a write has gone on return.
+enum class FileFlush {
+    ToDisk, // on the disk: it survives a power cut
+    Cached, // handed to the operating system: it survives the program's crash only
+};
+
 // Replaces a file so that a crash leaves either the old content or the new,
-// never a mixture, and the new content has reached the disk on return. The
-// file is readable by its owner only unless readers says otherwise. False
-// with a message in error.
-bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error,
-                        FileReaders readers = FileReaders::Owner);
+// never a mixture. The new content is written to a file of its own, created
+// new beside the target under a name no one else can have made ready for it
+// (path + ".tmp-" + a unique suffix; a link or a file someone put there is
+// never written through), and renamed over path. The file is readable by its
+// owner only unless readers says otherwise. False with a message in error.
+bool replaceFile(const std::string& path, const std::string& content, std::string& error,
+                 FileReaders readers = FileReaders::Owner, FileFlush flush = FileFlush::ToDisk);
+// Appends text to the end of a file in one write, creating it for its owner
+// only. Refused, without writing, when path is a link or not a regular file
+// of the program's user. False with a message in error.
+bool appendToFile(const std::string& path, const std::string& text, FileFlush flush, std::string& error);
 // Whole content of a file. False with a message in error; a missing file
-// sets missing so callers can tell "nothing yet" from a failure.
+// sets missing so callers can tell "nothing yet" from a failure. Anything
+// but a regular file (a pipe someone put there, say) is refused, never
+// waited on.
 bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error);
+
+// True when path is a regular file (not a link) of the program's user that
+// no one else may read or write, holding exactly content.
+bool isOwnPrivateFile(const std::string& path, const std::string& content);
+
+// The names of the entries of a directory ("." and ".." left out); empty
+// when it cannot be read.
+std::vector<std::string> directoryEntries(const std::string& directory);
+
+// When others than the directory's owner and group (Linux), or Users,
+// Authenticated Users or Everyone (Windows), may create files in directory:
+// true, with who they are in who.
+bool directoryWritableByOthers(const std::string& directory, std::string& who);
+
+// The account that owns path, by name where it has one; empty when unknown.
+std::string fileOwner(const std::string& path);
 
 // Text of a failed file operation, from the platform's error number.
 std::string fileErrorText(int code);
@@ -47,8 +78,13 @@ std::string localTimestamp();
 void sleepMs(int milliseconds);
 
 // Appends one complete log line, first cutting the file at a Ctrl-Z found in
-// its last 128 bytes. Returns false on any failure (the caller drops the line).
+// its last 128 bytes. A log that is a link or not a regular file is not
+// written, so its rules never cut another file. Returns false on any
+// failure (the caller drops the line).
 bool appendLogLine(const std::string& path, const std::string& line);
+
+// Whether opening a file follows a link at its name.
+enum class Links { Follow, Refuse };
 
 // A file opened for reading while refusing other writers: on Windows by the
 // sharing mode, on Linux by refusing a file that some process has open for
@@ -61,8 +97,9 @@ public:
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    // False with the platform's error number in error.
-    bool open(const std::string& path, int& error);
+    // False with the platform's error number in error. Anything but a
+    // regular file is refused; so is a link, unless links says Follow.
+    bool open(const std::string& path, int& error, Links links = Links::Follow);
     // Bytes read (0 at end of file), or -1 with the error number in error.
     long long read(char* buffer, std::size_t size, int& error);
     void close();

@@ -3,9 +3,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -126,11 +129,36 @@ void ignoreLeaseSignal()
 
 } // namespace
 
+namespace {
+
+// Opens a file of the program directory without waiting on a pipe someone
+// put in its place, and (unless told to follow) without following a link;
+// anything but a regular file is refused with EINVAL.
+int openRegular(const std::string& path, int flags, mode_t mode = 0600, Links links = Links::Refuse)
+{
+    const int noFollow = links == Links::Refuse ? O_NOFOLLOW : 0;
+    int fd = ::open(path.c_str(), flags | noFollow | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd < 0)
+        return -1;
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int code = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = code;
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 bool appendLogLine(const std::string& path, const std::string& line)
 {
     // One write on a descriptor opened for appending: two copies of the
     // program sharing a directory never interleave or lose lines.
-    int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = openRegular(path, O_RDWR | O_APPEND | O_CREAT, 0644);
     if (fd < 0)
         return false;
     bool ok = cutAtCtrlZ(fd);
@@ -165,24 +193,45 @@ std::string failure(const char* step, const std::string& path, int code)
 
 } // namespace
 
-bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error,
-                        FileReaders readers)
+namespace {
+
+// fsync of the directory holding path, so that a rename or a new name in it
+// is on the disk too.
+bool flushDirectoryOf(const std::string& path, std::string& error)
 {
-    const mode_t mode = readers == FileReaders::Everyone ? 0644 : 0600;
-    // The temporary file sits beside the target so the rename never crosses
-    // file systems; its fixed name means a copy left by a crash is simply
-    // reused by the next replacement.
-    const std::string temp = path + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        error = failure("Cannot create", temp, errno);
+    auto slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        error = failure("Cannot open directory", directory, errno);
         return false;
     }
-    // A left-over temporary file keeps the mode it was created with.
-    bool ok = ::fchmod(fd, mode) == 0;
+    bool ok = ::fsync(dir) == 0;
+    int code = errno;
+    ::close(dir);
+    if (!ok)
+        error = failure("Cannot flush directory", directory, code);
+    return ok;
+}
+
+} // namespace
+
+bool replaceFile(const std::string& path, const std::string& content, std::string& error, FileReaders readers,
+                 FileFlush flush)
+{
+    // Beside the target, so the rename never crosses file systems; created
+    // new (mkstemp: O_CREAT | O_EXCL, 0600), so nothing made in advance
+    // under a guessed name is ever written through.
+    std::string temp = path + ".tmp-XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = failure("Cannot create", path + ".tmp-*", errno);
+        return false;
+    }
+    bool ok = readers != FileReaders::Everyone || ::fchmod(fd, 0644) == 0;
     if (ok)
         ok = writeAll(fd, content);
-    if (ok)
+    if (ok && flush == FileFlush::ToDisk)
         ok = ::fsync(fd) == 0;
     int code = errno;
     if (::close(fd) != 0 && ok) {
@@ -199,29 +248,46 @@ bool replaceFileDurably(const std::string& path, const std::string& content, std
         ::unlink(temp.c_str());
         return false;
     }
-    // The rename is durable only once the directory entry is on disk.
-    auto slash = path.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) {
-        error = failure("Cannot open directory", directory, errno);
+    return flush == FileFlush::Cached || flushDirectoryOf(path, error);
+}
+
+bool appendToFile(const std::string& path, const std::string& text, FileFlush flush, std::string& error)
+{
+    int fd = openRegular(path, O_WRONLY | O_APPEND);
+    bool created = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = openRegular(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
+        created = fd >= 0;
+    }
+    if (fd < 0) {
+        error = failure("Cannot open", path, errno);
         return false;
     }
-    ok = ::fsync(dir) == 0;
-    code = errno;
-    ::close(dir);
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        error = "Cannot append to " + path + ": not a file of this user";
+        return false;
+    }
+    bool ok = writeAll(fd, text);
+    if (ok && flush == FileFlush::ToDisk)
+        ok = ::fdatasync(fd) == 0;
+    const int code = errno;
+    ::close(fd);
     if (!ok) {
-        error = failure("Cannot flush directory", directory, code);
+        error = failure("Cannot write", path, code);
         return false;
     }
-    return true;
+    return !created || flush == FileFlush::Cached || flushDirectoryOf(path, error);
 }
 
 bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error)
 {
     content.clear();
     missing = false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = openRegular(path, O_RDONLY);
     if (fd < 0) {
         missing = errno == ENOENT;
         error = failure("Cannot open", path, errno);
@@ -245,16 +311,82 @@ bool readWholeFile(const std::string& path, std::string& content, bool& missing,
     return true;
 }
 
+bool isOwnPrivateFile(const std::string& path, const std::string& content)
+{
+    int fd = openRegular(path, O_RDONLY);
+    if (fd < 0)
+        return false;
+    struct stat st
+    {
+    };
+    bool ok = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0 &&
+              static_cast<std::size_t>(st.st_size) == content.size();
+    if (ok) {
+        std::string held(content.size(), '\0');
+        std::size_t done = 0;
+        while (done < held.size()) {
+            ssize_t n = ::read(fd, held.data() + done, held.size() - done);
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        ok = done == held.size() && held == content;
+    }
+    ::close(fd);
+    return ok;
+}
+
+std::vector<std::string> directoryEntries(const std::string& directory)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool directoryWritableByOthers(const std::string& directory, std::string& who)
+{
+    struct stat st
+    {
+    };
+    if (::stat(directory.c_str(), &st) != 0 || (st.st_mode & S_IWOTH) == 0)
+        return false;
+    who = "every local user";
+    return true;
+}
+
+std::string fileOwner(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    if (::lstat(path.c_str(), &st) != 0)
+        return {};
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(st.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+        return found->pw_name;
+    return "uid " + std::to_string(st.st_uid);
+}
+
 InputFile::~InputFile()
 {
     close();
 }
 
-bool InputFile::open(const std::string& path, int& error)
+bool InputFile::open(const std::string& path, int& error, Links links)
 {
     close();
     ignoreLeaseSignal();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = openRegular(path, O_RDONLY, 0, links);
     if (fd < 0) {
         error = errno;
         return false;

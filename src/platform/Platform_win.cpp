@@ -3,11 +3,14 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace movik::platform {
 
@@ -133,14 +136,101 @@ void sleepMs(int milliseconds)
         ::Sleep(static_cast<DWORD>(milliseconds));
 }
 
+namespace {
+
+// Opened on the link itself, if path is one: the caller refuses it then.
+constexpr DWORD noFollow = FILE_FLAG_OPEN_REPARSE_POINT;
+
+// True for a plain file: not a link or other reparse point, not a device.
+bool isPlainFile(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    return ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &info) &&
+           (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+// Full access for the file's owner and the system account, nothing
+// inherited from the directory; applies to files it creates. Should the
+// descriptor not be built, the directory's own permissions apply.
+class OwnerOnly
+{
+public:
+    OwnerOnly()
+    {
+        m_attributes.nLength = sizeof m_attributes;
+        if (::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)(A;;FA;;;SY)",
+                                                                   SDDL_REVISION_1, &m_descriptor, nullptr))
+            m_attributes.lpSecurityDescriptor = m_descriptor;
+    }
+    ~OwnerOnly()
+    {
+        if (m_descriptor != nullptr)
+            ::LocalFree(m_descriptor);
+    }
+    OwnerOnly(const OwnerOnly&) = delete;
+    OwnerOnly& operator=(const OwnerOnly&) = delete;
+    SECURITY_ATTRIBUTES* get() { return m_descriptor != nullptr ? &m_attributes : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
+    SECURITY_ATTRIBUTES m_attributes{};
+};
+
+// The owner this process gives the files it creates (its user, or the
+// Administrators group for an elevated administrator), as a security
+// identifier text; empty when unknown.
+std::string defaultOwnerSid()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
+    std::string sid;
+    std::unique_ptr<char[]> buffer(new char[size > 0 ? size : 1]);
+    if (size > 0 && ::GetTokenInformation(token, TokenOwner, buffer.get(), size, &size)) {
+        char* text = nullptr;
+        if (::ConvertSidToStringSidA(reinterpret_cast<TOKEN_OWNER*>(buffer.get())->Owner, &text)) {
+            sid = text;
+            ::LocalFree(text);
+        }
+    }
+    ::CloseHandle(token);
+    return sid;
+}
+
+// The owner of an open file as a security identifier text; empty when unknown.
+std::string ownerSid(HANDLE file)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                          &descriptor) != ERROR_SUCCESS)
+        return {};
+    std::string sid;
+    char* text = nullptr;
+    if (owner != nullptr && ::ConvertSidToStringSidA(owner, &text)) {
+        sid = text;
+        ::LocalFree(text);
+    }
+    ::LocalFree(descriptor);
+    return sid;
+}
+
+} // namespace
+
 bool appendLogLine(const std::string& path, const std::string& line)
 {
     // Others may go on reading the log while a line is written, but a second
     // writer (another copy of the program) is refused and its line is lost.
     HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | noFollow, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    if (!isPlainFile(file)) {
+        ::CloseHandle(file);
+        return false;
+    }
     bool ok = cutAtCtrlZ(file);
     if (ok) {
         LARGE_INTEGER zero{};
@@ -162,26 +252,25 @@ std::string failure(const char* step, const std::string& path, DWORD code)
 
 } // namespace
 
-bool replaceFileDurably(const std::string& path, const std::string& content, std::string& error,
-                        FileReaders readers)
+bool replaceFile(const std::string& path, const std::string& content, std::string& error, FileReaders readers,
+                 FileFlush flush)
 {
-    // Full access for the file's owner and the system account, nothing
-    // inherited from the directory. Should the descriptor not be built, the
-    // directory's own permissions apply, as they do for a file everyone may read.
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    SECURITY_ATTRIBUTES attributes{};
-    attributes.nLength = sizeof attributes;
-    bool secured = readers == FileReaders::Owner &&
-                   ::ConvertStringSecurityDescriptorToSecurityDescriptorA(
-                       "D:P(A;;FA;;;OW)(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr);
-    attributes.lpSecurityDescriptor = secured ? descriptor : nullptr;
-
-    const std::string temp = path + ".tmp";
-    HANDLE file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, secured ? &attributes : nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD code = ::GetLastError();
-    if (descriptor != nullptr)
-        ::LocalFree(descriptor);
+    // Created new (CREATE_NEW) under a name of its own, beside the target:
+    // nothing made in advance under a guessed name is written through.
+    static std::atomic<unsigned> counter{0};
+    OwnerOnly ownerOnly;
+    std::string temp;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD code = 0;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = path + ".tmp-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
+        file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0,
+                             readers == FileReaders::Owner ? ownerOnly.get() : nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        code = ::GetLastError();
+        if (file == INVALID_HANDLE_VALUE && code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
+            break;
+    }
     if (file == INVALID_HANDLE_VALUE) {
         error = failure("Cannot create", temp, code);
         return false;
@@ -194,7 +283,7 @@ bool replaceFileDurably(const std::string& path, const std::string& content, std
         ok = ::WriteFile(file, content.data() + done, chunk, &written, nullptr) && written > 0;
         done += written;
     }
-    if (ok)
+    if (ok && flush == FileFlush::ToDisk)
         ok = ::FlushFileBuffers(file) != 0;
     code = ::GetLastError();
     ::CloseHandle(file);
@@ -203,7 +292,9 @@ bool replaceFileDurably(const std::string& path, const std::string& content, std
         ::DeleteFileA(temp.c_str());
         return false;
     }
-    if (!::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD moveFlags =
+        MOVEFILE_REPLACE_EXISTING | (flush == FileFlush::ToDisk ? MOVEFILE_WRITE_THROUGH : 0);
+    if (!::MoveFileExA(temp.c_str(), path.c_str(), moveFlags)) {
         error = failure("Cannot replace", path, ::GetLastError());
         ::DeleteFileA(temp.c_str());
         return false;
@@ -211,16 +302,48 @@ bool replaceFileDurably(const std::string& path, const std::string& content, std
     return true;
 }
 
+bool appendToFile(const std::string& path, const std::string& text, FileFlush flush, std::string& error)
+{
+    OwnerOnly ownerOnly;
+    HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | READ_CONTROL, FILE_SHARE_READ,
+                                ownerOnly.get(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | noFollow, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = failure("Cannot open", path, ::GetLastError());
+        return false;
+    }
+    const std::string owner = ownerSid(file);
+    if (!isPlainFile(file) || (!owner.empty() && owner != defaultOwnerSid())) {
+        ::CloseHandle(file);
+        error = "Cannot append to " + path + ": not a file of this user";
+        return false;
+    }
+    DWORD written = 0;
+    bool ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+              written == text.size();
+    if (ok && flush == FileFlush::ToDisk)
+        ok = ::FlushFileBuffers(file) != 0;
+    const DWORD code = ::GetLastError();
+    ::CloseHandle(file);
+    if (!ok)
+        error = failure("Cannot write", path, code);
+    return ok;
+}
+
 bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error)
 {
     content.clear();
     missing = false;
     HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | noFollow, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD code = ::GetLastError();
         missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
         error = failure("Cannot open", path, code);
+        return false;
+    }
+    if (!isPlainFile(file)) {
+        ::CloseHandle(file);
+        error = "Cannot open " + path + ": not a plain file";
         return false;
     }
     char buffer[65536];
@@ -239,20 +362,132 @@ bool readWholeFile(const std::string& path, std::string& content, bool& missing,
     return true;
 }
 
+bool isOwnPrivateFile(const std::string& path, const std::string& content)
+{
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | noFollow, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size{};
+    bool ok = isPlainFile(file) && ownerSid(file) == defaultOwnerSid() && ::GetFileSizeEx(file, &size) &&
+              static_cast<std::size_t>(size.QuadPart) == content.size();
+    if (ok) {
+        std::string held(content.size(), '\0');
+        DWORD got = 0;
+        ok = held.empty() || (::ReadFile(file, held.data(), static_cast<DWORD>(held.size()), &got, nullptr) &&
+                              got == held.size());
+        ok = ok && held == content;
+    }
+    ::CloseHandle(file);
+    return ok;
+}
+
+std::vector<std::string> directoryEntries(const std::string& directory)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found{};
+    HANDLE search = ::FindFirstFileA((directory + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+bool directoryWritableByOthers(const std::string& directory, std::string& who)
+{
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoA(directory.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    struct Group
+    {
+        const char* sid;
+        const char* name;
+    };
+    const Group groups[] = {
+        {"S-1-1-0", "Everyone"}, {"S-1-5-11", "Authenticated Users"}, {"S-1-5-32-545", "Users"}};
+    // What lets an account add, replace or remove a file in the directory.
+    const DWORD writing = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | GENERIC_WRITE |
+                          GENERIC_ALL | WRITE_DAC | WRITE_OWNER | DELETE;
+    who.clear();
+    if (acl == nullptr) {
+        who = "Everyone"; // no access list at all: everyone may do anything
+    } else {
+        for (DWORD i = 0; i < acl->AceCount; ++i) {
+            ACE_HEADER* ace = nullptr;
+            if (!::GetAce(acl, i, reinterpret_cast<void**>(&ace)) ||
+                ace->AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->AceFlags & INHERIT_ONLY_ACE) != 0)
+                continue;
+            auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+            if ((allowed->Mask & writing) == 0)
+                continue;
+            char* text = nullptr;
+            if (!::ConvertSidToStringSidA(&allowed->SidStart, &text))
+                continue;
+            for (const Group& group : groups)
+                if (std::strcmp(text, group.sid) == 0 && who.find(group.name) == std::string::npos)
+                    who += (who.empty() ? "" : ", ") + std::string(group.name);
+            ::LocalFree(text);
+        }
+    }
+    ::LocalFree(descriptor);
+    return !who.empty();
+}
+
+std::string fileOwner(const std::string& path)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return {};
+    std::string text;
+    char name[256] = {};
+    char domain[256] = {};
+    DWORD nameSize = sizeof name;
+    DWORD domainSize = sizeof domain;
+    SID_NAME_USE use{};
+    if (owner != nullptr && ::LookupAccountSidA(nullptr, owner, name, &nameSize, domain, &domainSize, &use)) {
+        text = domain[0] != '\0' ? std::string(domain) + "\\" + name : std::string(name);
+    } else {
+        char* sid = nullptr;
+        if (owner != nullptr && ::ConvertSidToStringSidA(owner, &sid)) {
+            text = sid;
+            ::LocalFree(sid);
+        }
+    }
+    ::LocalFree(descriptor);
+    return text;
+}
+
 InputFile::~InputFile()
 {
     close();
 }
 
-bool InputFile::open(const std::string& path, int& error)
+bool InputFile::open(const std::string& path, int& error, Links links)
 {
     close();
     // Read sharing only: a file that another process still has open for
     // writing (the transfer tool mid-answer) is refused with error 32.
     HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                                FILE_ATTRIBUTE_NORMAL | (links == Links::Refuse ? noFollow : 0), nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = static_cast<int>(::GetLastError());
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool link = links == Links::Refuse && ::GetFileInformationByHandle(file, &info) &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (::GetFileType(file) != FILE_TYPE_DISK || link) {
+        ::CloseHandle(file);
+        error = ERROR_INVALID_NAME;
         return false;
     }
     m_handle = static_cast<long long>(reinterpret_cast<INT_PTR>(file));

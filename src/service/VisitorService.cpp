@@ -27,6 +27,7 @@ struct Tool
 {
     bool started = false;
     int launchCode = 0;
+    std::string refusal; // why no tool was started; empty when one was asked for
     platform::ChildProcess process;
 };
 
@@ -42,6 +43,7 @@ ToolOutcome outcomeOf(Tool& tool)
 {
     ToolOutcome outcome;
     outcome.launchCode = tool.launchCode;
+    outcome.refusal = tool.refusal;
     if (!tool.started)
         return outcome;
     outcome.processId = tool.process.id();
@@ -67,26 +69,36 @@ void waitForTool(Tool& tool, int boundMs)
         tool.process.waitFor(boundMs);
 }
 
-// Ends the previous tool on answerName, deletes the answer and starts the
-// tool anew with parameters.
-void startRequest(const Settings& s, const std::string& answerName, const std::string& parameters)
+// Ends the previous tool on answerName and deletes the answer; then, with
+// the header file in order, starts the tool anew with parameters. Without
+// it nothing is sent: the key never goes on a command line that every local
+// user can read. False when no request was sent.
+bool startRequest(const Settings& s, const std::string& answerName, const std::string& parameters)
 {
     const std::string answerPath = s.AppPath + answerName;
     Tool& tool = toolFor(answerPath);
     tool.process.end();
     platform::deleteFile(answerPath);
+    tool.started = false;
+    tool.launchCode = 0;
+    tool.refusal.clear();
+    std::string error;
+    if (!prepareHeaderFile(s, g_files, error)) {
+        tool.refusal =
+            "the header file " + g_files.header + " could not be written, no request sent (" + error + ")";
+        return false;
+    }
     platform::LaunchResult launch = RunThis(curlToolPath(s), parameters);
     tool.started = launch.started;
     tool.launchCode = launch.code;
     tool.process = std::move(launch.process);
+    return true;
 }
 
-// The header file this process wrote, and for which key; removed at exit.
+// The header file this process wrote; removed at exit.
 struct HeaderFile
 {
     std::string path;
-    std::string key;
-    std::string failingPath; // logged once until a write succeeds
     bool exitHandler = false;
 };
 
@@ -117,27 +129,22 @@ void setRequestFiles(const RequestFiles& files)
     g_files = files;
 }
 
-bool prepareHeaderFile(const Settings& s, const RequestFiles& files)
+bool prepareHeaderFile(const Settings& s, const RequestFiles& files, std::string& error)
 {
     const std::string path = s.AppPath + files.header;
-    if (g_header.path == path && g_header.key == s.ApiKey && platform::fileExists(path))
-        return true;
     // The tool sends each line of the file as it stands: the key goes in raw.
-    std::string error;
-    if (platform::replaceFileDurably(path, "Authorization: Bearer " + s.ApiKey + "\n", error)) {
-        g_header.path = path;
-        g_header.key = s.ApiKey;
-        g_header.failingPath.clear();
-        if (!g_header.exitHandler)
-            g_header.exitHandler = std::atexit(removeHeaderFile) == 0;
-        return true;
-    }
-    g_header.path.clear();
-    if (g_header.failingPath != path)
-        WriteLog(LogAlways, "Header file " + files.header + " not written (" + error +
-                                "): the key goes on the command line");
-    g_header.failingPath = path;
-    return false;
+    const std::string content = "Authorization: Bearer " + s.ApiKey + "\n";
+    // Looked at before every request: a file someone else put in its place,
+    // or opened to others, is written anew before the tool reads it.
+    const bool ready = platform::isOwnPrivateFile(path, content) ||
+                       platform::replaceFile(path, content, error, platform::FileReaders::Owner,
+                                             platform::FileFlush::Cached);
+    if (!ready)
+        return false;
+    g_header.path = path;
+    if (!g_header.exitHandler)
+        g_header.exitHandler = std::atexit(removeHeaderFile) == 0;
+    return true;
 }
 
 std::string pollParameters(const Settings& s, const RequestFiles& files, bool headerInFile)
@@ -169,8 +176,7 @@ void PollZUNVList()
 {
     try {
         const Settings& s = settings();
-        const bool headerInFile = prepareHeaderFile(s, g_files);
-        startRequest(s, g_files.pollAnswer, pollParameters(s, g_files, headerInFile));
+        startRequest(s, g_files.pollAnswer, pollParameters(s, g_files, true));
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Poll>") + e.what());
     } catch (...) {
@@ -202,8 +208,8 @@ bool RemoveFromVisitorList(const std::string& id, std::string& response)
     try {
         response.clear();
         const Settings& s = settings();
-        const bool headerInFile = prepareHeaderFile(s, g_files);
-        startRequest(s, g_files.ackAnswer, ackParameters(s, id, g_files, headerInFile));
+        if (!startRequest(s, g_files.ackAnswer, ackParameters(s, id, g_files, true)))
+            return false;
         waitForTool(toolFor(s.AppPath + g_files.ackAnswer), s.AckWaitMSec);
         // Only the text counts: a file still being written reads as empty.
         GetResult(s.AppPath + g_files.ackAnswer, response);

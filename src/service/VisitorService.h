@@ -36,6 +36,7 @@ struct ToolOutcome
     };
     State state = State::NotStarted;
     int launchCode = 0;  // the platform's code of the launch
+    std::string refusal; // why the request was not sent at all; empty when it was
     int exitStatus = -1; // the tool's exit status once Exited, else -1
     long processId = 0;  // while known
 };
@@ -63,9 +64,10 @@ std::string pollParameters(const Settings& s, const RequestFiles& files = {}, bo
 std::string ackParameters(const Settings& s, const std::string& id, const RequestFiles& files = {},
                           bool headerInFile = false);
 
-// Writes the header file for the current key if it is missing, stale or
-// written for another directory; false (logged once at 999) when it cannot
-// be written. It is removed when the process exits.
-bool prepareHeaderFile(const Settings& s, const RequestFiles& files);
+// Makes sure the header file holds the current key and nothing else, as a
+// file of the program's user that no one else may read or write; writes it
+// anew when it is not. False with the reason in error when it cannot be
+// written. It is removed when the process exits.
+bool prepareHeaderFile(const Settings& s, const RequestFiles& files, std::string& error);
 
 } // namespace movik

@@ -6,6 +6,7 @@
 #include "CardImport.h"
 #include "ChangeReporter.h"
 #include "CurlExitText.h"
+#include "Dates.h"
 #include "ImportJournal.h"
 #include "Log.h"
 #include "Member.h"
@@ -14,6 +15,7 @@
 #include "PollAnswer.h"
 #include "Settings.h"
 #include "StatusFile.h"
+#include "StringUtil.h"
 #include "VisitorService.h"
 
 #include <exception>
@@ -66,7 +68,7 @@ struct Cycle
 ImportJournal* openJournal()
 {
     JournalUse& use = journalUse();
-    const std::string path = settings().AppPath + "movik.journal";
+    const std::string path = settings().AppPath + ImportJournal::fileName;
     if (use.journal.isLoaded() && use.journal.path() == path)
         return &use.journal;
     std::size_t skipped = 0;
@@ -80,9 +82,14 @@ ImportJournal* openJournal()
     return &use.journal;
 }
 
-void journalWritten(bool ok, const std::string& error)
+// Records a visitor's new state in the cycle's journal, if it has one. A
+// journal that cannot be written never holds a visitor back.
+void journalRecord(ImportJournal* journal, const VisitorRecord& record, JournalState state)
 {
-    if (ok)
+    if (journal == nullptr)
+        return;
+    std::string error;
+    if (journal->record(record[0], record[3], record[1], record[2], state, error))
         journalUse().failureReported = false;
     else
         journalUse().report(error);
@@ -107,14 +114,25 @@ std::string printable(const std::string& text)
     return shown;
 }
 
-// A card the access-control system could not hold, or one made of nothing.
-bool refuseCard(const std::string& id, const std::string& card)
+// A visitor the access-control system could not hold: a card made of
+// nothing, one no card number comes near (a control character, bytes that
+// are no text, a length far beyond any card), or a visit that ends before it
+// starts. Such a visitor stays in the service's queue.
+bool refuseVisitor(const std::string& id, const std::string& start, const std::string& end,
+                   const std::string& card)
 {
     std::string why;
     if (card.empty())
         why = "has no card number";
+    else if (card.size() > MaxCardBytes)
+        why = "has a card number of " + std::to_string(card.size()) + " bytes (at most " +
+              std::to_string(MaxCardBytes) + ")";
     else if (card.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
         why = "has a card number holding a control character";
+    else if (!isValidUtf8(card))
+        why = "has a card number that is not valid UTF-8";
+    else if (isCompactTime(start) && isCompactTime(end) && end < start)
+        why = "has a visit that ends (" + end + ") before it starts (" + start + ")";
     else
         return false;
     WriteLog(LogAlways, "<VListDX>Visitor " + printable(id) + " " + why);
@@ -122,21 +140,36 @@ bool refuseCard(const std::string& id, const std::string& card)
     return true;
 }
 
-void acknowledge(const std::string& id, const std::string& card, const std::string& start,
-                 const std::string& end, Cycle& cycle)
+void acknowledge(const VisitorRecord& record, Cycle& cycle)
 {
+    const std::string& card = record[3];
     showOperatorLine("> Updating Card: " + card);
     std::string response;
-    if (RemoveFromVisitorList(id, response)) {
+    if (RemoveFromVisitorList(record[0], response)) {
         showOperatorLine("  OK");
         WriteLog(LogDetail, "Q.Ack - " + card);
-        if (cycle.journal != nullptr)
-            cycle.journal->markAcknowledged(id, card, start, end);
+        journalRecord(cycle.journal, record, JournalState::Acknowledged);
         changeReporter().recover(FailureKind::Acknowledgement);
     } else {
         WriteLog(LogDetail, "Remove: " + response.substr(0, 15));
         changeReporter().fail(FailureKind::Acknowledgement,
                               response.empty() ? "no answer within AckWaitMSec" : answerExcerpt(response));
+    }
+}
+
+// The database failed the visitor (not the visitor's own fault): it stays
+// queued, and when the database cannot be reached at all, so do the
+// cycle's other visitors.
+void databaseFailed(Cycle& cycle)
+{
+    const ImportFailure why = cycle.importer.lastFailure();
+    if (why == ImportFailure::Statement || why == ImportFailure::Connection) {
+        cycle.databaseFailed = true;
+        ++currentStatus().importFailures;
+    }
+    if (why == ImportFailure::Connection) {
+        cycle.databaseDown = true;
+        changeReporter().fail(FailureKind::Database, "an import could not reach it or timed out");
     }
 }
 
@@ -152,47 +185,63 @@ void handleRecord(const VisitorRecord& record, Cycle& cycle)
     const std::string& start = record[1];
     const std::string& end = record[2];
     const std::string& card = record[3];
-    if (refuseCard(id, card))
+    if (refuseVisitor(id, start, end, card))
         return;
+    const JournalEntry* entry =
+        cycle.journal != nullptr ? cycle.journal->find(id, card, start, end) : nullptr;
+    const JournalState state = entry != nullptr ? entry->state : JournalState::Removed;
     // Already written to the database by an earlier cycle: the service only
     // needs to hear about it again, which takes no database.
-    if (cycle.journal != nullptr && cycle.journal->contains(id, card, start, end)) {
+    if (state == JournalState::Imported || state == JournalState::Acknowledged) {
         WriteLog(LogDetail, "Already imported: " + card);
-        acknowledge(id, card, start, end, cycle);
+        // Kept for as long as the service lists it without taking it back.
+        if (state == JournalState::Imported)
+            journalRecord(cycle.journal, record, JournalState::Imported);
+        acknowledge(record, cycle);
         return;
     }
     if (cycle.databaseDown) {
         ++cycle.leftQueued;
         return;
     }
+    if (state == JournalState::Pending) {
+        // A crash came between the journal's line and the commit, or just
+        // after the commit: the visit's own row tells which.
+        bool failed = false;
+        const bool found = cycle.importer.findVisit(card, start, end, failed);
+        if (failed) {
+            databaseFailed(cycle);
+            return;
+        }
+        if (found) {
+            WriteLog(LogDetail, "Already imported: " + card);
+            journalRecord(cycle.journal, record, JournalState::Imported);
+            acknowledge(record, cycle);
+            return;
+        }
+    }
+    // On the disk before the commit: whatever comes between the two, the
+    // next start knows that this visitor may have been written.
+    journalRecord(cycle.journal, record, JournalState::Pending);
     if (!cycle.importer.VListToDortex(card, start, end)) {
         // Not acknowledged: the visitor stays in the service's queue.
+        journalRecord(cycle.journal, record, JournalState::Removed);
         WriteLog(LogAlways, "  Error - failed (DX)");
-        const ImportFailure why = cycle.importer.lastFailure();
-        if (why == ImportFailure::Statement || why == ImportFailure::Connection) {
-            cycle.databaseFailed = true;
-            ++currentStatus().importFailures;
-        }
-        if (why == ImportFailure::Connection) {
-            cycle.databaseDown = true;
-            changeReporter().fail(FailureKind::Database, "an import could not reach it or timed out");
-        }
+        databaseFailed(cycle);
         return;
     }
     changeReporter().recover(FailureKind::Database);
     ++currentStatus().imports;
-    // On disk before the service hears of it: once acknowledged, a visitor
-    // listed again must be recognised even after a restart.
-    if (cycle.journal != nullptr) {
-        std::string error;
-        journalWritten(cycle.journal->add(id, card, start, end, error), error);
-    }
-    acknowledge(id, card, start, end, cycle);
+    // Before the service hears of it: once acknowledged, a visitor listed
+    // again must be recognised even after a restart.
+    journalRecord(cycle.journal, record, JournalState::Imported);
+    acknowledge(record, cycle);
 }
 
 } // namespace
 
-void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle)
+void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle,
+                        const std::function<bool()>& goOn)
 {
     // Characters that end a run of plain member text inside an object.
     struct Stops
@@ -238,6 +287,8 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
             handle(record);
             member.clear();
             record.clear();
+            if (goOn && !goOn())
+                return;
             break;
         case ',':
             // The comma after a closing brace separates objects; any other
@@ -272,15 +323,17 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
     }
 }
 
-bool scanVisitorList(const std::string& text, CardImport& importer, bool importAllowed)
+ListResult scanVisitorList(const std::string& text, CardImport& importer, bool importAllowed)
 {
     Cycle cycle{importer, openJournal()};
     cycle.importAllowed = importAllowed;
-    scanVisitorRecords(text, [&cycle](const VisitorRecord& record) { handleRecord(record, cycle); });
-    if (cycle.journal != nullptr) {
-        std::string error;
-        journalWritten(cycle.journal->flush(error), error);
-    }
+    ListResult result;
+    scanVisitorRecords(
+        text, [&cycle](const VisitorRecord& record) { handleRecord(record, cycle); },
+        [&result] {
+            result.stopped = !continueWithNextVisitor();
+            return !result.stopped;
+        });
     if (cycle.leftQueued > 0)
         changeReporter().fail(FailureKind::Queued,
                               std::to_string(cycle.leftQueued) +
@@ -288,16 +341,21 @@ bool scanVisitorList(const std::string& text, CardImport& importer, bool importA
                                   " left queued for the next cycle: the database is not reachable");
     else if (!cycle.databaseDown)
         changeReporter().recover(FailureKind::Queued);
-    return !cycle.databaseFailed;
+    result.databaseFailed = cycle.databaseFailed;
+    return result;
 }
 
 void DecodeVListFromFile(const std::string& path, CardImport& importer)
 {
     StatusRecord& status = currentStatus();
-    // Until the cycle says otherwise: a failure that escapes leaves it so.
-    status.poll = "failed";
-    status.pollReason = "the answer could not be handled";
-    ++status.pollFailures;
+    // The status keeps the last cycle's poll while this one runs: a monitor
+    // that reads it in the middle of a long list sees the program live.
+    auto pollEnded = [&status](const std::string& reason) {
+        status.poll = reason.empty() ? "ok" : "failed";
+        status.pollReason = reason;
+        if (!reason.empty())
+            ++status.pollFailures;
+    };
     try {
         const ToolOutcome tool = waitForPollAnswer(settings().PollWaitMSec);
         std::string toolFailure;
@@ -305,6 +363,8 @@ void DecodeVListFromFile(const std::string& path, CardImport& importer)
             toolFailure = curlExitText(tool.exitStatus);
         else if (tool.state == ToolOutcome::State::Running)
             toolFailure = "no answer within the wait";
+        else if (tool.state == ToolOutcome::State::NotStarted && !tool.refusal.empty())
+            toolFailure = tool.refusal;
         else if (tool.state == ToolOutcome::State::NotStarted && tool.launchCode != 0)
             toolFailure = "curl could not be started (" + std::to_string(tool.launchCode) + ")";
         // Without a handle the tool's end is unknown: the answer alone is judged.
@@ -317,7 +377,7 @@ void DecodeVListFromFile(const std::string& path, CardImport& importer)
         if (!GetResult(path, text)) {
             showStatusLight(StatusLight::Red);
             WriteLog(LogPollFile, "Poll Error - file not ready");
-            status.pollReason = toolFailure.empty() ? "no readable answer" : toolFailure;
+            pollEnded(toolFailure.empty() ? "no readable answer" : toolFailure);
             return;
         }
 
@@ -326,24 +386,27 @@ void DecodeVListFromFile(const std::string& path, CardImport& importer)
             changeReporter().recover(FailureKind::Answer);
         else
             changeReporter().fail(FailureKind::Answer, answerExcerpt(text));
-        const bool imported = scanVisitorList(text, importer, visitorList);
+        const ListResult list = scanVisitorList(text, importer, visitorList);
         // Lime only for a visitor list read to its end from a tool that
         // ended well, with no visitor lost to a database failure.
+        std::string reason;
         if (!toolFailure.empty())
-            status.pollReason = toolFailure;
+            reason = toolFailure;
         else if (!visitorList)
-            status.pollReason = ChangeReporter::failureLine(FailureKind::Answer, answerExcerpt(text));
-        else if (!imported)
-            status.pollReason = "an import failed for the database";
-        else
-            status.pollReason.clear();
-        if (status.pollReason.empty()) {
-            status.poll = "ok";
-            --status.pollFailures;
-        }
-        showStatusLight(status.pollReason.empty() ? StatusLight::Lime : StatusLight::Red);
+            reason = ChangeReporter::failureLine(FailureKind::Answer, answerExcerpt(text));
+        else if (list.databaseFailed)
+            reason = "an import failed for the database";
+        const bool failed = !reason.empty();
+        // A list left for a stop request was neither read to its end nor
+        // failed: the light stays as it was while the program closes.
+        if (!failed && list.stopped)
+            reason = "stopped before the end of the list; the rest stays queued";
+        pollEnded(reason);
+        if (failed || !list.stopped)
+            showStatusLight(failed ? StatusLight::Red : StatusLight::Lime);
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<DecVList>") + e.what());
+        pollEnded("the answer could not be handled");
     }
 }
 

@@ -1,12 +1,15 @@
-// The import journal file: one line per imported visitor, six fields
-// separated by tabs. Identifiers and cards are the service's bytes, which may
-// hold tabs, line breaks or anything else, so every field is escaped.
+// The import journal file: one line per change of a visitor's state, six
+// fields separated by tabs. Identifiers and cards are the service's bytes,
+// which may hold tabs, line breaks or anything else, so every field is
+// escaped. A journal written before there were pending entries holds only
+// the states "0" and "1", each with its import time, and reads as it stands.
 #include "ImportJournal.h"
 
+#include "Dates.h"
 #include "Platform.h"
 #include "StringUtil.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 
 namespace movik {
@@ -14,8 +17,8 @@ namespace movik {
 namespace {
 
 const char* const headerLine =
-    "# identifier, card, start, end, acknowledged, imported at (seconds since 1970 "
-    "UTC); tab-separated, backslash escapes\n";
+    "# identifier, card, start, end, state (p pending, 0 imported, 1 acknowledged, - removed), "
+    "since (seconds since 1970 UTC); tab-separated, backslash escapes; the last line of a visit counts\n";
 
 // A backslash, a tab, a line break and any other control byte are escaped;
 // so is '#', which at the start of a line marks a comment. Every other byte
@@ -96,6 +99,51 @@ bool unescape(const std::string& text, std::string& out)
     return true;
 }
 
+const char* stateField(JournalState state)
+{
+    switch (state) {
+    case JournalState::Pending:
+        return "p";
+    case JournalState::Imported:
+        return "0";
+    case JournalState::Acknowledged:
+        return "1";
+    case JournalState::Removed:
+        return "-";
+    }
+    return "-";
+}
+
+bool parseState(const std::string& field, JournalState& state)
+{
+    for (JournalState known :
+         {JournalState::Pending, JournalState::Imported, JournalState::Acknowledged, JournalState::Removed}) {
+        if (field == stateField(known)) {
+            state = known;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string lineOf(const JournalEntry& e)
+{
+    std::string line;
+    appendEscaped(line, e.id);
+    line += '\t';
+    appendEscaped(line, e.card);
+    line += '\t';
+    appendEscaped(line, e.start);
+    line += '\t';
+    appendEscaped(line, e.end);
+    line += '\t';
+    line += stateField(e.state);
+    line += '\t';
+    line += std::to_string(e.time);
+    line += '\n';
+    return line;
+}
+
 bool parseSeconds(const std::string& text, std::int64_t& value)
 {
     if (text.empty() || text.size() > 18)
@@ -125,45 +173,40 @@ bool parseLine(const std::string& line, JournalEntry& entry)
     if (!unescape(fields[0], entry.id) || !unescape(fields[1], entry.card) ||
         !unescape(fields[2], entry.start) || !unescape(fields[3], entry.end))
         return false;
-    if (fields[4] != "0" && fields[4] != "1")
-        return false;
-    entry.acknowledged = fields[4] == "1";
-    return parseSeconds(fields[5], entry.importedAt);
+    return parseState(fields[4], entry.state) && parseSeconds(fields[5], entry.time);
 }
 
 } // namespace
 
 ImportJournal::ImportJournal(Clock clock) : m_clock(std::move(clock)) {}
 
-std::int64_t ImportJournal::systemClock()
+std::int64_t ImportJournal::now() const
 {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
+    return m_clock ? m_clock() : secondsNow();
+}
+
+bool ImportJournal::expired(const JournalEntry& entry) const
+{
+    // Entries whose time lies ahead (a clock set back) are kept: dropping
+    // them could let their visitors in a second time.
+    return now() - entry.time >= keepSeconds;
 }
 
 std::string ImportJournal::format(const std::vector<JournalEntry>& entries)
 {
     std::string text = headerLine;
-    for (const auto& e : entries) {
-        appendEscaped(text, e.id);
-        text += '\t';
-        appendEscaped(text, e.card);
-        text += '\t';
-        appendEscaped(text, e.start);
-        text += '\t';
-        appendEscaped(text, e.end);
-        text += e.acknowledged ? "\t1\t" : "\t0\t";
-        text += std::to_string(e.importedAt);
-        text += '\n';
-    }
+    for (const auto& e : entries)
+        text += lineOf(e);
     return text;
 }
 
-std::vector<JournalEntry> ImportJournal::parse(const std::string& text, std::size_t& skipped)
+std::vector<JournalEntry> ImportJournal::parse(const std::string& text, std::size_t& skipped,
+                                               std::size_t* lines)
 {
     std::vector<JournalEntry> entries;
+    std::unordered_map<std::string, std::size_t> latest; // key -> position in entries
     skipped = 0;
+    std::size_t count = 0;
     std::size_t from = 0;
     while (from < text.size()) {
         std::size_t end = text.find('\n', from);
@@ -176,12 +219,26 @@ std::vector<JournalEntry> ImportJournal::parse(const std::string& text, std::siz
             line.pop_back();
         if (line.empty() || line[0] == '#')
             continue;
+        ++count;
         JournalEntry entry;
-        if (parseLine(line, entry))
-            entries.push_back(std::move(entry));
-        else
+        if (!parseLine(line, entry)) {
             ++skipped;
+            continue;
+        }
+        std::string key = keyOf(entry.id, entry.card, entry.start, entry.end);
+        auto found = latest.find(key);
+        if (found == latest.end()) {
+            latest.emplace(std::move(key), entries.size());
+            entries.push_back(std::move(entry));
+        } else {
+            entries[found->second] = std::move(entry);
+        }
     }
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const JournalEntry& e) { return e.state == JournalState::Removed; }),
+                  entries.end());
+    if (lines != nullptr)
+        *lines = count;
     return entries;
 }
 
@@ -200,25 +257,27 @@ std::string ImportJournal::keyOf(const std::string& id, const std::string& card,
     return key;
 }
 
-void ImportJournal::insert(JournalEntry entry)
+void ImportJournal::hold(JournalEntry entry)
 {
     std::string key = keyOf(entry.id, entry.card, entry.start, entry.end);
-    auto found = m_index.find(key);
-    if (found != m_index.end()) {
-        m_entries[found->second] = std::move(entry);
+    if (entry.state == JournalState::Removed) {
+        m_entries.erase(key);
         return;
     }
-    m_index.emplace(std::move(key), m_entries.size());
-    m_entries.push_back(std::move(entry));
+    auto found = m_entries.find(key);
+    if (found != m_entries.end())
+        found->second.entry = std::move(entry);
+    else
+        m_entries.emplace(std::move(key), Held{std::move(entry), m_nextOrder++});
 }
 
 bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::string& error)
 {
     m_path = path;
     m_loaded = false;
-    m_dirty = false;
+    m_fileExists = false;
+    m_fileLines = 0;
     m_entries.clear();
-    m_index.clear();
     skipped = 0;
     std::string text;
     bool missing = false;
@@ -229,65 +288,85 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
         if (!missing || (slash != std::string::npos && !platform::fileExists(path.substr(0, slash + 1))))
             return false;
     }
-    for (auto& entry : parse(text, skipped))
-        insert(std::move(entry));
-    // Skipped lines are dropped from the file at its next write.
-    m_dirty = skipped > 0;
+    m_fileExists = !missing;
+    std::size_t lines = 0;
+    for (auto& entry : parse(text, skipped, &lines))
+        if (!expired(entry))
+            hold(std::move(entry));
+    m_fileLines = lines;
     m_loaded = true;
+    // Written anew when anything in it is no longer live. A failure here
+    // leaves the file as it was, which still reads the same.
+    if (m_fileLines != m_entries.size()) {
+        std::string ignored;
+        compact(ignored);
+    }
     return true;
 }
 
-bool ImportJournal::contains(const std::string& id, const std::string& card, const std::string& start,
-                             const std::string& end) const
+const JournalEntry* ImportJournal::find(const std::string& id, const std::string& card,
+                                        const std::string& start, const std::string& end) const
 {
-    return m_index.count(keyOf(id, card, start, end)) != 0;
+    auto found = m_entries.find(keyOf(id, card, start, end));
+    if (found == m_entries.end() || expired(found->second.entry))
+        return nullptr;
+    return &found->second.entry;
 }
 
-bool ImportJournal::add(const std::string& id, const std::string& card, const std::string& start,
-                        const std::string& end, std::string& error)
+bool ImportJournal::record(const std::string& id, const std::string& card, const std::string& start,
+                           const std::string& end, JournalState state, std::string& error)
 {
-    insert(JournalEntry{id, card, start, end, false, m_clock()});
-    m_dirty = true;
-    return write(error);
+    const std::int64_t time = now();
+    const JournalEntry* held = find(id, card, start, end);
+    if (state == JournalState::Removed && held == nullptr)
+        return true;
+    if (held != nullptr && held->state == state && time >= held->time && time - held->time < relistSeconds)
+        return true;
+    JournalEntry entry{id, card, start, end, state, time};
+    const std::string line = lineOf(entry);
+    hold(std::move(entry));
+    if (!m_loaded) {
+        error = "not read";
+        return false;
+    }
+    ++m_fileLines;
+    // A file that is new, grown to twice its live entries, or that cannot
+    // take the line (someone else's file, a link) is written anew: the new
+    // state goes with it.
+    if (!m_fileExists || (m_fileLines >= compactionFloor && m_fileLines >= 2 * m_entries.size()))
+        return compact(error);
+    const auto flush =
+        state == JournalState::Pending ? platform::FileFlush::ToDisk : platform::FileFlush::Cached;
+    return platform::appendToFile(m_path, line, flush, error) || compact(error);
 }
 
-void ImportJournal::markAcknowledged(const std::string& id, const std::string& card, const std::string& start,
-                                     const std::string& end)
-{
-    auto found = m_index.find(keyOf(id, card, start, end));
-    if (found == m_index.end() || m_entries[found->second].acknowledged)
-        return;
-    m_entries[found->second].acknowledged = true;
-    m_dirty = true;
-}
-
-bool ImportJournal::flush(std::string& error)
-{
-    return !m_dirty || write(error);
-}
-
-bool ImportJournal::write(std::string& error)
+bool ImportJournal::compact(std::string& error)
 {
     if (!m_loaded) {
         error = "not read";
         return false;
     }
-    // Entries whose time lies ahead (a clock set back) are kept: dropping
-    // them could let their visitors in a second time.
-    const std::int64_t now = m_clock();
-    std::vector<JournalEntry> kept;
-    kept.reserve(m_entries.size());
-    for (auto& e : m_entries)
-        if (now - e.importedAt < keepSeconds)
-            kept.push_back(std::move(e));
-    m_entries.clear();
-    m_index.clear();
-    for (auto& e : kept)
-        insert(std::move(e));
-    if (!platform::replaceFileDurably(m_path, format(m_entries), error))
+    std::erase_if(m_entries, [this](const auto& item) { return expired(item.second.entry); });
+    const std::vector<JournalEntry> live = entries();
+    if (!platform::replaceFile(m_path, format(live), error))
         return false;
-    m_dirty = false;
+    m_fileExists = true;
+    m_fileLines = live.size();
     return true;
+}
+
+std::vector<JournalEntry> ImportJournal::entries() const
+{
+    std::vector<const Held*> held;
+    held.reserve(m_entries.size());
+    for (const auto& [key, h] : m_entries)
+        held.push_back(&h);
+    std::sort(held.begin(), held.end(), [](const Held* a, const Held* b) { return a->order < b->order; });
+    std::vector<JournalEntry> result;
+    result.reserve(held.size());
+    for (const Held* h : held)
+        result.push_back(h->entry);
+    return result;
 }
 
 } // namespace movik

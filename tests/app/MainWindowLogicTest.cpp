@@ -31,12 +31,14 @@ public:
         timerOn = enabled;
         ++timerChanges;
     }
+    bool stopRequested() override { return stop; }
 
     std::vector<std::string> lines;
     StatusLightView light;
     bool ticked = false;
     bool timerOn = false;
     int timerChanges = 0;
+    bool stop = false;
 };
 
 class CountingDatabase : public WindowDatabase
@@ -45,6 +47,11 @@ public:
     void SQLDB_Connect() override { ++connects; }
     void beginCycle() override { ++cycles; }
     bool VListToDortex(const std::string&, const std::string&, const std::string&) override { return false; }
+    bool findVisit(const std::string&, const std::string&, const std::string&, bool& failed) override
+    {
+        failed = true;
+        return false;
+    }
 
     int connects = 0;
     int cycles = 0;

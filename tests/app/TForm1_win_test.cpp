@@ -22,6 +22,11 @@ public:
     void SQLDB_Connect() override { ++connects; }
     void beginCycle() override { ++cycles; }
     bool VListToDortex(const std::string&, const std::string&, const std::string&) override { return false; }
+    bool findVisit(const std::string&, const std::string&, const std::string&, bool& failed) override
+    {
+        failed = true;
+        return false;
+    }
     int connects = 0;
     int cycles = 0;
 };

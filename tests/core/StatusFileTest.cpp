@@ -18,6 +18,7 @@ TEST(StatusFile, LinesAndWholeReplacement)
     record.pollReason = "Poll answer is not a visitor list: <html>\\r\\n";
     record.database = "unreachable";
     record.databaseReason = "could not connect\nto server"; // a line break must not start a new key
+    record.databaseChecked = record.cycleTime - 60;
     record.imports = 12;
     record.importFailures = 2;
     record.pollFailures = 7;
@@ -37,13 +38,15 @@ TEST(StatusFile, LinesAndWholeReplacement)
                               "poll_reason=Poll answer is not a visitor list: <html>\\r\\n\n"
                               "database=unreachable\n"
                               "database_reason=could not connect\\nto server\n"
+                              "database_checked=2026-12-08T03:03:05Z\n"
                               "imports=12\n"
                               "import_failures=2\n"
                               "poll_failures=7\n"
                               "automatic_poll=off\n"
                               "version=1.2.3.4\n"
                               "pid=4242\n");
-    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+        << "no temporary file left";
 #ifndef _WIN32
     // A monitoring account reads it; only the program writes it.
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,

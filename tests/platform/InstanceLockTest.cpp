@@ -45,12 +45,12 @@ TEST(InstanceLockTest, LockThatCannotBeMadeFails)
     EXPECT_FALSE(lock.held());
 }
 
-TEST(DurableReplaceTest, WritesTheWholeTextAnewForTheOwnerOnly)
+TEST(ReplaceFileTest, WritesTheWholeTextAnewForTheOwnerOnly)
 {
     TempDir dir;
     std::string error;
     writeFile(dir.file("secret"), "an older and longer text");
-    ASSERT_TRUE(platform::replaceFileDurably(dir.file("secret"), "line\n", error)) << error;
+    ASSERT_TRUE(platform::replaceFile(dir.file("secret"), "line\n", error)) << error;
     EXPECT_EQ(readFile(dir.file("secret")), "line\n");
 #ifndef _WIN32
     // The older file had the usual wider mode.
@@ -58,6 +58,6 @@ TEST(DurableReplaceTest, WritesTheWholeTextAnewForTheOwnerOnly)
               fs::perms::owner_read | fs::perms::owner_write);
 #endif
     fs::create_directory(dir.file("in-the-way"));
-    EXPECT_FALSE(platform::replaceFileDurably(dir.file("in-the-way"), "line\n", error));
+    EXPECT_FALSE(platform::replaceFile(dir.file("in-the-way"), "line\n", error));
     EXPECT_FALSE(error.empty());
 }

@@ -19,6 +19,11 @@ public:
     {
         return !card.empty() && (card[0] & 1);
     }
+    bool findVisit(const std::string& card, const std::string&, const std::string&, bool& failed) override
+    {
+        failed = card.size() > 8;
+        return !failed && (card.size() & 1);
+    }
 };
 
 } // namespace

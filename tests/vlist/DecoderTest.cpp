@@ -46,6 +46,12 @@ public:
         calls.push_back("card=" + card + " start=" + start + " end=" + end);
         return accept;
     }
+    bool findVisit(const std::string& card, const std::string&, const std::string&, bool& failed) override
+    {
+        calls.push_back("find card=" + card);
+        failed = false;
+        return false;
+    }
     std::vector<std::string> calls;
     bool accept = false;
 };

@@ -15,6 +15,8 @@ namespace {
 
 constexpr std::int64_t day = 24 * 60 * 60;
 
+using State = JournalState;
+
 struct Clock
 {
     std::int64_t now = 1'800'000'000;
@@ -22,6 +24,29 @@ struct Clock
     {
         return [this] { return now; };
     }
+};
+
+// A journal read from path, with the test's clock.
+struct Opened
+{
+    Opened(const std::string& path, Clock& clock) : journal(clock.function())
+    {
+        std::string error;
+        EXPECT_TRUE(journal.load(path, skipped, error)) << error;
+    }
+    bool record(const std::string& id, const std::string& card, State state)
+    {
+        std::string error;
+        const bool ok = journal.record(id, card, "20260501173000", "20260501230000", state, error);
+        EXPECT_TRUE(ok) << error;
+        return ok;
+    }
+    const JournalEntry* find(const std::string& id, const std::string& card) const
+    {
+        return journal.find(id, card, "20260501173000", "20260501230000");
+    }
+    ImportJournal journal;
+    std::size_t skipped = 0;
 };
 
 } // namespace
@@ -33,29 +58,31 @@ TEST(ImportJournal, AnyBytesSurvive)
     Clock clock;
     std::string odd = std::string("a\tb\nc\rd\\e#f\x1a", 12) + std::string(1, '\0') + "\xff\"}";
     std::string error;
-    std::size_t skipped = 0;
     {
         ImportJournal journal(clock.function());
+        std::size_t skipped = 0;
         ASSERT_TRUE(journal.load(path, skipped, error)) << error;
-        ASSERT_TRUE(journal.add(odd, "#1\\x41", "20260501173000", "20260501230000", error)) << error;
-        ASSERT_TRUE(journal.add("V-2", "5002", "", "20270101060000", error)) << error;
-        journal.markAcknowledged("V-2", "5002", "", "20270101060000");
-        ASSERT_TRUE(journal.flush(error)) << error;
+        ASSERT_TRUE(
+            journal.record(odd, "#1\\x41", "20260501173000", "20260501230000", State::Pending, error));
+        ASSERT_TRUE(
+            journal.record(odd, "#1\\x41", "20260501173000", "20260501230000", State::Imported, error));
+        ASSERT_TRUE(journal.record("V-2", "5002", "", "20270101060000", State::Imported, error)) << error;
+        ASSERT_TRUE(journal.record("V-2", "5002", "", "20270101060000", State::Acknowledged, error));
     }
-    EXPECT_EQ(splitLines(readFile(path)).size(), 3u) << "a comment and two entries, a line each";
+    EXPECT_EQ(splitLines(readFile(path)).size(), 5u) << "a comment and a line per change";
 
-    ImportJournal again(clock.function());
-    ASSERT_TRUE(again.load(path, skipped, error)) << error;
-    EXPECT_EQ(skipped, 0u);
-    ASSERT_EQ(again.entries().size(), 2u);
-    EXPECT_EQ(again.entries()[0].id, odd);
-    EXPECT_EQ(again.entries()[0].card, "#1\\x41");
-    EXPECT_FALSE(again.entries()[0].acknowledged);
-    EXPECT_TRUE(again.entries()[1].acknowledged);
-    EXPECT_EQ(again.entries()[1].importedAt, clock.now);
-    EXPECT_TRUE(again.contains(odd, "#1\\x41", "20260501173000", "20260501230000"));
-    EXPECT_FALSE(again.contains(odd, "#1\\x41", "20260501173000", "20260501230001"));
-    EXPECT_FALSE(again.contains("V-2", "5002 ", "", "20270101060000"));
+    Opened again(path, clock);
+    EXPECT_EQ(again.skipped, 0u);
+    ASSERT_EQ(again.journal.entries().size(), 2u);
+    EXPECT_EQ(again.journal.entries()[0].id, odd);
+    EXPECT_EQ(again.journal.entries()[0].card, "#1\\x41");
+    EXPECT_EQ(again.journal.entries()[0].state, State::Imported);
+    EXPECT_EQ(again.journal.entries()[1].state, State::Acknowledged);
+    EXPECT_EQ(again.journal.entries()[1].time, clock.now);
+    EXPECT_NE(again.journal.find(odd, "#1\\x41", "20260501173000", "20260501230000"), nullptr);
+    EXPECT_EQ(again.journal.find(odd, "#1\\x41", "20260501173000", "20260501230001"), nullptr);
+    EXPECT_EQ(again.journal.find("V-2", "5002 ", "", "20270101060000"), nullptr);
+    EXPECT_EQ(splitLines(readFile(path)).size(), 3u) << "compacted when read";
 }
 
 TEST(ImportJournal, DamagedLinesAreSkippedAndTheRestKept)
@@ -65,69 +92,124 @@ TEST(ImportJournal, DamagedLinesAreSkippedAndTheRestKept)
     const std::string good = "V-1\t5001\t20260501173000\t20260501230000\t1\t1800000000\n";
     writeFile(path, "# comment\n" + good +
                         "V-2\t5002\t20260501173000\t20260501230000\t1\n"               // a field short
-                        "V-3\t5003\t20260501173000\t20260501230000\t2\t1800000000\n"   // no such flag
+                        "V-3\t5003\t20260501173000\t20260501230000\t2\t1800000000\n"   // no such state
                         "V-4\t50\\q4\t20260501173000\t20260501230000\t0\t1800000000\n" // no such escape
                         "V-5\t5005\t20260501173000\t20260501230000\t0\t18000x0000\n"
                         "V-6\t5006\t2026\\x0\t20260501230000\t0\t1800000000\n"
                         "V-7\t5007\t20260501173000\t20260501230000\t0\t1800000000\r\n" // CR LF
                         "V-8\t5008\t20260501173000\t20260501230000\t0\t1800000000\\"); // cut short
     Clock clock;
-    ImportJournal journal(clock.function());
-    std::size_t skipped = 0;
-    std::string error;
-    ASSERT_TRUE(journal.load(path, skipped, error)) << error;
-    EXPECT_EQ(skipped, 6u);
-    ASSERT_EQ(journal.entries().size(), 2u);
-    EXPECT_EQ(journal.entries()[1].card, "5007");
+    Opened journal(path, clock);
+    EXPECT_EQ(journal.skipped, 6u);
+    ASSERT_EQ(journal.journal.entries().size(), 2u);
+    EXPECT_EQ(journal.journal.entries()[1].card, "5007");
 
-    // The damaged lines leave the file at the next flush.
-    ASSERT_TRUE(journal.flush(error)) << error;
-    ASSERT_TRUE(journal.load(path, skipped, error)) << error;
-    EXPECT_EQ(skipped, 0u);
-    EXPECT_EQ(journal.entries().size(), 2u);
+    // The damaged lines left the file when it was read.
+    Opened again(path, clock);
+    EXPECT_EQ(again.skipped, 0u);
+    EXPECT_EQ(again.journal.entries().size(), 2u);
 
     // A journal that exists but cannot be read holds nothing and writes nothing.
     TempDir other;
     ASSERT_TRUE(std::filesystem::create_directory(other.file("movik.journal")));
     ImportJournal unreadable(clock.function());
+    std::size_t skipped = 0;
+    std::string error;
     EXPECT_FALSE(unreadable.load(other.file("movik.journal"), skipped, error));
     EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(unreadable.add("V-1", "5001", "", "", error));
-    EXPECT_TRUE(unreadable.contains("V-1", "5001", "", "")) << "this process still remembers it";
+    EXPECT_FALSE(unreadable.record("V-1", "5001", "", "", State::Imported, error));
+    EXPECT_NE(unreadable.find("V-1", "5001", "", ""), nullptr) << "this process still remembers it";
 
     // Nor is there a journal where its directory is missing.
     EXPECT_FALSE(unreadable.load(other.file("gone/movik.journal"), skipped, error));
     EXPECT_TRUE(unreadable.load(other.file("movik2.journal"), skipped, error)) << error;
 }
 
-TEST(ImportJournal, EntriesLeaveAfterThirtyDays)
+TEST(ImportJournal, TheLastLineOfAVisitCountsAndARemovedOneIsGone)
 {
     TempDir dir;
     const std::string path = dir.file("movik.journal");
     Clock clock;
-    ImportJournal journal(clock.function());
-    std::size_t skipped = 0;
-    std::string error;
-    ASSERT_TRUE(journal.load(path, skipped, error)) << error;
-    ASSERT_TRUE(journal.add("old", "1", "", "", error)) << error;
+    const std::string visit = "\t20260501173000\t20260501230000\t";
+    const std::string t = std::to_string(clock.now);
+    // As a previous version wrote it ("0" and "1" with the import time),
+    // then pending lines, a removal and a later state.
+    writeFile(path, "V-1\t5001" + visit + "0\t" + t + "\nV-2\t5002" + visit + "1\t" + t + "\n" + "V-3\t5003" +
+                        visit + "p\t" + t + "\nV-4\t5004" + visit + "p\t" + t + "\nV-4\t5004" + visit +
+                        "-\t" + t + "\nV-1\t5001" + visit + "1\t" + t + "\n");
+    Opened journal(path, clock);
+    EXPECT_EQ(journal.skipped, 0u);
+    ASSERT_NE(journal.find("V-1", "5001"), nullptr);
+    EXPECT_EQ(journal.find("V-1", "5001")->state, State::Acknowledged);
+    EXPECT_EQ(journal.find("V-2", "5002")->state, State::Acknowledged);
+    EXPECT_EQ(journal.find("V-3", "5003")->state, State::Pending);
+    EXPECT_EQ(journal.find("V-4", "5004"), nullptr);
+
+    // One line appended per change; a state it already has adds nothing.
+    ASSERT_TRUE(journal.record("V-3", "5003", State::Imported));
+    ASSERT_TRUE(journal.record("V-3", "5003", State::Imported));
+    ASSERT_TRUE(journal.record("V-5", "5005", State::Pending));
+    ASSERT_TRUE(journal.record("V-5", "5005", State::Removed));
+    EXPECT_EQ(journal.find("V-5", "5005"), nullptr);
+    const std::string text = readFile(path);
+    EXPECT_EQ(splitLines(text).size(), 7u) << text;
+    EXPECT_EQ(splitLines(text).back(), "V-5\t5005" + visit + "-\t" + t) << text;
+}
+
+TEST(ImportJournal, KeptThirtyDaysAfterItsAcknowledgementOrItsLastListing)
+{
+    TempDir dir;
+    const std::string path = dir.file("movik.journal");
+    Clock clock;
+    Opened journal(path, clock);
+    ASSERT_TRUE(journal.record("acked", "1", State::Imported));
+    ASSERT_TRUE(journal.record("stuck", "2", State::Imported));
+    ASSERT_TRUE(journal.record("gone", "3", State::Imported));
     clock.now += 20 * day;
-    ASSERT_TRUE(journal.add("newer", "2", "", "", error)) << error;
+    ASSERT_TRUE(journal.record("acked", "1", State::Acknowledged));
+    // The service keeps listing a visitor whose acknowledgement fails.
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(journal.record("stuck", "2", State::Imported));
+        clock.now += day / 2;
+    }
+    EXPECT_EQ(journal.find("gone", "3"), nullptr) << "thirty days after its import, never listed since";
+    ASSERT_NE(journal.find("stuck", "2"), nullptr) << "still listed, so still known after forty days";
+    ASSERT_NE(journal.find("acked", "1"), nullptr) << "twenty days after its acknowledgement";
+    clock.now += 10 * day;
+    EXPECT_EQ(journal.find("acked", "1"), nullptr);
 
-    clock.now += 10 * day - 1;
-    ASSERT_TRUE(journal.add("newest", "3", "", "", error)) << error;
-    EXPECT_TRUE(journal.contains("old", "1", "", "")) << "one second short of thirty days";
-
-    clock.now += 1;
-    journal.markAcknowledged("newest", "3", "", "");
-    ASSERT_TRUE(journal.flush(error)) << error;
-    EXPECT_FALSE(journal.contains("old", "1", "", ""));
-    ImportJournal reread(clock.function());
-    ASSERT_TRUE(reread.load(path, skipped, error)) << error;
-    ASSERT_EQ(reread.entries().size(), 2u);
-    EXPECT_EQ(reread.entries()[0].id, "newer");
+    std::string error;
+    ASSERT_TRUE(journal.journal.compact(error)) << error;
+    Opened reread(path, clock);
+    ASSERT_EQ(reread.journal.entries().size(), 1u);
+    EXPECT_EQ(reread.journal.entries()[0].id, "stuck");
 
     // A clock set back keeps what it cannot place.
     clock.now -= 365 * day;
-    ASSERT_TRUE(reread.add("later", "4", "", "", error)) << error;
-    EXPECT_EQ(reread.entries().size(), 3u);
+    ASSERT_NE(reread.find("stuck", "2"), nullptr);
+}
+
+TEST(ImportJournal, GrowsByAppendingAndIsCompactedAtTwiceItsLiveEntries)
+{
+    TempDir dir;
+    const std::string path = dir.file("movik.journal");
+    Clock clock;
+    Opened journal(path, clock);
+    const std::size_t visitors = ImportJournal::compactionFloor / 2;
+    for (std::size_t i = 0; i < visitors; ++i) {
+        ASSERT_TRUE(journal.record("V-" + std::to_string(i), "1", State::Pending));
+        ASSERT_TRUE(journal.record("V-" + std::to_string(i), "1", State::Imported));
+        if (i % 2 == 0) {
+            ASSERT_TRUE(journal.record("V-" + std::to_string(i), "1", State::Acknowledged));
+        }
+    }
+    // Three lines for half the visitors, two for the rest: compacted once
+    // the file reached twice the live entries, and grown again since.
+    EXPECT_LT(journal.journal.fileLines(), ImportJournal::compactionFloor);
+    EXPECT_GE(journal.journal.fileLines(), visitors);
+    EXPECT_EQ(splitLines(readFile(path)).size(), journal.journal.fileLines() + 1);
+    Opened reread(path, clock);
+    EXPECT_EQ(reread.journal.entries().size(), visitors);
+    EXPECT_EQ(reread.find("V-2", "1")->state, State::Acknowledged);
+    EXPECT_EQ(reread.find("V-3", "1")->state, State::Imported);
 }

@@ -74,6 +74,11 @@ public:
         calls.push_back(card + " " + start + " " + end);
         return true;
     }
+    bool findVisit(const std::string&, const std::string&, const std::string&, bool& failed) override
+    {
+        failed = false;
+        return false;
+    }
     std::vector<std::string> calls;
 };
 

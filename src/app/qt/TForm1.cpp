@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFontInfo>
 #include <QIcon>
 #include <QPlainTextEdit>
@@ -117,6 +118,11 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
+    if (m_inCycle) {
+        m_closeAfterCycle = true;
+        event->ignore();
+        return;
+    }
     m_logic->FormClose();
     QWidget::closeEvent(event);
 }
@@ -128,8 +134,22 @@ void TForm1::Timer1Timer()
     // window's backing store, a copy of the whole window per line. Held
     // back, Memo1 is drawn once after the cycle.
     Memo1->setUpdatesEnabled(false);
+    m_inCycle = true;
     m_logic->Timer1Timer();
+    m_inCycle = false;
     Memo1->setUpdatesEnabled(true);
+    if (m_closeAfterCycle) {
+        m_closeAfterCycle = false;
+        close();
+    }
+}
+
+bool TForm1::stopRequested()
+{
+    // Everything but input: a close of the window or a quit of the
+    // application reaches closeEvent, a stop signal its notifier.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return m_closeAfterCycle;
 }
 
 void TForm1::setPollCycle(std::function<void()> cycle)

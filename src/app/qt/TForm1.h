@@ -42,6 +42,7 @@ public:
     bool automaticPoll() const override;
     void setAutomaticPoll(bool ticked) override;
     void setTimerEnabled(bool enabled) override;
+    bool stopRequested() override;
 
     // Replaces what a tick does while "Automatic Poll" is ticked, so a cycle
     // can be watched from inside without the visitor service.
@@ -66,6 +67,10 @@ private:
     DortexWindowDatabase m_database;
     std::unique_ptr<MainWindowLogic> m_logic;
     bool m_shown = false;
+    bool m_inCycle = false;
+    // A close asked for during a cycle: the cycle ends after the visitor in
+    // hand, then the window closes.
+    bool m_closeAfterCycle = false;
 };
 
 } // namespace movik

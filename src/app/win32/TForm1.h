@@ -41,6 +41,7 @@ public:
     bool automaticPoll() const override;
     void setAutomaticPoll(bool ticked) override;
     void setTimerEnabled(bool enabled) override;
+    bool stopRequested() override;
 
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -66,6 +67,11 @@ private:
     // Lengths of the lines in Memo1, oldest first, to drop the oldest.
     std::deque<int> m_memoLines;
     bool m_shown = false;
+    bool m_inCycle = false;
+    // Asked to stop during a cycle: it ends after the visitor in hand.
+    bool m_stopRequested = false;
+    // A WM_CLOSE that came during a cycle, carried out after it.
+    bool m_closeAfterCycle = false;
     std::unique_ptr<MainWindowLogic> m_logic;
 };
 

@@ -183,8 +183,15 @@ LRESULT TForm1::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
     case WM_TIMER:
-        if (wParam == Timer1Id && m_logic)
+        if (wParam == Timer1Id && m_logic && !m_inCycle) {
+            m_inCycle = true;
             m_logic->Timer1Timer();
+            m_inCycle = false;
+            if (m_closeAfterCycle) {
+                m_closeAfterCycle = false;
+                PostMessageA(m_window, WM_CLOSE, 0, 0);
+            }
+        }
         return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == Button4Id && HIWORD(wParam) == BN_CLICKED && m_logic)
@@ -212,15 +219,29 @@ LRESULT TForm1::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_CLOSE:
+        if (m_inCycle) {
+            m_stopRequested = m_closeAfterCycle = true;
+            return 0;
+        }
         if (m_logic)
             m_logic->FormClose();
         DestroyWindow(m_window);
         return 0;
+    case WM_QUERYENDSESSION:
+        // The session may end: a cycle stops after the visitor in hand.
+        if (m_inCycle)
+            m_stopRequested = true;
+        return TRUE;
     case WM_ENDSESSION:
         // Windows is logging off or shutting down: the window is not closed
-        // first, so the logic hears of it here.
-        if (wParam && m_logic)
-            m_logic->FormClose();
+        // first, so the logic hears of it here. The process may end as soon
+        // as this returns; a cycle asks only between visitors, so none is
+        // in hand.
+        if (wParam) {
+            m_stopRequested = true;
+            if (m_logic)
+                m_logic->FormClose();
+        }
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -312,6 +333,19 @@ bool TForm1::automaticPoll() const
 void TForm1::setAutomaticPoll(bool ticked)
 {
     SendMessageA(CheckBox1, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool TForm1::stopRequested()
+{
+    // Only the messages that ask the program to stop: a posted WM_CLOSE is
+    // taken from the queue (and carried out after the cycle); any peek
+    // delivers the messages sent to the window, WM_QUERYENDSESSION and
+    // WM_ENDSESSION among them. Input stays queued for after the cycle.
+    MSG message;
+    while (PeekMessageA(&message, m_window, WM_CLOSE, WM_CLOSE, PM_REMOVE))
+        m_stopRequested = m_closeAfterCycle = true;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    return m_stopRequested;
 }
 
 void TForm1::setTimerEnabled(bool enabled)

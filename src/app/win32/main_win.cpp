@@ -46,8 +46,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
         return status;
     }
     // Before anything is written: a second copy leaves the first one's files alone.
-    if (!movik::claimProgramDirectory(appPath))
+    if (std::string refusal; !movik::claimProgramDirectory(appPath, refusal)) {
+        useParentConsole();
+        std::cerr << refusal << std::endl;
         return movik::AlreadyRunningExitStatus;
+    }
     movik::DortexWindowDatabase database;
     movik::TForm1 form(instance, database, appPath);
     form.show(showCommand);

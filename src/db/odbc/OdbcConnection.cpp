@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 // Only the wide-character (W) functions are called, by name: the narrow
 // ones are missing from some driver managers (Wine's among them), and
@@ -23,32 +24,17 @@ namespace {
 
 using WideString = std::basic_string<SQLWCHAR>;
 
-WideString toWide(const std::string& text)
+// UTF-16 for the driver manager. Strict: a text that is not valid UTF-8 is
+// not converted at all, so a broken sequence can never swallow the
+// apostrophe or quote after it and change where a value ends.
+bool toWide(const std::string& text, WideString& result)
 {
-    WideString result;
+    result.clear();
     result.reserve(text.size());
+    std::uint32_t code = 0;
     for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        std::uint32_t code = c;
-        std::size_t length = 1;
-        if (c >= 0xf0) {
-            code = c & 0x07;
-            length = 4;
-        } else if (c >= 0xe0) {
-            code = c & 0x0f;
-            length = 3;
-        } else if (c >= 0xc0) {
-            code = c & 0x1f;
-            length = 2;
-        }
-        if (i + length > text.size()) {
-            code = 0xfffd;
-            length = 1;
-        } else {
-            for (std::size_t k = 1; k < length; ++k)
-                code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
-        }
-        i += length;
+        if (!decodeUtf8(text, i, code))
+            return false;
         if (code >= 0x10000) {
             code -= 0x10000;
             result += static_cast<SQLWCHAR>(0xd800 + (code >> 10));
@@ -57,7 +43,23 @@ WideString toWide(const std::string& text)
             result += static_cast<SQLWCHAR>(code);
         }
     }
-    return result;
+    return true;
+}
+
+// The site's settings that go into the connection string, by the names the
+// site knows them by; the first that is not UTF-8, or empty.
+std::string settingNotUtf8(const ConnectionRequest& request)
+{
+    const std::pair<const char*, const std::string*> settings[] = {
+        {"Database", &request.alias.database},
+        {"Options", &request.alias.options},
+        {"User Name", &request.user},
+        {"Password", &request.password},
+    };
+    for (const auto& [name, value] : settings)
+        if (!isValidUtf8(*value))
+            return name;
+    return {};
 }
 
 std::string fromWide(const SQLWCHAR* text, std::size_t size)
@@ -205,7 +207,15 @@ public:
             if (connectionAttribute(database, "DSN", name))
                 driver = dataSourceDriver(m_environment, name);
         }
-        WideString text = toWide(odbcConnectionString(m_request, driver));
+        WideString text;
+        if (!toWide(odbcConnectionString(m_request, driver), text)) {
+            const std::string setting = settingNotUtf8(m_request);
+            error.text = "The connection setting " + (setting.empty() ? std::string("text") : setting) +
+                         " of alias " + m_request.aliasName + " is not valid UTF-8";
+            SQLFreeHandle(SQL_HANDLE_DBC, m_connection);
+            m_connection = SQL_NULL_HDBC;
+            return false;
+        }
         SQLWCHAR completed[1024];
         SQLSMALLINT completedLength = 0;
         const SQLRETURN result = SQLDriverConnectW(m_connection, nullptr, text.data(), SQL_NTS, completed,
@@ -246,6 +256,13 @@ public:
     bool execute(const std::string& text, bool isQuery, bool& row, DbError& error) override
     {
         row = false;
+        // Checked before anything reaches the driver: never a shorter text.
+        WideString wide;
+        if (!toWide(text, wide)) {
+            error = DbError();
+            error.text = "The statement is not valid UTF-8 and was not sent";
+            return false;
+        }
         SQLHSTMT statement = SQL_NULL_HSTMT;
         if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_connection, &statement))) {
             readDiagnostics(SQL_HANDLE_DBC, m_connection, error);
@@ -254,7 +271,6 @@ public:
         }
         const std::intptr_t limit = waitLimitMilliseconds / 1000;
         SQLSetStmtAttrW(statement, SQL_ATTR_QUERY_TIMEOUT, integerValue(limit), 0);
-        WideString wide = toWide(text);
         SQLRETURN result = SQLExecDirectW(statement, wide.data(), SQL_NTS);
         // No data: a statement that changed no row.
         bool ok = succeeded(result) || result == SQL_NO_DATA;
