@@ -4,6 +4,7 @@
 
 #include "Dates.h"
 #include "Log.h"
+#include "StringUtil.h"
 
 #include <cstdio>
 #include <exception>
@@ -164,6 +165,12 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
         }
         if (!isCompactTime(end)) {
             WriteLog(LogAlways, "<VListDX>'" + end + "' is not a valid visit end (yyyymmddhhmmss)");
+            return refuse();
+        }
+        // Every backend would store something else in its place, or (a
+        // driver that runs batches) something worse.
+        if (!isValidUtf8(card)) {
+            WriteLog(LogAlways, "<VListDX>The card number is not valid UTF-8");
             return refuse();
         }
         const std::string startDay = start.substr(0, 8);

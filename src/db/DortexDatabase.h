@@ -37,7 +37,7 @@ public:
 
     // Imports the card: true only when the card is new and both rows were
     // written in one transaction. A start or end that is not a compact time
-    // of 14 digits is refused.
+    // of 14 digits, and a card that is not UTF-8, are refused.
     bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) override;
 
     // Looks for the visit's card_validity row.

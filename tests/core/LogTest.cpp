@@ -7,6 +7,9 @@
 
 #include <filesystem>
 #include <regex>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 using namespace movik;
 using namespace movik::test;
@@ -101,3 +104,42 @@ TEST(WriteLog, FailureIsSwallowed)
     EXPECT_NO_THROW(WriteLog(999, "lost"));
     EXPECT_FALSE(std::filesystem::exists(dir.file("no-such-directory")));
 }
+
+TEST(WriteLog, LongLinesAreCutAndSayByHowMuch)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    // A UTF-8 character straddles the cut; a driver's message of several
+    // lines stays several lines, each cut on its own.
+    // With its time stamp (20 bytes) the first line's cut, 26 bytes of
+    // marker short of 4096, falls between the two bytes of the "é".
+    const std::string longLine = std::string(4049, 'a') + "\xc3\xa9" + std::string(10000, 'b');
+    WriteLog(999, longLine + "\r\nshort second line\r\n" + longLine);
+    const std::vector<std::string> lines = splitLines(readFile(dir.file("MOVIK.log")), "\r\n");
+    ASSERT_EQ(lines.size(), 3u);
+    for (std::size_t i : {0u, 2u}) {
+        EXPECT_LE(lines[i].size(), 4096u);
+        const std::size_t kept = lines[i].find("... [");
+        ASSERT_NE(kept, std::string::npos);
+        EXPECT_EQ(lines[i].substr(kept),
+                  "... [" + std::to_string(longLine.size() + (i == 0 ? 20 : 0) - kept) + " bytes left out]");
+    }
+    EXPECT_EQ(lines[0].substr(lines[0].find("... [") - 1, 1), "a") << "the character is left out whole";
+    EXPECT_EQ(lines[1], "short second line");
+}
+
+#ifndef _WIN32
+TEST(WriteLog, NeverWritesThroughALinkOrIntoAPipe)
+{
+    TempDir dir;
+    useProgramDirectory(dir);
+    // Another file of the program's user, with a Ctrl-Z the log's rule would cut at.
+    writeFile(dir.file("victim"), "keep\x1a this");
+    std::filesystem::create_symlink(dir.file("victim"), dir.file("MOVIK.log"));
+    WriteLog(999, "lost");
+    EXPECT_EQ(readFile(dir.file("victim")), "keep\x1a this");
+    std::filesystem::remove(dir.file("MOVIK.log"));
+    ASSERT_EQ(::mkfifo(dir.file("MOVIK.log").c_str(), 0600), 0);
+    WriteLog(999, "lost, not waited for");
+}
+#endif

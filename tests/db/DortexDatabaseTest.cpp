@@ -183,6 +183,40 @@ TEST_P(ImportTest, StoresACardWithAnApostropheIntact)
     EXPECT_EQ(log(), "DB Open - OK\nAlready issued: O'Brien-7\n");
 }
 
+TEST_P(ImportTest, ACardThatIsNotUtf8NeverReachesAStatement)
+{
+    // A lead byte before the closing apostrophe; one cut short; an encoded
+    // surrogate; an overlong slash.
+    for (const std::string card : {"\xC3';drop table cards;--", "96\xc3(\xfe", "\xed\xa0\x80", "\xc0\xaf"}) {
+        EXPECT_FALSE(m_dx->VListToDortex(card, "20240301080000", "20240302080000"));
+        EXPECT_EQ(m_dx->lastFailure(), ImportFailure::Refused);
+    }
+    EXPECT_TRUE(importRows().empty());
+    EXPECT_TRUE(validityRows().empty());
+    EXPECT_EQ(countOf(log(), "<VListDX>The card number is not valid UTF-8\n"), 4) << log();
+    bool failed = false;
+    if (access() == Access::Odbc) {
+        // The conversion for the driver is as strict: such a text goes no further.
+        EXPECT_FALSE(m_dx->RunSQL("select * from cards where card_number='\xC3';drop table cards;--'", true, failed));
+        EXPECT_TRUE(failed);
+        EXPECT_NE(log().find("<SQL>The statement is not valid UTF-8 and was not sent\n"), std::string::npos);
+    }
+    m_dx->RunSQL("select * from cards", true, failed);
+    EXPECT_FALSE(failed) << "the cards table is still there";
+
+    // Other characters go in as sent, and the visit's row is found again.
+    // (Debian's SQLite ODBC driver has no wide functions: the driver manager
+    // hands it one byte per UTF-16 unit, so it gets ASCII only.)
+    const bool narrowDriver = engine() == Engine::Sqlite && access() == Access::Odbc;
+    const std::string card = narrowDriver ? "e-7" : "\xc3\xa9-7\xf0\x9f\x94\x91";
+    EXPECT_TRUE(m_dx->VListToDortex(card, "20240301080000", "20240302080000"));
+    EXPECT_EQ(validityRows(), (Rows{{card, "20240301080000", "20240302080000", "N"}}));
+    EXPECT_TRUE(m_dx->findVisit(card, "20240301080000", "20240302080000", failed));
+    EXPECT_FALSE(failed);
+    EXPECT_FALSE(m_dx->findVisit(card, "20240301080000", "20240302080001", failed));
+    EXPECT_FALSE(failed);
+}
+
 TEST_P(ImportTest, AFailedInsertLeavesNeitherRow)
 {
     // The validity insert fails on a card that already has a validity row.

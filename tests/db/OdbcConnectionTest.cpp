@@ -104,6 +104,13 @@ TEST(OdbcDataSource, ASitesDataSourceIsUsedByItsName)
     EXPECT_NE(messages.find("DB:Tried alias \"Morvane\": driver odbc, data source \"No Such Source\"\n"),
               std::string::npos)
         << messages;
+
+    // A setting that is not UTF-8 is never cut into something else.
+    writeAliasFile(dir, "[Morvane]\nDriver=odbc\nDatabase=Dortex Cards\nOptions=Locale=\xe9t\xe9\n");
+    dx.SQLDB_Connect();
+    EXPECT_NE(logMessages(dir).find("DB:The connection setting Options of alias Morvane is not valid UTF-8\n"),
+              std::string::npos)
+        << logMessages(dir);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "OperatorDisplay.h"
 #include "RecordingDisplay.h"
 #include "Settings.h"
+#include "StringUtil.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -49,11 +50,14 @@ public:
     bool findVisit(const std::string& card, const std::string&, const std::string&, bool& failed) override
     {
         calls.push_back("find card=" + card);
-        failed = false;
-        return false;
+        failed = findFails;
+        return found;
     }
+    ImportFailure lastFailure() const override { return findFails ? ImportFailure::Statement : ImportFailure::None; }
     std::vector<std::string> calls;
     bool accept = false;
+    bool found = false;
+    bool findFails = false;
 };
 
 class Decoder : public ::testing::Test
@@ -248,3 +252,85 @@ TEST_F(Decoder, RecordsAreHandedOnWholeAndNothingElseHappens)
     EXPECT_EQ(logMessages(dir),
               "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
 }
+
+TEST_F(Decoder, UnusableVisitorsAreRefusedByName)
+{
+    auto visitor = [](const std::string& id, const std::string& from, const std::string& to,
+                      const std::string& card) {
+        return R"({"visitorId":")" + id + R"(","validFrom":")" + from + R"(","validTo":")" + to +
+               R"(","CardNumber":")" + card + R"("})";
+    };
+    const std::string day = "2026-07-01T09:00:00Z";
+    const std::string huge(10 * 1024 * 1024, '7');
+    decode("[" + visitor("v-utf", day, day, "96\xc3(\xfe") + "," + visitor("v-long", day, day, std::string(256, '1')) +
+           "," + visitor("v-huge", day, day, huge + "\\q") + "," + visitor("v-huge2", day, day, huge) + "," +
+           visitor("v-back", day, "2026-06-01T09:00:00Z", "1") + "," +
+           visitor("v-hour", day, "2026-07-01T08:59:59Z", "2") + "," + visitor("v-equal", day, day, "3") + "," +
+           visitor("v-max", day, day, std::string(255, '4')) + "]");
+    EXPECT_EQ(import.calls, (std::vector<std::string>{"card=3 start=20260701170000 end=20260701170000",
+                                                      "card=" + std::string(255, '4') +
+                                                          " start=20260701170000 end=20260701170000"}));
+    const std::string log = logMessages(dir);
+    for (const std::string line :
+         {"<VListDX>Visitor v-utf has a card number that is not valid UTF-8\n",
+          "<VListDX>Visitor v-long has a card number of 256 bytes (at most 255)\n",
+          "<VListDX>Visitor v-huge2 has a card number of 10485760 bytes (at most 255)\n",
+          "<VListDX>Visitor v-back has a visit that ends (20260601170000) before it starts (20260701170000)\n",
+          "<VListDX>Visitor v-hour has a visit that ends (20260701165959) before it starts (20260701170000)\n"})
+        EXPECT_EQ(countOf(log, line), 1) << line;
+    EXPECT_EQ(countOf(log, "<VListDX>Visitor v-huge has no card number\n"), 1) << "its escape is broken";
+    EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 8) << "six refused, two not imported";
+    // The card with a broken escape is named in a line cut to size.
+    for (const std::string& line : splitLines(readFile(dir.file("MOVIK.log")), "\r\n"))
+        EXPECT_LE(line.size(), MaxLineLength);
+    EXPECT_EQ(countOf(log, "<Pack>Invalid escape in card number \"7777"), 1);
+    EXPECT_EQ(countOf(log, "7777... ["), 1);
+    EXPECT_EQ(countOf(log, " bytes left out]\n"), 1);
+}
+
+TEST_F(Decoder, APendingVisitorIsLookedUpBeforeItIsImported)
+{
+    // A crash came between the journal's pending line and the commit.
+    const std::string pending = "v1\t1001\t20260501173000\t20260501230000\tp\t1800000000\n";
+    writeFile(dir.file("movik.journal"), pending);
+    import.found = true;
+    decode("[" + visitor1 + "]");
+    EXPECT_EQ(import.calls, (std::vector<std::string>{"find card=1001"}));
+    EXPECT_NE(logMessages(dir).find("Already imported: 1001\n"), std::string::npos);
+    EXPECT_EQ(screen.lines(), "> Updating Card: 1001\nError - failed to exec (2)\n") << "acknowledged";
+
+    // Another directory, whose visit has no rows: a lookup that fails
+    // leaves it queued; one that finds nothing imports it.
+    TempDir other;
+    useProgramDirectory(other, 1);
+    mutableSettings().CurlPath = other.file("no-tool-here/");
+    writeFile(other.file("movik.journal"), pending);
+    writeFile(other.file("_$WAVL"), "[" + visitor1 + "]");
+    import = RecordedImport();
+    import.findFails = true;
+    DecodeVListFromFile(other.file("_$WAVL"), import);
+    EXPECT_EQ(import.calls, (std::vector<std::string>{"find card=1001"}));
+    EXPECT_EQ(screen.light(), StatusLight::Red);
+    import.findFails = false;
+    DecodeVListFromFile(other.file("_$WAVL"), import);
+    EXPECT_EQ(import.calls, (std::vector<std::string>{"find card=1001", "find card=1001", call1}));
+    const std::string journal = readFile(other.file("movik.journal"));
+    EXPECT_EQ(splitLines(journal).back().rfind("v1\t1001\t20260501173000\t20260501230000\t-\t", 0), 0u)
+        << "the failed import took its pending line back: " << journal;
+}
+
+TEST_F(Decoder, AStopRequestEndsTheListAfterTheVisitorInHand)
+{
+    class StoppingDisplay : public RecordingDisplay
+    {
+    public:
+        bool betweenVisitors() override { return ++asked < 2; }
+        int asked = 0;
+    } stopping;
+    import.accept = false;
+    decode("[" + visitor1 + "," + visitor2 + "," + visitor1 + "]");
+    EXPECT_EQ(import.calls, (std::vector<std::string>{call1, call2}));
+    EXPECT_EQ(stopping.asked, 2);
+    EXPECT_TRUE(stopping.lights().empty()) << "the light stays as it was";
+}
+
