@@ -204,6 +204,25 @@ TEST(ProgramSetupCheck, GoodAndBrokenSetups)
     EXPECT_NE(out.find("FAIL key file: " + site.file("_$wak") + " not found"), std::string::npos) << out;
     EXPECT_NE(out.find("FAIL poll: curl 7: could not connect to the service"), std::string::npos) << out;
     EXPECT_FALSE(fs::exists(site.file("MOVIK.log")));
+
+    // Settings the program cannot use as written, in a directory every user may write.
+    writeFile(
+        site.file("movik.ini"),
+        "[Options]\r\nCurlURL=not a url\r\nAckWaitMSec=abc\r\nPollWaitMSec=-5\r\nDebug=zz\r\nAutoPoll=\r\n");
+    fs::permissions(site.path(), fs::perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(program.run({"--check"}), 1);
+    out = program.out();
+    for (const std::string& line :
+         {std::string("FAIL settings: CurlURL=not a url is not an http:// or https:// address with a host "
+                      "name: set it to the "
+                      "visitor service's address\n"),
+          std::string("FAIL settings: Debug=zz is not a whole number: the program uses 0 instead\n"),
+          std::string("FAIL settings: AckWaitMSec=abc is not a whole number: the program uses 500 instead\n"),
+          std::string("FAIL settings: PollWaitMSec=-5 is a negative wait: the program uses 0 instead\n"),
+          "FAIL program directory: The program directory " + site.path() +
+              " is writable by every local user: "})
+        EXPECT_EQ(countOf(out, line), 1) << line << out;
+    EXPECT_EQ(countOf(out, "settings: "), 4) << "an empty value is the default's" << out;
 }
 
 TEST(ProgramSetupCheck, BesideARunningCopy)

@@ -323,6 +323,82 @@ TEST_P(EndToEnd, VisitorWithoutAUsableCardIsRefused)
     EXPECT_EQ(window.memo(), "> Updating Card: 5001\n  OK");
 }
 
+TEST_P(EndToEnd, HostileCardsAndBackwardVisitsStayQueued)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    const std::string day =
+        R"(","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-07-01T09:00:00Z","CardNumber":")";
+    // Bytes no JSON writer would send: a lead byte before the closing
+    // apostrophe, and one cut short.
+    service.answerPollsWith(
+        R"([{"VisitorId":"V-drop)" + day +
+        "\xC3';drop table cards;--\"},"
+        R"({"VisitorId":"V-fffd)" +
+        day +
+        "96\xc3(\xfe\"},"
+        R"({"VisitorId":"V-long)" +
+        day + std::string(256, '9') +
+        "\"},"
+        R"({"VisitorId":"V-back","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-06-01T09:00:00Z",)"
+        R"("CardNumber":"5009"},)"
+        R"({"VisitorId":"V-1)" +
+        day + "5001\"}]");
+    site.configure(service, database);
+    Window window(site);
+
+    window.cycle();
+
+    EXPECT_EQ(rowsOf("5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260701|20260702| "
+                              "5001|20260701170000|20260701170000|N|")
+        << "equal start and end stay as they were";
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 1u);
+    EXPECT_TRUE(database.rows("select * from cards").empty()) << "the table is still there";
+    EXPECT_EQ(acknowledgements(service), 1);
+    const std::string log = logMessages(site.dir);
+    for (const std::string line : {"<VListDX>Visitor V-drop has a card number that is not valid UTF-8\n",
+                                   "<VListDX>Visitor V-fffd has a card number that is not valid UTF-8\n",
+                                   "<VListDX>Visitor V-long has a card number of 256 bytes (at most 255)\n",
+                                   "<VListDX>Visitor V-back has a visit that ends (20260601170000) before it "
+                                   "starts (20260701170000)\n"})
+        EXPECT_EQ(countOf(log, line + "  Error - failed (DX)\n"), 1) << line << log;
+}
+
+TEST_P(EndToEnd, APendingVisitorOfACrashIsImportedOnce)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    site.configure(service, database);
+    // A crash came after V-1's commit and before V-2's: both were written
+    // pending, only V-1's rows are there.
+    std::string error;
+    ASSERT_TRUE(database.exec("insert into int_card_import(operation_code,staff_number,card_number,name,"
+                              "Department,access_level,starting_date,expiry_date) values('A','5001','5001',"
+                              "'Visitor-5001','Visitor','Visit_Acc','20260501','20260502')",
+                              error))
+        << error;
+    ASSERT_TRUE(database.exec("insert into card_validity(card_number,start_dtm,expiry_dtm,status) "
+                              "values('5001','20260501173000','20260501230000','N')",
+                              error))
+        << error;
+    writeFile(site.dir.file("movik.journal"), "V-1\t5001\t20260501173000\t20260501230000\tp\t1800000000\n"
+                                              "V-2\t5002\t20270101040000\t20270101060000\tp\t1800000000\n");
+    Window window(site);
+
+    window.cycle();
+
+    EXPECT_TRUE(service.queuedIds().empty());
+    for (const std::string card : {"5001", "5002", "5003"})
+        EXPECT_EQ(database.rows("select * from card_validity where card_number='" + card + "'").size(), 1u)
+            << card;
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
+    const std::string log = logMessages(site.dir);
+    EXPECT_EQ(countOf(log, "Already imported: 5001\nQ.Ack - 5001\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "Vlist.DX: 5002 imported\nQ.Ack - 5002\n"), 1) << log;
+    const std::string journal = readFile(site.dir.file("movik.journal"));
+    EXPECT_EQ(countOf(journal, "\t1\t"), 3) << journal;
+}
+
 TEST_P(EndToEnd, BadAnswersImportNothing)
 {
     VisitorServiceProcess service;
@@ -563,4 +639,121 @@ TEST(EndToEndProgram, JournalOutlivesTheProgram)
         EXPECT_EQ(countOf(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
         EXPECT_EQ(countOf(log, "Already imported: " + card + "\nQ.Ack - " + card + "\n"), 1) << log;
     }
+}
+
+namespace {
+
+// Waits at most timeoutMs for the program to end; its wait status, or -1
+// (and the program killed) when it did not.
+int waitForExit(pid_t pid, int timeoutMs)
+{
+    int status = 0;
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+// A site with the SQLite database, polling on its own from the start.
+struct PollingSite : Site
+{
+    explicit PollingSite(VisitorServiceProcess& service, const std::string& settings = {})
+    {
+        std::string error;
+        EXPECT_TRUE(database.createSqlite(dir, "dortex.db", error)) << error;
+        writeSiteFiles(dir, service, database, "Debug=1\r\nAutoPoll=1\r\n" + settings);
+    }
+    DortexTestDatabase database;
+};
+
+} // namespace
+
+TEST(EndToEndProgram, AHugeCardIsRefusedAndTheProgramStaysResponsive)
+{
+    VisitorServiceProcess service({"--poll", "huge-card"});
+    service.addVisitors(twoVisitorsJson);
+    PollingSite site(service);
+    pid_t pid = startProgram(site);
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 600 && !service.queuedIds().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(service.queuedIds().empty()) << "the visitors beside it were imported";
+    kill(pid, SIGTERM);
+    const int status = waitForExit(pid, 10000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    const std::string log = logMessages(site.dir);
+    EXPECT_NE(log.find("<VListDX>Visitor V-huge has a card number of 10485760 bytes (at most 255)\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("--- MOVIK stopped ---"), std::string::npos);
+    for (const std::string file : {"MOVIK.log", "movik.journal"})
+        for (const std::string& line : splitLines(readFile(site.dir.file(file))))
+            EXPECT_LE(line.size(), 4096u) << file;
+    EXPECT_TRUE(std::filesystem::exists(site.dir.file("movik.status")));
+}
+
+TEST(EndToEndProgram, ALongCycleKeepsItsStatusFreshAndStopsBetweenVisitors)
+{
+    VisitorServiceProcess service;
+    service.generateVisitors(400);
+    service.setMode(R"({"ackDelayMs":60})");
+    PollingSite site(service, "AckWaitMSec=2000\r\n");
+    pid_t pid = startProgram(site);
+    ASSERT_GT(pid, 0);
+    // The first cycle starts 3 s after the window shows and takes far
+    // longer than 10 s; its status is written while it runs.
+    auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 300 && acknowledgements(service) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_GT(acknowledgements(service), 0);
+    std::this_thread::sleep_for(std::chrono::seconds(12));
+    const std::string status = readFile(site.dir.file("movik.status"));
+    EXPECT_NE(status, "") << "written during the cycle";
+    EXPECT_EQ(status.find("imports=0\n"), std::string::npos) << status;
+    ASSERT_FALSE(service.queuedIds().empty()) << "the cycle is still running";
+
+    kill(pid, SIGTERM);
+    const int exit = waitForExit(pid, 5000);
+    EXPECT_TRUE(WIFEXITED(exit) && WEXITSTATUS(exit) == 0) << "ended after the visitor in hand";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+    const std::size_t imported = site.database.rows("select * from card_validity").size();
+    EXPECT_EQ(imported + service.queuedIds().size(), 400u)
+        << "each imported visitor acknowledged, the rest queued";
+    EXPECT_GT(service.queuedIds().size(), 0u);
+    EXPECT_NE(logMessages(site.dir).find("--- MOVIK stopped ---"), std::string::npos);
+}
+
+TEST(EndToEndWindow, ADirectoryOthersMayWriteIsNamedAndWhatTheyPlantIsNotWrittenThrough)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    PollingSite site(service);
+    // Another user's preparations: links from the names an older version
+    // wrote through to a file of the program's user, a directory where the
+    // header's temporary file went, and a leftover of a crash.
+    writeFile(site.dir.file("victim"), "keep");
+    for (const char* name : {"movik.status.tmp", "movik.journal.tmp"})
+        std::filesystem::create_symlink(site.dir.file("victim"), site.dir.file(name));
+    std::filesystem::create_directory(site.dir.file("_$WAH.tmp"));
+    writeFile(site.dir.file("movik.status.tmp-Xy12ab"), "left by a crash");
+    std::filesystem::permissions(site.dir.path(), std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::add);
+    Window window(site);
+    window.cycle();
+
+    EXPECT_TRUE(service.queuedIds().empty());
+    EXPECT_EQ(service.requests()[0].header("Authorization"), "Bearer test-token");
+    EXPECT_EQ(readFile(site.dir.file("victim")), "keep");
+    EXPECT_EQ(std::filesystem::status(site.dir.file("victim")).permissions(),
+              std::filesystem::status(site.dir.file("dortex.db")).permissions());
+    for (const char* name : {"movik.status.tmp", "movik.journal.tmp", "movik.status.tmp-Xy12ab"})
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(site.dir.file(name)))) << name;
+    EXPECT_NE(readFile(site.dir.file("movik.status")).find("poll=ok"), std::string::npos);
+    EXPECT_EQ(countOf(logMessages(site.dir),
+                      "The program directory " + site.dir.path() + " is writable by every local user: "),
+              1);
 }

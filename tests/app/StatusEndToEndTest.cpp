@@ -79,6 +79,7 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     EXPECT_EQ(statusOf(site)["poll"], "failed");
     EXPECT_EQ(statusOf(site)["poll_reason"], "curl 7: could not connect to the service");
     EXPECT_EQ(statusOf(site)["database"], "reachable") << "known since start-up";
+    EXPECT_EQ(statusOf(site)["database_checked"].size(), 20u) << "and said since when";
     window.cycle();
     EXPECT_EQ(window.light(), red);
 
@@ -129,6 +130,14 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     const auto age = std::chrono::system_clock::now().time_since_epoch() -
                      std::chrono::seconds(std::stoll(status["cycle_epoch"]));
     EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(age).count(), 600);
+
+    // An error object with a fresh request id and time at every poll is
+    // one failure, not one per poll.
+    service.setMode(R"({"poll":"varying-error"})");
+    for (int i = 0; i < 3; ++i)
+        window.cycle();
+    EXPECT_EQ(countOf(logMessages(site), "Poll answer is not a visitor list: {\"requestId\":"), 1)
+        << logMessages(site);
 
     window.form.close();
     window.form.close();

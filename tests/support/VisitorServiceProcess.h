@@ -71,6 +71,8 @@ public:
     // jsonObject: any of "poll", "pollDelayMs", "pollStallMs", "ack",
     // "ackDelayMs", "token", "pretty".
     void setMode(const std::string& jsonObject);
+    // Polls are answered with exactly these bytes (which need not be UTF-8).
+    void answerPollsWith(const std::string& bytes);
 
     // Stops the program and waits for it; also done by the destructor.
     void stop();

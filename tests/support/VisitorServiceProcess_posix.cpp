@@ -199,6 +199,16 @@ void VisitorServiceProcess::setMode(const std::string& jsonObject)
     control("POST", "/_control/mode", jsonObject);
 }
 
+void VisitorServiceProcess::answerPollsWith(const std::string& bytes)
+{
+    std::string hex;
+    for (unsigned char byte : bytes) {
+        hex += "0123456789abcdef"[byte >> 4];
+        hex += "0123456789abcdef"[byte & 15];
+    }
+    setMode(R"({"poll":"raw","rawHex":")" + hex + "\"}");
+}
+
 const char* const twoVisitorsJson = R"([
   {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
   {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"}])";

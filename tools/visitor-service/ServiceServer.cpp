@@ -87,7 +87,11 @@ void applyMode(const Json& changes, Mode& mode)
         const std::string& key = member.key();
         const Json& value = member.value();
         if (key == "poll")
-            next.poll = choice(value, key, {"normal", "html-error", "text-error", "garbage"});
+            next.poll = choice(
+                value, key,
+                {"normal", "html-error", "text-error", "garbage", "varying-error", "huge-card", "raw"});
+        else if (key == "rawHex" && value.is_string())
+            next.rawHex = value.get<std::string>();
         else if (key == "pollDelayMs")
             next.pollDelayMs = milliseconds(value, key);
         else if (key == "pollStallMs")
@@ -110,6 +114,7 @@ Json modeToJson(const Mode& mode)
 {
     Json json = Json::object();
     json["poll"] = mode.poll;
+    json["rawHex"] = mode.rawHex;
     json["pollDelayMs"] = mode.pollDelayMs;
     json["pollStallMs"] = mode.pollStallMs;
     json["ack"] = mode.ack;
@@ -241,6 +246,25 @@ void ServiceServer::answerPoll(const httplib::Request& request, httplib::Respons
     } else if (mode.poll == "garbage") {
         body = garbageBytes();
         type = "application/octet-stream";
+    } else if (mode.poll == "varying-error") {
+        response.status = 500;
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        body = R"({"requestId":")" + std::to_string(++m_errorCount) + R"(","time":")" +
+               std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) +
+               R"(","message":"Internal error"})";
+    } else if (mode.poll == "raw") {
+        for (std::size_t i = 0; i + 1 < mode.rawHex.size(); i += 2)
+            body += static_cast<char>(std::stoi(mode.rawHex.substr(i, 2), nullptr, 16));
+        type = "application/octet-stream";
+    } else if (mode.poll == "huge-card") {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        body = dumpJson(m_queue.list(), -1);
+        body.pop_back(); // the closing bracket
+        body +=
+            std::string(body.size() > 1 ? "," : "") +
+            R"({"VisitorId":"V-huge","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z",)"
+            R"("CardNumber":")" +
+            std::string(10 * 1024 * 1024, '7') + "\"}]";
     } else {
         std::lock_guard<std::mutex> lock(m_mutex);
         body = dumpJson(m_queue.list(), mode.pretty ? 2 : -1);

@@ -17,11 +17,15 @@ namespace movik::visitorservice {
 
 struct Mode
 {
-    std::string poll = "normal"; // normal, html-error, text-error, garbage
-    int pollDelayMs = 0;         // wait before answering a poll
-    int pollStallMs = 0;         // wait after the first half of the poll answer
-    std::string ack = "normal";  // normal, lowercase, refuse
-    int ackDelayMs = 0;          // wait before handling an acknowledgement
+    // normal, html-error, text-error, garbage, varying-error (an error object
+    // with a fresh request id and time at every poll), huge-card (the queue
+    // and one more visitor whose card is 10 MB), raw (the bytes of rawHex)
+    std::string poll = "normal";
+    std::string rawHex;         // the raw answer, two hex digits a byte
+    int pollDelayMs = 0;        // wait before answering a poll
+    int pollStallMs = 0;        // wait after the first half of the poll answer
+    std::string ack = "normal"; // normal, lowercase, refuse
+    int ackDelayMs = 0;         // wait before handling an acknowledgement
     std::string token = "test-token";
     bool pretty = false; // visitor list laid out over several lines
 };
@@ -56,6 +60,7 @@ private:
 
     httplib::Server m_server;
     std::mutex m_mutex;
+    std::atomic<long> m_errorCount{0}; // varying-error answers so far
     std::condition_variable m_stopping;
     bool m_stopped = false;
     std::atomic<bool> m_runFinished = false;

@@ -36,8 +36,12 @@ Options:
   --generate N      queue N made-up visitors (VisitorId, VisitStart, VisitEnd,
                     CardNumber; visits of today, 08:00 to 17:00 UTC)
   --poll MODE       poll answer: normal, html-error (status 500 and an HTML
-                    page), text-error (status 503 and a line of text) or
-                    garbage (bytes that are not JSON)
+                    page), text-error (status 503 and a line of text),
+                    garbage (bytes that are not JSON), varying-error (status
+                    500 and an error object with a fresh request id and time
+                    at every poll), huge-card (the queue and one visitor more
+                    whose card is 10 MB) or raw (the bytes the control call
+                    gave as "rawHex")
   --poll-delay MS   wait MS milliseconds before answering a poll
   --poll-stall MS   send half of the poll answer, wait MS, then the rest
   --ack MODE        acknowledgement answer: normal ("Deleted 1 visitor"),
@@ -69,8 +73,9 @@ Control calls (no token needed):
                              {"generate": N}; answers the queue
   GET    /_control/mode      the current mode
   POST   /_control/mode      body: a JSON object with any of "poll",
-                             "pollDelayMs", "pollStallMs", "ack", "ackDelayMs",
-                             "token", "pretty"; answers the new mode
+                             "rawHex", "pollDelayMs", "pollStallMs", "ack",
+                             "ackDelayMs", "token", "pretty"; answers the new
+                             mode
   POST   /_control/shutdown  stop the service (as SIGTERM or SIGINT do)
 
 A POST needs a body, if only an empty one: curl -X POST --data "" URL
