@@ -9,10 +9,17 @@
 // SQLite spent flushing its commits to disk during the cycle. What lies
 // beyond the floor is the program's own: starting the tool, decoding, the
 // statements, the journal of imports and its flushes, which are shown apart.
+//
+// The journal's cost at size: the same backlog of 100 cleared in a program
+// directory whose journal holds 60 000 entries (30 days of a busy site) and
+// in one with an empty journal, alternately in one run; and, apart, reading
+// such a journal and writing it anew whole (its compaction).
 #include "BenchTable.h"
 #include "FlushClock.h"
 
+#include "Dates.h"
 #include "DortexTestDatabase.h"
+#include "ImportJournal.h"
 #include "Launcher.h"
 #include "Settings.h"
 #include "TForm1.h"
@@ -30,6 +37,7 @@
 #include <functional>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <utility>
 
 extern char** environ;
 
@@ -154,7 +162,8 @@ void BM_Backlog(benchmark::State& state, int visitors)
 
         // The floor: the same requests for as many visitors, by the tool alone.
         service.generateVisitors(visitors);
-        const bool headerInFile = prepareHeaderFile(s, requestFiles());
+        std::string headerError;
+        const bool headerInFile = prepareHeaderFile(s, requestFiles(), headerError);
         const double poll = timedTool(pollParameters(s, requestFiles(), headerInFile), programDir);
         if (poll < 0)
             return state.SkipWithError("curl failed to poll");
@@ -200,6 +209,131 @@ void BM_Backlog(benchmark::State& state, int visitors)
     state.counters["worst_ratio"] = worst([](const Repetition& r) { return r.ratio(); });
 }
 
+constexpr int journalEntries = 60000;
+constexpr int journalBacklog = 100;
+constexpr double maxJournalRatio = 1.2;
+
+// A journal of entries acknowledged within the last days, as a busy site's.
+std::string bigJournal()
+{
+    std::vector<JournalEntry> entries;
+    const std::int64_t now = secondsNow();
+    for (int i = 0; i < journalEntries; ++i)
+        entries.push_back({"V-old-" + std::to_string(i), std::to_string(900000 + i), "20261201080000",
+                           "20261201170000", JournalState::Acknowledged, now - i * 40});
+    return ImportJournal::format(entries);
+}
+
+// One backlog cycle of a program directory whose journal holds journalText;
+// the journal is read by a first, empty cycle, as the program reads it once.
+double journalCycle(const std::string& journalText, benchmark::State& state)
+{
+    TempDir dir;
+    DortexTestDatabase database;
+    std::string error;
+    if (!database.createSqlite(dir, "dortex.db", error)) {
+        state.SkipWithError(error.c_str());
+        return -1;
+    }
+    VisitorServiceProcess service;
+    writeSiteFiles(dir, service, database, "AutoPoll=1\r\n");
+    if (!journalText.empty())
+        writeFile(dir.file(ImportJournal::fileName), journalText);
+    TForm1 form(dir.path());
+    form.findChild<QTimer*>("Timer1")->stop();
+    form.Timer1Timer();
+    service.generateVisitors(journalBacklog);
+    const auto start = Clock::now();
+    form.Timer1Timer();
+    const double spent = millisecondsSince(start);
+    if (!service.queuedIds().empty()) {
+        state.SkipWithError(("visitors left queued; log: " + logMessages(dir)).c_str());
+        return -1;
+    }
+    return spent;
+}
+
+void BM_JournalBacklog(benchmark::State& state)
+{
+    const std::string journal = bigJournal();
+    std::vector<double> empty;
+    std::vector<double> big;
+    for (auto _ : state) {
+        const double withEmpty = journalCycle("", state);
+        const double withBig = journalCycle(journal, state);
+        if (withEmpty < 0 || withBig < 0)
+            return;
+        empty.push_back(withEmpty);
+        big.push_back(withBig);
+        state.SetIterationTime(withBig / 1000.0);
+    }
+    std::sort(empty.begin(), empty.end());
+    std::sort(big.begin(), big.end());
+    state.counters["empty_ms"] = empty[empty.size() / 2];
+    state.counters["big_ms"] = big[big.size() / 2];
+}
+
+// Reading a journal of 60 000 entries, and writing it anew whole.
+void BM_JournalFile(benchmark::State& state)
+{
+    TempDir dir;
+    const std::string path = dir.file(ImportJournal::fileName);
+    writeFile(path, bigJournal());
+    std::vector<double> loads;
+    std::vector<double> compactions;
+    for (auto _ : state) {
+        ImportJournal journal;
+        std::size_t skipped = 0;
+        std::string error;
+        auto start = Clock::now();
+        const bool loaded = journal.load(path, skipped, error);
+        loads.push_back(millisecondsSince(start));
+        start = Clock::now();
+        const bool compacted = loaded && journal.compact(error);
+        compactions.push_back(millisecondsSince(start));
+        if (!compacted || journal.entries().size() != journalEntries)
+            return state.SkipWithError(("journal: " + error).c_str());
+        state.SetIterationTime((loads.back() + compactions.back()) / 1000.0);
+    }
+    std::sort(loads.begin(), loads.end());
+    std::sort(compactions.begin(), compactions.end());
+    state.counters["load_ms"] = loads[loads.size() / 2];
+    state.counters["compact_ms"] = compactions[compactions.size() / 2];
+}
+
+std::vector<TableRow> tabulateJournal(const Results& results)
+{
+    std::vector<TableRow> rows;
+    const std::string group = "Journal of 60 000 entries";
+    TableRow cycle{group, "backlog of 100 cleared, against the same backlog with an empty journal",
+                   "",    "<= 1.2 times (median)",
+                   "",    ""};
+    if (const auto* run = results.find("Journal/backlog"); run == nullptr) {
+        cycle.result = results.missing("Journal/backlog");
+    } else {
+        const double big = results.counter("Journal/backlog", "big_ms");
+        const double empty = results.counter("Journal/backlog", "empty_ms");
+        cycle.result =
+            fixed(big / empty, 2) + " times: " + fixed(big, 0) + " ms against " + fixed(empty, 0) + " ms";
+        cycle.verdict = verdict(big <= maxJournalRatio * empty);
+        cycle.runs = "median of " + std::to_string(run->iterations) + " cycles each, alternating";
+    }
+    rows.push_back(cycle);
+    for (const auto& [counter, item] :
+         {std::pair<const char*, const char*>{"load_ms", "reading it at start-up"},
+          {"compact_ms", "writing it anew whole (compaction), flushed"}}) {
+        TableRow row{group, item, "", "", "", ""};
+        if (const auto* run = results.find("Journal/file"); run == nullptr) {
+            row.result = results.missing("Journal/file");
+        } else {
+            row.result = fixed(results.counter("Journal/file", counter), 1) + " ms";
+            row.runs = "median of " + std::to_string(run->iterations) + " runs";
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 std::vector<TableRow> tabulate(const Results& results)
 {
     std::vector<TableRow> rows;
@@ -233,6 +367,8 @@ std::vector<TableRow> tabulate(const Results& results)
         }
         rows.push_back(row);
     }
+    for (TableRow& row : tabulateJournal(results))
+        rows.push_back(std::move(row));
     return rows;
 }
 
@@ -250,5 +386,13 @@ int main(int argc, char** argv)
             ->Iterations(repetitionsFor(visitors))
             ->Unit(benchmark::kMillisecond)
             ->UseManualTime();
+    benchmark::RegisterBenchmark("Journal/backlog", BM_JournalBacklog)
+        ->Iterations(5)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+    benchmark::RegisterBenchmark("Journal/file", BM_JournalFile)
+        ->Iterations(5)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
     return runAndTabulate(argc, argv, tabulate);
 }

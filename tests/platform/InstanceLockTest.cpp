@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace movik;
 using namespace movik::test;
@@ -34,6 +38,31 @@ TEST(InstanceLockTest, SecondTakerIsToldWhoHoldsIt)
     EXPECT_EQ(holder, "");
 }
 
+#ifdef _WIN32
+TEST(InstanceLockTest, AFileThatMayNotBeWrittenIsHeldForReading)
+{
+    // What another account meets where the lock file is not its own: it
+    // may read it, not write it.
+    TempDir dir;
+    const std::string path = dir.file("movik.lock");
+    std::string holder;
+    int error = 0;
+    auto first = std::make_unique<platform::InstanceLock>();
+    ASSERT_EQ(first->take(path, holder, error), Result::Taken);
+    ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    platform::InstanceLock second;
+    EXPECT_EQ(second.take(path, holder, error), Result::Held) << error;
+
+    first.reset();
+    auto reader = std::make_unique<platform::InstanceLock>();
+    EXPECT_EQ(reader->take(path, holder, error), Result::Taken) << error;
+    platform::InstanceLock writer;
+    EXPECT_EQ(writer.take(path, holder, error), Result::Held) << "the reader keeps everyone out";
+    reader.reset();
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+#endif
+
 TEST(InstanceLockTest, LockThatCannotBeMadeFails)
 {
     TempDir dir;
@@ -60,4 +89,19 @@ TEST(ReplaceFileTest, WritesTheWholeTextAnewForTheOwnerOnly)
     fs::create_directory(dir.file("in-the-way"));
     EXPECT_FALSE(platform::replaceFile(dir.file("in-the-way"), "line\n", error));
     EXPECT_FALSE(error.empty());
+
+    // Written under a name of its own, never through one made ready for it.
+    writeFile(dir.file("other"), "another file");
+    fs::create_directory(dir.file("status.tmp"));
+#ifndef _WIN32
+    fs::create_symlink(dir.file("other"), dir.file("journal.tmp"));
+#endif
+    for (const char* name : {"status", "journal"})
+        ASSERT_TRUE(platform::replaceFile(dir.file(name), "new\n", error, platform::FileReaders::Everyone,
+                                          platform::FileFlush::Cached))
+            << error;
+    EXPECT_EQ(readFile(dir.file("status")), "new\n");
+    EXPECT_EQ(readFile(dir.file("other")), "another file");
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
 }

@@ -399,6 +399,62 @@ TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
     EXPECT_EQ(run({"xdotool", "search", "--name", std::string("^") + caption + "$"}), 0);
 }
 
+// Cards no JSON writer would send and a visit that ends before it starts
+// reach no statement: the visitors stay queued, named in the log, and the
+// table the broken card aimed at is still there. The Windows program's only
+// database path is ODBC.
+TEST_P(WineEndToEnd, HostileCardsAndBackwardVisitsStayQueued)
+{
+    WineSite site;
+    DortexTestDatabase database;
+    std::string error;
+    if (GetParam() == Engine::Postgresql) {
+        PostgresServer* server = sharedPostgresServer(error);
+        if (server == nullptr)
+            MOVIK_POSTGRES_UNAVAILABLE(error);
+        ASSERT_TRUE(database.createPostgres(*server, error)) << error;
+        writeLogin(site);
+        site.odbcAlias(postgresConnection(*server, database), "User Name=postgres\r\n");
+    } else {
+        ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+        site.odbcAlias(sqliteConnection(site));
+    }
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    const std::string day =
+        R"(","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-07-01T09:00:00Z","CardNumber":")";
+    service.answerPollsWith(
+        R"([{"VisitorId":"V-drop)" + day +
+        "\xC3';drop table cards;--\"},"
+        R"({"VisitorId":"V-fffd)" +
+        day +
+        "96\xc3(\xfe\"},"
+        R"({"VisitorId":"V-long)" +
+        day + std::string(256, '9') +
+        "\"},"
+        R"({"VisitorId":"V-back","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-06-01T09:00:00Z",)"
+        R"("CardNumber":"5009"},)"
+        R"({"VisitorId":"V-1)" +
+        day + "5001\"}]");
+    site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
+
+    WineProcess program(site.dir.path(), "movik.exe");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(eventually([&] { return polls(service) >= 2; })) << site.log();
+
+    EXPECT_EQ(rowsOf(database, "5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260701|20260702| "
+                                        "5001|20260701170000|20260701170000|N|");
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 1u);
+    EXPECT_TRUE(database.rows("select * from cards").empty()) << "the table is still there";
+    const std::string log = site.log();
+    for (const std::string line : {"<VListDX>Visitor V-drop has a card number that is not valid UTF-8\n",
+                                   "<VListDX>Visitor V-fffd has a card number that is not valid UTF-8\n",
+                                   "<VListDX>Visitor V-long has a card number of 256 bytes (at most 255)\n",
+                                   "<VListDX>Visitor V-back has a visit that ends (20260601170000) before it "
+                                   "starts (20260701170000)\n"})
+        EXPECT_GE(count(log, line + "  Error - failed (DX)\n"), 1) << line << log;
+}
+
 INSTANTIATE_TEST_SUITE_P(Odbc, WineEndToEnd, ::testing::Values(Engine::Sqlite, Engine::Postgresql),
                          [](const auto& info) { return engineName(info.param); });
 
