@@ -93,6 +93,16 @@ bool fileExists(const std::string& path)
 
 bool deleteFile(const std::string& path)
 {
+    if (::DeleteFileA(path.c_str()))
+        return true;
+    // An owner-only file may carry the read-only attribute (Wine gives it
+    // one), which DeleteFile refuses; a file of the program's own is removed
+    // all the same.
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
+    ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     return ::DeleteFileA(path.c_str()) != 0;
 }
 
@@ -176,21 +186,23 @@ private:
     SECURITY_ATTRIBUTES m_attributes{};
 };
 
-// The owner this process gives the files it creates (its user, or the
-// Administrators group for an elevated administrator), as a security
-// identifier text; empty when unknown.
-std::string defaultOwnerSid()
+// A security identifier of the process's token as text: its user or the
+// owner it gives new objects (the Administrators group for an elevated
+// administrator on Windows, a group under Wine); empty when unknown.
+std::string tokenSid(TOKEN_INFORMATION_CLASS which)
 {
     HANDLE token = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
         return {};
     DWORD size = 0;
-    ::GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
+    ::GetTokenInformation(token, which, nullptr, 0, &size);
     std::string sid;
     std::unique_ptr<char[]> buffer(new char[size > 0 ? size : 1]);
-    if (size > 0 && ::GetTokenInformation(token, TokenOwner, buffer.get(), size, &size)) {
+    if (size > 0 && ::GetTokenInformation(token, which, buffer.get(), size, &size)) {
+        PSID id = which == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid
+                                     : reinterpret_cast<TOKEN_OWNER*>(buffer.get())->Owner;
         char* text = nullptr;
-        if (::ConvertSidToStringSidA(reinterpret_cast<TOKEN_OWNER*>(buffer.get())->Owner, &text)) {
+        if (::ConvertSidToStringSidA(id, &text)) {
             sid = text;
             ::LocalFree(text);
         }
@@ -215,6 +227,16 @@ std::string ownerSid(HANDLE file)
     }
     ::LocalFree(descriptor);
     return sid;
+}
+
+// True when the file belongs to this process's user, or to the owner the
+// process gives the files it creates.
+bool ownedByThisProcess(HANDLE file)
+{
+    static const std::string user = tokenSid(TokenUser);
+    static const std::string defaultOwner = tokenSid(TokenOwner);
+    const std::string owner = ownerSid(file);
+    return !owner.empty() && (owner == user || owner == defaultOwner);
 }
 
 } // namespace
@@ -289,14 +311,14 @@ bool replaceFile(const std::string& path, const std::string& content, std::strin
     ::CloseHandle(file);
     if (!ok) {
         error = failure("Cannot write", temp, code);
-        ::DeleteFileA(temp.c_str());
+        deleteFile(temp);
         return false;
     }
     const DWORD moveFlags =
         MOVEFILE_REPLACE_EXISTING | (flush == FileFlush::ToDisk ? MOVEFILE_WRITE_THROUGH : 0);
     if (!::MoveFileExA(temp.c_str(), path.c_str(), moveFlags)) {
         error = failure("Cannot replace", path, ::GetLastError());
-        ::DeleteFileA(temp.c_str());
+        deleteFile(temp);
         return false;
     }
     return true;
@@ -311,8 +333,7 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
         error = failure("Cannot open", path, ::GetLastError());
         return false;
     }
-    const std::string owner = ownerSid(file);
-    if (!isPlainFile(file) || (!owner.empty() && owner != defaultOwnerSid())) {
+    if (!isPlainFile(file) || !ownedByThisProcess(file)) {
         ::CloseHandle(file);
         error = "Cannot append to " + path + ": not a file of this user";
         return false;
@@ -369,7 +390,7 @@ bool isOwnPrivateFile(const std::string& path, const std::string& content)
     if (file == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER size{};
-    bool ok = isPlainFile(file) && ownerSid(file) == defaultOwnerSid() && ::GetFileSizeEx(file, &size) &&
+    bool ok = isPlainFile(file) && ownedByThisProcess(file) && ::GetFileSizeEx(file, &size) &&
               static_cast<std::size_t>(size.QuadPart) == content.size();
     if (ok) {
         std::string held(content.size(), '\0');

@@ -242,3 +242,23 @@ TEST(PlatformWin, TimestampUsesTheRegionalSeparators)
     ASSERT_EQ(log.size(), 19u + 4);
     EXPECT_TRUE(std::regex_match(log.substr(0, 19), timestampPattern('-', '.'))) << log;
 }
+
+TEST(PlatformWin, OwnFilesAreKnownAndAppendedTo)
+{
+    // The journal grows by appending, the header file is checked before
+    // every request: both must recognise the files this program wrote.
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(platform::appendToFile(dir.file("journal"), "one\n", platform::FileFlush::ToDisk, error))
+        << error;
+    ASSERT_TRUE(platform::appendToFile(dir.file("journal"), "two\n", platform::FileFlush::Cached, error))
+        << error;
+    EXPECT_EQ(readFile(dir.file("journal")), "one\ntwo\n");
+
+    ASSERT_TRUE(platform::replaceFile(dir.file("header"), "Authorization: Bearer k\n", error)) << error;
+    EXPECT_TRUE(platform::isOwnPrivateFile(dir.file("header"), "Authorization: Bearer k\n"));
+    EXPECT_FALSE(platform::isOwnPrivateFile(dir.file("header"), "Authorization: Bearer x\n"));
+    EXPECT_FALSE(platform::isOwnPrivateFile(dir.file("missing"), ""));
+    EXPECT_FALSE(platform::appendToFile(dir.path(), "x", platform::FileFlush::Cached, error))
+        << "a directory";
+}

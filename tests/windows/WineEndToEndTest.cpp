@@ -493,6 +493,33 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
     EXPECT_EQ(acknowledgements(service), 3);
 }
 
+// A long cycle (forty visitors, each acknowledgement waiting its whole
+// bound without a process handle) is ended by a WM_CLOSE after the visitor
+// in hand: every visitor that left the queue has its rows, the rest stay
+// queued, and the stop is logged.
+TEST(WineEndToEndSqlite, ACloseDuringALongCycleEndsItAfterTheVisitorInHand)
+{
+    WineSite site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+    site.odbcAlias(sqliteConnection(site));
+    VisitorServiceProcess service;
+    service.generateVisitors(40);
+    site.configure(service.baseUrl(), "PollWaitMSec=1000\r\nAckWaitMSec=700\r\n");
+
+    WineProcess program(site.dir.path(), "movik.exe");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 3; })) << site.log();
+    // taskkill without /f asks the window to close, as a shutdown script does.
+    EXPECT_EQ(run({"wine", "taskkill", "/im", "movik.exe"}), 0);
+    EXPECT_TRUE(eventually([&] { return count(site.log(), "--- MOVIK stopped ---") == 1; }, 10))
+        << site.log();
+    const std::size_t queued = service.queuedIds().size();
+    EXPECT_GT(queued, 0u) << "the rest of the list stays queued";
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 40u - queued);
+}
+
 namespace {
 
 // curl.exe is the Windows-built stand-in, for which the launcher gets a
