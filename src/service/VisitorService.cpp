@@ -198,6 +198,12 @@ ToolOutcome waitForPollAnswer(int boundMs)
     return {};
 }
 
+void endRunningTools()
+{
+    for (auto& [answerPath, tool] : g_tools)
+        tool.process.end();
+}
+
 ToolOutcome pollOutcome()
 {
     return waitForPollAnswer(0);

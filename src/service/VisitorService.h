@@ -51,6 +51,12 @@ ToolOutcome waitForPollAnswer(int boundMs);
 // The outcome of the last poll's tool as it stands, without waiting.
 ToolOutcome pollOutcome();
 
+// Ends the tools of both requests that still run, where the platform gave a
+// handle to them: at close, so that a service that never answers leaves no
+// tool behind. An acknowledgement cut short so is sent again after the next
+// start, since the journal still holds its visitor unacknowledged.
+void endRunningTools();
+
 // Acknowledges visitor id; waits for the tool at most AckWaitMSec, then reads
 // the answer into response. True when the answer contains "Deleted".
 bool RemoveFromVisitorList(const std::string& id, std::string& response);

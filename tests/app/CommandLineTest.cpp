@@ -266,3 +266,35 @@ TEST(ProgramStop, TerminationClosesTheWindowAndIsLogged)
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "--- MOVIK stopped ---");
 }
+
+TEST(ProgramStop, ToolsStillRunningAreEndedAtClose)
+{
+    // A service that accepts the poll and never answers it.
+    VisitorServiceProcess service({"--poll-delay", "3600000"});
+    TempDir site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site, "dortex.db", error)) << error;
+    writeSiteFiles(site, service, database, "AutoPoll=1\r\nPollWaitMSec=100\r\n");
+    Program program(site);
+    program.start({});
+    for (int i = 0; i < 300 && service.requests().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_FALSE(service.requests().empty());
+
+    // The tools of this site: curl processes working in its directory.
+    auto tools = [&site] {
+        int n = 0;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            std::error_code ignored;
+            const fs::path cwd = fs::read_symlink(entry.path() / "cwd", ignored);
+            n += !ignored && cwd.string() + "/" == site.path() &&
+                 readFile((entry.path() / "comm").string()) == "curl\n";
+        }
+        return n;
+    };
+    EXPECT_EQ(tools(), 1);
+    EXPECT_EQ(program.terminate(), 0);
+    EXPECT_EQ(tools(), 0) << "ended at close, after the stop line";
+    EXPECT_EQ(splitLines(logMessages(site)).back(), "--- MOVIK stopped ---");
+}
