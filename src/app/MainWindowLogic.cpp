@@ -110,8 +110,10 @@ void MainWindowLogic::Button4Click()
 
 void MainWindowLogic::FormClose()
 {
-    if (!m_closing)
+    if (!m_closing) {
         WriteLog(LogAlways, "--- MOVIK stopped ---");
+        endRunningTools();
+    }
     m_closing = true;
     m_view.setTimerEnabled(false);
 }

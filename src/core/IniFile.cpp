@@ -3,20 +3,19 @@
 
 #include "StringUtil.h"
 
-#include <fstream>
-#include <sstream>
+#include "Platform.h"
 
 namespace movik {
 
 bool IniFile::load(const std::string& path)
 {
     m_sections.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::string content;
+    std::string error;
+    bool missing = false;
+    if (!platform::readWholeFile(path, content, missing, error, platform::Links::Follow))
         return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    parse(content.str());
+    parse(content);
     return true;
 }
 

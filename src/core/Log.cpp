@@ -1,5 +1,6 @@
 #include "Log.h"
 
+#include "OperatorDisplay.h"
 #include "Platform.h"
 #include "Settings.h"
 #include "StringUtil.h"
@@ -15,7 +16,9 @@ std::string logFilePath()
 
 namespace {
 LogSink g_sink;
-}
+// The last failure to write the log that the operator was shown.
+std::string g_failure;
+} // namespace
 
 void setLogSink(LogSink sink)
 {
@@ -36,8 +39,21 @@ void WriteLog(std::int32_t level, const std::string& message)
     try {
         // A value of any size the service sends must not become a line no
         // editor opens; a message of several lines stays several lines.
-        platform::appendLogLine(logFilePath(),
-                                boundedLines(platform::localTimestamp() + " " + message) + "\r\n");
+        const std::string path = logFilePath();
+        int error = 0;
+        if (platform::appendLogLine(path, boundedLines(platform::localTimestamp() + " " + message) + "\r\n",
+                                    error)) {
+            g_failure.clear();
+            return;
+        }
+        // The line is lost, but the operator hears once which file failed
+        // and why, and the light turns red: never a silent window.
+        const std::string failure = path + " cannot be written (" + platform::fileErrorText(error) + ")";
+        if (failure != g_failure) {
+            g_failure = failure;
+            showOperatorLine(failure);
+            showStatusLight(StatusLight::Red);
+        }
     } catch (...) {
         // The log is the last resort: a line that cannot be written is lost.
     }

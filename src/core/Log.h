@@ -15,7 +15,8 @@ constexpr std::int32_t LogPollFile = 10;
 
 // Appends "dd/mm/yyyy hh:mm:ss message" CR LF to AppPath + "MOVIK.log" when
 // level is 999 or below DebugLevel. The file is opened and closed for each
-// line; every failure is swallowed.
+// line; a line that cannot be written is lost, and the operator display is
+// told once which file failed and why (and its light turns red).
 void WriteLog(std::int32_t level, const std::string& message);
 
 // While a sink is set, every line goes to it (whatever its level) instead

@@ -28,7 +28,7 @@ void readSettingsFile(const std::string& path, Settings& s)
     const std::string section = "Options";
     const std::string separator(1, platform::pathSeparator());
 
-    s.CurlPath = ini.readString(section, "CurlPath", platform::defaultCurlPath());
+    s.CurlPath = platform::pathFromSettings(ini.readString(section, "CurlPath", platform::defaultCurlPath()));
     if (s.CurlPath.empty() || s.CurlPath.back() != platform::pathSeparator())
         s.CurlPath += separator;
     s.CurlURL = ini.readString(section, "CurlURL", "");

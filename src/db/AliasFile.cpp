@@ -41,12 +41,12 @@ bool readDatabaseAlias(const std::string& path, const std::string& alias, Databa
     } else if (driver == "odbc") {
         result.driver = AliasDriver::Odbc;
     } else {
-        error = unknown + "Driver \"" + driver + "\" in " + path + " is not sqlite, postgresql or odbc";
+        error = unknown + "Driver \"" + driver + "\" in " + path + " is not " + servedDrivers();
         return false;
     }
 
     const std::string bad = "Database alias \"" + alias + "\" in " + path + ": ";
-    result.database = ini.readString(alias, "Database", "");
+    result.database = platform::pathFromSettings(ini.readString(alias, "Database", ""));
     if (result.database.empty()) {
         // Never let the driver pick a default: an empty SQLite name would be
         // a fresh temporary database that nobody reads.

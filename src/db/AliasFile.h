@@ -28,4 +28,7 @@ struct DatabaseAlias
 bool readDatabaseAlias(const std::string& path, const std::string& alias, DatabaseAlias& result,
                        std::string& error);
 
+// The values of the "Driver" key this program serves, for a message.
+std::string servedDrivers();
+
 } // namespace movik

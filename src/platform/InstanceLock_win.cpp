@@ -5,6 +5,8 @@
 // which keeps every other copy out just the same.
 #include "InstanceLock.h"
 
+#include "WideText_win.h"
+
 #include <windows.h>
 
 namespace movik::platform {
@@ -13,8 +15,8 @@ namespace {
 
 std::string readHolder(const std::string& path)
 {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileW(wideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return {};
     char buffer[32];
@@ -48,13 +50,13 @@ InstanceLock::Result InstanceLock::take(const std::string& path, std::string& ho
     holder.clear();
     error = 0;
     // Not inheritable: the security attributes are left null.
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    HANDLE h = ::CreateFileW(wideText(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool writable = true;
     if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
         writable = false;
-        h = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                          nullptr);
+        h = ::CreateFileW(wideText(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     if (h == INVALID_HANDLE_VALUE) {
         error = static_cast<int>(::GetLastError());

@@ -3,6 +3,8 @@
 // arguments itself.
 #include "Launcher.h"
 
+#include "WideText_win.h"
+
 #include <windows.h>
 
 #include <shellapi.h>
@@ -92,14 +94,20 @@ LaunchResult launchProcess(const std::string& executable, const std::string& par
                            const std::string& workingDirectory)
 {
     LaunchResult result;
-    SHELLEXECUTEINFOA info = {};
+    // The names are UTF-8. The parameters go through the ANSI code page both
+    // ways: the tool reads its arguments in that code page, so each byte of
+    // the text (an identifier's UTF-8 among them) reaches it unchanged.
+    const std::wstring file = wideText(executable);
+    const std::wstring text = wideText(parameters, CP_ACP);
+    const std::wstring directory = wideText(workingDirectory);
+    SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-    info.lpFile = executable.c_str();
-    info.lpParameters = parameters.c_str();
-    info.lpDirectory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
+    info.lpFile = file.c_str();
+    info.lpParameters = text.c_str();
+    info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
     info.nShow = SW_HIDE;
-    const BOOL ok = ::ShellExecuteExA(&info);
+    const BOOL ok = ::ShellExecuteExW(&info);
     // Not a real module handle: a number, above 32 when the program started.
     const INT_PTR code = reinterpret_cast<INT_PTR>(info.hInstApp);
     if (!ok || code <= 32) {

@@ -12,6 +12,10 @@ namespace movik::platform {
 char pathSeparator();
 // Directory holding the running executable, with a trailing separator.
 std::string executableDirectory();
+// A file name as a settings file gave it, as the program's UTF-8 text: on
+// Windows a name saved in the ANSI code page (older editors) is converted,
+// one saved as UTF-8 taken as it is; elsewhere unchanged.
+std::string pathFromSettings(const std::string& text);
 // Directory that holds the transfer tool when the settings name none.
 std::string defaultCurlPath();
 // File name of the transfer tool inside that directory.
@@ -20,6 +24,9 @@ std::string curlToolName();
 bool fileExists(const std::string& path);
 // Deletes a file; failures (including a missing file) are ignored by callers.
 bool deleteFile(const std::string& path);
+
+// Whether opening a file follows a link at its name.
+enum class Links { Follow, Refuse };
 
 // Who may read a file the program writes.
 enum class FileReaders {
@@ -49,8 +56,9 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
 // Whole content of a file. False with a message in error; a missing file
 // sets missing so callers can tell "nothing yet" from a failure. Anything
 // but a regular file (a pipe someone put there, say) is refused, never
-// waited on.
-bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error);
+// waited on; so is a link, unless links says Follow.
+bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
+                   Links links = Links::Refuse);
 
 // True when path is a regular file (not a link) of the program's user that
 // no one else may read or write, holding exactly content.
@@ -80,11 +88,9 @@ void sleepMs(int milliseconds);
 // Appends one complete log line, first cutting the file at a Ctrl-Z found in
 // its last 128 bytes. A log that is a link or not a regular file is not
 // written, so its rules never cut another file. Returns false on any
-// failure (the caller drops the line).
-bool appendLogLine(const std::string& path, const std::string& line);
-
-// Whether opening a file follows a link at its name.
-enum class Links { Follow, Refuse };
+// failure (the caller drops the line), with the platform's error number in
+// error.
+bool appendLogLine(const std::string& path, const std::string& line, int& error);
 
 // A file opened for reading while refusing other writers: on Windows by the
 // sharing mode, on Linux by refusing a file that some process has open for

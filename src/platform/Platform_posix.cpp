@@ -35,6 +35,11 @@ std::string executableDirectory()
     return slash == std::string::npos ? std::string("./") : buffer.substr(0, slash + 1);
 }
 
+std::string pathFromSettings(const std::string& text)
+{
+    return text;
+}
+
 std::string defaultCurlPath()
 {
     return "/usr/bin";
@@ -154,18 +159,21 @@ int openRegular(const std::string& path, int flags, mode_t mode = 0600, Links li
 
 } // namespace
 
-bool appendLogLine(const std::string& path, const std::string& line)
+bool appendLogLine(const std::string& path, const std::string& line, int& error)
 {
     // One write on a descriptor opened for appending: two copies of the
     // program sharing a directory never interleave or lose lines.
     int fd = openRegular(path, O_RDWR | O_APPEND | O_CREAT, 0644);
-    if (fd < 0)
+    if (fd < 0) {
+        error = errno;
         return false;
+    }
     bool ok = cutAtCtrlZ(fd);
     if (ok) {
         ssize_t written = ::write(fd, line.data(), line.size());
         ok = written == static_cast<ssize_t>(line.size());
     }
+    error = ok ? 0 : (errno != 0 ? errno : EIO);
     ::close(fd);
     return ok;
 }
@@ -283,11 +291,12 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
     return !created || flush == FileFlush::Cached || flushDirectoryOf(path, error);
 }
 
-bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error)
+bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
+                   Links links)
 {
     content.clear();
     missing = false;
-    int fd = openRegular(path, O_RDONLY);
+    int fd = openRegular(path, O_RDONLY, 0, links);
     if (fd < 0) {
         missing = errno == ENOENT;
         error = failure("Cannot open", path, errno);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "WideText_win.h"
+
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -15,6 +17,12 @@
 namespace movik::platform {
 
 namespace {
+
+// A file name for the wide API.
+std::wstring widePath(const std::string& path)
+{
+    return wideText(path);
+}
 
 HANDLE toHandle(long long value)
 {
@@ -62,9 +70,9 @@ char pathSeparator()
 
 std::string executableDirectory()
 {
-    std::string buffer(MAX_PATH, '\0');
+    std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0)
             return ".\\";
         if (n < buffer.size()) {
@@ -73,8 +81,17 @@ std::string executableDirectory()
         }
         buffer.resize(buffer.size() * 2);
     }
-    auto slash = buffer.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".\\") : buffer.substr(0, slash + 1);
+    const std::string path = utf8Text(buffer.c_str(), static_cast<int>(buffer.size()));
+    auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".\\") : path.substr(0, slash + 1);
+}
+
+std::string pathFromSettings(const std::string& text)
+{
+    // Notepad saves UTF-8 nowadays, older editors the ANSI code page.
+    const bool utf8 = text.empty() || ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                                            static_cast<int>(text.size()), nullptr, 0) > 0;
+    return utf8 ? text : utf8Text(wideText(text, CP_ACP).c_str());
 }
 
 std::string defaultCurlPath()
@@ -88,22 +105,22 @@ std::string curlToolName()
 
 bool fileExists(const std::string& path)
 {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(widePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool deleteFile(const std::string& path)
 {
-    if (::DeleteFileA(path.c_str()))
+    if (::DeleteFileW(widePath(path).c_str()))
         return true;
     // An owner-only file may carry the read-only attribute (Wine gives it
     // one), which DeleteFile refuses; a file of the program's own is removed
     // all the same.
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return false;
-    ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    return ::DeleteFileA(path.c_str()) != 0;
+    ::SetFileAttributesW(widePath(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return ::DeleteFileW(widePath(path).c_str()) != 0;
 }
 
 std::string fileErrorText(int code)
@@ -241,16 +258,19 @@ bool ownedByThisProcess(HANDLE file)
 
 } // namespace
 
-bool appendLogLine(const std::string& path, const std::string& line)
+bool appendLogLine(const std::string& path, const std::string& line, int& error)
 {
     // Others may go on reading the log while a line is written, but a second
     // writer (another copy of the program) is refused and its line is lost.
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | noFollow, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    HANDLE file = ::CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | noFollow, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = static_cast<int>(::GetLastError());
         return false;
+    }
     if (!isPlainFile(file)) {
         ::CloseHandle(file);
+        error = ERROR_INVALID_NAME;
         return false;
     }
     bool ok = cutAtCtrlZ(file);
@@ -261,6 +281,7 @@ bool appendLogLine(const std::string& path, const std::string& line)
              ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
              written == line.size();
     }
+    error = ok ? 0 : static_cast<int>(::GetLastError());
     ::CloseHandle(file);
     return ok;
 }
@@ -286,7 +307,7 @@ bool replaceFile(const std::string& path, const std::string& content, std::strin
     DWORD code = 0;
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
         temp = path + ".tmp-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
-        file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0,
+        file = ::CreateFileW(widePath(temp).c_str(), GENERIC_WRITE, 0,
                              readers == FileReaders::Owner ? ownerOnly.get() : nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         code = ::GetLastError();
@@ -316,7 +337,7 @@ bool replaceFile(const std::string& path, const std::string& content, std::strin
     }
     const DWORD moveFlags =
         MOVEFILE_REPLACE_EXISTING | (flush == FileFlush::ToDisk ? MOVEFILE_WRITE_THROUGH : 0);
-    if (!::MoveFileExA(temp.c_str(), path.c_str(), moveFlags)) {
+    if (!::MoveFileExW(widePath(temp).c_str(), widePath(path).c_str(), moveFlags)) {
         error = failure("Cannot replace", path, ::GetLastError());
         deleteFile(temp);
         return false;
@@ -327,7 +348,7 @@ bool replaceFile(const std::string& path, const std::string& content, std::strin
 bool appendToFile(const std::string& path, const std::string& text, FileFlush flush, std::string& error)
 {
     OwnerOnly ownerOnly;
-    HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | READ_CONTROL, FILE_SHARE_READ,
+    HANDLE file = ::CreateFileW(widePath(path).c_str(), FILE_APPEND_DATA | READ_CONTROL, FILE_SHARE_READ,
                                 ownerOnly.get(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | noFollow, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = failure("Cannot open", path, ::GetLastError());
@@ -350,12 +371,14 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
     return ok;
 }
 
-bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error)
+bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
+                   Links links)
 {
     content.clear();
     missing = false;
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | noFollow, nullptr);
+    HANDLE file = ::CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | (links == Links::Refuse ? noFollow : 0), nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD code = ::GetLastError();
         missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
@@ -385,7 +408,7 @@ bool readWholeFile(const std::string& path, std::string& content, bool& missing,
 
 bool isOwnPrivateFile(const std::string& path, const std::string& content)
 {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
+    HANDLE file = ::CreateFileW(widePath(path).c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | noFollow, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -406,15 +429,15 @@ bool isOwnPrivateFile(const std::string& path, const std::string& content)
 std::vector<std::string> directoryEntries(const std::string& directory)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found{};
-    HANDLE search = ::FindFirstFileA((directory + "*").c_str(), &found);
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW(widePath(directory + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
-        const std::string name = found.cFileName;
+        const std::string name = utf8Text(found.cFileName);
         if (name != "." && name != "..")
             names.push_back(name);
-    } while (::FindNextFileA(search, &found));
+    } while (::FindNextFileW(search, &found));
     ::FindClose(search);
     return names;
 }
@@ -423,8 +446,8 @@ bool directoryWritableByOthers(const std::string& directory, std::string& who)
 {
     PACL acl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoA(directory.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS)
+    if (::GetNamedSecurityInfoW(widePath(directory).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
     struct Group
     {
@@ -465,17 +488,17 @@ std::string fileOwner(const std::string& path)
 {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    if (::GetNamedSecurityInfoW(widePath(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return {};
     std::string text;
-    char name[256] = {};
-    char domain[256] = {};
-    DWORD nameSize = sizeof name;
-    DWORD domainSize = sizeof domain;
+    wchar_t name[256] = {};
+    wchar_t domain[256] = {};
+    DWORD nameSize = 256;
+    DWORD domainSize = 256;
     SID_NAME_USE use{};
-    if (owner != nullptr && ::LookupAccountSidA(nullptr, owner, name, &nameSize, domain, &domainSize, &use)) {
-        text = domain[0] != '\0' ? std::string(domain) + "\\" + name : std::string(name);
+    if (owner != nullptr && ::LookupAccountSidW(nullptr, owner, name, &nameSize, domain, &domainSize, &use)) {
+        text = domain[0] != L'\0' ? utf8Text(domain) + "\\" + utf8Text(name) : utf8Text(name);
     } else {
         char* sid = nullptr;
         if (owner != nullptr && ::ConvertSidToStringSidA(owner, &sid)) {
@@ -497,7 +520,7 @@ bool InputFile::open(const std::string& path, int& error, Links links)
     close();
     // Read sharing only: a file that another process still has open for
     // writing (the transfer tool mid-answer) is refused with error 32.
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = ::CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | (links == Links::Refuse ? noFollow : 0), nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = static_cast<int>(::GetLastError());

@@ -210,3 +210,15 @@ TEST_F(WindowLogic, ACycleWithoutAnAnswerTurnsTheLightRed)
     EXPECT_EQ(m_view.light.colour, StatusLight::Red);
     EXPECT_TRUE(m_view.timerOn);
 }
+
+TEST_F(WindowLogic, ALogThatCannotBeWrittenIsShownOnceWithARedLight)
+{
+    // Something that is no file stands in the log's place.
+    std::filesystem::create_directory(m_dir.file("MOVIK.log"));
+    create();
+    ASSERT_FALSE(m_view.lines.empty());
+    EXPECT_EQ(m_view.lines[0].rfind(m_dir.file("MOVIK.log") + " cannot be written (", 0), 0u)
+        << m_view.lines[0];
+    EXPECT_EQ(m_view.lines.size(), 1u) << "once, not once a line";
+    EXPECT_EQ(m_view.light.colour, StatusLight::Red);
+}

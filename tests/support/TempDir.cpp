@@ -79,8 +79,13 @@ std::vector<std::string> splitLines(const std::string& text, const std::string& 
 
 std::string logMessages(const TempDir& dir)
 {
+    return logMessages(dir.path());
+}
+
+std::string logMessages(const std::string& directory)
+{
     std::string messages;
-    for (const std::string& line : splitLines(readFile(dir.file("MOVIK.log")), "\r\n"))
+    for (const std::string& line : splitLines(readFile(directory + "MOVIK.log"), "\r\n"))
         messages += (line.size() >= 20 ? line.substr(20) : line) + "\n";
     return messages;
 }

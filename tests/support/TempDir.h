@@ -38,7 +38,9 @@ int countOf(const std::string& text, const std::string& what);
 // the other settings at their defaults.
 void useProgramDirectory(const TempDir& dir, int debugLevel = 0);
 
-// The messages of the log lines (timestamps cut off), in order.
+// The messages of the log lines (timestamps cut off), in order, of the log
+// in dir or in directory (ending with the separator).
 std::string logMessages(const TempDir& dir);
+std::string logMessages(const std::string& directory);
 
 } // namespace movik::test

@@ -1,0 +1,11 @@
+// The drivers an alias may name in the Windows program.
+#include "AliasFile.h"
+
+namespace movik {
+
+std::string servedDrivers()
+{
+    return "odbc";
+}
+
+} // namespace movik
