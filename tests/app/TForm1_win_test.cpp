@@ -167,6 +167,17 @@ TEST(Win32Form1, TextAreaClearTimerAndClosing)
     showOperatorLine("next");
     EXPECT_EQ(textOf(memo), "typed\r\nnext\r\n") << "a new line starts at the left";
 
+    // Lines are UTF-8 text; the cap removes whole lines, the operator's
+    // typing counted as the lines it makes.
+    showOperatorLine("> Updating Card: \xc3\xa9\xe8\xae\xbf");
+    wchar_t wide[64] = {};
+    GetWindowTextW(memo, wide, 64);
+    EXPECT_EQ(std::wstring(wide), L"typed\r\nnext\r\n> Updating Card: \u00e9\u8bbf\r\n");
+    SetWindowTextA(memo, "one typed line\r\nand an unended one");
+    for (int i = 0; i < TForm1::memoLineLimit; ++i)
+        showOperatorLine("line " + std::to_string(i));
+    EXPECT_EQ(textOf(memo).rfind("line 0\r\n", 0), 0u) << textOf(memo).substr(0, 40);
+
     // A tick runs the real cycle: no transfer tool, no answer, a red light.
     SendMessageA(window, WM_TIMER, 1, 0);
     EXPECT_EQ(database.cycles, 1);

@@ -49,11 +49,19 @@ private:
                                      DWORD_PTR);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void createParts();
+    // Pixels at the screen's DPI for a size laid out at 96.
+    int scaled(int pixelsAt96) const;
+    // A control, placed and sized in pixels at 96 DPI.
+    HWND createChild(DWORD exStyle, const wchar_t* kind, const char* text, DWORD style, int left, int top,
+                     int width, int height, int id);
+    // Counts Memo1's lines anew from its text.
+    void countMemoLines();
     void drawLight(const DRAWITEMSTRUCT& item);
 
     HINSTANCE m_instance;
     WindowDatabase& m_database;
     std::string m_appPath;
+    int m_dpi = 96;
     HWND m_window = nullptr;
     HWND Memo1 = nullptr;
     HWND Button4 = nullptr;
@@ -63,9 +71,13 @@ private:
     HFONT m_font = nullptr;
     HFONT m_memoFont = nullptr;
     COLORREF m_lightFill = RGB(255, 255, 255);
-    std::string m_toolTipText;
-    // Lengths of the lines in Memo1, oldest first, to drop the oldest.
+    std::wstring m_toolTipText;
+    // Lengths of Memo1's ended lines with their CR LF, oldest first, to drop
+    // the oldest; its whole length and that of a last line without an end
+    // (the operator's typing), to notice typing since the last line.
     std::deque<int> m_memoLines;
+    int m_memoLength = 0;
+    int m_memoOpenLine = 0;
     bool m_shown = false;
     bool m_inCycle = false;
     // Asked to stop during a cycle: it ends after the visitor in hand.

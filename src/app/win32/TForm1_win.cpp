@@ -1,12 +1,16 @@
 #include "TForm1.h"
 
+#include "WideText_win.h"
+
 #include <commctrl.h>
 
 namespace movik {
 
+using platform::wideText;
+
 namespace {
 
-const char* const windowClass = "TForm1";
+const wchar_t* const windowClass = L"TForm1";
 const char* const caption = "ZUN Visitor - Dortex Interface";
 
 // Control identifiers; the icon's resource number is in movik.rc.
@@ -23,9 +27,9 @@ enum : int {
 // inch is 11 pixels, the size the window was laid out for.
 HFONT windowFont(int characterHeight)
 {
-    return CreateFontA(-characterHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    return CreateFontW(-characterHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                       "MS Sans Serif");
+                       L"MS Sans Serif");
 }
 
 COLORREF colourOf(StatusLight light)
@@ -41,44 +45,62 @@ COLORREF colourOf(StatusLight light)
     return RGB(255, 255, 255);
 }
 
-HWND createChild(HWND parent, HINSTANCE instance, DWORD exStyle, const char* kind, const char* text,
-                 DWORD style, int left, int top, int width, int height, int id)
-{
-    return CreateWindowExA(exStyle, kind, text, WS_CHILD | WS_VISIBLE | style, left, top, width, height,
-                           parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-}
-
 bool registerWindowClass(HINSTANCE instance, WNDPROC procedure)
 {
-    WNDCLASSEXA existing{};
+    WNDCLASSEXW existing{};
     existing.cbSize = sizeof existing;
-    if (GetClassInfoExA(instance, windowClass, &existing))
+    if (GetClassInfoExW(instance, windowClass, &existing))
         return true;
-    WNDCLASSEXA cls{};
+    WNDCLASSEXW cls{};
     cls.cbSize = sizeof cls;
     cls.lpfnWndProc = procedure;
     cls.hInstance = instance;
-    cls.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(iconResource));
+    cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(iconResource));
     cls.hIconSm =
-        static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconResource), IMAGE_ICON,
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(iconResource), IMAGE_ICON,
                                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-    cls.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    cls.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     cls.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     cls.lpszClassName = windowClass;
-    return RegisterClassExA(&cls) != 0;
+    return RegisterClassExW(&cls) != 0;
+}
+
+// The screen's pixels per inch; the manifest makes the program DPI-aware,
+// so Windows no longer stretches a window laid out for 96.
+int screenDpi()
+{
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen != nullptr)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
 }
 
 } // namespace
 
 TForm1::TForm1(HINSTANCE instance, WindowDatabase& database, const std::string& appPath)
-    : m_instance(instance), m_database(database), m_appPath(appPath)
+    : m_instance(instance), m_database(database), m_appPath(appPath), m_dpi(screenDpi())
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
     registerWindowClass(instance, &TForm1::windowProc);
-    // Start-up runs inside, while the window is created (WM_CREATE).
-    CreateWindowExA(0, windowClass, caption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 192, 125, 552, 388,
-                    nullptr, nullptr, instance, this);
+    // Laid out at 96 pixels per inch, 552 x 388 outside; at another DPI the
+    // window, its parts and its fonts scale with the screen.
+    CreateWindowExW(0, windowClass, wideText(caption).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                    scaled(192), scaled(125), scaled(552), scaled(388), nullptr, nullptr, instance, this);
+}
+
+int TForm1::scaled(int pixelsAt96) const
+{
+    return MulDiv(pixelsAt96, m_dpi, 96);
+}
+
+HWND TForm1::createChild(DWORD exStyle, const wchar_t* kind, const char* text, DWORD style, int left, int top,
+                         int width, int height, int id)
+{
+    return CreateWindowExW(exStyle, kind, wideText(text).c_str(), WS_CHILD | WS_VISIBLE | style, scaled(left),
+                           scaled(top), scaled(width), scaled(height), m_window,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), m_instance, nullptr);
 }
 
 TForm1::~TForm1()
@@ -96,43 +118,41 @@ TForm1::~TForm1()
 
 void TForm1::createParts()
 {
-    m_font = windowFont(11);
-    m_memoFont = windowFont(21);
+    m_font = windowFont(scaled(11));
+    m_memoFont = windowFont(scaled(21));
 
     // Created in tab order: Memo1, Button4, CheckBox1.
     // No scroll bars and no horizontal scrolling: long lines wrap.
     Memo1 =
-        createChild(m_window, m_instance, WS_EX_CLIENTEDGE, "EDIT", "",
-                    WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL, 16, 16, 505, 289, Memo1Id);
+        createChild(WS_EX_CLIENTEDGE, L"EDIT", "", WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL,
+                    16, 16, 505, 289, Memo1Id);
     // The edit control's own limit (32767 characters) would end the text
     // long before the line limit does.
-    SendMessageA(Memo1, EM_SETLIMITTEXT, 0, 0);
+    SendMessageW(Memo1, EM_SETLIMITTEXT, 0, 0);
     SetWindowSubclass(Memo1, &TForm1::memoProc, 0, 0);
 
-    Button4 = createChild(m_window, m_instance, 0, "BUTTON", "Clear", WS_TABSTOP | BS_PUSHBUTTON, 432, 312,
-                          75, 25, Button4Id);
-    CheckBox1 = createChild(m_window, m_instance, 0, "BUTTON", "Automatic Poll", WS_TABSTOP | BS_AUTOCHECKBOX,
-                            320, 312, 97, 17, CheckBox1Id);
+    Button4 = createChild(0, L"BUTTON", "Clear", WS_TABSTOP | BS_PUSHBUTTON, 432, 312, 75, 25, Button4Id);
+    CheckBox1 = createChild(0, L"BUTTON", "Automatic Poll", WS_TABSTOP | BS_AUTOCHECKBOX, 320, 312, 97, 17,
+                            CheckBox1Id);
     // Drawn here (fill and outline); its window text is its accessible name.
-    Status_LED = createChild(m_window, m_instance, 0, "STATIC", "", SS_OWNERDRAW | SS_NOTIFY, 24, 312, 17, 17,
-                             Status_LEDId);
+    Status_LED = createChild(0, L"STATIC", "", SS_OWNERDRAW | SS_NOTIFY, 24, 312, 17, 17, Status_LEDId);
 
     for (HWND part : {Button4, CheckBox1, Status_LED})
-        SendMessageA(part, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
-    SendMessageA(Memo1, WM_SETFONT, reinterpret_cast<WPARAM>(m_memoFont), FALSE);
+        SendMessageW(part, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    SendMessageW(Memo1, WM_SETFONT, reinterpret_cast<WPARAM>(m_memoFont), FALSE);
 
-    m_toolTip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+    m_toolTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, m_instance, nullptr);
-    SendMessageA(m_toolTip, TTM_SETMAXTIPWIDTH, 0, 320);
-    TTTOOLINFOA tool{};
+    SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, scaled(320));
+    TTTOOLINFOW tool{};
     // The size every common-controls version accepts.
-    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = m_window;
     tool.uId = reinterpret_cast<UINT_PTR>(Status_LED);
-    tool.lpszText = const_cast<char*>("");
-    SendMessageA(m_toolTip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(m_toolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void TForm1::show(int showCommand)
@@ -145,12 +165,12 @@ void TForm1::show(int showCommand)
 int TForm1::run()
 {
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         // Tab and Shift+Tab move between the controls.
-        if (m_window != nullptr && IsDialogMessageA(m_window, &message))
+        if (m_window != nullptr && IsDialogMessageW(m_window, &message))
             continue;
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     return static_cast<int>(message.wParam);
 }
@@ -158,13 +178,13 @@ int TForm1::run()
 LRESULT CALLBACK TForm1::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE) {
-        auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         form->m_window = window;
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
     }
-    auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (form == nullptr)
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     return form->onMessage(message, wParam, lParam);
 }
 
@@ -189,7 +209,7 @@ LRESULT TForm1::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
             m_inCycle = false;
             if (m_closeAfterCycle) {
                 m_closeAfterCycle = false;
-                PostMessageA(m_window, WM_CLOSE, 0, 0);
+                PostMessageW(m_window, WM_CLOSE, 0, 0);
             }
         }
         return 0;
@@ -248,14 +268,14 @@ LRESULT TForm1::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_NCDESTROY: {
         HWND window = m_window;
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         m_window = nullptr;
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
     default:
         break;
     }
-    return DefWindowProcA(m_window, message, wParam, lParam);
+    return DefWindowProcW(m_window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK TForm1::memoProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
@@ -281,58 +301,77 @@ void TForm1::drawLight(const DRAWITEMSTRUCT& item)
     FrameRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
 }
 
+void TForm1::countMemoLines()
+{
+    const int length = GetWindowTextLengthW(Memo1);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    GetWindowTextW(Memo1, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(length));
+    m_memoLines.clear();
+    std::size_t from = 0;
+    for (std::size_t end; (end = text.find(L"\r\n", from)) != std::wstring::npos; from = end + 2)
+        m_memoLines.push_back(static_cast<int>(end + 2 - from));
+    m_memoOpenLine = static_cast<int>(text.size() - from);
+    m_memoLength = length;
+}
+
 void TForm1::appendLine(const std::string& line)
 {
-    const int end = GetWindowTextLengthA(Memo1);
-    SendMessageA(Memo1, EM_SETSEL, end, end);
+    // What the operator typed since the last line changes the lines' lengths.
+    if (GetWindowTextLengthW(Memo1) != m_memoLength)
+        countMemoLines();
     // A line the operator typed without ending it is ended first, so the new
-    // line starts at the left.
-    const LRESULT lastLine = SendMessageA(Memo1, EM_GETLINECOUNT, 0, 0) - 1;
-    const LRESULT lastStart = SendMessageA(Memo1, EM_LINEINDEX, lastLine, 0);
-    const bool unended = SendMessageA(Memo1, EM_LINELENGTH, lastStart, 0) > 0;
-    const std::string text = (unended ? "\r\n" : "") + line + "\r\n";
-    SendMessageA(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-    m_memoLines.push_back(static_cast<int>(text.size()));
+    // line starts at the left and the whole typed line is one of the lines.
+    const std::wstring text = (m_memoOpenLine > 0 ? L"\r\n" : L"") + wideText(line) + L"\r\n";
+    SendMessageW(Memo1, EM_SETSEL, m_memoLength, m_memoLength);
+    SendMessageW(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    if (m_memoOpenLine > 0)
+        m_memoLines.push_back(m_memoOpenLine + 2);
+    m_memoLines.push_back(static_cast<int>(text.size()) - (m_memoOpenLine > 0 ? 2 : 0));
+    m_memoLength += static_cast<int>(text.size());
+    m_memoOpenLine = 0;
     // Months of unattended polling would otherwise grow it without bound.
     while (m_memoLines.size() > memoLineLimit) {
-        SendMessageA(Memo1, EM_SETSEL, 0, m_memoLines.front());
-        SendMessageA(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+        SendMessageW(Memo1, EM_SETSEL, 0, m_memoLines.front());
+        SendMessageW(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+        m_memoLength -= m_memoLines.front();
         m_memoLines.pop_front();
     }
-    const int newEnd = GetWindowTextLengthA(Memo1);
-    SendMessageA(Memo1, EM_SETSEL, newEnd, newEnd);
-    SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
+    SendMessageW(Memo1, EM_SETSEL, m_memoLength, m_memoLength);
+    SendMessageW(Memo1, EM_SCROLLCARET, 0, 0);
 }
 
 void TForm1::clearLines()
 {
-    SetWindowTextA(Memo1, "");
+    SetWindowTextW(Memo1, L"");
     m_memoLines.clear();
+    m_memoLength = 0;
+    m_memoOpenLine = 0;
 }
 
 void TForm1::setLight(const StatusLightView& light)
 {
     m_lightFill = colourOf(light.colour);
-    SetWindowTextA(Status_LED, light.name.c_str());
-    m_toolTipText = light.description;
-    TTTOOLINFOA tool{};
-    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    SetWindowTextW(Status_LED, wideText(light.name).c_str());
+    m_toolTipText = wideText(light.description);
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
     tool.hwnd = m_window;
     tool.uId = reinterpret_cast<UINT_PTR>(Status_LED);
     tool.lpszText = m_toolTipText.data();
-    SendMessageA(m_toolTip, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(m_toolTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
     InvalidateRect(Status_LED, nullptr, FALSE);
     UpdateWindow(Status_LED);
 }
 
 bool TForm1::automaticPoll() const
 {
-    return SendMessageA(CheckBox1, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return SendMessageW(CheckBox1, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void TForm1::setAutomaticPoll(bool ticked)
 {
-    SendMessageA(CheckBox1, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(CheckBox1, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 bool TForm1::stopRequested()
@@ -342,9 +381,9 @@ bool TForm1::stopRequested()
     // delivers the messages sent to the window, WM_QUERYENDSESSION and
     // WM_ENDSESSION among them. Input stays queued for after the cycle.
     MSG message;
-    while (PeekMessageA(&message, m_window, WM_CLOSE, WM_CLOSE, PM_REMOVE))
+    while (PeekMessageW(&message, m_window, WM_CLOSE, WM_CLOSE, PM_REMOVE))
         m_stopRequested = m_closeAfterCycle = true;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     return m_stopRequested;
 }
 
