@@ -19,6 +19,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <iostream>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -148,47 +150,83 @@ int acknowledgements(const VisitorServiceProcess& service)
     return requestsTo(service, "DELETE", "/ack");
 }
 
-// A site's program directory made from the zip, with curl.exe a link to
-// the Linux curl (Wine starts it, without a process handle).
+// Which curl.exe a site runs: the Windows curl.exe built from Debian's
+// source (tools/build-curl-windows), the sites' own path, or a link to the
+// Linux curl, which Wine starts without a process handle.
+enum class Curl { Windows, Linux };
+
+// A site's program directory made from the zip, in a folder of the given
+// name (UTF-8) or the test's temporary directory itself.
 class WineSite
 {
 public:
-    WineSite()
+    explicit WineSite(Curl curl = Curl::Windows, const std::string& folder = {})
+        : path(folder.empty() ? dir.path() : dir.file(folder + "/"))
     {
         const std::string zip = environment("MOVIK_WINDOWS_ZIP");
-        if (zip.empty() || run({"unzip", "-q", zip, "-d", dir.path()}) != 0)
+        fs::create_directories(path);
+        if (zip.empty() || run({"unzip", "-q", zip, "-d", path}) != 0)
             throw std::runtime_error("cannot unpack the Windows zip (MOVIK_WINDOWS_ZIP=" + zip + ")");
-        fs::create_directory(dir.file("curl"));
-        fs::create_symlink("/usr/bin/curl", dir.file("curl/curl.exe"));
+        fs::create_directory(file("curl"));
+        if (curl == Curl::Linux)
+            fs::create_symlink("/usr/bin/curl", file("curl/curl.exe"));
+        else
+            fs::copy_file(environment("MOVIK_CURL_EXE"), file("curl/curl.exe"));
+    }
+    ~WineSite()
+    {
+        // A hanging tool may outlive the program that started it.
+        for (pid_t pid : liveTools())
+            kill(pid, SIGKILL);
     }
 
-    // movik.ini polling at once, with curl.exe from toolDirectory (the
-    // link by default) and further settings lines.
+    std::string file(const std::string& name) const { return path + name; }
+
+    // movik.ini polling at once, with curl.exe from toolDirectory and
+    // further settings lines.
     void configure(const std::string& url, const std::string& settingsLines,
                    const std::string& toolDirectory = "curl")
     {
-        writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=" + windowsPath(dir.file(toolDirectory)) +
-                                             "\r\nCurlURL=" + url + "\r\nDebug=1\r\nAutoPoll=1\r\n" +
-                                             settingsLines);
-        writeFile(dir.file("_$wak"), std::string(VisitorServiceProcess::DefaultToken) + "\r\n");
+        writeFile(file("movik.ini"), "[Options]\r\nCurlPath=" + windowsPath(file(toolDirectory)) +
+                                         "\r\nCurlURL=" + url + "\r\nDebug=1\r\nAutoPoll=1\r\n" +
+                                         settingsLines);
+        writeFile(file("_$wak"), std::string(VisitorServiceProcess::DefaultToken) + "\r\n");
     }
 
     // The alias "Morvane" as an ODBC connection string, for the database
     // the test made with DortexTestDatabase.
     void odbcAlias(const std::string& connectionString, const std::string& extraLines = {})
     {
-        writeFile(dir.file("aliases.ini"),
+        writeFile(file("aliases.ini"),
                   "[Morvane]\r\nDriver=odbc\r\nDatabase=" + connectionString + "\r\n" + extraLines);
     }
 
-    std::string log() const { return logMessages(dir); }
+    std::string log() const { return logMessages(path); }
+
+    // The site's curl.exe processes still alive, found by the test's
+    // directory in their command lines.
+    std::vector<pid_t> liveTools() const
+    {
+        const std::string mark = fs::path(dir.path()).parent_path().filename().string();
+        std::vector<pid_t> pids;
+        DIR* proc = opendir("/proc");
+        while (dirent* entry = readdir(proc)) {
+            const std::string cmdline = readFile(std::string("/proc/") + entry->d_name + "/cmdline");
+            if (cmdline.find(mark) != std::string::npos && cmdline.find("curl.exe") != std::string::npos &&
+                cmdline.find("movik.exe") == std::string::npos)
+                pids.push_back(std::atoi(entry->d_name));
+        }
+        closedir(proc);
+        return pids;
+    }
 
     TempDir dir;
+    const std::string path; // the program directory, ending with its separator
 };
 
 std::string sqliteConnection(const WineSite& site)
 {
-    return "Driver=SQLite3;Database=" + site.dir.file("dortex.db");
+    return "Driver=SQLite3;Database=" + site.file("dortex.db");
 }
 
 // The PostgreSQL server of database, through its socket directory; the
@@ -204,8 +242,8 @@ std::string postgresConnection(const PostgresServer& server, const DortexTestDat
 
 void writeLogin(const WineSite& site)
 {
-    ASSERT_EQ(run({"wine", "movik-mktab.exe", "postgres", "unused-password"}, site.dir.path()), 0);
-    ASSERT_EQ(fs::file_size(site.dir.file("morvane.tab")), 1024u);
+    ASSERT_EQ(run({"wine", "movik-mktab.exe", "postgres", "unused-password"}, site.path), 0);
+    ASSERT_EQ(fs::file_size(site.file("morvane.tab")), 1024u);
 }
 
 std::string rowsOf(DortexTestDatabase& database, const std::string& card)
@@ -281,19 +319,20 @@ bool grabScreen(const TempDir& dir, Screen& screen)
 }
 
 // Finds the status light by its fill: the first pixel of that colour from
-// the top left, which must be the inside corner of a 17 by 17 square with a
-// one-pixel black outline. Gives the square's top left corner.
-bool findLight(const Screen& screen, std::array<int, 3> fill, int& left, int& top)
+// the top left, which must be the inside corner of a size by size square
+// (17 at 96 DPI) with a one-pixel black outline all round. Gives the
+// square's top left corner.
+bool findLight(const Screen& screen, std::array<int, 3> fill, int& left, int& top, int size = 17)
 {
-    for (int y = 1; y + 16 < screen.height; ++y)
-        for (int x = 1; x + 16 < screen.width; ++x) {
+    for (int y = 1; y + size - 1 < screen.height; ++y)
+        for (int x = 1; x + size - 1 < screen.width; ++x) {
             if (screen.at(x, y) != fill)
                 continue;
             left = x - 1;
             top = y - 1;
-            for (int i = 0; i < 17; ++i)
-                for (int j = 0; j < 17; ++j) {
-                    const bool outline = i == 0 || j == 0 || i == 16 || j == 16;
+            for (int i = 0; i < size; ++i)
+                for (int j = 0; j < size; ++j) {
+                    const bool outline = i == 0 || j == 0 || i == size - 1 || j == size - 1;
                     const auto want = outline ? std::array<int, 3>{0, 0, 0} : fill;
                     if (screen.at(left + i, top + j) != want)
                         return false;
@@ -314,11 +353,11 @@ TEST(WindowsZip, HoldsBothProgramsAndTheSiteFiles)
     WineSite site;
     for (const char* name : {"movik.exe", "movik-mktab.exe", "README.txt", "movik.ini.example",
                              "aliases.ini.example", "docs/database.md"})
-        EXPECT_TRUE(fs::exists(site.dir.file(name))) << name;
-    const std::string aliases = readFile(site.dir.file("aliases.ini.example"));
+        EXPECT_TRUE(fs::exists(site.file(name))) << name;
+    const std::string aliases = readFile(site.file("aliases.ini.example"));
     EXPECT_NE(aliases.find(";Driver=odbc\r\n"), std::string::npos) << "commented, with Windows line ends";
     EXPECT_NE(aliases.find("ODBC Driver 18 for SQL Server"), std::string::npos);
-    EXPECT_NE(readFile(site.dir.file("movik.ini.example")).find("[Options]\r\n"), std::string::npos);
+    EXPECT_NE(readFile(site.file("movik.ini.example")).find("[Options]\r\n"), std::string::npos);
 }
 
 // Three visitors, one of whose cards is issued already: the other two are
@@ -346,8 +385,6 @@ TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
     ASSERT_TRUE(database.exec("insert into cards(card_number) values('5002')", error)) << error;
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    // Wine gives no process handle for the Linux curl: every wait runs to
-    // its bound, so the bounds leave curl ample time.
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
     site.odbcAlias(connection, login);
 
@@ -355,11 +392,11 @@ TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
     // through "start /wait"): all passes, with or without a login file.
     EXPECT_EQ(
         run({"timeout", "120", "wine", "cmd", "/c", "start /wait movik.exe --check & exit %ERRORLEVEL%"},
-            site.dir.path()),
+            site.path),
         0);
-    EXPECT_FALSE(fs::exists(site.dir.file("MOVIK.log"))) << "the check writes no log";
+    EXPECT_FALSE(fs::exists(site.file("MOVIK.log"))) << "the check writes no log";
 
-    WineProcess program(site.dir.path(), "movik.exe");
+    WineProcess program(site.path, "movik.exe");
     ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 2; })) << site.log();
     const int pollsThen = polls(service);
@@ -438,7 +475,7 @@ TEST_P(WineEndToEnd, HostileCardsAndBackwardVisitsStayQueued)
         day + "5001\"}]");
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
 
-    WineProcess program(site.dir.path(), "movik.exe");
+    WineProcess program(site.path, "movik.exe");
     ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return polls(service) >= 2; })) << site.log();
 
@@ -474,7 +511,7 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
     site.odbcAlias(postgresConnection(server, database), "User Name=postgres\r\n");
 
-    WineProcess program(site.dir.path(), "movik.exe");
+    WineProcess program(site.path, "movik.exe");
     ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return site.log().find("DB Open - OK") != std::string::npos; }))
         << site.log();
@@ -493,13 +530,13 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
     EXPECT_EQ(acknowledgements(service), 3);
 }
 
-// A long cycle (forty visitors, each acknowledgement waiting its whole
-// bound without a process handle) is ended by a WM_CLOSE after the visitor
-// in hand: every visitor that left the queue has its rows, the rest stay
-// queued, and the stop is logged.
+// The Linux curl, which Wine starts without a process handle: every wait
+// runs to its bound, so forty visitors make a long cycle. A WM_CLOSE ends it
+// after the visitor in hand: every visitor that left the queue has its rows,
+// the rest stay queued, and the stop is logged.
 TEST(WineEndToEndSqlite, ACloseDuringALongCycleEndsItAfterTheVisitorInHand)
 {
-    WineSite site;
+    WineSite site(Curl::Linux);
     DortexTestDatabase database;
     std::string error;
     ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
@@ -508,7 +545,7 @@ TEST(WineEndToEndSqlite, ACloseDuringALongCycleEndsItAfterTheVisitorInHand)
     service.generateVisitors(40);
     site.configure(service.baseUrl(), "PollWaitMSec=1000\r\nAckWaitMSec=700\r\n");
 
-    WineProcess program(site.dir.path(), "movik.exe");
+    WineProcess program(site.path, "movik.exe");
     ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 3; })) << site.log();
     // taskkill without /f asks the window to close, as a shutdown script does.
@@ -520,112 +557,303 @@ TEST(WineEndToEndSqlite, ACloseDuringALongCycleEndsItAfterTheVisitorInHand)
     EXPECT_EQ(database.rows("select * from card_validity").size(), 40u - queued);
 }
 
+// With a process handle the waits are only bounds: five visitors whose
+// curl.exe answers at once are imported and acknowledged long before the
+// first of their 30 s bounds would be over.
+TEST(WineCurl, WaitsEndWhenCurlEnds)
+{
+    WineSite site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+    site.odbcAlias(sqliteConnection(site));
+    VisitorServiceProcess service;
+    service.generateVisitors(5);
+    site.configure(service.baseUrl(), "PollWaitMSec=30000\r\nAckWaitMSec=30000\r\n");
+
+    WineProcess program(site.path, "movik.exe");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(eventually([&] { return polls(service) >= 1; })) << site.log();
+    EXPECT_TRUE(eventually([&] { return service.queuedIds().empty(); }, 20)) << site.log();
+    EXPECT_EQ(count(site.log(), "Q.Ack - "), 5) << site.log();
+}
+
+// A service that takes requests and never answers them: the launcher ends
+// the last tool on an answer file before it starts the next, so at most two
+// curl.exe run (a poll and an acknowledgement); closing the program ends
+// them, and removes the header file. The setup check leaves none behind.
+TEST(WineCurl, ANeverAnsweringServiceKeepsTwoCurlsAtMostAndNoneAfterClose)
+{
+    WineSite site;
+    VisitorServiceProcess service({"--poll-delay", "3600000"});
+    site.configure(service.baseUrl(), "PollWaitMSec=100\r\n");
+
+    WineProcess program(site.path, "movik.exe");
+    ASSERT_TRUE(program.started());
+    for (int poll = 1; poll <= 3; ++poll) {
+        ASSERT_TRUE(eventually([&] { return polls(service) >= poll; })) << site.log();
+        EXPECT_LE(site.liveTools().size(), 2u) << "after poll " << poll;
+    }
+    EXPECT_EQ(run({"wine", "taskkill", "/im", "movik.exe"}), 0);
+    EXPECT_TRUE(eventually([&] { return count(site.log(), "--- MOVIK stopped ---") == 1; }, 15))
+        << site.log();
+    EXPECT_TRUE(eventually([&] { return site.liveTools().empty(); }, 15)) << site.liveTools().size();
+    EXPECT_TRUE(eventually([&] { return !fs::exists(site.file("_$WAH")); }, 15)) << "owner-only, removed";
+
+    service.setMode(R"({"pollDelayMs":0})");
+    for (int check = 0; check < 3; ++check)
+        run({"timeout", "120", "wine", "movik.exe", "--check"}, site.path);
+    for (const auto& entry : fs::directory_iterator(site.path))
+        EXPECT_NE(entry.path().filename().string().rfind("_$WAH", 0), 0u) << entry.path();
+}
+
+// Acknowledgements answered 700 ms late with a wait of 500 ms: each late
+// tool is ended before the next request on its file, so no answer is read
+// as the next visitor's, and no "Q.Ack" is credited to anyone.
+TEST(WineCurl, ALateAcknowledgementIsNotCreditedToTheNextVisitor)
+{
+    WineSite site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+    site.odbcAlias(sqliteConnection(site));
+    VisitorServiceProcess service({"--ack-delay", "700"});
+    service.generateVisitors(6);
+    site.configure(service.baseUrl(), "AckWaitMSec=500\r\n");
+
+    WineProcess program(site.path, "movik.exe");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 6 && polls(service) >= 2; }))
+        << site.log();
+    EXPECT_EQ(count(site.log(), "Q.Ack - "), 0) << site.log();
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 6u);
+}
+
+// Acknowledgements refused for a while, then accepted: the visitors are
+// acknowledged again from the journal, never imported again.
+TEST(WineCurl, RefusedThenAcceptedAcknowledgementsGiveOneRowPairPerVisitor)
+{
+    WineSite site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+    site.odbcAlias(sqliteConnection(site));
+    VisitorServiceProcess service({"--ack", "refuse"});
+    service.addVisitors(threeVisitors);
+    site.configure(service.baseUrl(), "");
+
+    WineProcess program(site.path, "movik.exe");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 6; })) << site.log();
+    service.setMode(R"({"ack":"normal"})");
+    ASSERT_TRUE(eventually([&] { return service.queuedIds().empty(); })) << site.log();
+    for (const std::string card : {"5001", "5002", "5003"}) {
+        EXPECT_EQ(database.rows("select * from int_card_import where card_number='" + card + "'").size(), 1u);
+        EXPECT_EQ(database.rows("select * from card_validity where card_number='" + card + "'").size(), 1u);
+    }
+}
+
+// movik.exe killed again and again while it imports: every visitor ends up
+// with exactly one row pair and leaves the queue.
+TEST(WineCurl, KilledDuringImportsLosesHalfWritesAndDoublesNothing)
+{
+    WineSite site;
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+    site.odbcAlias(sqliteConnection(site));
+    VisitorServiceProcess service({"--ack-delay", "50"});
+    service.generateVisitors(40);
+    site.configure(service.baseUrl(), "");
+    for (int kill = 1; kill <= 5 && !service.queuedIds().empty(); ++kill) {
+        const int before = acknowledgements(service);
+        WineProcess program(site.path, "movik.exe");
+        ASSERT_TRUE(program.started());
+        ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= before + 3; })) << site.log();
+    }
+    {
+        WineProcess program(site.path, "movik.exe");
+        ASSERT_TRUE(eventually([&] { return service.queuedIds().empty(); })) << site.log();
+    }
+    EXPECT_EQ(database.rows("select card_number from card_validity group by card_number").size(), 40u);
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 40u);
+    EXPECT_EQ(database.rows("select * from int_card_import").size(), 40u);
+}
+
+// A program folder named outside the PC's ANSI code page (1252 here): the
+// program starts, logs, imports, and the service receives each identifier
+// byte for byte as it sent it.
+TEST(WineCurl, AFolderNamedOutsideTheCodePageWorks)
+{
+    WineSite site(Curl::Windows, "\xe8\xae\xbf\xe5\xae\xa2"); // 访客
+    DortexTestDatabase database;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+    site.odbcAlias("Driver=SQLite3;Database=" + site.dir.file("dortex.db"));
+    VisitorServiceProcess service;
+    service.addVisitors(R"([
+  {"VisitorId":"V-\u00e9","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
+  {"VisitorId":"V-\u00c1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5002"}])");
+    site.configure(service.baseUrl(), "");
+
+    WineProcess program(site.path, "movik.exe");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(eventually([&] { return service.queuedIds().empty(); })) << site.log();
+    std::vector<std::string> bodies;
+    for (const auto& r : service.requests())
+        if (r.method == "DELETE")
+            bodies.push_back(r.body);
+    EXPECT_EQ(bodies, (std::vector<std::string>{"[\"V-\xc3\xa9\"]", "[\"V-\xc3\x81\"]"}));
+    EXPECT_NE(site.log().find("DB Open - OK"), std::string::npos) << site.log();
+    EXPECT_EQ(database.rows("select * from card_validity").size(), 2u);
+}
+
+// The window at 96, 144 and 192 DPI (Wine's LogPixels): laid out at 96 and
+// scaled, so the light keeps its outline all round at its scaled size and
+// "Automatic Poll" grows with its font: a window that kept its 96-DPI
+// pixels while the font grew would cut the caption at the control's edge.
+TEST(WineScreen, CaptionsWholeAndTheLightOutlinedAtEveryDpi)
+{
+    VisitorServiceProcess service;
+    struct Dpi
+    {
+        static int set(int dpi)
+        {
+            return run({"wine", "reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
+                        "REG_DWORD", "/d", std::to_string(dpi), "/f"});
+        }
+        // The other tests see 96 again, however this one ends.
+        ~Dpi() { set(96); }
+    } dpiGuard;
+    auto setDpi = &Dpi::set;
+    int width96 = 0;
+    for (int dpi : {96, 144, 192}) {
+        ASSERT_EQ(setDpi(dpi), 0);
+        auto scaled = [dpi](int pixels) { return (pixels * dpi + 48) / 96; };
+        WineSite site;
+        site.configure(service.baseUrl(), "");
+        WineProcess program(site.path, "movik.exe");
+        ASSERT_TRUE(program.started());
+        ASSERT_TRUE(eventually([&] { return polls(service) >= 1; })) << site.log();
+        Screen screen;
+        int left = 0;
+        int top = 0;
+        ASSERT_TRUE(eventually(
+            [&] {
+                return grabScreen(site.dir, screen) && findLight(screen, {0, 255, 0}, left, top, scaled(17));
+            },
+            30))
+            << dpi << " DPI: no lime light of " << scaled(17) << " pixels with its outline";
+        // The caption's width: its first to its last dark column, right of
+        // the box, inside the control.
+        const int boxLeft = left + scaled(320) - scaled(24);
+        int first = -1;
+        int last = -1;
+        for (int x = boxLeft + scaled(16); x < boxLeft + scaled(97); ++x) {
+            if (screen.dark(x, top, 1, scaled(17)) == 0)
+                continue;
+            first = first < 0 ? x : first;
+            last = x;
+        }
+        ASSERT_GE(first, 0) << dpi << " DPI: no caption beside CheckBox1";
+        const int width = last - first + 1;
+        if (dpi == 96)
+            width96 = width;
+        EXPECT_GE(width * 100, width96 * dpi * 90 / 96) << dpi << " DPI: \"Automatic Poll\" is " << width
+                                                        << " pixels wide, " << width96 << " at 96 DPI: cut";
+    }
+}
+
 namespace {
 
-// curl.exe is the Windows-built stand-in, for which the launcher gets a
-// process handle; it answers as its ".how" files say.
-class StandInSite : public WineSite
+// A site's own files in directory with their bytes.
+std::map<std::string, std::string> siteFilesOf(const std::string& directory)
 {
-public:
-    StandInSite()
-    {
-        fs::create_directory(dir.file("tool"));
-        fs::copy_file(environment("MOVIK_STAND_IN_TOOL"), dir.file("tool/curl.exe"));
-        std::string error;
-        if (!database.createSqlite(dir, "dortex.db", error))
-            throw std::runtime_error(error);
-        odbcAlias(sqliteConnection(*this));
-    }
-    void configure(const std::string& settingsLines)
-    {
-        WineSite::configure("http://127.0.0.1:9/", settingsLines, "tool");
-    }
-    void how(const std::string& answerFile, int sleepMs, int exitCode, const std::string& answer)
-    {
-        writeFile(dir.file("tool/" + answerFile + ".how"),
-                  std::to_string(sleepMs) + " " + std::to_string(exitCode) + "\n" + answer);
-    }
-    std::string runs() const { return readFile(dir.file("tool/runs.txt")); }
+    std::map<std::string, std::string> files;
+    for (const char* name : {"movik.ini", "aliases.ini", "morvane.tab", "_$wak", "MOVIK.log", "movik.journal",
+                             "movik.status", "dortex.db"})
+        files[name] = readFile(directory + name);
+    return files;
+}
 
-    ~StandInSite()
-    {
-        // A hanging tool outlives the program that started it.
-        for (pid_t pid : liveTools())
-            kill(pid, SIGKILL);
-    }
-
-    // The stand-in's processes still alive, found by the program directory
-    // in their command lines.
-    std::vector<pid_t> liveTools() const
-    {
-        const std::string mark = fs::path(dir.path()).parent_path().filename().string();
-        std::vector<pid_t> pids;
-        DIR* proc = opendir("/proc");
-        while (dirent* entry = readdir(proc)) {
-            const std::string cmdline = readFile(std::string("/proc/") + entry->d_name + "/cmdline");
-            if (cmdline.find(mark) != std::string::npos && cmdline.find("curl.exe") != std::string::npos &&
-                cmdline.find("movik.exe") == std::string::npos)
-                pids.push_back(std::atoi(entry->d_name));
-        }
-        closedir(proc);
-        return pids;
-    }
-
-    DortexTestDatabase database;
-};
+int msiexec(const std::string& action, const std::string& msi,
+            const std::vector<std::string>& properties = {})
+{
+    std::vector<std::string> command = {"timeout", "300", "wine", "msiexec", action, msi, "/qn"};
+    command.insert(command.end(), properties.begin(), properties.end());
+    return run(command);
+}
 
 } // namespace
 
-// With a process handle the waits are only bounds: a cycle whose tools
-// answer at once is over long before its 30 s bounds would be.
-TEST(WineLauncher, WaitsEndWhenTheToolEnds)
+// The installer as a site uses it, silently: per-user into the account's
+// %LOCALAPPDATA%\MOVIK with a Start-menu and a Startup shortcut; a site set
+// up there passes its check; a newer build upgrades it, an older one is
+// refused, uninstalling removes the programs and shortcuts; the site's files
+// stay byte for byte through every step.
+TEST(WindowsInstaller, InstallUpgradeDowngradeAndUninstallKeepTheSitesFiles)
 {
-    StandInSite site;
-    site.how("_$WAVL", 0, 0, threeVisitors);
-    site.how("_$WAVL2", 0, 0, R"({"Deleted":1})");
-    site.configure("PollWaitMSec=30000\r\nAckWaitMSec=30000\r\n");
+    const std::string msi = environment("MOVIK_WINDOWS_MSI");
+    const std::string next = environment("MOVIK_WINDOWS_MSI_NEXT");
+    ASSERT_FALSE(msi.empty() || next.empty()) << "MOVIK_WINDOWS_MSI and MOVIK_WINDOWS_MSI_NEXT";
+    const std::string user = environment("USER").empty() ? "root" : environment("USER");
+    const std::string profile = environment("WINEPREFIX") + "/drive_c/users/" + user + "/";
+    const std::string installed = profile + "AppData/Local/MOVIK/";
+    const std::string menu = profile + "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/";
 
-    WineProcess program(site.dir.path(), "movik.exe");
-    ASSERT_TRUE(program.started());
-    // Run to their bounds, the first cycle's waits would take 120 s.
-    ASSERT_TRUE(eventually([&] { return site.log().find("Q.Ack - 5003\n") != std::string::npos; }, 60))
-        << site.log() << site.runs();
-    const std::string log = site.log();
-    for (const std::string card : {"5001", "5002", "5003"})
-        EXPECT_EQ(count(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
-    EXPECT_GE(count(site.runs(), "end "), 4) << "the poll and three acknowledgements ended by themselves";
-}
+    ASSERT_EQ(msiexec("/i", msi), 0);
+    for (const char* name : {"movik.exe", "movik-mktab.exe", "README.txt", "movik.ini.example",
+                             "aliases.ini.example", "docs/database.md"})
+        EXPECT_TRUE(fs::exists(installed + name)) << name;
+    EXPECT_TRUE(fs::exists(menu + "MOVIK.lnk"));
+    EXPECT_TRUE(fs::exists(menu + "StartUp/MOVIK.lnk"));
 
-// A tool still running from the last poll is ended before the next poll
-// starts another, so a hanging service leaves one tool, not one a cycle.
-TEST(WineLauncher, LateToolIsEndedBeforeTheNextRequest)
-{
-    StandInSite site;
-    site.how("_$WAVL", 600000, 0, "[]");
-    site.configure("PollWaitMSec=0\r\n");
+    // A site in the installed folder.
+    VisitorServiceProcess service;
+    DortexTestDatabase database;
+    TempDir scratch;
+    std::string error;
+    ASSERT_TRUE(database.createSqlite(scratch, "dortex.db", error)) << error;
+    fs::copy_file(scratch.file("dortex.db"), installed + "dortex.db");
+    writeFile(installed + "movik.ini",
+              "[Options]\r\nCurlPath=" +
+                  windowsPath(fs::path(environment("MOVIK_CURL_EXE")).parent_path().string()) +
+                  "\r\nCurlURL=" + service.baseUrl() + "\r\n");
+    writeFile(installed + "_$wak", std::string(VisitorServiceProcess::DefaultToken) + "\r\n");
+    writeFile(installed + "aliases.ini",
+              "[Morvane]\r\nDriver=odbc\r\nDatabase=Driver=SQLite3;Database=" + installed + "dortex.db\r\n");
+    for (const char* name : {"morvane.tab", "MOVIK.log", "movik.journal", "movik.status"})
+        writeFile(installed + name, std::string("the site's ") + name + "\r\n");
+    EXPECT_EQ(
+        run({"timeout", "120", "wine", "cmd", "/c", "start /wait movik.exe --check & exit %ERRORLEVEL%"},
+            installed),
+        0);
+    const auto site = siteFilesOf(installed);
 
-    WineProcess program(site.dir.path(), "movik.exe");
-    ASSERT_TRUE(program.started());
-    ASSERT_TRUE(eventually([&] { return count(site.runs(), "start ") >= 3; })) << site.log();
-    EXPECT_TRUE(eventually([&] { return site.liveTools().size() == 1; }, 30))
-        << site.liveTools().size() << " tools alive";
-    EXPECT_EQ(count(site.runs(), "end "), 0) << "no tool ended by itself";
-}
+    ASSERT_EQ(msiexec("/i", next, {"STARTWITHWINDOWS=0"}), 0) << "upgraded";
+    EXPECT_TRUE(fs::exists(installed + "movik.exe"));
+    EXPECT_FALSE(fs::exists(menu + "StartUp/MOVIK.lnk")) << "left out on request";
+    EXPECT_NE(msiexec("/i", msi), 0) << "an older version is refused";
+    EXPECT_TRUE(fs::exists(installed + "movik.exe"));
+    for (const auto& [name, bytes] : site)
+        EXPECT_EQ(readFile(installed + name), bytes) << name;
 
-// The tool's exit status is known through its handle: a poll whose tool
-// failed is logged with the reason once, and its recovery once.
-TEST(WineLauncher, ToolExitStatusIsReported)
-{
-    StandInSite site;
-    site.how("_$WAVL", 0, 7, "");
-    site.configure("");
+    ASSERT_EQ(msiexec("/x", next), 0);
+    for (const char* name : {"movik.exe", "movik-mktab.exe", "README.txt", "docs/database.md"})
+        EXPECT_FALSE(fs::exists(installed + name)) << name;
+    EXPECT_FALSE(fs::exists(menu + "MOVIK.lnk"));
+    for (const auto& [name, bytes] : site)
+        EXPECT_EQ(readFile(installed + name), bytes) << name;
 
-    WineProcess program(site.dir.path(), "movik.exe");
-    ASSERT_TRUE(program.started());
-    ASSERT_TRUE(eventually([&] { return count(site.runs(), "end ") >= 2; })) << site.log();
-    site.how("_$WAVL", 0, 0, "[]");
-    ASSERT_TRUE(eventually([&] {
-        return site.log().find("Visitor service answers again\n") != std::string::npos;
-    })) << site.log();
-    EXPECT_EQ(count(site.log(), "Poll failed: curl 7: could not connect to the service\n"), 1) << site.log();
+    // An upgrade while MOVIK runs: its program is in use.
+    ASSERT_EQ(msiexec("/i", msi), 0);
+    {
+        WineProcess running(installed, "movik.exe");
+        ASSERT_TRUE(eventually([&] { return fs::exists(installed + "movik.lock"); }));
+        const int upgraded = msiexec("/i", next);
+        EXPECT_TRUE(upgraded == 0 || upgraded == 3010) << upgraded;
+        std::cerr << "upgraded while MOVIK runs: msiexec exit status " << upgraded << "\n";
+    }
+    EXPECT_TRUE(fs::exists(installed + "movik.exe"));
+    EXPECT_EQ(msiexec("/x", next), 0);
 }
