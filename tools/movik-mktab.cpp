@@ -76,5 +76,8 @@ int main(int argc, char** argv)
     std::filesystem::permissions(output,
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
                                  std::filesystem::perm_options::replace, ec);
+    // The password itself is never shown, only that there is one.
+    std::cout << "movik-mktab: wrote " << output << " for user " << user
+              << (password.empty() ? " without a password" : " with a password") << "\n";
     return 0;
 }
