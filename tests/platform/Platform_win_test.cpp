@@ -119,6 +119,14 @@ TEST(PlatformWin, SettingsWithWindowsPaths)
     writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=\r\n");
     readSettingsFile(dir.file("movik.ini"), s);
     EXPECT_EQ(curlToolPath(s), "\\curl.exe") << "the root of the current drive";
+
+    // Saved by an older editor in the ANSI code page (1252), or by Notepad
+    // as UTF-8: the same folder either way.
+    for (const std::string text : {"d:\\Caf\xe9", "d:\\Caf\xc3\xa9"}) {
+        writeFile(dir.file("movik.ini"), "[Options]\r\nCurlPath=" + text + "\r\n");
+        readSettingsFile(dir.file("movik.ini"), s);
+        EXPECT_EQ(curlToolPath(s), "d:\\Caf\xc3\xa9\\curl.exe");
+    }
 }
 
 TEST(PlatformWin, StartupInAWindowsDirectory)
