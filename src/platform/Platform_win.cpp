@@ -203,6 +203,18 @@ private:
     SECURITY_ATTRIBUTES m_attributes{};
 };
 
+// A security identifier as text ("S-1-5-..."); empty when there is none.
+std::string sidText(PSID sid)
+{
+    std::string result;
+    char* text = nullptr;
+    if (sid != nullptr && ::ConvertSidToStringSidA(sid, &text)) {
+        result = text;
+        ::LocalFree(text);
+    }
+    return result;
+}
+
 // A security identifier of the process's token as text: its user or the
 // owner it gives new objects (the Administrators group for an elevated
 // administrator on Windows, a group under Wine); empty when unknown.
@@ -216,13 +228,8 @@ std::string tokenSid(TOKEN_INFORMATION_CLASS which)
     std::string sid;
     std::unique_ptr<char[]> buffer(new char[size > 0 ? size : 1]);
     if (size > 0 && ::GetTokenInformation(token, which, buffer.get(), size, &size)) {
-        PSID id = which == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid
-                                     : reinterpret_cast<TOKEN_OWNER*>(buffer.get())->Owner;
-        char* text = nullptr;
-        if (::ConvertSidToStringSidA(id, &text)) {
-            sid = text;
-            ::LocalFree(text);
-        }
+        sid = sidText(which == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid
+                                         : reinterpret_cast<TOKEN_OWNER*>(buffer.get())->Owner);
     }
     ::CloseHandle(token);
     return sid;
@@ -236,12 +243,7 @@ std::string ownerSid(HANDLE file)
     if (::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
                           &descriptor) != ERROR_SUCCESS)
         return {};
-    std::string sid;
-    char* text = nullptr;
-    if (owner != nullptr && ::ConvertSidToStringSidA(owner, &text)) {
-        sid = text;
-        ::LocalFree(text);
-    }
+    const std::string sid = sidText(owner);
     ::LocalFree(descriptor);
     return sid;
 }
@@ -471,13 +473,10 @@ bool directoryWritableByOthers(const std::string& directory, std::string& who)
             auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
             if ((allowed->Mask & writing) == 0)
                 continue;
-            char* text = nullptr;
-            if (!::ConvertSidToStringSidA(&allowed->SidStart, &text))
-                continue;
+            const std::string sid = sidText(&allowed->SidStart);
             for (const Group& group : groups)
-                if (std::strcmp(text, group.sid) == 0 && who.find(group.name) == std::string::npos)
+                if (sid == group.sid && who.find(group.name) == std::string::npos)
                     who += (who.empty() ? "" : ", ") + std::string(group.name);
-            ::LocalFree(text);
         }
     }
     ::LocalFree(descriptor);
@@ -500,11 +499,7 @@ std::string fileOwner(const std::string& path)
     if (owner != nullptr && ::LookupAccountSidW(nullptr, owner, name, &nameSize, domain, &domainSize, &use)) {
         text = domain[0] != L'\0' ? utf8Text(domain) + "\\" + utf8Text(name) : utf8Text(name);
     } else {
-        char* sid = nullptr;
-        if (owner != nullptr && ::ConvertSidToStringSidA(owner, &sid)) {
-            text = sid;
-            ::LocalFree(sid);
-        }
+        text = sidText(owner);
     }
     ::LocalFree(descriptor);
     return text;

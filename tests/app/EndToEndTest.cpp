@@ -327,23 +327,7 @@ TEST_P(EndToEnd, HostileCardsAndBackwardVisitsStayQueued)
 {
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    const std::string day =
-        R"(","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-07-01T09:00:00Z","CardNumber":")";
-    // Bytes no JSON writer would send: a lead byte before the closing
-    // apostrophe, and one cut short.
-    service.answerPollsWith(
-        R"([{"VisitorId":"V-drop)" + day +
-        "\xC3';drop table cards;--\"},"
-        R"({"VisitorId":"V-fffd)" +
-        day +
-        "96\xc3(\xfe\"},"
-        R"({"VisitorId":"V-long)" +
-        day + std::string(256, '9') +
-        "\"},"
-        R"({"VisitorId":"V-back","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-06-01T09:00:00Z",)"
-        R"("CardNumber":"5009"},)"
-        R"({"VisitorId":"V-1)" +
-        day + "5001\"}]");
+    service.answerPollsWith(hostileVisitorsAnswer());
     site.configure(service, database);
     Window window(site);
 
@@ -356,11 +340,7 @@ TEST_P(EndToEnd, HostileCardsAndBackwardVisitsStayQueued)
     EXPECT_TRUE(database.rows("select * from cards").empty()) << "the table is still there";
     EXPECT_EQ(acknowledgements(service), 1);
     const std::string log = logMessages(site.dir);
-    for (const std::string line : {"<VListDX>Visitor V-drop has a card number that is not valid UTF-8\n",
-                                   "<VListDX>Visitor V-fffd has a card number that is not valid UTF-8\n",
-                                   "<VListDX>Visitor V-long has a card number of 256 bytes (at most 255)\n",
-                                   "<VListDX>Visitor V-back has a visit that ends (20260601170000) before it "
-                                   "starts (20260701170000)\n"})
+    for (const std::string& line : hostileVisitorRefusals())
         EXPECT_EQ(countOf(log, line + "  Error - failed (DX)\n"), 1) << line << log;
 }
 

@@ -38,6 +38,15 @@ private:
 // Two visitors as the service lists them; the cards are 5001 and 5002.
 extern const char* const twoVisitorsJson;
 
+// A poll answer no JSON writer would send: visitors whose cards are not
+// UTF-8 (a lead byte before the closing apostrophe, a sequence cut short)
+// or 256 bytes long, one whose visit ends before it starts, and "V-1" with
+// card 5001, a visit starting and ending 2026-07-01 17:00:00 (compact time).
+std::string hostileVisitorsAnswer();
+// The log lines that refuse the hostile visitors, each followed by
+// "  Error - failed (DX)".
+std::vector<std::string> hostileVisitorRefusals();
+
 // A port on 127.0.0.1 that nothing listens on.
 int closedLoopbackPort();
 

@@ -209,6 +209,26 @@ void VisitorServiceProcess::answerPollsWith(const std::string& bytes)
     setMode(R"({"poll":"raw","rawHex":")" + hex + "\"}");
 }
 
+std::string hostileVisitorsAnswer()
+{
+    const std::string day =
+        R"(","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-07-01T09:00:00Z","CardNumber":")";
+    return R"([{"VisitorId":"V-drop)" + day + "\xC3';drop table cards;--\"}," + R"({"VisitorId":"V-fffd)" +
+           day + "96\xc3(\xfe\"}," + R"({"VisitorId":"V-long)" + day + std::string(256, '9') + "\"}," +
+           R"({"VisitorId":"V-back","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-06-01T09:00:00Z",)"
+           R"("CardNumber":"5009"},)" +
+           R"({"VisitorId":"V-1)" + day + "5001\"}]";
+}
+
+std::vector<std::string> hostileVisitorRefusals()
+{
+    return {
+        "<VListDX>Visitor V-drop has a card number that is not valid UTF-8\n",
+        "<VListDX>Visitor V-fffd has a card number that is not valid UTF-8\n",
+        "<VListDX>Visitor V-long has a card number of 256 bytes (at most 255)\n",
+        "<VListDX>Visitor V-back has a visit that ends (20260601170000) before it starts (20260701170000)\n"};
+}
+
 const char* const twoVisitorsJson = R"([
   {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
   {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"}])";

@@ -203,6 +203,12 @@ public:
 
     std::string log() const { return logMessages(path); }
 
+    // The site's database through ODBC: an SQLite file in the test's
+    // directory, or a database on the shared PostgreSQL server with the
+    // login movik-mktab.exe writes. False, with the reason, when no server
+    // can be had.
+    bool useDatabase(Engine engine, std::string& reason);
+
     // The site's curl.exe processes still alive, found by the test's
     // directory in their command lines.
     std::vector<pid_t> liveTools() const
@@ -222,11 +228,12 @@ public:
 
     TempDir dir;
     const std::string path; // the program directory, ending with its separator
+    DortexTestDatabase database;
 };
 
 std::string sqliteConnection(const WineSite& site)
 {
-    return "Driver=SQLite3;Database=" + site.file("dortex.db");
+    return "Driver=SQLite3;Database=" + site.dir.file("dortex.db");
 }
 
 // The PostgreSQL server of database, through its socket directory; the
@@ -244,6 +251,24 @@ void writeLogin(const WineSite& site)
 {
     ASSERT_EQ(run({"wine", "movik-mktab.exe", "postgres", "unused-password"}, site.path), 0);
     ASSERT_EQ(fs::file_size(site.file("morvane.tab")), 1024u);
+}
+
+bool WineSite::useDatabase(Engine engine, std::string& reason)
+{
+    if (engine == Engine::Sqlite) {
+        if (!database.createSqlite(dir, "dortex.db", reason))
+            throw std::runtime_error(reason);
+        odbcAlias(sqliteConnection(*this));
+        return true;
+    }
+    PostgresServer* server = sharedPostgresServer(reason);
+    if (server == nullptr)
+        return false;
+    if (!database.createPostgres(*server, reason))
+        throw std::runtime_error(reason);
+    writeLogin(*this);
+    odbcAlias(postgresConnection(*server, database), "User Name=postgres\r\n");
+    return true;
 }
 
 std::string rowsOf(DortexTestDatabase& database, const std::string& card)
@@ -366,27 +391,14 @@ TEST(WindowsZip, HoldsBothProgramsAndTheSiteFiles)
 TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
 {
     WineSite site;
-    DortexTestDatabase database;
+    DortexTestDatabase& database = site.database;
     std::string error;
-    std::string connection;
-    std::string login;
-    if (GetParam() == Engine::Postgresql) {
-        PostgresServer* server = sharedPostgresServer(error);
-        if (server == nullptr)
-            MOVIK_POSTGRES_UNAVAILABLE(error);
-        ASSERT_TRUE(database.createPostgres(*server, error)) << error;
-        connection = postgresConnection(*server, database);
-        login = "User Name=postgres\r\n";
-        writeLogin(site);
-    } else {
-        ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
-        connection = sqliteConnection(site);
-    }
+    if (!site.useDatabase(GetParam(), error))
+        MOVIK_POSTGRES_UNAVAILABLE(error);
     ASSERT_TRUE(database.exec("insert into cards(card_number) values('5002')", error)) << error;
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
-    site.odbcAlias(connection, login);
 
     // The setup check as a site runs it (cmd.exe keeps the exit status only
     // through "start /wait"): all passes, with or without a login file.
@@ -443,36 +455,13 @@ TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
 TEST_P(WineEndToEnd, HostileCardsAndBackwardVisitsStayQueued)
 {
     WineSite site;
-    DortexTestDatabase database;
+    DortexTestDatabase& database = site.database;
     std::string error;
-    if (GetParam() == Engine::Postgresql) {
-        PostgresServer* server = sharedPostgresServer(error);
-        if (server == nullptr)
-            MOVIK_POSTGRES_UNAVAILABLE(error);
-        ASSERT_TRUE(database.createPostgres(*server, error)) << error;
-        writeLogin(site);
-        site.odbcAlias(postgresConnection(*server, database), "User Name=postgres\r\n");
-    } else {
-        ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
-        site.odbcAlias(sqliteConnection(site));
-    }
+    if (!site.useDatabase(GetParam(), error))
+        MOVIK_POSTGRES_UNAVAILABLE(error);
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    const std::string day =
-        R"(","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-07-01T09:00:00Z","CardNumber":")";
-    service.answerPollsWith(
-        R"([{"VisitorId":"V-drop)" + day +
-        "\xC3';drop table cards;--\"},"
-        R"({"VisitorId":"V-fffd)" +
-        day +
-        "96\xc3(\xfe\"},"
-        R"({"VisitorId":"V-long)" +
-        day + std::string(256, '9') +
-        "\"},"
-        R"({"VisitorId":"V-back","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-06-01T09:00:00Z",)"
-        R"("CardNumber":"5009"},)"
-        R"({"VisitorId":"V-1)" +
-        day + "5001\"}]");
+    service.answerPollsWith(hostileVisitorsAnswer());
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
 
     WineProcess program(site.path, "movik.exe");
@@ -484,11 +473,7 @@ TEST_P(WineEndToEnd, HostileCardsAndBackwardVisitsStayQueued)
     EXPECT_EQ(database.rows("select * from card_validity").size(), 1u);
     EXPECT_TRUE(database.rows("select * from cards").empty()) << "the table is still there";
     const std::string log = site.log();
-    for (const std::string line : {"<VListDX>Visitor V-drop has a card number that is not valid UTF-8\n",
-                                   "<VListDX>Visitor V-fffd has a card number that is not valid UTF-8\n",
-                                   "<VListDX>Visitor V-long has a card number of 256 bytes (at most 255)\n",
-                                   "<VListDX>Visitor V-back has a visit that ends (20260601170000) before it "
-                                   "starts (20260701170000)\n"})
+    for (const std::string& line : hostileVisitorRefusals())
         EXPECT_GE(count(log, line + "  Error - failed (DX)\n"), 1) << line << log;
 }
 
@@ -537,10 +522,9 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
 TEST(WineEndToEndSqlite, ACloseDuringALongCycleEndsItAfterTheVisitorInHand)
 {
     WineSite site(Curl::Linux);
-    DortexTestDatabase database;
     std::string error;
-    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
-    site.odbcAlias(sqliteConnection(site));
+    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    DortexTestDatabase& database = site.database;
     VisitorServiceProcess service;
     service.generateVisitors(40);
     site.configure(service.baseUrl(), "PollWaitMSec=1000\r\nAckWaitMSec=700\r\n");
@@ -563,10 +547,8 @@ TEST(WineEndToEndSqlite, ACloseDuringALongCycleEndsItAfterTheVisitorInHand)
 TEST(WineCurl, WaitsEndWhenCurlEnds)
 {
     WineSite site;
-    DortexTestDatabase database;
     std::string error;
-    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
-    site.odbcAlias(sqliteConnection(site));
+    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
     VisitorServiceProcess service;
     service.generateVisitors(5);
     site.configure(service.baseUrl(), "PollWaitMSec=30000\r\nAckWaitMSec=30000\r\n");
@@ -613,10 +595,9 @@ TEST(WineCurl, ANeverAnsweringServiceKeepsTwoCurlsAtMostAndNoneAfterClose)
 TEST(WineCurl, ALateAcknowledgementIsNotCreditedToTheNextVisitor)
 {
     WineSite site;
-    DortexTestDatabase database;
     std::string error;
-    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
-    site.odbcAlias(sqliteConnection(site));
+    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    DortexTestDatabase& database = site.database;
     VisitorServiceProcess service({"--ack-delay", "700"});
     service.generateVisitors(6);
     site.configure(service.baseUrl(), "AckWaitMSec=500\r\n");
@@ -634,10 +615,9 @@ TEST(WineCurl, ALateAcknowledgementIsNotCreditedToTheNextVisitor)
 TEST(WineCurl, RefusedThenAcceptedAcknowledgementsGiveOneRowPairPerVisitor)
 {
     WineSite site;
-    DortexTestDatabase database;
     std::string error;
-    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
-    site.odbcAlias(sqliteConnection(site));
+    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    DortexTestDatabase& database = site.database;
     VisitorServiceProcess service({"--ack", "refuse"});
     service.addVisitors(threeVisitors);
     site.configure(service.baseUrl(), "");
@@ -658,10 +638,9 @@ TEST(WineCurl, RefusedThenAcceptedAcknowledgementsGiveOneRowPairPerVisitor)
 TEST(WineCurl, KilledDuringImportsLosesHalfWritesAndDoublesNothing)
 {
     WineSite site;
-    DortexTestDatabase database;
     std::string error;
-    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
-    site.odbcAlias(sqliteConnection(site));
+    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    DortexTestDatabase& database = site.database;
     VisitorServiceProcess service({"--ack-delay", "50"});
     service.generateVisitors(40);
     site.configure(service.baseUrl(), "");
@@ -686,10 +665,9 @@ TEST(WineCurl, KilledDuringImportsLosesHalfWritesAndDoublesNothing)
 TEST(WineCurl, AFolderNamedOutsideTheCodePageWorks)
 {
     WineSite site(Curl::Windows, "\xe8\xae\xbf\xe5\xae\xa2"); // 访客
-    DortexTestDatabase database;
     std::string error;
-    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
-    site.odbcAlias("Driver=SQLite3;Database=" + site.dir.file("dortex.db"));
+    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    DortexTestDatabase& database = site.database;
     VisitorServiceProcess service;
     service.addVisitors(R"([
   {"VisitorId":"V-\u00e9","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
