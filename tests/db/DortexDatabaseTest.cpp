@@ -197,7 +197,8 @@ TEST_P(ImportTest, ACardThatIsNotUtf8NeverReachesAStatement)
     bool failed = false;
     if (access() == Access::Odbc) {
         // The conversion for the driver is as strict: such a text goes no further.
-        EXPECT_FALSE(m_dx->RunSQL("select * from cards where card_number='\xC3';drop table cards;--'", true, failed));
+        EXPECT_FALSE(
+            m_dx->RunSQL("select * from cards where card_number='\xC3';drop table cards;--'", true, failed));
         EXPECT_TRUE(failed);
         EXPECT_NE(log().find("<SQL>The statement is not valid UTF-8 and was not sent\n"), std::string::npos);
     }

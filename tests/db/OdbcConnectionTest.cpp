@@ -108,8 +108,9 @@ TEST(OdbcDataSource, ASitesDataSourceIsUsedByItsName)
     // A setting that is not UTF-8 is never cut into something else.
     writeAliasFile(dir, "[Morvane]\nDriver=odbc\nDatabase=Dortex Cards\nOptions=Locale=\xe9t\xe9\n");
     dx.SQLDB_Connect();
-    EXPECT_NE(logMessages(dir).find("DB:The connection setting Options of alias Morvane is not valid UTF-8\n"),
-              std::string::npos)
+    EXPECT_NE(
+        logMessages(dir).find("DB:The connection setting Options of alias Morvane is not valid UTF-8\n"),
+        std::string::npos)
         << logMessages(dir);
 }
 

@@ -53,7 +53,10 @@ public:
         failed = findFails;
         return found;
     }
-    ImportFailure lastFailure() const override { return findFails ? ImportFailure::Statement : ImportFailure::None; }
+    ImportFailure lastFailure() const override
+    {
+        return findFails ? ImportFailure::Statement : ImportFailure::None;
+    }
     std::vector<std::string> calls;
     bool accept = false;
     bool found = false;
@@ -262,11 +265,12 @@ TEST_F(Decoder, UnusableVisitorsAreRefusedByName)
     };
     const std::string day = "2026-07-01T09:00:00Z";
     const std::string huge(10 * 1024 * 1024, '7');
-    decode("[" + visitor("v-utf", day, day, "96\xc3(\xfe") + "," + visitor("v-long", day, day, std::string(256, '1')) +
-           "," + visitor("v-huge", day, day, huge + "\\q") + "," + visitor("v-huge2", day, day, huge) + "," +
+    decode("[" + visitor("v-utf", day, day, "96\xc3(\xfe") + "," +
+           visitor("v-long", day, day, std::string(256, '1')) + "," +
+           visitor("v-huge", day, day, huge + "\\q") + "," + visitor("v-huge2", day, day, huge) + "," +
            visitor("v-back", day, "2026-06-01T09:00:00Z", "1") + "," +
-           visitor("v-hour", day, "2026-07-01T08:59:59Z", "2") + "," + visitor("v-equal", day, day, "3") + "," +
-           visitor("v-max", day, day, std::string(255, '4')) + "]");
+           visitor("v-hour", day, "2026-07-01T08:59:59Z", "2") + "," + visitor("v-equal", day, day, "3") +
+           "," + visitor("v-max", day, day, std::string(255, '4')) + "]");
     EXPECT_EQ(import.calls, (std::vector<std::string>{"card=3 start=20260701170000 end=20260701170000",
                                                       "card=" + std::string(255, '4') +
                                                           " start=20260701170000 end=20260701170000"}));
@@ -275,8 +279,10 @@ TEST_F(Decoder, UnusableVisitorsAreRefusedByName)
          {"<VListDX>Visitor v-utf has a card number that is not valid UTF-8\n",
           "<VListDX>Visitor v-long has a card number of 256 bytes (at most 255)\n",
           "<VListDX>Visitor v-huge2 has a card number of 10485760 bytes (at most 255)\n",
-          "<VListDX>Visitor v-back has a visit that ends (20260601170000) before it starts (20260701170000)\n",
-          "<VListDX>Visitor v-hour has a visit that ends (20260701165959) before it starts (20260701170000)\n"})
+          "<VListDX>Visitor v-back has a visit that ends (20260601170000) before it starts "
+          "(20260701170000)\n",
+          "<VListDX>Visitor v-hour has a visit that ends (20260701165959) before it starts "
+          "(20260701170000)\n"})
         EXPECT_EQ(countOf(log, line), 1) << line;
     EXPECT_EQ(countOf(log, "<VListDX>Visitor v-huge has no card number\n"), 1) << "its escape is broken";
     EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 8) << "six refused, two not imported";
@@ -333,4 +339,3 @@ TEST_F(Decoder, AStopRequestEndsTheListAfterTheVisitorInHand)
     EXPECT_EQ(stopping.asked, 2);
     EXPECT_TRUE(stopping.lights().empty()) << "the light stays as it was";
 }
-
