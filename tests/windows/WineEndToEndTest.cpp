@@ -111,9 +111,10 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-        if (posix_spawnp(&m_pid, "wine", &actions, nullptr, argv, environ) != 0)
-            m_pid = -1;
+        const int failed = posix_spawnp(&m_pid, "wine", &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
+        if (failed != 0)
+            throw std::runtime_error("cannot start wine " + exe);
     }
     ~WineProcess()
     {
@@ -124,8 +125,6 @@ public:
     }
     WineProcess(const WineProcess&) = delete;
     WineProcess& operator=(const WineProcess&) = delete;
-
-    bool started() const { return m_pid > 0; }
 
 private:
     pid_t m_pid = -1;
@@ -252,6 +251,16 @@ void writeLogin(const WineSite& site)
     ASSERT_EQ(run({"wine", "movik-mktab.exe", "postgres", "unused-password"}, site.path), 0);
     ASSERT_EQ(fs::file_size(site.file("morvane.tab")), 1024u);
 }
+
+// A site with an SQLite database through ODBC.
+struct SqliteSite : WineSite
+{
+    explicit SqliteSite(Curl curl = Curl::Windows, const std::string& folder = {}) : WineSite(curl, folder)
+    {
+        std::string error;
+        useDatabase(Engine::Sqlite, error);
+    }
+};
 
 bool WineSite::useDatabase(Engine engine, std::string& reason)
 {
@@ -409,7 +418,6 @@ TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
     EXPECT_FALSE(fs::exists(site.file("MOVIK.log"))) << "the check writes no log";
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 2; })) << site.log();
     const int pollsThen = polls(service);
     ASSERT_TRUE(eventually([&] { return polls(service) >= pollsThen + 2; })) << site.log();
@@ -465,7 +473,6 @@ TEST_P(WineEndToEnd, HostileCardsAndBackwardVisitsStayQueued)
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return polls(service) >= 2; })) << site.log();
 
     EXPECT_EQ(rowsOf(database, "5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260701|20260702| "
@@ -497,7 +504,6 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
     site.odbcAlias(postgresConnection(server, database), "User Name=postgres\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return site.log().find("DB Open - OK") != std::string::npos; }))
         << site.log();
     ASSERT_TRUE(server.stop(error)) << error;
@@ -521,16 +527,13 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
 // the rest stay queued, and the stop is logged.
 TEST(WineEndToEndSqlite, ACloseDuringALongCycleEndsItAfterTheVisitorInHand)
 {
-    WineSite site(Curl::Linux);
-    std::string error;
-    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    SqliteSite site(Curl::Linux);
     DortexTestDatabase& database = site.database;
     VisitorServiceProcess service;
     service.generateVisitors(40);
     site.configure(service.baseUrl(), "PollWaitMSec=1000\r\nAckWaitMSec=700\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 3; })) << site.log();
     // taskkill without /f asks the window to close, as a shutdown script does.
     EXPECT_EQ(run({"wine", "taskkill", "/im", "movik.exe"}), 0);
@@ -546,15 +549,12 @@ TEST(WineEndToEndSqlite, ACloseDuringALongCycleEndsItAfterTheVisitorInHand)
 // first of their 30 s bounds would be over.
 TEST(WineCurl, WaitsEndWhenCurlEnds)
 {
-    WineSite site;
-    std::string error;
-    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    SqliteSite site;
     VisitorServiceProcess service;
     service.generateVisitors(5);
     site.configure(service.baseUrl(), "PollWaitMSec=30000\r\nAckWaitMSec=30000\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return polls(service) >= 1; })) << site.log();
     EXPECT_TRUE(eventually([&] { return service.queuedIds().empty(); }, 20)) << site.log();
     EXPECT_EQ(count(site.log(), "Q.Ack - "), 5) << site.log();
@@ -571,7 +571,6 @@ TEST(WineCurl, ANeverAnsweringServiceKeepsTwoCurlsAtMostAndNoneAfterClose)
     site.configure(service.baseUrl(), "PollWaitMSec=100\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(program.started());
     for (int poll = 1; poll <= 3; ++poll) {
         ASSERT_TRUE(eventually([&] { return polls(service) >= poll; })) << site.log();
         EXPECT_LE(site.liveTools().size(), 2u) << "after poll " << poll;
@@ -594,16 +593,13 @@ TEST(WineCurl, ANeverAnsweringServiceKeepsTwoCurlsAtMostAndNoneAfterClose)
 // as the next visitor's, and no "Q.Ack" is credited to anyone.
 TEST(WineCurl, ALateAcknowledgementIsNotCreditedToTheNextVisitor)
 {
-    WineSite site;
-    std::string error;
-    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    SqliteSite site;
     DortexTestDatabase& database = site.database;
     VisitorServiceProcess service({"--ack-delay", "700"});
     service.generateVisitors(6);
     site.configure(service.baseUrl(), "AckWaitMSec=500\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 6 && polls(service) >= 2; }))
         << site.log();
     EXPECT_EQ(count(site.log(), "Q.Ack - "), 0) << site.log();
@@ -614,16 +610,13 @@ TEST(WineCurl, ALateAcknowledgementIsNotCreditedToTheNextVisitor)
 // acknowledged again from the journal, never imported again.
 TEST(WineCurl, RefusedThenAcceptedAcknowledgementsGiveOneRowPairPerVisitor)
 {
-    WineSite site;
-    std::string error;
-    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    SqliteSite site;
     DortexTestDatabase& database = site.database;
     VisitorServiceProcess service({"--ack", "refuse"});
     service.addVisitors(threeVisitors);
     site.configure(service.baseUrl(), "");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 6; })) << site.log();
     service.setMode(R"({"ack":"normal"})");
     ASSERT_TRUE(eventually([&] { return service.queuedIds().empty(); })) << site.log();
@@ -637,9 +630,7 @@ TEST(WineCurl, RefusedThenAcceptedAcknowledgementsGiveOneRowPairPerVisitor)
 // with exactly one row pair and leaves the queue.
 TEST(WineCurl, KilledDuringImportsLosesHalfWritesAndDoublesNothing)
 {
-    WineSite site;
-    std::string error;
-    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    SqliteSite site;
     DortexTestDatabase& database = site.database;
     VisitorServiceProcess service({"--ack-delay", "50"});
     service.generateVisitors(40);
@@ -647,7 +638,6 @@ TEST(WineCurl, KilledDuringImportsLosesHalfWritesAndDoublesNothing)
     for (int kill = 1; kill <= 5 && !service.queuedIds().empty(); ++kill) {
         const int before = acknowledgements(service);
         WineProcess program(site.path, "movik.exe");
-        ASSERT_TRUE(program.started());
         ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= before + 3; })) << site.log();
     }
     {
@@ -664,9 +654,7 @@ TEST(WineCurl, KilledDuringImportsLosesHalfWritesAndDoublesNothing)
 // byte for byte as it sent it.
 TEST(WineCurl, AFolderNamedOutsideTheCodePageWorks)
 {
-    WineSite site(Curl::Windows, "\xe8\xae\xbf\xe5\xae\xa2"); // 访客
-    std::string error;
-    ASSERT_TRUE(site.useDatabase(Engine::Sqlite, error));
+    SqliteSite site(Curl::Windows, "\xe8\xae\xbf\xe5\xae\xa2"); // 访客
     DortexTestDatabase& database = site.database;
     VisitorServiceProcess service;
     service.addVisitors(R"([
@@ -675,7 +663,6 @@ TEST(WineCurl, AFolderNamedOutsideTheCodePageWorks)
     site.configure(service.baseUrl(), "");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(program.started());
     ASSERT_TRUE(eventually([&] { return service.queuedIds().empty(); })) << site.log();
     std::vector<std::string> bodies;
     for (const auto& r : service.requests())
@@ -711,7 +698,6 @@ TEST(WineScreen, CaptionsWholeAndTheLightOutlinedAtEveryDpi)
         WineSite site;
         site.configure(service.baseUrl(), "");
         WineProcess program(site.path, "movik.exe");
-        ASSERT_TRUE(program.started());
         ASSERT_TRUE(eventually([&] { return polls(service) >= 1; })) << site.log();
         Screen screen;
         int left = 0;
