@@ -376,8 +376,21 @@ bool findLight(const Screen& screen, std::array<int, 3> fill, int& left, int& to
     return false;
 }
 
+// A site with the engine's database through ODBC and three visitors queued.
 class WineEndToEnd : public ::testing::TestWithParam<Engine>
 {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        if (!site.useDatabase(GetParam(), error))
+            MOVIK_POSTGRES_UNAVAILABLE(error);
+        service.addVisitors(threeVisitors);
+    }
+
+    WineSite site;
+    DortexTestDatabase& database = site.database;
+    VisitorServiceProcess service;
 };
 
 } // namespace
@@ -399,14 +412,8 @@ TEST(WindowsZip, HoldsBothProgramsAndTheSiteFiles)
 // refused at every poll and stays queued. The window shows a lime light.
 TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
 {
-    WineSite site;
-    DortexTestDatabase& database = site.database;
     std::string error;
-    if (!site.useDatabase(GetParam(), error))
-        MOVIK_POSTGRES_UNAVAILABLE(error);
     ASSERT_TRUE(database.exec("insert into cards(card_number) values('5002')", error)) << error;
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
 
     // The setup check as a site runs it (cmd.exe keeps the exit status only
@@ -462,13 +469,6 @@ TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
 // database path is ODBC.
 TEST_P(WineEndToEnd, HostileCardsAndBackwardVisitsStayQueued)
 {
-    WineSite site;
-    DortexTestDatabase& database = site.database;
-    std::string error;
-    if (!site.useDatabase(GetParam(), error))
-        MOVIK_POSTGRES_UNAVAILABLE(error);
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
     service.answerPollsWith(hostileVisitorsAnswer());
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
 
