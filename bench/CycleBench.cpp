@@ -18,6 +18,7 @@
 #include "FlushClock.h"
 
 #include "Dates.h"
+#include "DortexDatabase.h"
 #include "DortexTestDatabase.h"
 #include "ImportJournal.h"
 #include "Launcher.h"
@@ -128,7 +129,8 @@ void BM_Backlog(benchmark::State& state, int visitors)
     // waits (500 ms each), the transfer tool from /usr/bin, no debug lines.
     writeSiteFiles(dir, service, database, "AutoPoll=1\r\n");
 
-    TForm1 form(dir.path());
+    DortexDatabase access;
+    TForm1 form(access, dir.path());
     form.show();
     QTimer* timer = form.findChild<QTimer*>("Timer1");
     // The event loop runs between cycles, as in the program, but the timer's
@@ -163,13 +165,13 @@ void BM_Backlog(benchmark::State& state, int visitors)
         // The floor: the same requests for as many visitors, by the tool alone.
         service.generateVisitors(visitors);
         std::string headerError;
-        const bool headerInFile = prepareHeaderFile(s, requestFiles(), headerError);
-        const double poll = timedTool(pollParameters(s, requestFiles(), headerInFile), programDir);
+        const bool headerInFile = prepareHeaderFile(s, RequestFiles{}, headerError);
+        const double poll = timedTool(pollParameters(s, RequestFiles{}, headerInFile), programDir);
         if (poll < 0)
             return state.SkipWithError("curl failed to poll");
         r.curl = poll;
         for (const std::string& id : service.queuedIds()) {
-            const double ack = timedTool(ackParameters(s, id, requestFiles(), headerInFile), programDir);
+            const double ack = timedTool(ackParameters(s, id, RequestFiles{}, headerInFile), programDir);
             if (ack < 0)
                 return state.SkipWithError("curl failed to acknowledge");
             r.curl += ack;
@@ -239,7 +241,8 @@ double journalCycle(const std::string& journalText, benchmark::State& state)
     writeSiteFiles(dir, service, database, "AutoPoll=1\r\n");
     if (!journalText.empty())
         writeFile(dir.file(ImportJournal::fileName), journalText);
-    TForm1 form(dir.path());
+    DortexDatabase access;
+    TForm1 form(access, dir.path());
     form.findChild<QTimer*>("Timer1")->stop();
     form.Timer1Timer();
     service.generateVisitors(journalBacklog);

@@ -5,7 +5,7 @@
 // processor time: on a busy machine the elapsed time is mostly waiting.
 #include "BenchTable.h"
 
-#include "Decoder.h"
+#include "Scanner.h"
 #include "TempDir.h"
 #include "VisitorQueue.h"
 

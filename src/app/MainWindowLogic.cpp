@@ -1,22 +1,19 @@
 #include "MainWindowLogic.h"
 
-#include "ChangeReporter.h"
-#include "Dates.h"
-#include "Decoder.h"
 #include "Log.h"
 #include "Platform.h"
 #include "ProgramDirectory.h"
 #include "Settings.h"
 #include "Startup.h"
-#include "StatusFile.h"
-#include "VisitorService.h"
 
 #include <exception>
 
 namespace movik {
 
-MainWindowLogic::MainWindowLogic(MainWindowView& view, WindowDatabase& database)
-    : m_view(view), m_database(database), m_pollCycle([this] { runPollCycle(); })
+MainWindowLogic::MainWindowLogic(MainWindowView& view, CardImport& database)
+    : m_view(view), m_database(database), m_service(settings()),
+      m_cycle(settings(), m_service, database, m_journal, m_reporter, m_status, *this),
+      m_pollCycle([this] { m_cycle.run(); })
 {
     setOperatorDisplay(this);
 }
@@ -30,8 +27,8 @@ void MainWindowLogic::FormCreate(const std::string& appPath)
 {
     showLight();
     // A new start: no failure reported yet, nothing counted.
-    changeReporter().clear();
-    currentStatus() = StatusRecord{};
+    m_reporter.clear();
+    m_status = StatusRecord{};
     try {
         std::string error;
         const bool started = loadStartup(appPath, error);
@@ -42,7 +39,12 @@ void MainWindowLogic::FormCreate(const std::string& appPath)
             // The database is then not even named: statements fail until the next start.
             WriteLog(LogAlways, "<FCr>" + error);
         } else {
-            m_database.SQLDB_Connect();
+            // A monitor learns the database's state from the start, not only
+            // once the first visitor arrives.
+            std::string tried;
+            const bool opened = m_database.SQLDB_Connect(error, tried);
+            m_reporter.note(FailureKind::Database, !opened,
+                            opened ? std::string() : error.substr(0, error.find_first_of("\r\n")));
         }
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<FCr>") + e.what());
@@ -68,32 +70,13 @@ void MainWindowLogic::Timer1Timer()
         afterCycle();
     }
     // Every tick, polling or not: its age tells a monitor the program lives.
-    writeStatus();
+    m_cycle.writeStatus(m_view.automaticPoll());
     if (!m_closing)
         m_view.setTimerEnabled(true);
 }
 
-void MainWindowLogic::runPollCycle()
-{
-    // A database that could not be reached costs one connect timeout per
-    // cycle, not one per waiting visitor.
-    m_database.beginCycle();
-    PollZUNVList();
-    waitForPollAnswer(500);
-    DecodeVListFromFile(settings().AppPath + "_$WAVL", m_database);
-}
-
-void MainWindowLogic::writeStatus()
-{
-    writeCurrentStatus(settings().AppPath, m_view.automaticPoll());
-    m_statusWrittenAt = secondsNow();
-}
-
 bool MainWindowLogic::betweenVisitors()
 {
-    const std::int64_t now = secondsNow();
-    if (now - m_statusWrittenAt >= statusIntervalSeconds || now < m_statusWrittenAt)
-        writeStatus();
     return !m_view.stopRequested();
 }
 
@@ -112,7 +95,7 @@ void MainWindowLogic::FormClose()
 {
     if (!m_closing) {
         WriteLog(LogAlways, "--- MOVIK stopped ---");
-        endRunningTools();
+        m_service.endRunningTools();
     }
     m_closing = true;
     m_view.setTimerEnabled(false);

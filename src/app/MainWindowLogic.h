@@ -4,9 +4,14 @@
 // creates one, forwards its events to it, and does nothing else.
 #pragma once
 
+#include "CardImport.h"
+#include "ChangeReporter.h"
+#include "ImportJournal.h"
 #include "MainWindowView.h"
 #include "OperatorDisplay.h"
-#include "WindowDatabase.h"
+#include "PollCycle.h"
+#include "StatusFile.h"
+#include "VisitorService.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,8 +22,10 @@ namespace movik {
 class MainWindowLogic : public OperatorDisplay
 {
 public:
-    // Registers itself as the operator display for as long as it lives.
-    MainWindowLogic(MainWindowView& view, WindowDatabase& database);
+    // Registers itself as the operator display for as long as it lives. The
+    // database is the window's to hand in; the logic holds the rest of the
+    // program's parts and hands them to its poll cycle.
+    MainWindowLogic(MainWindowView& view, CardImport& database);
     ~MainWindowLogic() override;
     MainWindowLogic(const MainWindowLogic&) = delete;
     MainWindowLogic& operator=(const MainWindowLogic&) = delete;
@@ -43,31 +50,32 @@ public:
     // The operator display: lines go to Memo1, colours to Status_LED.
     void appendLine(const std::string& line) override;
     void setStatusLight(StatusLight colour) override;
-    // Between visitors: the status file at least every statusIntervalSeconds,
-    // and the view's stop requests.
+    // Between visitors: the view's stop requests.
     bool betweenVisitors() override;
 
-    // The longest a long cycle leaves the status file unwritten.
-    static constexpr std::int64_t statusIntervalSeconds = 10;
+    // The cycle a tick runs, for a test that hands it an answer of its own.
+    PollCycle& pollCycle() { return m_cycle; }
 
     // What Status_LED shows for a colour and the time of the last poll
     // ("dd/mm/yyyy hh:mm:ss", empty before the first).
     static StatusLightView describeLight(StatusLight colour, const std::string& lastPoll);
 
 private:
-    void runPollCycle();
-    void writeStatus();
     // Every cycle ends here, whatever it found.
     void afterCycle();
     void showLight();
 
     MainWindowView& m_view;
-    WindowDatabase& m_database;
+    CardImport& m_database;
+    ChangeReporter m_reporter;
+    StatusRecord m_status;
+    ImportJournal m_journal;
+    VisitorService m_service;
+    PollCycle m_cycle;
     std::function<void()> m_pollCycle;
     StatusLight m_light = StatusLight::White;
     std::string m_lastPoll;
     bool m_closing = false;
-    std::int64_t m_statusWrittenAt = 0;
 };
 
 } // namespace movik

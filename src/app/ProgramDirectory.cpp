@@ -9,7 +9,7 @@ namespace movik {
 
 void removeLeftoverFiles(const std::string& appPath)
 {
-    const RequestFiles& files = requestFiles();
+    const RequestFiles files;
     // A fixed ".tmp" name is what an older version used; ".tmp-" starts the
     // unique names of today. The setup check's header files carry its
     // process id after the header's name.

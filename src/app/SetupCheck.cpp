@@ -4,7 +4,6 @@
 #include "CommandRunner.h"
 #include "Credentials.h"
 #include "CurlExitText.h"
-#include "Decoder.h"
 #include "DortexConnection.h"
 #include "DortexDatabase.h"
 #include "IniFile.h"
@@ -14,6 +13,7 @@
 #include "Platform.h"
 #include "PollAnswer.h"
 #include "ProgramDirectory.h"
+#include "Scanner.h"
 #include "Settings.h"
 #include "Startup.h"
 #include "StringUtil.h"
@@ -26,44 +26,18 @@ namespace movik {
 
 namespace {
 
-// The log lines start-up and the database layer would have written; the
-// check reads them instead of the running copy's log.
-struct CapturedLog
-{
-    std::vector<std::string> lines;
-
-    bool has(const std::string& start) const
-    {
-        for (const auto& line : lines)
-            if (line.rfind(start, 0) == 0)
-                return true;
-        return false;
-    }
-    // The lines starting with start, without it, joined with " / ".
-    std::string joined(const std::string& start) const
-    {
-        std::string text;
-        for (const auto& line : lines) {
-            if (line.rfind(start, 0) != 0)
-                continue;
-            if (!text.empty())
-                text += " / ";
-            text += visibleText(line.substr(start.size()));
-        }
-        return text;
-    }
-};
-
-class LogCapture
+// Start-up and the database log as they go; the check keeps those lines
+// out of the running copy's log and reads what the steps hand back.
+class LogSilence
 {
 public:
-    explicit LogCapture(CapturedLog& log)
+    LogSilence()
     {
-        setLogSink([&log](std::int32_t, const std::string& message) { log.lines.push_back(message); });
+        setLogSink([](std::int32_t, const std::string&) {});
     }
-    ~LogCapture() { setLogSink({}); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    ~LogSilence() { setLogSink({}); }
+    LogSilence(const LogSilence&) = delete;
+    LogSilence& operator=(const LogSilence&) = delete;
 };
 
 CheckLine pass(const std::string& item, const std::string& text)
@@ -259,13 +233,13 @@ std::string checkLineText(const CheckLine& line)
 std::vector<CheckLine> runSetupCheck(const std::string& appPath)
 {
     std::vector<CheckLine> lines;
-    CapturedLog log;
-    LogCapture capture(log);
+    LogSilence silence;
     try {
         // Settings and key file, exactly as start-up reads them.
         mutableSettings() = Settings{};
         std::string error;
-        const bool started = loadStartup(appPath, error);
+        KeyFileFinding key;
+        const bool started = loadStartup(appPath, error, key);
         const Settings& s = settings();
         const std::string ini = appPath + "movik.ini";
         if (!platform::fileExists(ini))
@@ -293,12 +267,12 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
         const std::string keyFile = appPath + "_$wak";
         if (!started)
             lines.push_back(fail("key file", keyFile + " could not be read: " + error));
-        else if (log.has("WAK file not found"))
+        else if (!key.found)
             lines.push_back(
                 fail("key file", keyFile + " not found: put the visitor service's token into it"));
-        else if (log.has("Key file refused"))
+        else if (!key.refusal.empty())
             lines.push_back(
-                fail("key file", log.joined("Key file refused") + ": keep the token on one line"));
+                fail("key file", visibleText(": " + key.refusal) + ": keep the token on one line"));
         else if (s.ApiKey.empty())
             lines.push_back(fail("key file", keyFile + " is empty: put the visitor service's token into it"));
         else
@@ -334,16 +308,19 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
 
         {
             DortexDatabase database;
-            database.SQLDB_Connect();
+            std::string tried;
+            const bool opened = database.SQLDB_Connect(error, tried);
             // A card number no visitor can carry: the check must find no row.
             bool failed = false;
-            if (log.has("DB Open - OK"))
+            if (opened)
                 database.RunSQL("select * from cards where card_number='--movik-check--'", true, failed);
-            if (!log.has("DB Open - OK"))
-                lines.push_back(fail("database", log.joined("DB:") + ": fix aliases.ini or morvane.tab"));
+            if (!opened)
+                lines.push_back(fail("database", visibleText(error) +
+                                                     (tried.empty() ? "" : " / " + visibleText(tried)) +
+                                                     ": fix aliases.ini or morvane.tab"));
             else if (failed)
-                lines.push_back(
-                    fail("database", "opened, but table cards cannot be read: " + log.joined("<SQL>")));
+                lines.push_back(fail("database", "opened, but table cards cannot be read: " +
+                                                     visibleText(database.lastErrorText())));
             else
                 lines.push_back(pass("database", "opened, table cards read"));
         }

@@ -1,6 +1,7 @@
-// The access-control database as the decoder sees it: one call per complete
-// visitor record. The database layer implements it; the program wires it to
-// the decoder at start-up.
+// The access-control database as the rest of the program drives it: opened
+// once at start-up, told where each poll cycle begins, and handed every
+// visitor the poll cycle finds. The database layer implements it over its
+// driver backends; tests hand the cycle one of their own.
 #pragma once
 
 #include <string>
@@ -19,6 +20,19 @@ class CardImport
 {
 public:
     virtual ~CardImport() = default;
+    // Opens the connection; logs "DB Open - OK", or "DB:" + the engine's
+    // message and a second "DB:" line naming what was tried. False with
+    // those two texts in error and tried.
+    virtual bool SQLDB_Connect(std::string& error, std::string& tried) = 0;
+    bool SQLDB_Connect()
+    {
+        std::string error;
+        std::string tried;
+        return SQLDB_Connect(error, tried);
+    }
+    // At the start of every poll cycle: while the server cannot be reached,
+    // only the first statement of a cycle tries to connect again.
+    virtual void beginCycle() {}
     // Imports the visitor's card; true only when the card was new and both
     // of its rows were written, so the visitor may be acknowledged.
     virtual bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) = 0;
@@ -28,7 +42,7 @@ public:
     virtual bool findVisit(const std::string& card, const std::string& start, const std::string& end,
                            bool& failed) = 0;
     // Why the last VListToDortex or findVisit failed. After Connection, the
-    // decoder leaves the cycle's remaining visitors queued for the next cycle.
+    // cycle's remaining visitors stay queued for the next cycle.
     virtual ImportFailure lastFailure() const { return ImportFailure::None; }
 };
 

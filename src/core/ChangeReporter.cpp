@@ -101,10 +101,4 @@ void ChangeReporter::clear()
     m_state = {};
 }
 
-ChangeReporter& changeReporter()
-{
-    static ChangeReporter reporter;
-    return reporter;
-}
-
 } // namespace movik

@@ -77,7 +77,4 @@ private:
     std::array<State, failureKindCount> m_state;
 };
 
-// The process's reporter, shared by the layers that see the failures.
-ChangeReporter& changeReporter();
-
 } // namespace movik

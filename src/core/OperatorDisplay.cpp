@@ -26,9 +26,4 @@ void showStatusLight(StatusLight colour)
         g_display->setStatusLight(colour);
 }
 
-bool continueWithNextVisitor()
-{
-    return g_display == nullptr || g_display->betweenVisitors();
-}
-
 } // namespace movik

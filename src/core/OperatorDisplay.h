@@ -1,6 +1,7 @@
 // The operator's window as the Qt-free layers see it: a text area that lines
-// are appended to and a status light. The window registers itself at
-// start-up; without one, lines and colours go nowhere.
+// are appended to and a status light. The poll cycle is handed it; the
+// window also registers it for the process-wide lines (a tool that cannot be
+// started, a log that cannot be written). Without one, those go nowhere.
 #pragma once
 
 #include <string>
@@ -15,9 +16,8 @@ public:
     virtual ~OperatorDisplay() = default;
     virtual void appendLine(const std::string& line) = 0;
     virtual void setStatusLight(StatusLight colour) = 0;
-    // Called between two visitors of a list, however long: the display may
-    // tell a monitor that the program lives, and takes stop requests. False
-    // when the cycle is to end after the visitor in hand.
+    // Called between two visitors of a list, however long: false when the
+    // program was asked to stop, so the cycle ends after the visitor in hand.
     virtual bool betweenVisitors() { return true; }
 };
 
@@ -27,7 +27,5 @@ void setOperatorDisplay(OperatorDisplay* display);
 void showOperatorLine(const std::string& line);
 // Sets the colour of the operator's status light.
 void showStatusLight(StatusLight colour);
-// Between two visitors; false when a stop was requested.
-bool continueWithNextVisitor();
 
 } // namespace movik

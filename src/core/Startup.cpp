@@ -16,14 +16,15 @@ namespace {
 // blanks: none of that is part of a token. A line break left inside would
 // split the authorization header in two, so such a key is not sent at all;
 // the requests then go out with an empty token and the service refuses them.
-void acceptKey(std::string& key)
+void acceptKey(std::string& key, std::string& refusal)
 {
     while (!key.empty() &&
            (key.back() == ' ' || key.back() == '\t' || key.back() == '\n' || key.back() == '\r'))
         key.pop_back();
     if (key.find_first_of("\r\n") != std::string::npos) {
         key.clear();
-        WriteLog(LogAlways, "Key file refused: the key holds a line break");
+        refusal = "the key holds a line break";
+        WriteLog(LogAlways, "Key file refused: " + refusal);
     }
 }
 
@@ -31,6 +32,13 @@ void acceptKey(std::string& key)
 
 bool loadStartup(const std::string& appPath, std::string& error)
 {
+    KeyFileFinding key;
+    return loadStartup(appPath, error, key);
+}
+
+bool loadStartup(const std::string& appPath, std::string& error, KeyFileFinding& key)
+{
+    key = KeyFileFinding{};
     try {
         Settings& s = mutableSettings();
         s.AppPath = appPath;
@@ -39,10 +47,11 @@ bool loadStartup(const std::string& appPath, std::string& error)
 
         s.ApiKey.clear();
         const std::string keyFile = s.AppPath + "_$wak";
-        if (platform::fileExists(keyFile)) {
+        key.found = platform::fileExists(keyFile);
+        if (key.found) {
             if (!readTextFile(keyFile, s.ApiKey, error))
                 return false;
-            acceptKey(s.ApiKey);
+            acceptKey(s.ApiKey, key.refusal);
         } else {
             WriteLog(LogAlways, "WAK file not found");
         }

@@ -6,10 +6,18 @@
 
 namespace movik {
 
+// What start-up found of the key file, beside what it logged.
+struct KeyFileFinding
+{
+    bool found = false;  // "_$wak" exists
+    std::string refusal; // why the key read from it is not used; empty when it is
+};
+
 // Fills the process-wide settings for the program directory appPath:
 // reads "movik.ini", logs the banner, reads the key file "_$wak". False with
 // the failure's text in error when a step failed; the steps after it are
 // skipped (ApiKey keeps what was read before the failure).
+bool loadStartup(const std::string& appPath, std::string& error, KeyFileFinding& key);
 bool loadStartup(const std::string& appPath, std::string& error);
 
 } // namespace movik

@@ -1,12 +1,8 @@
 #include "StatusFile.h"
 
-#include "ChangeReporter.h"
 #include "Dates.h"
-#include "InstanceLock.h"
-#include "Log.h"
 #include "Platform.h"
-#include "PollAnswer.h"
-#include "Version.h"
+#include "StringUtil.h"
 
 #include <chrono>
 #include <cstdio>
@@ -59,43 +55,6 @@ bool writeStatusFile(const std::string& path, const StatusRecord& record, std::s
 {
     return platform::replaceFile(path, statusFileText(record), error, platform::FileReaders::Everyone,
                                  platform::FileFlush::Cached);
-}
-
-StatusRecord& currentStatus()
-{
-    static StatusRecord record;
-    return record;
-}
-
-void writeCurrentStatus(const std::string& appPath, bool automaticPoll)
-{
-    static bool failureLogged = false;
-    try {
-        StatusRecord& record = currentStatus();
-        record.cycleTime = secondsNow();
-        record.automaticPoll = automaticPoll;
-        const ChangeReporter& reporter = changeReporter();
-        if (!reporter.known(FailureKind::Database))
-            record.database = "unknown";
-        else
-            record.database = reporter.failing(FailureKind::Database) ? "unreachable" : "reachable";
-        record.databaseReason = reporter.reason(FailureKind::Database);
-        record.databaseChecked = reporter.checkedAt(FailureKind::Database);
-        record.version = MOVIK_VERSION;
-        record.processId = platform::currentProcessId();
-        std::string error;
-        if (writeStatusFile(appPath + StatusFileName, record, error)) {
-            failureLogged = false;
-        } else if (!failureLogged) {
-            failureLogged = true;
-            WriteLog(LogAlways, std::string(StatusFileName) + " not written: " + error);
-        }
-    } catch (const std::exception& e) {
-        if (!failureLogged) {
-            failureLogged = true;
-            WriteLog(LogAlways, std::string(StatusFileName) + " not written: " + e.what());
-        }
-    }
 }
 
 } // namespace movik

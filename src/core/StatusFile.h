@@ -38,17 +38,6 @@ std::string statusFileText(const StatusRecord& record);
 // error.
 bool writeStatusFile(const std::string& path, const StatusRecord& record, std::string& error);
 
-// The process's record: the poll cycle fills in how its poll went and what
-// it imported; writeCurrentStatus adds the rest and writes it.
-StatusRecord& currentStatus();
-
-// Writes the process's record to appPath + "movik.status" after a tick of
-// the poll timer (and every few seconds of a long cycle), with the time,
-// the database's state as the reporter last saw it and since when, the
-// version and the process id. A file that cannot be written
-// is logged once, and again only after it could be written once more.
-void writeCurrentStatus(const std::string& appPath, bool automaticPoll);
-
 // Seconds since 1970 as "yyyy-mm-ddThh:mm:ssZ".
 std::string utcTimestamp(std::int64_t seconds);
 

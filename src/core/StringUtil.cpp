@@ -1,5 +1,7 @@
 #include "StringUtil.h"
 
+#include <cstdio>
+
 namespace movik {
 
 std::string trimBlanks(const std::string& text)
@@ -136,6 +138,29 @@ int hexDigitValue(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
+}
+
+std::string visibleText(const std::string& text)
+{
+    std::string visible;
+    visible.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            visible += "\\n";
+        } else if (c == '\r') {
+            visible += "\\r";
+        } else if (c == '\t') {
+            visible += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02X", byte);
+            visible += code;
+        } else {
+            visible += c;
+        }
+    }
+    return visible;
 }
 
 } // namespace movik

@@ -30,6 +30,9 @@ constexpr std::size_t MaxLineLength = 4096;
 // is limit bytes at most; a cut never splits a UTF-8 character. Lines within
 // the limit, and the line breaks, stay as they are.
 std::string boundedLines(const std::string& text, std::size_t limit = MaxLineLength);
+// Text with its control characters written visibly ("\n", "\r", "\t",
+// "\xHH"), for one log or status line.
+std::string visibleText(const std::string& text);
 // Value of a hexadecimal digit in either case; -1 for any other character.
 int hexDigitValue(char c);
 

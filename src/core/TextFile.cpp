@@ -1,6 +1,9 @@
 #include "TextFile.h"
 
+#include "Log.h"
 #include "Platform.h"
+
+#include <exception>
 
 #include <cstring>
 #include <vector>
@@ -65,6 +68,26 @@ bool readTextFile(const std::string& path, std::string& text, std::string& error
     }
     text = joiner.finish();
     return true;
+}
+
+bool GetResult(const std::string& path, std::string& text)
+{
+    text.clear();
+    try {
+        if (!platform::fileExists(path))
+            return false;
+        std::string error;
+        // The tool writes the answers; a link put in their place is never
+        // read, so no other file of this user reaches the log as an answer.
+        if (!readTextFile(path, text, error, platform::Links::Refuse)) {
+            WriteLog(LogAlways, "<GetRes>" + error);
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        WriteLog(LogAlways, std::string("<GetRes>") + e.what());
+        return false;
+    }
 }
 
 } // namespace movik

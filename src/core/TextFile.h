@@ -18,6 +18,12 @@ namespace movik {
 bool readTextFile(const std::string& path, std::string& text, std::string& error,
                   platform::Links links = platform::Links::Follow);
 
+// Reads a whole answer file of the transfer tool by the line rule. False
+// when the file is missing (text empty) or cannot be opened or read to its
+// end (logged as "<GetRes>" + message; text holds the lines read before the
+// failure). A link put in the answer's place is never read.
+bool GetResult(const std::string& path, std::string& text);
+
 // Incremental form of the line rule, for callers that feed bytes in blocks.
 class LineJoiner
 {

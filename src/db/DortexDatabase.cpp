@@ -1,7 +1,5 @@
 #include "DortexDatabase.h"
 
-#include "ChangeReporter.h"
-
 #include "Dates.h"
 #include "Log.h"
 #include "StringUtil.h"
@@ -53,24 +51,23 @@ bool nextDay(const std::string& day, std::string& result, std::string& error)
 DortexDatabase::DortexDatabase() = default;
 DortexDatabase::~DortexDatabase() = default;
 
-void DortexDatabase::SQLDB_Connect()
+bool DortexDatabase::SQLDB_Connect(std::string& error, std::string& tried)
 {
+    error.clear();
+    tried.clear();
     try {
-        std::string error;
-        std::string tried;
-        // A monitor learns the database's state from the start, not only
-        // once the first visitor arrives.
         if (Database1.connect(error, tried)) {
             WriteLog(LogAlways, "DB Open - OK");
-            changeReporter().note(FailureKind::Database, false, {});
-        } else {
-            WriteLog(LogAlways, "DB:" + error);
-            WriteLog(LogAlways, "DB:" + tried);
-            changeReporter().note(FailureKind::Database, true, error.substr(0, error.find_first_of("\r\n")));
+            return true;
         }
+        WriteLog(LogAlways, "DB:" + error);
+        WriteLog(LogAlways, "DB:" + tried);
     } catch (const std::exception& e) {
-        WriteLog(LogAlways, "DB:" + std::string(e.what()));
+        error = e.what();
+        tried.clear();
+        WriteLog(LogAlways, "DB:" + error);
     }
+    return false;
 }
 
 void DortexDatabase::beginCycle()
@@ -81,6 +78,7 @@ void DortexDatabase::beginCycle()
 
 bool DortexDatabase::fail(const DbError& error)
 {
+    m_lastError = error.text;
     WriteLog(LogAlways, "<SQL>" + error.text);
     m_lastStatementLostConnection = isConnectionFailure(error);
     Database1.closeAfterFailure();
@@ -91,10 +89,12 @@ bool DortexDatabase::RunSQL(const std::string& text, bool isQuery, bool& failed)
 {
     failed = true;
     m_lastStatementLostConnection = false;
+    m_lastError.clear();
     try {
         DbError error;
         if (!Database1.open(error)) {
             // Nothing to close: the connection is not open.
+            m_lastError = error.text;
             WriteLog(LogAlways, "<SQL>" + error.text);
             m_lastStatementLostConnection = true;
             return false;

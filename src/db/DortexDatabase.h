@@ -19,21 +19,21 @@ public:
     DortexDatabase(const DortexDatabase&) = delete;
     DortexDatabase& operator=(const DortexDatabase&) = delete;
 
-    // Names the connection, applies alias and credentials, and opens it;
-    // logs "DB Open - OK", or "DB:" + the engine's message and a second
-    // "DB:" line naming what was tried.
-    void SQLDB_Connect();
+    // Names the connection, applies alias and credentials, and opens it.
+    bool SQLDB_Connect(std::string& error, std::string& tried) override;
+    using CardImport::SQLDB_Connect;
 
-    // To be called at the start of every poll cycle: while the server cannot
-    // be reached, only the first statement of a cycle tries to connect, and
-    // after a failure of the connection kind the cycle's further imports
-    // fail at once.
-    void beginCycle();
+    // While the server cannot be reached, only the first statement of a
+    // cycle tries to connect, and after a failure of the connection kind the
+    // cycle's further imports fail at once.
+    void beginCycle() override;
 
     // Runs one statement. For a query: true when it returned a row.
     // Otherwise true once executed. failed tells a failure from "no row";
     // a failure is logged "<SQL>" + message and closes the connection.
     bool RunSQL(const std::string& text, bool isQuery, bool& failed);
+    // The text of the last statement's failure; empty after a success.
+    const std::string& lastErrorText() const { return m_lastError; }
 
     // Imports the card: true only when the card is new and both rows were
     // written in one transaction. A start or end that is not a compact time
@@ -53,6 +53,7 @@ private:
 
     DortexConnection Database1;
     ImportFailure m_lastFailure = ImportFailure::None;
+    std::string m_lastError;
     bool m_lastStatementLostConnection = false;
     // A failure of the connection kind happened in this cycle.
     bool m_cycleLostConnection = false;

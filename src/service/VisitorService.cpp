@@ -8,92 +8,17 @@
 #include "InstanceLock.h"
 #include "Launcher.h"
 #include "Log.h"
-#include "Member.h"
 #include "Platform.h"
 #include "Settings.h"
+#include "TextFile.h"
 
 #include <cstdlib>
 #include <exception>
-#include <map>
+#include <utility>
 
 namespace movik {
 
 namespace {
-
-RequestFiles g_files;
-
-// The tool last started for one answer file.
-struct Tool
-{
-    bool started = false;
-    int launchCode = 0;
-    std::string refusal; // why no tool was started; empty when one was asked for
-    platform::ChildProcess process;
-};
-
-// By the answer file's full name.
-std::map<std::string, Tool> g_tools;
-
-Tool& toolFor(const std::string& answerPath)
-{
-    return g_tools[answerPath];
-}
-
-ToolOutcome outcomeOf(Tool& tool)
-{
-    ToolOutcome outcome;
-    outcome.launchCode = tool.launchCode;
-    outcome.refusal = tool.refusal;
-    if (!tool.started)
-        return outcome;
-    outcome.processId = tool.process.id();
-    switch (tool.process.state()) {
-    case platform::ChildProcess::State::Unknown:
-        outcome.state = ToolOutcome::State::Unknown;
-        break;
-    case platform::ChildProcess::State::Running:
-        outcome.state = ToolOutcome::State::Running;
-        break;
-    case platform::ChildProcess::State::Exited:
-        outcome.state = ToolOutcome::State::Exited;
-        outcome.exitStatus = tool.process.exitStatus();
-        break;
-    }
-    return outcome;
-}
-
-// A tool that never started writes no answer: nothing to wait for.
-void waitForTool(Tool& tool, int boundMs)
-{
-    if (tool.started)
-        tool.process.waitFor(boundMs);
-}
-
-// Ends the previous tool on answerName and deletes the answer; then, with
-// the header file in order, starts the tool anew with parameters. Without
-// it nothing is sent: the key never goes on a command line that every local
-// user can read. False when no request was sent.
-bool startRequest(const Settings& s, const std::string& answerName, const std::string& parameters)
-{
-    const std::string answerPath = s.AppPath + answerName;
-    Tool& tool = toolFor(answerPath);
-    tool.process.end();
-    platform::deleteFile(answerPath);
-    tool.started = false;
-    tool.launchCode = 0;
-    tool.refusal.clear();
-    std::string error;
-    if (!prepareHeaderFile(s, g_files, error)) {
-        tool.refusal =
-            "the header file " + g_files.header + " could not be written, no request sent (" + error + ")";
-        return false;
-    }
-    platform::LaunchResult launch = RunThis(curlToolPath(s), parameters);
-    tool.started = launch.started;
-    tool.launchCode = launch.code;
-    tool.process = std::move(launch.process);
-    return true;
-}
 
 // The header file this process wrote; removed at exit.
 struct HeaderFile
@@ -118,16 +43,6 @@ std::string authorization(const Settings& s, const RequestFiles& files, bool hea
 }
 
 } // namespace
-
-const RequestFiles& requestFiles()
-{
-    return g_files;
-}
-
-void setRequestFiles(const RequestFiles& files)
-{
-    g_files = files;
-}
 
 bool prepareHeaderFile(const Settings& s, const RequestFiles& files, std::string& error)
 {
@@ -172,11 +87,63 @@ std::string ackParameters(const Settings& s, const std::string& id, const Reques
     return text;
 }
 
-void PollZUNVList()
+VisitorService::VisitorService(const Settings& settings, RequestFiles files)
+    : m_settings(settings), m_files(std::move(files))
+{
+}
+
+ToolOutcome VisitorService::outcomeOf(Tool& tool)
+{
+    ToolOutcome outcome;
+    outcome.launchCode = tool.launchCode;
+    outcome.refusal = tool.refusal;
+    if (!tool.started)
+        return outcome;
+    outcome.processId = tool.process.id();
+    switch (tool.process.state()) {
+    case platform::ChildProcess::State::Unknown:
+        outcome.state = ToolOutcome::State::Unknown;
+        break;
+    case platform::ChildProcess::State::Running:
+        outcome.state = ToolOutcome::State::Running;
+        break;
+    case platform::ChildProcess::State::Exited:
+        outcome.state = ToolOutcome::State::Exited;
+        outcome.exitStatus = tool.process.exitStatus();
+        break;
+    }
+    return outcome;
+}
+
+// Ends the previous tool on answerName and deletes the answer; then, with
+// the header file in order, starts the tool anew with parameters. Without
+// it nothing is sent: the key never goes on a command line that every local
+// user can read. False when no request was sent.
+bool VisitorService::startRequest(Tool& tool, const std::string& answerName, const std::string& parameters)
+{
+    const std::string answerPath = m_settings.AppPath + answerName;
+    tool.process.end();
+    platform::deleteFile(answerPath);
+    tool.started = false;
+    tool.launchCode = 0;
+    tool.refusal.clear();
+    std::string error;
+    if (!prepareHeaderFile(m_settings, m_files, error)) {
+        tool.refusal =
+            "the header file " + m_files.header + " could not be written, no request sent (" + error + ")";
+        return false;
+    }
+    platform::LaunchResult launch = RunThis(curlToolPath(m_settings), parameters);
+    tool.started = launch.started;
+    tool.launchCode = launch.code;
+    tool.process = std::move(launch.process);
+    return true;
+}
+
+void VisitorService::PollZUNVList()
 {
     try {
-        const Settings& s = settings();
-        startRequest(s, g_files.pollAnswer, pollParameters(s, g_files, true));
+        startRequest(m_poll, m_files.pollAnswer, pollParameters(m_settings, m_files, true));
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Poll>") + e.what());
     } catch (...) {
@@ -184,12 +151,13 @@ void PollZUNVList()
     }
 }
 
-ToolOutcome waitForPollAnswer(int boundMs)
+ToolOutcome VisitorService::waitForPollAnswer(int boundMs)
 {
     try {
-        Tool& tool = toolFor(settings().AppPath + g_files.pollAnswer);
-        waitForTool(tool, boundMs);
-        return outcomeOf(tool);
+        // A tool that never started writes no answer: nothing to wait for.
+        if (m_poll.started)
+            m_poll.process.waitFor(boundMs);
+        return outcomeOf(m_poll);
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Poll>") + e.what());
     } catch (...) {
@@ -198,27 +166,22 @@ ToolOutcome waitForPollAnswer(int boundMs)
     return {};
 }
 
-void endRunningTools()
+void VisitorService::endRunningTools()
 {
-    for (auto& [answerPath, tool] : g_tools)
-        tool.process.end();
+    m_poll.process.end();
+    m_ack.process.end();
 }
 
-ToolOutcome pollOutcome()
-{
-    return waitForPollAnswer(0);
-}
-
-bool RemoveFromVisitorList(const std::string& id, std::string& response)
+bool VisitorService::RemoveFromVisitorList(const std::string& id, std::string& response)
 {
     try {
         response.clear();
-        const Settings& s = settings();
-        if (!startRequest(s, g_files.ackAnswer, ackParameters(s, id, g_files, true)))
+        if (!startRequest(m_ack, m_files.ackAnswer, ackParameters(m_settings, id, m_files, true)))
             return false;
-        waitForTool(toolFor(s.AppPath + g_files.ackAnswer), s.AckWaitMSec);
+        if (m_ack.started)
+            m_ack.process.waitFor(m_settings.AckWaitMSec);
         // Only the text counts: a file still being written reads as empty.
-        GetResult(s.AppPath + g_files.ackAnswer, response);
+        GetResult(m_settings.AppPath + m_files.ackAnswer, response);
         return response.find("Deleted") != std::string::npos;
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Remove>") + e.what());

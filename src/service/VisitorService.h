@@ -5,6 +5,8 @@
 // read from its own request and tools never pile up behind a slow service.
 #pragma once
 
+#include "Launcher.h"
+
 #include <string>
 
 namespace movik {
@@ -20,10 +22,6 @@ struct RequestFiles
     // command line where any local user could read it.
     std::string header = "_$WAH";
 };
-
-// The files in use; the program's defaults unless set otherwise.
-const RequestFiles& requestFiles();
-void setRequestFiles(const RequestFiles& files);
 
 // What became of the tool of the last poll.
 struct ToolOutcome
@@ -41,25 +39,56 @@ struct ToolOutcome
     long processId = 0;  // while known
 };
 
-// Deletes the old poll answer and starts the tool for a new one; returns at once.
-void PollZUNVList();
+// The service client: the tools of both requests, started for the program
+// directory and the service the settings name. One per program; the
+// settings are read at every request, so start-up may fill them later.
+class VisitorService
+{
+public:
+    explicit VisitorService(const Settings& settings, RequestFiles files = {});
+    VisitorService(const VisitorService&) = delete;
+    VisitorService& operator=(const VisitorService&) = delete;
 
-// Waits until the poll's tool has ended, at most boundMs; at once when it has
-// already ended or never started, the whole bound when its end cannot be
-// seen. Returns its outcome then.
-ToolOutcome waitForPollAnswer(int boundMs);
-// The outcome of the last poll's tool as it stands, without waiting.
-ToolOutcome pollOutcome();
+    const RequestFiles& files() const { return m_files; }
 
-// Ends the tools of both requests that still run, where the platform gave a
-// handle to them: at close, so that a service that never answers leaves no
-// tool behind. An acknowledgement cut short so is sent again after the next
-// start, since the journal still holds its visitor unacknowledged.
-void endRunningTools();
+    // Deletes the old poll answer and starts the tool for a new one; returns at once.
+    void PollZUNVList();
 
-// Acknowledges visitor id; waits for the tool at most AckWaitMSec, then reads
-// the answer into response. True when the answer contains "Deleted".
-bool RemoveFromVisitorList(const std::string& id, std::string& response);
+    // Waits until the poll's tool has ended, at most boundMs; at once when it
+    // has already ended or never started, the whole bound when its end cannot
+    // be seen. Returns its outcome then.
+    ToolOutcome waitForPollAnswer(int boundMs);
+    // The outcome of the last poll's tool as it stands, without waiting.
+    ToolOutcome pollOutcome() { return waitForPollAnswer(0); }
+
+    // Ends the tools of both requests that still run, where the platform gave
+    // a handle to them: at close, so that a service that never answers leaves
+    // no tool behind. An acknowledgement cut short so is sent again after the
+    // next start, since the journal still holds its visitor unacknowledged.
+    void endRunningTools();
+
+    // Acknowledges visitor id; waits for the tool at most AckWaitMSec, then
+    // reads the answer into response. True when the answer contains "Deleted".
+    bool RemoveFromVisitorList(const std::string& id, std::string& response);
+
+private:
+    // The tool last started for one answer file.
+    struct Tool
+    {
+        bool started = false;
+        int launchCode = 0;
+        std::string refusal; // why no tool was started; empty when one was asked for
+        platform::ChildProcess process;
+    };
+
+    bool startRequest(Tool& tool, const std::string& answerName, const std::string& parameters);
+    static ToolOutcome outcomeOf(Tool& tool);
+
+    const Settings& m_settings;
+    RequestFiles m_files;
+    Tool m_poll;
+    Tool m_ack;
+};
 
 // The tool's command lines for the two requests. Split by the Windows C
 // runtime's rules they give the tool its arguments in order; id is the raw

@@ -2,9 +2,7 @@
 
 #include "Dates.h"
 #include "Log.h"
-#include "Platform.h"
 #include "StringUtil.h"
-#include "TextFile.h"
 
 #include <cstdint>
 #include <exception>
@@ -12,26 +10,6 @@
 #include <string_view>
 
 namespace movik {
-
-bool GetResult(const std::string& path, std::string& text)
-{
-    text.clear();
-    try {
-        if (!platform::fileExists(path))
-            return false;
-        std::string error;
-        // The tool writes the answers; a link put in their place is never
-        // read, so no other file of this user reaches the log as an answer.
-        if (!readTextFile(path, text, error, platform::Links::Refuse)) {
-            WriteLog(LogAlways, "<GetRes>" + error);
-            return false;
-        }
-        return true;
-    } catch (const std::exception& e) {
-        WriteLog(LogAlways, std::string("<GetRes>") + e.what());
-        return false;
-    }
-}
 
 void StripQuotes(const std::string& text, std::string& result)
 {

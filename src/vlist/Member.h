@@ -1,6 +1,5 @@
 // Member values of the visitor list: turning the raw text of one object
-// member into the value kept in the visitor record, and whole-file reading
-// of the service's answers.
+// member into the value kept in the visitor record.
 #pragma once
 
 #include <string>
@@ -10,11 +9,6 @@ namespace movik {
 
 // The member values of one visitor object, in order of appearance.
 using VisitorRecord = std::vector<std::string>;
-
-// Reads a whole answer file by the text-file line rule. False when the file
-// is missing (text empty) or cannot be opened or read to its end (logged as
-// "<GetRes>" + message; text holds the lines read before the failure).
-bool GetResult(const std::string& path, std::string& text);
 
 // Appends the value of one raw member text to record, from the text after
 // the first colon. A raw text without "Id" or "Card" is a date, converted by

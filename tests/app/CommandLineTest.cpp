@@ -2,7 +2,7 @@
 // site's directory, its options, and the setup check against good and broken
 // setups and beside a running copy, with real curl, the visitor service and
 // an SQLite database; and how the program ends when it is told to stop.
-#include "DortexTestDatabase.h"
+#include "SiteFixtures.h"
 #include "TempDir.h"
 #include "Version.h"
 #include "VisitorServiceProcess.h"
@@ -10,16 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 using namespace movik;
 using namespace movik::test;
@@ -27,85 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The real program, copied into a site's directory (it works in the
-// directory its executable is in), started with arguments.
-class Program
-{
-public:
-    explicit Program(const TempDir& site) : m_path(site.file("movik"))
-    {
-        if (!fs::exists(m_path))
-            fs::copy_file(MOVIK_PROGRAM, m_path);
-    }
-    ~Program() { stop(); }
-
-    void start(const std::vector<std::string>& arguments)
-    {
-        std::vector<std::string> argText = {m_path};
-        argText.insert(argText.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& a : argText)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        OffscreenEnvironment env;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        // Its output goes outside the program directory, which the tests watch.
-        posix_spawn_file_actions_addopen(&actions, 1, m_output.file("out").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, m_output.file("err").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addchdir_np(&actions, m_output.path().c_str());
-        ASSERT_EQ(posix_spawn(&m_pid, m_path.c_str(), &actions, nullptr, argv.data(), env.get()), 0);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-
-    // The exit status once the program has ended; -1 when it was still
-    // running after a minute (a hang guard: it is then ended).
-    int wait()
-    {
-        int status = 0;
-        for (int i = 0; i < 600; ++i) {
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        stop();
-        return -1;
-    }
-
-    int run(const std::vector<std::string>& arguments)
-    {
-        start(arguments);
-        return wait();
-    }
-
-    // Sends SIGTERM, as a service manager stops the program; its exit status.
-    int terminate()
-    {
-        ::kill(m_pid, SIGTERM);
-        return wait();
-    }
-
-    void stop()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-        }
-    }
-
-    std::string out() const { return readFile(m_output.file("out")); }
-    std::string err() const { return readFile(m_output.file("err")); }
-
-private:
-    std::string m_path;
-    TempDir m_output;
-    pid_t m_pid = -1;
-};
+using Program = SiteProgram;
 
 // Every file of a directory with its content and modification time.
 std::map<std::string, std::pair<std::string, fs::file_time_type>> snapshot(const TempDir& dir)
@@ -154,11 +69,8 @@ TEST(ProgramSetupCheck, GoodAndBrokenSetups)
 {
     VisitorServiceProcess service;
     service.addVisitors(twoVisitorsJson);
-    TempDir site;
-    DortexTestDatabase database;
-    std::string error;
-    ASSERT_TRUE(database.createSqlite(site, "dortex.db", error)) << error;
-    writeSiteFiles(site, service, database);
+    Site site;
+    ASSERT_TRUE(site.open(service));
     Program program(site);
     const auto before = snapshot(site);
 
@@ -175,7 +87,7 @@ TEST(ProgramSetupCheck, GoodAndBrokenSetups)
     EXPECT_EQ(requests[0].method + " " + requests[0].path, "GET /latest");
     EXPECT_EQ(requests[0].header("Authorization"), "Bearer test-token");
     EXPECT_EQ(service.queuedIds().size(), 2u);
-    EXPECT_TRUE(database.rows("select * from int_card_import").empty());
+    EXPECT_TRUE(site.database.rows("select * from int_card_import").empty());
     EXPECT_EQ(snapshot(site), before);
 
     // A wrong token, a database in a directory that does not exist.
@@ -191,7 +103,7 @@ TEST(ProgramSetupCheck, GoodAndBrokenSetups)
         << out;
 
     // A wrong path, no key file, then a service that is not there.
-    writeSiteFiles(site, service, database, "");
+    site.configure(service, "");
     writeFile(site.file("movik.ini"), "[Options]\r\nCurlURL=" + service.baseUrl() + "visitors/\r\n");
     EXPECT_EQ(program.run({"--check"}), 1);
     EXPECT_NE(program.out().find("FAIL poll: HTTP 404: check the path in CurlURL"), std::string::npos)
@@ -229,11 +141,8 @@ TEST(ProgramSetupCheck, BesideARunningCopy)
 {
     VisitorServiceProcess service;
     service.addVisitors(twoVisitorsJson);
-    TempDir site;
-    DortexTestDatabase database;
-    std::string error;
-    ASSERT_TRUE(database.createSqlite(site, "dortex.db", error)) << error;
-    writeSiteFiles(site, service, database);
+    Site site;
+    ASSERT_TRUE(site.open(service));
     Program running(site);
     running.start({});
     for (int i = 0; i < 300 && readFile(site.file("MOVIK.log")).find("DB Open - OK") == std::string::npos;
@@ -271,11 +180,8 @@ TEST(ProgramStop, ToolsStillRunningAreEndedAtClose)
 {
     // A service that accepts the poll and never answers it.
     VisitorServiceProcess service({"--poll-delay", "3600000"});
-    TempDir site;
-    DortexTestDatabase database;
-    std::string error;
-    ASSERT_TRUE(database.createSqlite(site, "dortex.db", error)) << error;
-    writeSiteFiles(site, service, database, "AutoPoll=1\r\nPollWaitMSec=100\r\n");
+    Site site;
+    ASSERT_TRUE(site.open(service, "AutoPoll=1\r\nPollWaitMSec=100\r\n"));
     Program program(site);
     program.start({});
     for (int i = 0; i < 300 && service.requests().empty(); ++i)

@@ -1,16 +1,12 @@
 // The whole job: the real window running its poll cycle, the real curl, the
 // visitor service from tools/ and a real access-control database (an SQLite
 // file and a PostgreSQL server).
-#include "Decoder.h"
-#include "DortexDatabase.h"
-#include "DortexTestDatabase.h"
-#include "LaunchedChildren.h"
+#include "PollCycle.h"
 #include "PostgresServer.h"
+#include "RecordingImport.h"
 #include "Settings.h"
-#include "StatusLed.h"
-#include "TForm1.h"
-#include "TempDir.h"
-#include "VisitorServiceProcess.h"
+#include "SiteFixtures.h"
+#include "SiteWindow.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
@@ -19,15 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 using namespace movik;
 using namespace movik::test;
@@ -40,33 +30,16 @@ const char* const threeVisitors = R"([
   {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"},
   {"VisitorId":"V-3","VisitStart":"2026-06-01T07:00:00Z","VisitEnd":"2026-06-03T07:00:00Z","CardNumber":"5003"}])";
 
-// A program directory with its settings, key file and alias file, pointed at
-// a running visitor service and a test database (an SQLite one lives in it).
-struct Site
+// A site as these tests run it: detail in the log, waits of a second.
+struct WindowSite : test::Site
 {
-    void configure(const VisitorServiceProcess& service, const DortexTestDatabase& database)
+    void configure(const VisitorServiceProcess& service)
     {
-        writeSiteFiles(dir, service, database, "Debug=1\r\nAckWaitMSec=1000\r\nPollWaitMSec=1000\r\n");
+        test::Site::configure(service, "Debug=1\r\nAckWaitMSec=1000\r\nPollWaitMSec=1000\r\n");
     }
-    TempDir dir;
 };
 
-class Window
-{
-public:
-    explicit Window(const Site& site) : form(site.dir.path())
-    {
-        form.findChild<QCheckBox*>("CheckBox1")->setChecked(true);
-    }
-    std::string memo() const { return form.findChild<QPlainTextEdit*>("Memo1")->toPlainText().toStdString(); }
-    QColor light() const { return form.findChild<StatusLed*>("Status_LED")->fill(); }
-    void cycle() { form.Timer1Timer(); }
-
-    TForm1 form;
-};
-
-const QColor lime(0, 255, 0);
-const QColor red(255, 0, 0);
+using Window = SiteWindow;
 
 int acknowledgements(const VisitorServiceProcess& service)
 {
@@ -87,58 +60,26 @@ protected:
             PostgresServer* server = sharedPostgresServer(error);
             if (server == nullptr)
                 MOVIK_POSTGRES_UNAVAILABLE(error);
-            ASSERT_TRUE(database.createPostgres(*server, error)) << error;
+            ASSERT_TRUE(site.createPostgres(*server));
         } else {
-            ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
+            ASSERT_TRUE(site.createSqlite());
         }
     }
 
-    std::string rowsOf(const std::string& card)
-    {
-        std::string text;
-        for (const auto& row : database.rows("select operation_code,staff_number,card_number,name,Department,"
-                                             "access_level,starting_date,expiry_date from int_card_import "
-                                             "where card_number='" +
-                                             card + "'"))
-            for (const auto& v : row)
-                text += v + "|";
-        text += " ";
-        for (const auto& row :
-             database.rows("select card_number,start_dtm,expiry_dtm,status from card_validity "
-                           "where card_number='" +
-                           card + "'"))
-            for (const auto& v : row)
-                text += v + "|";
-        return text;
-    }
+    std::string rowsOf(const std::string& card) { return database.cardRows(card); }
 
-    Site site;
-    DortexTestDatabase database;
+    WindowSite site;
+    DortexTestDatabase& database = site.database;
 };
 
-// Starts a copy of the program in the site's directory, polling on its own.
-pid_t startProgram(const Site& site)
-{
-    std::string program = site.dir.file("movik");
-    if (!std::filesystem::exists(program))
-        std::filesystem::copy_file(MOVIK_PROGRAM, program);
-    char* argv[] = {program.data(), nullptr};
-    OffscreenEnvironment env;
-    pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, env.get()) != 0)
-        return -1;
-    return pid;
-}
-
 // Waits (at most a minute) for done, then ends the program as a crash would.
-template <typename Done> void runProgramUntil(const Site& site, Done done)
+template <typename Done> void runProgramUntil(const TempDir& site, Done done)
 {
-    pid_t pid = startProgram(site);
-    ASSERT_GT(pid, 0);
+    SiteProgram program(site);
+    program.start();
     for (int i = 0; i < 600 && !done(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    program.kill();
 }
 
 } // namespace
@@ -147,7 +88,7 @@ TEST_P(EndToEnd, QueuedVisitorsAreImportedAndAcknowledgedOnce)
 {
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    site.configure(service, database);
+    site.configure(service);
     Window window(site);
 
     window.cycle();
@@ -161,7 +102,7 @@ TEST_P(EndToEnd, QueuedVisitorsAreImportedAndAcknowledgedOnce)
                               "5003|20260601150000|20260603150000|N|");
     EXPECT_TRUE(service.queuedIds().empty());
     EXPECT_EQ(acknowledgements(service), 3);
-    std::string log = logMessages(site.dir);
+    std::string log = logMessages(site);
     std::string memo = window.memo();
     for (const std::string card : {"5001", "5002", "5003"}) {
         EXPECT_EQ(countOf(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
@@ -184,7 +125,7 @@ TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
     service.addVisitors(threeVisitors);
     std::string error;
     ASSERT_TRUE(database.exec("insert into cards(card_number) values('5002')", error)) << error;
-    site.configure(service, database);
+    site.configure(service);
     Window window(site);
 
     window.cycle();
@@ -193,7 +134,7 @@ TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
     EXPECT_EQ(service.queuedIds(), std::vector<std::string>{"V-2"});
     EXPECT_EQ(acknowledgements(service), 2);
     EXPECT_EQ(rowsOf("5002"), " ");
-    std::string log = logMessages(site.dir);
+    std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "Already issued: 5002\n  Error - failed (DX)\n"), 2) << log;
     EXPECT_EQ(countOf(window.memo(), "5002"), 0);
 }
@@ -202,13 +143,13 @@ TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
 {
     VisitorServiceProcess service({"--ack", "refuse"});
     service.addVisitors(threeVisitors);
-    site.configure(service, database);
+    site.configure(service);
     Window window(site);
 
     window.cycle();
     EXPECT_EQ(service.queuedIds().size(), 3u) << "nothing was acknowledged";
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u) << "the imports stand";
-    std::string log = logMessages(site.dir);
+    std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "Remove: "), 3) << log;
     EXPECT_EQ(countOf(log, "Q.Ack - "), 0);
 
@@ -221,7 +162,7 @@ TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
     EXPECT_EQ(acknowledgements(service), 9);
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
-    log = logMessages(site.dir);
+    log = logMessages(site);
     std::string memo = window.memo();
     for (const std::string card : {"5001", "5002", "5003"}) {
         EXPECT_EQ(countOf(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
@@ -236,9 +177,9 @@ TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
     struct stat st
     {
     };
-    ASSERT_EQ(stat(site.dir.file("movik.journal").c_str(), &st), 0);
+    ASSERT_EQ(stat(site.file("movik.journal").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    std::string journal = readFile(site.dir.file("movik.journal"));
+    std::string journal = readFile(site.file("movik.journal"));
     EXPECT_EQ(countOf(journal, "V-2\t5002\t20270101040000\t20270101060000\t1\t"), 1) << journal;
     EXPECT_EQ(countOf(journal, "\t1\t"), 3) << journal;
 }
@@ -247,7 +188,7 @@ TEST_P(EndToEnd, VisitorListedAgainAfterDeletedIsNotImportedAgain)
 {
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    site.configure(service, database);
+    site.configure(service);
     Window window(site);
     window.cycle();
     ASSERT_TRUE(service.queuedIds().empty());
@@ -265,7 +206,7 @@ TEST_P(EndToEnd, VisitorListedAgainAfterDeletedIsNotImportedAgain)
     EXPECT_EQ(database.rows("select * from int_card_import where card_number='5002'").size(), 1u);
     EXPECT_EQ(database.rows("select * from card_validity where card_number='5003'").size(), 2u)
         << "a new visit is a new import";
-    std::string log = logMessages(site.dir);
+    std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "Already imported: 5001\n"), 1) << log;
     EXPECT_EQ(countOf(log, "Already imported: 5002\n"), 1) << log;
     EXPECT_EQ(countOf(log, "Already imported: 5003\n"), 0) << log;
@@ -276,9 +217,9 @@ TEST_P(EndToEnd, UnwritableJournalIsReportedOnceAndImportsGoOn)
 {
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    site.configure(service, database);
+    site.configure(service);
     // Something that is no journal stands in its place.
-    ASSERT_TRUE(std::filesystem::create_directory(site.dir.file("movik.journal")));
+    ASSERT_TRUE(std::filesystem::create_directory(site.file("movik.journal")));
     Window window(site);
 
     window.cycle();
@@ -291,10 +232,10 @@ TEST_P(EndToEnd, UnwritableJournalIsReportedOnceAndImportsGoOn)
     EXPECT_EQ(acknowledgements(service), 5);
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 5u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 5u);
-    std::string log = logMessages(site.dir);
+    std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "<Journal>"), 1) << log;
     EXPECT_EQ(countOf(log, "Q.Ack - "), 5) << log;
-    EXPECT_TRUE(std::filesystem::is_directory(site.dir.file("movik.journal")));
+    EXPECT_TRUE(std::filesystem::is_directory(site.file("movik.journal")));
 }
 
 TEST_P(EndToEnd, VisitorWithoutAUsableCardIsRefused)
@@ -305,7 +246,7 @@ TEST_P(EndToEnd, VisitorWithoutAUsableCardIsRefused)
   {"VisitorId":"V-break","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"50\n06"},
   {"VisitorId":"V-nul","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"50\u000007"},
   {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"}])");
-    site.configure(service, database);
+    site.configure(service);
     Window window(site);
 
     window.cycle();
@@ -314,7 +255,7 @@ TEST_P(EndToEnd, VisitorWithoutAUsableCardIsRefused)
     EXPECT_EQ(acknowledgements(service), 1);
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 1u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 1u);
-    std::string log = logMessages(site.dir);
+    std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "<VListDX>Visitor V-empty has no card number\n  Error - failed (DX)\n"), 1) << log;
     EXPECT_EQ(countOf(log, "<VListDX>Visitor V-break has a card number holding a control character\n"), 1)
         << log;
@@ -328,7 +269,7 @@ TEST_P(EndToEnd, HostileCardsAndBackwardVisitsStayQueued)
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
     service.answerPollsWith(hostileVisitorsAnswer());
-    site.configure(service, database);
+    site.configure(service);
     Window window(site);
 
     window.cycle();
@@ -339,7 +280,7 @@ TEST_P(EndToEnd, HostileCardsAndBackwardVisitsStayQueued)
     EXPECT_EQ(database.rows("select * from card_validity").size(), 1u);
     EXPECT_TRUE(database.rows("select * from cards").empty()) << "the table is still there";
     EXPECT_EQ(acknowledgements(service), 1);
-    const std::string log = logMessages(site.dir);
+    const std::string log = logMessages(site);
     for (const std::string& line : hostileVisitorRefusals())
         EXPECT_EQ(countOf(log, line + "  Error - failed (DX)\n"), 1) << line << log;
 }
@@ -348,7 +289,7 @@ TEST_P(EndToEnd, APendingVisitorOfACrashIsImportedOnce)
 {
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    site.configure(service, database);
+    site.configure(service);
     // A crash came after V-1's commit and before V-2's: both were written
     // pending, only V-1's rows are there.
     std::string error;
@@ -361,8 +302,8 @@ TEST_P(EndToEnd, APendingVisitorOfACrashIsImportedOnce)
                               "values('5001','20260501173000','20260501230000','N')",
                               error))
         << error;
-    writeFile(site.dir.file("movik.journal"), "V-1\t5001\t20260501173000\t20260501230000\tp\t1800000000\n"
-                                              "V-2\t5002\t20270101040000\t20270101060000\tp\t1800000000\n");
+    writeFile(site.file("movik.journal"), "V-1\t5001\t20260501173000\t20260501230000\tp\t1800000000\n"
+                                          "V-2\t5002\t20270101040000\t20270101060000\tp\t1800000000\n");
     Window window(site);
 
     window.cycle();
@@ -372,10 +313,10 @@ TEST_P(EndToEnd, APendingVisitorOfACrashIsImportedOnce)
         EXPECT_EQ(database.rows("select * from card_validity where card_number='" + card + "'").size(), 1u)
             << card;
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
-    const std::string log = logMessages(site.dir);
+    const std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "Already imported: 5001\nQ.Ack - 5001\n"), 1) << log;
     EXPECT_EQ(countOf(log, "Vlist.DX: 5002 imported\nQ.Ack - 5002\n"), 1) << log;
-    const std::string journal = readFile(site.dir.file("movik.journal"));
+    const std::string journal = readFile(site.file("movik.journal"));
     EXPECT_EQ(countOf(journal, "\t1\t"), 3) << journal;
 }
 
@@ -383,7 +324,7 @@ TEST_P(EndToEnd, BadAnswersImportNothing)
 {
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    site.configure(service, database);
+    site.configure(service);
     Window window(site);
 
     service.setMode(R"({"token":"another-token"})");
@@ -406,14 +347,14 @@ TEST_P(EndToEnd, AnswerNotReadyTurnsRed)
 {
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    site.configure(service, database);
+    site.configure(service);
     Window window(site);
 
     // Half an answer, then a pause: curl still has the file open for writing.
     service.setMode(R"({"pollStallMs":4000})");
     window.cycle();
     EXPECT_EQ(window.light(), red);
-    EXPECT_EQ(countOf(logMessages(site.dir), "<GetRes>"), 1);
+    EXPECT_EQ(countOf(logMessages(site), "<GetRes>"), 1);
 
     // Each case starts once the last one's curl has ended, so no late answer
     // lands in the next cycle.
@@ -441,21 +382,21 @@ TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     std::string error;
     if (!server.start(error))
         MOVIK_POSTGRES_UNAVAILABLE(error);
-    DortexTestDatabase database;
-    ASSERT_TRUE(database.createPostgres(server, error)) << error;
+    WindowSite site;
+    ASSERT_TRUE(site.createPostgres(server));
+    DortexTestDatabase& database = site.database;
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    Site site;
-    site.configure(service, database);
+    site.configure(service);
     Window window(site);
-    ASSERT_NE(logMessages(site.dir).find("DB Open - OK"), std::string::npos);
+    ASSERT_NE(logMessages(site).find("DB Open - OK"), std::string::npos);
 
     ASSERT_TRUE(server.stop(error)) << error;
     window.cycle();
     EXPECT_EQ(service.queuedIds().size(), 3u);
     EXPECT_EQ(acknowledgements(service), 0);
     // One visitor meets the outage; the others wait without a line each.
-    std::string log = logMessages(site.dir);
+    std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 1) << log;
     EXPECT_EQ(countOf(log, "\n2 visitors left queued for the next cycle: the database is not reachable\n"), 1)
         << log;
@@ -464,14 +405,14 @@ TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     // The same outage at the next cycle: its reasons are not logged again.
     window.cycle();
     EXPECT_EQ(window.light(), red);
-    log = logMessages(site.dir);
+    log = logMessages(site);
     EXPECT_EQ(countOf(log, "Database unreachable: "), 1) << log;
     EXPECT_EQ(countOf(log, "left queued for the next cycle"), 1) << log;
 
     ASSERT_TRUE(server.start(error)) << error;
     window.cycle();
     EXPECT_EQ(window.light(), lime);
-    log = logMessages(site.dir);
+    log = logMessages(site);
     EXPECT_EQ(countOf(log, "Database reachable again\n"), 1) << log;
     EXPECT_EQ(countOf(log, "No visitors left queued\n"), 1) << log;
     EXPECT_TRUE(service.queuedIds().empty());
@@ -487,12 +428,12 @@ TEST(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
     std::string error;
     if (!server.start(error))
         MOVIK_POSTGRES_UNAVAILABLE(error);
-    DortexTestDatabase database;
-    ASSERT_TRUE(database.createPostgres(server, error)) << error;
+    WindowSite site;
+    ASSERT_TRUE(site.createPostgres(server));
+    DortexTestDatabase& database = site.database;
     VisitorServiceProcess service({"--ack", "refuse"});
     service.addVisitors(threeVisitors);
-    Site site;
-    site.configure(service, database);
+    site.configure(service);
     Window window(site);
     window.cycle();
     ASSERT_EQ(database.rows("select * from int_card_import").size(), 3u);
@@ -506,7 +447,7 @@ TEST(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
     window.cycle();
     EXPECT_EQ((service.queuedIds()), (std::vector<std::string>{"V-4", "V-5", "V-6"}))
         << "the known ones need no database to be acknowledged";
-    std::string log = logMessages(site.dir);
+    std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "Already imported: "), 3) << log;
     EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 1) << log;
     EXPECT_EQ(countOf(log, "\n2 visitors left queued for the next cycle: the database is not reachable\n"), 1)
@@ -525,30 +466,18 @@ TEST(EndToEndWindow, ManyCorruptObjectsKeepTheTextAreaCapped)
 {
     // Three members an object: every one is a "Corrupted data (3)" line and
     // none reaches the database.
-    class NoImport : public CardImport
-    {
-    public:
-        bool VListToDortex(const std::string&, const std::string&, const std::string&) override
-        {
-            ADD_FAILURE() << "a three-member object reached the card import";
-            return false;
-        }
-        bool findVisit(const std::string&, const std::string&, const std::string&, bool& failed) override
-        {
-            failed = true;
-            return false;
-        }
-    } noImport;
+    RecordingImport noImport;
     TempDir dir;
     writeFile(dir.file("movik.ini"), "[Options]\nPollWaitMSec=0\n");
-    TForm1 form(dir.path());
+    TForm1 form(noImport, dir.path());
     std::string answer = "[";
     for (int i = 0; i < 100000; ++i)
         answer += R"({"VisitorId":"v","VisitStart":"2026-05-01T09:30:00Z","CardNumber":"1"},)";
     answer.back() = ']';
     writeFile(dir.file("_$WAVL"), answer);
 
-    DecodeVListFromFile(dir.file("_$WAVL"), noImport);
+    form.logic().pollCycle().DecodeVListFromFile(dir.file("_$WAVL"));
+    EXPECT_TRUE(noImport.calls.empty()) << "a three-member object reached the card import";
 
     auto* memo = form.findChild<QPlainTextEdit*>("Memo1");
     EXPECT_EQ(memo->document()->blockCount(), TForm1::memoLineLimit);
@@ -560,35 +489,25 @@ TEST(EndToEndProgram, StartedFromAnotherDirectory)
 {
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    Site site;
-    DortexTestDatabase database;
-    std::string error;
-    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
-    site.configure(service, database);
-    writeFile(site.dir.file("movik.ini"), readFile(site.dir.file("movik.ini")) + "AutoPoll=1\r\n");
-    std::filesystem::copy_file(MOVIK_PROGRAM, site.dir.file("movik"));
+    WindowSite site;
+    ASSERT_TRUE(site.createSqlite());
+    DortexTestDatabase& database = site.database;
+    site.configure(service);
+    writeFile(site.file("movik.ini"), readFile(site.file("movik.ini")) + "AutoPoll=1\r\n");
 
-    TempDir elsewhere;
-    std::string program = site.dir.file("movik");
-    char* argv[] = {program.data(), nullptr};
-    OffscreenEnvironment env;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, elsewhere.path().c_str());
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, env.get()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    SiteProgram program(site);
+    const TempDir& elsewhere = program.workingDirectory();
+    program.start();
 
     // The first tick comes 3 s after the window shows; a cycle with three
     // visitors takes about 5 s more.
     for (int i = 0; i < 300 && !service.queuedIds().empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    program.terminate();
 
     EXPECT_TRUE(service.queuedIds().empty());
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
-    EXPECT_TRUE(std::filesystem::exists(site.dir.file("_$WAVL")));
+    EXPECT_TRUE(std::filesystem::exists(site.file("_$WAVL")));
     EXPECT_FALSE(std::filesystem::exists(elsewhere.file("_$WAVL")));
     EXPECT_FALSE(std::filesystem::exists(elsewhere.file("MOVIK.log")));
 }
@@ -597,24 +516,23 @@ TEST(EndToEndProgram, JournalOutlivesTheProgram)
 {
     VisitorServiceProcess service({"--ack", "refuse"});
     service.addVisitors(threeVisitors);
-    Site site;
-    DortexTestDatabase database;
-    std::string error;
-    ASSERT_TRUE(database.createSqlite(site.dir, "dortex.db", error)) << error;
-    site.configure(service, database);
-    writeFile(site.dir.file("movik.ini"), readFile(site.dir.file("movik.ini")) + "AutoPoll=1\r\n");
+    WindowSite site;
+    ASSERT_TRUE(site.createSqlite());
+    DortexTestDatabase& database = site.database;
+    site.configure(service);
+    writeFile(site.file("movik.ini"), readFile(site.file("movik.ini")) + "AutoPoll=1\r\n");
 
     // Killed once the three imports have been refused their acknowledgement.
     runProgramUntil(site, [&] { return acknowledgements(service) >= 3; });
     ASSERT_EQ(database.rows("select * from int_card_import").size(), 3u);
 
     service.setMode(R"({"ack":"normal"})");
-    runProgramUntil(site, [&] { return countOf(logMessages(site.dir), "Q.Ack - 5003\n") > 0; });
+    runProgramUntil(site, [&] { return countOf(logMessages(site), "Q.Ack - 5003\n") > 0; });
 
     EXPECT_TRUE(service.queuedIds().empty());
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
-    std::string log = logMessages(site.dir);
+    std::string log = logMessages(site);
     for (const std::string card : {"5001", "5002", "5003"}) {
         EXPECT_EQ(countOf(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
         EXPECT_EQ(countOf(log, "Already imported: " + card + "\nQ.Ack - " + card + "\n"), 1) << log;
@@ -623,31 +541,13 @@ TEST(EndToEndProgram, JournalOutlivesTheProgram)
 
 namespace {
 
-// Waits at most timeoutMs for the program to end; its wait status, or -1
-// (and the program killed) when it did not.
-int waitForExit(pid_t pid, int timeoutMs)
-{
-    int status = 0;
-    for (int waited = 0; waited < timeoutMs; waited += 50) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return status;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
-
 // A site with the SQLite database, polling on its own from the start.
-struct PollingSite : Site
+struct PollingSite : test::Site
 {
     explicit PollingSite(VisitorServiceProcess& service, const std::string& settings = {})
     {
-        std::string error;
-        EXPECT_TRUE(database.createSqlite(dir, "dortex.db", error)) << error;
-        writeSiteFiles(dir, service, database, "Debug=1\r\nAutoPoll=1\r\n" + settings);
+        EXPECT_TRUE(open(service, "Debug=1\r\nAutoPoll=1\r\n" + settings));
     }
-    DortexTestDatabase database;
 };
 
 } // namespace
@@ -657,23 +557,21 @@ TEST(EndToEndProgram, AHugeCardIsRefusedAndTheProgramStaysResponsive)
     VisitorServiceProcess service({"--poll", "huge-card"});
     service.addVisitors(twoVisitorsJson);
     PollingSite site(service);
-    pid_t pid = startProgram(site);
-    ASSERT_GT(pid, 0);
+    SiteProgram program(site);
+    program.start();
     for (int i = 0; i < 600 && !service.queuedIds().empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(service.queuedIds().empty()) << "the visitors beside it were imported";
-    kill(pid, SIGTERM);
-    const int status = waitForExit(pid, 10000);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(program.terminate(10000), 0) << "ended well within 10 s";
 
-    const std::string log = logMessages(site.dir);
+    const std::string log = logMessages(site);
     EXPECT_NE(log.find("<VListDX>Visitor V-huge has a card number of 10485760 bytes (at most 255)\n"),
               std::string::npos);
     EXPECT_NE(log.find("--- MOVIK stopped ---"), std::string::npos);
     for (const std::string file : {"MOVIK.log", "movik.journal"})
-        for (const std::string& line : splitLines(readFile(site.dir.file(file))))
+        for (const std::string& line : splitLines(readFile(site.file(file))))
             EXPECT_LE(line.size(), 4096u) << file;
-    EXPECT_TRUE(std::filesystem::exists(site.dir.file("movik.status")));
+    EXPECT_TRUE(std::filesystem::exists(site.file("movik.status")));
 }
 
 TEST(EndToEndProgram, ALongCycleKeepsItsStatusFreshAndStopsBetweenVisitors)
@@ -682,8 +580,8 @@ TEST(EndToEndProgram, ALongCycleKeepsItsStatusFreshAndStopsBetweenVisitors)
     service.generateVisitors(400);
     service.setMode(R"({"ackDelayMs":60})");
     PollingSite site(service, "AckWaitMSec=2000\r\n");
-    pid_t pid = startProgram(site);
-    ASSERT_GT(pid, 0);
+    SiteProgram program(site);
+    program.start();
     // The first cycle starts 3 s after the window shows and takes far
     // longer than 10 s; its status is written while it runs.
     auto started = std::chrono::steady_clock::now();
@@ -691,20 +589,18 @@ TEST(EndToEndProgram, ALongCycleKeepsItsStatusFreshAndStopsBetweenVisitors)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_GT(acknowledgements(service), 0);
     std::this_thread::sleep_for(std::chrono::seconds(12));
-    const std::string status = readFile(site.dir.file("movik.status"));
+    const std::string status = readFile(site.file("movik.status"));
     EXPECT_NE(status, "") << "written during the cycle";
     EXPECT_EQ(status.find("imports=0\n"), std::string::npos) << status;
     ASSERT_FALSE(service.queuedIds().empty()) << "the cycle is still running";
 
-    kill(pid, SIGTERM);
-    const int exit = waitForExit(pid, 5000);
-    EXPECT_TRUE(WIFEXITED(exit) && WEXITSTATUS(exit) == 0) << "ended after the visitor in hand";
+    EXPECT_EQ(program.terminate(5000), 0) << "ended after the visitor in hand";
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
     const std::size_t imported = site.database.rows("select * from card_validity").size();
     EXPECT_EQ(imported + service.queuedIds().size(), 400u)
         << "each imported visitor acknowledged, the rest queued";
     EXPECT_GT(service.queuedIds().size(), 0u);
-    EXPECT_NE(logMessages(site.dir).find("--- MOVIK stopped ---"), std::string::npos);
+    EXPECT_NE(logMessages(site).find("--- MOVIK stopped ---"), std::string::npos);
 }
 
 TEST(EndToEndWindow, ADirectoryOthersMayWriteIsNamedAndWhatTheyPlantIsNotWrittenThrough)
@@ -715,25 +611,25 @@ TEST(EndToEndWindow, ADirectoryOthersMayWriteIsNamedAndWhatTheyPlantIsNotWritten
     // Another user's preparations: links from the names an older version
     // wrote through to a file of the program's user, a directory where the
     // header's temporary file went, and a leftover of a crash.
-    writeFile(site.dir.file("victim"), "keep");
+    writeFile(site.file("victim"), "keep");
     for (const char* name : {"movik.status.tmp", "movik.journal.tmp"})
-        std::filesystem::create_symlink(site.dir.file("victim"), site.dir.file(name));
-    std::filesystem::create_directory(site.dir.file("_$WAH.tmp"));
-    writeFile(site.dir.file("movik.status.tmp-Xy12ab"), "left by a crash");
-    std::filesystem::permissions(site.dir.path(), std::filesystem::perms::others_write,
+        std::filesystem::create_symlink(site.file("victim"), site.file(name));
+    std::filesystem::create_directory(site.file("_$WAH.tmp"));
+    writeFile(site.file("movik.status.tmp-Xy12ab"), "left by a crash");
+    std::filesystem::permissions(site.path(), std::filesystem::perms::others_write,
                                  std::filesystem::perm_options::add);
     Window window(site);
     window.cycle();
 
     EXPECT_TRUE(service.queuedIds().empty());
     EXPECT_EQ(service.requests()[0].header("Authorization"), "Bearer test-token");
-    EXPECT_EQ(readFile(site.dir.file("victim")), "keep");
-    EXPECT_EQ(std::filesystem::status(site.dir.file("victim")).permissions(),
-              std::filesystem::status(site.dir.file("dortex.db")).permissions());
+    EXPECT_EQ(readFile(site.file("victim")), "keep");
+    EXPECT_EQ(std::filesystem::status(site.file("victim")).permissions(),
+              std::filesystem::status(site.file("dortex.db")).permissions());
     for (const char* name : {"movik.status.tmp", "movik.journal.tmp", "movik.status.tmp-Xy12ab"})
-        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(site.dir.file(name)))) << name;
-    EXPECT_NE(readFile(site.dir.file("movik.status")).find("poll=ok"), std::string::npos);
-    EXPECT_EQ(countOf(logMessages(site.dir),
-                      "The program directory " + site.dir.path() + " is writable by every local user: "),
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(site.file(name)))) << name;
+    EXPECT_NE(readFile(site.file("movik.status")).find("poll=ok"), std::string::npos);
+    EXPECT_EQ(countOf(logMessages(site),
+                      "The program directory " + site.path() + " is writable by every local user: "),
               1);
 }

@@ -3,6 +3,7 @@
 // operator display and the status light's explanation. It builds without Qt,
 // so the Windows program's logic is tested under Wine too.
 #include "MainWindowLogic.h"
+#include "RecordingImport.h"
 #include "Settings.h"
 #include "TempDir.h"
 
@@ -41,22 +42,6 @@ public:
     bool stop = false;
 };
 
-class CountingDatabase : public WindowDatabase
-{
-public:
-    void SQLDB_Connect() override { ++connects; }
-    void beginCycle() override { ++cycles; }
-    bool VListToDortex(const std::string&, const std::string&, const std::string&) override { return false; }
-    bool findVisit(const std::string&, const std::string&, const std::string&, bool& failed) override
-    {
-        failed = true;
-        return false;
-    }
-
-    int connects = 0;
-    int cycles = 0;
-};
-
 class WindowLogic : public testing::Test
 {
 protected:
@@ -77,7 +62,7 @@ protected:
 
     TempDir m_dir;
     RecordingView m_view;
-    CountingDatabase m_database;
+    RecordingImport m_database;
     std::unique_ptr<MainWindowLogic> m_logic;
 };
 

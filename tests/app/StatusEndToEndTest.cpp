@@ -2,18 +2,11 @@
 // cycle with real curl, the visitor service's faults and an SQLite database;
 // the status light, the reasons in the log (once per change) and the status
 // file a monitor reads.
-#include "DortexTestDatabase.h"
-#include "LaunchedChildren.h"
 #include "Settings.h"
+#include "SiteFixtures.h"
+#include "SiteWindow.h"
 #include "StatusFile.h"
-#include "StatusLed.h"
-#include "TForm1.h"
-#include "TempDir.h"
 #include "Version.h"
-#include "VisitorServiceProcess.h"
-
-#include <QCheckBox>
-#include <QPlainTextEdit>
 
 #include <gtest/gtest.h>
 
@@ -26,27 +19,11 @@ using namespace movik::test;
 
 namespace {
 
-class Window
+// Each cycle starts once the last one's tools have ended.
+struct Window : SiteWindow
 {
-public:
-    explicit Window(const TempDir& site) : form(site.path())
-    {
-        form.findChild<QCheckBox*>("CheckBox1")->setChecked(true);
-    }
-    QColor light() const { return form.findChild<StatusLed*>("Status_LED")->fill(); }
-    std::string memo() const { return form.findChild<QPlainTextEdit*>("Memo1")->toPlainText().toStdString(); }
-    void cycle()
-    {
-        form.Timer1Timer();
-        // The next case starts once this one's tool has ended.
-        ASSERT_TRUE(waitForLaunchedChildren());
-    }
-
-    TForm1 form;
+    explicit Window(const TempDir& site) : SiteWindow(site, true) {}
 };
-
-const QColor lime(0, 255, 0);
-const QColor red(255, 0, 0);
 
 std::map<std::string, std::string> statusOf(const TempDir& site)
 {
@@ -64,11 +41,8 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
 {
     VisitorServiceProcess service;
     service.addVisitors(twoVisitorsJson);
-    TempDir site;
-    DortexTestDatabase database;
-    std::string error;
-    ASSERT_TRUE(database.createSqlite(site, "dortex.db", error)) << error;
-    writeSiteFiles(site, service, database, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n");
+    Site site;
+    ASSERT_TRUE(site.open(service, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n"));
     Window window(site);
     const std::string serviceUrl = settings().CurlURL;
 
@@ -95,7 +69,8 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     window.cycle();
     EXPECT_EQ(window.light(), red);
     EXPECT_EQ(service.queuedIds().size(), 2u);
-    EXPECT_TRUE(database.rows("select * from int_card_import").empty()) << "nothing in them was imported";
+    EXPECT_TRUE(site.database.rows("select * from int_card_import").empty())
+        << "nothing in them was imported";
 
     // Back to normal.
     service.setMode(R"({"poll":"normal"})");
@@ -148,12 +123,12 @@ TEST(ProgramStatus, DatabaseFailureTurnsTheLightRedButAnIssuedCardDoesNot)
 {
     VisitorServiceProcess service;
     service.addVisitors(twoVisitorsJson);
-    TempDir site;
-    DortexTestDatabase database;
+    Site site;
+    ASSERT_TRUE(site.createSqlite());
+    DortexTestDatabase& database = site.database;
     std::string error;
-    ASSERT_TRUE(database.createSqlite(site, "dortex.db", error)) << error;
     ASSERT_TRUE(database.exec("insert into cards(card_number) values('5001')", error)) << error;
-    writeSiteFiles(site, service, database, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n");
+    site.configure(service, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n");
     Window window(site);
 
     // 5001 is already issued: refused, not a failure. 5002 cannot be written.

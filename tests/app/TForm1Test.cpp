@@ -1,6 +1,7 @@
 // The main window on the offscreen platform: its parts, start-up, the
 // operator's services and the timer discipline of the poll cycle.
 #include "TForm1.h"
+#include "DortexDatabase.h"
 #include "OperatorDisplay.h"
 #include "Settings.h"
 #include "StatusLed.h"
@@ -45,7 +46,7 @@ protected:
         // One window at a time, as in the program: the old one must be gone
         // before the new one registers itself and opens its connection.
         m_form.reset();
-        m_form = std::make_unique<TForm1>(m_dir.path());
+        m_form = std::make_unique<TForm1>(m_database, m_dir.path());
         return *m_form;
     }
 
@@ -73,6 +74,7 @@ protected:
     QColor lightFill() { return part<StatusLed>("Status_LED")->grab().toImage().pixelColor(8, 8); }
 
     TempDir m_dir;
+    DortexDatabase m_database;
     std::unique_ptr<TForm1> m_form;
 };
 

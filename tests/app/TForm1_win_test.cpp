@@ -1,6 +1,7 @@
 // The Win32 window, real controls under Wine: its parts as laid out, the
 // fonts, the light's name and tooltip, the text area's line limit, "Clear",
 // a tick of Timer1 and closing.
+#include "RecordingImport.h"
 #include "TForm1.h"
 #include "TempDir.h"
 
@@ -15,21 +16,6 @@ using namespace movik;
 using namespace movik::test;
 
 namespace {
-
-class CountingDatabase : public WindowDatabase
-{
-public:
-    void SQLDB_Connect() override { ++connects; }
-    void beginCycle() override { ++cycles; }
-    bool VListToDortex(const std::string&, const std::string&, const std::string&) override { return false; }
-    bool findVisit(const std::string&, const std::string&, const std::string&, bool& failed) override
-    {
-        failed = true;
-        return false;
-    }
-    int connects = 0;
-    int cycles = 0;
-};
 
 std::string textOf(HWND window)
 {
@@ -96,7 +82,7 @@ TEST(Win32Form1, PartsAsLaidOut)
 {
     TempDir dir;
     writeFile(dir.file("movik.ini"), "[Options]\r\nAutoPoll=1\r\n");
-    CountingDatabase database;
+    RecordingImport database;
     TForm1 form(GetModuleHandleA(nullptr), database, dir.path());
     const HWND window = form.handle();
     ASSERT_NE(window, nullptr);
@@ -145,7 +131,7 @@ TEST(Win32Form1, TextAreaClearTimerAndClosing)
     TempDir dir;
     writeFile(dir.file("movik.ini"), "[Options]\r\nAutoPoll=1\r\nCurlPath=" + dir.file("nowhere") +
                                          "\r\nCurlURL=http://127.0.0.1:9/\r\nPollWaitMSec=0\r\n");
-    CountingDatabase database;
+    RecordingImport database;
     TForm1 form(GetModuleHandleA(nullptr), database, dir.path());
     const HWND window = form.handle();
     const HWND memo = GetWindow(window, GW_CHILD);

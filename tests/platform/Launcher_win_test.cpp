@@ -78,7 +78,7 @@ TEST(LauncherWin, MissingToolIsReportedOnScreenAndInTheLog)
     useProgramDirectory(dir);
     mutableSettings().CurlPath = dir.path(); // a directory without the tool
     RecordingDisplay display;
-    PollZUNVList();
+    VisitorService(settings()).PollZUNVList();
     EXPECT_EQ(display.lines(), Lines{"Error - failed to exec (2)"});
     EXPECT_EQ(logMessages(dir), "Error (2) - " + dir.path() + "curl.exe\n");
 }

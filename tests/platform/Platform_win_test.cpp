@@ -1,7 +1,6 @@
 // Windows platform services: paths and defaults, file sharing of the answer
 // files and the log, and the log's regional timestamp.
 #include "Log.h"
-#include "Member.h"
 #include "Platform.h"
 #include "Settings.h"
 #include "Startup.h"

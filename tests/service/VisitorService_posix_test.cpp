@@ -2,11 +2,11 @@
 // service program, and the arguments the tool gets from the command lines.
 #include "LaunchedChildren.h"
 #include "Launcher.h"
-#include "Member.h"
 #include "Platform.h"
 #include "RecordingDisplay.h"
 #include "Settings.h"
 #include "TempDir.h"
+#include "TextFile.h"
 #include "VisitorService.h"
 #include "VisitorServiceProcess.h"
 
@@ -133,11 +133,12 @@ protected:
     TempDir m_dir;
     RecordingDisplay m_display;
     VisitorServiceProcess m_service;
+    VisitorService m_client{settings()};
 };
 
 TEST_F(VisitorServiceRequestsTest, PollWritesTheListIntoTheProgramDirectory)
 {
-    PollZUNVList();
+    m_client.PollZUNVList();
     ASSERT_TRUE(waitForLaunchedChildren());
 
     EXPECT_EQ(answer("_$WAVL"), m_service.queueJson());
@@ -155,7 +156,7 @@ TEST_F(VisitorServiceRequestsTest, PollStartedFromAnotherDirectoryStillGetsItsAn
     TempDir current;
     const fs::path before = fs::current_path();
     fs::current_path(current.path());
-    PollZUNVList();
+    m_client.PollZUNVList();
     fs::current_path(before);
     ASSERT_TRUE(waitForLaunchedChildren());
 
@@ -170,9 +171,9 @@ TEST_F(VisitorServiceRequestsTest, AnswersOfEarlierRequestsAreDeletedFirst)
     m_service.stop();
     mutableSettings().AckWaitMSec = 0;
 
-    PollZUNVList();
+    m_client.PollZUNVList();
     std::string response = "left over";
-    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+    EXPECT_FALSE(m_client.RemoveFromVisitorList("V-1", response));
     EXPECT_EQ(response, "");
     ASSERT_TRUE(waitForLaunchedChildren());
 
@@ -184,7 +185,7 @@ TEST_F(VisitorServiceRequestsTest, AnswersOfEarlierRequestsAreDeletedFirst)
 TEST_F(VisitorServiceRequestsTest, AcknowledgementWithDeletedIsTrue)
 {
     std::string response;
-    EXPECT_TRUE(RemoveFromVisitorList("V-1", response));
+    EXPECT_TRUE(m_client.RemoveFromVisitorList("V-1", response));
     EXPECT_EQ(response, "Deleted 1 visitor");
 
     EXPECT_EQ(m_service.queuedIds(), Lines{"V-2"});
@@ -202,14 +203,14 @@ TEST_F(VisitorServiceRequestsTest, AcknowledgementWithOnlyLowerCaseDeletedIsFals
 {
     m_service.setMode(R"({"ack":"lowercase"})");
     std::string response;
-    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+    EXPECT_FALSE(m_client.RemoveFromVisitorList("V-1", response));
     EXPECT_EQ(response, "1 visitor deleted");
 }
 
 TEST_F(VisitorServiceRequestsTest, AcknowledgementOfAnUnknownVisitorIsFalse)
 {
     std::string response;
-    EXPECT_FALSE(RemoveFromVisitorList("V-9", response));
+    EXPECT_FALSE(m_client.RemoveFromVisitorList("V-9", response));
     EXPECT_EQ(response, "No such visitor in the queue");
     EXPECT_EQ(m_service.queuedIds(), (Lines{"V-1", "V-2"}));
 }
@@ -219,7 +220,7 @@ TEST_F(VisitorServiceRequestsTest, AcknowledgementWithoutAnswerInTimeIsFalse)
     m_service.setMode(R"({"ackDelayMs":60000})");
     mutableSettings().AckWaitMSec = 200;
     std::string response = "left over";
-    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+    EXPECT_FALSE(m_client.RemoveFromVisitorList("V-1", response));
     EXPECT_EQ(response, "");
 }
 
@@ -230,11 +231,11 @@ TEST_F(VisitorServiceRequestsTest, TokenReachesTheServiceWhole)
     m_service.setMode(R"({"token":"s3cr3t\\"})");
     mutableSettings().ApiKey = key;
 
-    PollZUNVList();
+    m_client.PollZUNVList();
     ASSERT_TRUE(waitForLaunchedChildren());
     EXPECT_EQ(answer("_$WAVL"), m_service.queueJson());
     std::string response;
-    EXPECT_TRUE(RemoveFromVisitorList("V-2", response));
+    EXPECT_TRUE(m_client.RemoveFromVisitorList("V-2", response));
 
     auto requests = m_service.requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -246,7 +247,7 @@ TEST_F(VisitorServiceRequestsTest, TokenReachesTheServiceWhole)
 TEST_F(VisitorServiceRequestsTest, EmptyKeyStillMakesTheRequest)
 {
     mutableSettings().ApiKey = "";
-    PollZUNVList();
+    m_client.PollZUNVList();
     ASSERT_TRUE(waitForLaunchedChildren());
 
     auto requests = m_service.requests();
@@ -260,7 +261,7 @@ TEST_F(VisitorServiceRequestsTest, IdentifierWithLeadingBlankKeepsItInsideTheQuo
 {
     m_service.addVisitors("[" + visitorJson(" V-3", "40000003") + "]");
     std::string response;
-    EXPECT_TRUE(RemoveFromVisitorList(" V-3", response));
+    EXPECT_TRUE(m_client.RemoveFromVisitorList(" V-3", response));
     ASSERT_FALSE(m_service.requests().empty());
     EXPECT_EQ(m_service.requests().back().body, R"([" V-3"])");
     EXPECT_FALSE(contains(m_service.queuedIds(), " V-3"));
@@ -280,7 +281,7 @@ TEST_F(VisitorServiceRequestsTest, EscapedIdentifiersReachTheServiceAsTheSameJso
 
     for (const std::string& raw : rawIds) {
         std::string response;
-        EXPECT_TRUE(RemoveFromVisitorList(raw, response)) << raw << ": " << response;
+        EXPECT_TRUE(m_client.RemoveFromVisitorList(raw, response)) << raw << ": " << response;
         ASSERT_FALSE(m_service.requests().empty());
         EXPECT_EQ(m_service.requests().back().body, "[\"" + raw + "\"]");
     }
@@ -294,7 +295,7 @@ TEST_F(VisitorServiceRequestsTest, OverLongAcknowledgementIsRefusedAndTheVisitor
     mutableSettings().AckWaitMSec = 0;
 
     std::string response;
-    EXPECT_FALSE(RemoveFromVisitorList(id, response));
+    EXPECT_FALSE(m_client.RemoveFromVisitorList(id, response));
     ASSERT_TRUE(waitForLaunchedChildren());
 
     EXPECT_EQ(m_display.lines(), Lines{"Err 0 - Parameter text longer than 5000 characters"});
@@ -313,15 +314,16 @@ TEST(VisitorServiceMissingToolTest, BothRequestsReportCodeTwoAndTheAcknowledgeme
     s.CurlURL = "http://127.0.0.1:9/";
     s.AckWaitMSec = 100;
     const std::string tool = dir.file("nowhere/curl");
+    VisitorService client(s);
 
-    PollZUNVList();
+    client.PollZUNVList();
     // Nothing to wait for.
-    ToolOutcome outcome = waitForPollAnswer(24 * 3600 * 1000);
+    ToolOutcome outcome = client.waitForPollAnswer(24 * 3600 * 1000);
     EXPECT_EQ(outcome.state, ToolOutcome::State::NotStarted);
     EXPECT_EQ(outcome.launchCode, 2);
     std::string response = "left over";
     s.AckWaitMSec = 24 * 3600 * 1000;
-    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+    EXPECT_FALSE(client.RemoveFromVisitorList("V-1", response));
 
     EXPECT_EQ(response, "");
     EXPECT_EQ(display.lines(), (Lines{"Error - failed to exec (2)", "Error - failed to exec (2)"}));
@@ -350,21 +352,21 @@ const int Forever = 24 * 3600 * 1000;
 TEST_F(VisitorServiceRequestsTest, WaitsEndWithTheTool)
 {
     mutableSettings().AckWaitMSec = Forever;
-    PollZUNVList();
-    ToolOutcome outcome = waitForPollAnswer(Forever);
+    m_client.PollZUNVList();
+    ToolOutcome outcome = m_client.waitForPollAnswer(Forever);
     EXPECT_EQ(outcome.state, ToolOutcome::State::Exited);
     EXPECT_EQ(outcome.exitStatus, 0);
     EXPECT_EQ(answer("_$WAVL"), m_service.queueJson());
 
     std::string response;
-    EXPECT_TRUE(RemoveFromVisitorList("V-1", response));
+    EXPECT_TRUE(m_client.RemoveFromVisitorList("V-1", response));
     EXPECT_EQ(response, "Deleted 1 visitor");
 
     // Still running at the bound: handled as a missing answer, and the next
     // poll ends it before deleting its file.
     m_service.setMode(R"({"pollDelayMs":3600000})");
-    PollZUNVList();
-    outcome = waitForPollAnswer(100);
+    m_client.PollZUNVList();
+    outcome = m_client.waitForPollAnswer(100);
     EXPECT_EQ(outcome.state, ToolOutcome::State::Running);
     EXPECT_EQ(outcome.exitStatus, -1);
     EXPECT_GT(outcome.processId, 0);
@@ -377,8 +379,8 @@ TEST_F(VisitorServiceRequestsTest, LateAnswerIsNotTakenForTheNextVisitors)
     m_service.setMode(R"({"ackDelayMs":700})");
     mutableSettings().AckWaitMSec = 500;
     std::string response;
-    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
-    EXPECT_FALSE(RemoveFromVisitorList("V-2", response));
+    EXPECT_FALSE(m_client.RemoveFromVisitorList("V-1", response));
+    EXPECT_FALSE(m_client.RemoveFromVisitorList("V-2", response));
     EXPECT_EQ(response, "");
     ASSERT_TRUE(serviceReceived(m_service, 2));
     EXPECT_EQ(m_service.requests()[1].body, R"(["V-2"])");
@@ -390,10 +392,10 @@ TEST_F(VisitorServiceRequestsTest, ToolsInFlightStayOnePerAnswerFile)
     m_service.setMode(R"({"pollDelayMs":3600000,"ackDelayMs":3600000})");
     mutableSettings().AckWaitMSec = 0;
     for (int cycle = 0; cycle < 5; ++cycle) {
-        PollZUNVList();
-        waitForPollAnswer(0);
+        m_client.PollZUNVList();
+        m_client.waitForPollAnswer(0);
         std::string response;
-        EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+        EXPECT_FALSE(m_client.RemoveFromVisitorList("V-1", response));
         EXPECT_LE(platform::reapChildren(), 2) << "cycle " << cycle;
     }
     EXPECT_EQ(platform::reapChildren(), 2);
@@ -408,29 +410,29 @@ TEST_F(VisitorServiceRequestsTest, KeyTravelsInAPrivateHeaderFile)
     // on the command line, and the old answer is gone.
     writeFile(m_dir.file("_$WAVL"), "[]");
     fs::create_directory(m_dir.file("_$WAH"));
-    PollZUNVList();
-    ToolOutcome refused = pollOutcome();
+    m_client.PollZUNVList();
+    ToolOutcome refused = m_client.pollOutcome();
     EXPECT_EQ(refused.state, ToolOutcome::State::NotStarted);
     EXPECT_EQ(refused.refusal.find("the header file _$WAH could not be written, no request sent ("), 0u)
         << refused.refusal;
     std::string response;
-    EXPECT_FALSE(RemoveFromVisitorList("V-1", response));
+    EXPECT_FALSE(m_client.RemoveFromVisitorList("V-1", response));
     EXPECT_FALSE(fs::exists(m_dir.file("_$WAVL")));
     fs::remove(m_dir.file("_$WAH"));
 
     // A file someone else put in its place, holding headers of their own,
     // is written anew before the tool reads it.
     writeFile(m_dir.file("_$WAH"), "Authorization: Bearer s3cr3t-k3y\nX-Forwarded-For: 10.0.0.1\n");
-    PollZUNVList();
+    m_client.PollZUNVList();
     ASSERT_TRUE(serviceReceived(m_service, 1));
     EXPECT_FALSE(m_service.requests()[0].hasHeader("X-Forwarded-For"));
     fs::permissions(m_dir.file("_$WAH"), fs::perms::group_read, fs::perm_options::add);
-    PollZUNVList();
+    m_client.PollZUNVList();
     ASSERT_TRUE(serviceReceived(m_service, 2));
     EXPECT_EQ(fs::status(m_dir.file("_$WAH")).permissions() & fs::perms::mask,
               fs::perms::owner_read | fs::perms::owner_write);
 
-    ToolOutcome running = pollOutcome();
+    ToolOutcome running = m_client.pollOutcome();
     ASSERT_EQ(running.state, ToolOutcome::State::Running);
     const std::string commandLine = readFile("/proc/" + std::to_string(running.processId) + "/cmdline");
     EXPECT_NE(commandLine.find("@_$WAH"), std::string::npos) << commandLine;
@@ -445,7 +447,7 @@ TEST_F(VisitorServiceRequestsTest, KeyTravelsInAPrivateHeaderFile)
 
     // Written again when it has gone.
     fs::remove(m_dir.file("_$WAH"));
-    PollZUNVList();
+    m_client.PollZUNVList();
     EXPECT_EQ(readFile(m_dir.file("_$WAH")), "Authorization: Bearer " + key + "\n");
 
     EXPECT_EQ(logMessages(m_dir).find(key), std::string::npos);
@@ -459,7 +461,7 @@ TEST(HeaderFileTest, RemovedWhenTheProcessThatWroteItEnds)
     pid_t writer = ::fork();
     if (writer == 0) {
         std::string error;
-        const bool written = prepareHeaderFile(settings(), requestFiles(), error) &&
+        const bool written = prepareHeaderFile(settings(), RequestFiles{}, error) &&
                              readFile(dir.file("_$WAH")) == "Authorization: Bearer k3y\n";
         std::exit(written ? 0 : 1);
     }

@@ -283,4 +283,22 @@ QSqlDatabase DortexTestDatabase::connection() const
     return QSqlDatabase::database(m_sideName, false);
 }
 
+std::string DortexTestDatabase::cardRows(const std::string& card)
+{
+    std::string text;
+    for (const auto& row : rows("select operation_code,staff_number,card_number,name,Department,"
+                                "access_level,starting_date,expiry_date from int_card_import "
+                                "where card_number='" +
+                                card + "'"))
+        for (const auto& v : row)
+            text += v + "|";
+    text += " ";
+    for (const auto& row :
+         rows("select card_number,start_dtm,expiry_dtm,status from card_validity where card_number='" + card +
+              "'"))
+        for (const auto& v : row)
+            text += v + "|";
+    return text;
+}
+
 } // namespace movik::test

@@ -85,6 +85,9 @@ public:
     bool exec(const std::string& sql, std::string& error);
     // The rows of a query, every value as text; an empty list on failure.
     std::vector<std::vector<std::string>> rows(const std::string& sql);
+    // A card's rows as the import writes them: its int_card_import values,
+    // then a blank, then its card_validity values, each ended by "|".
+    std::string cardRows(const std::string& card);
     QSqlDatabase connection() const;
 
 private:

@@ -119,17 +119,3 @@ TEST(StripQuotes, RemovesEveryDoubleQuote)
     StripQuotes("\"a\"b\"\"'c'", result);
     EXPECT_EQ(result, "ab'c'");
 }
-
-TEST(GetResult, ReadsWholeFile)
-{
-    TempDir dir;
-    useProgramDirectory(dir);
-    std::string text = "old";
-    EXPECT_FALSE(GetResult(dir.file("_$WAVL"), text));
-    EXPECT_EQ(text, "");
-    EXPECT_EQ(logMessages(dir), "") << "a missing file is no failure to log";
-
-    writeFile(dir.file("_$WAVL"), "[{\"a\":1},\r\n{\"b\":2}]\n");
-    EXPECT_TRUE(GetResult(dir.file("_$WAVL"), text));
-    EXPECT_EQ(text, "[{\"a\":1},{\"b\":2}]\n");
-}

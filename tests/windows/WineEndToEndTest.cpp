@@ -282,20 +282,7 @@ bool WineSite::useDatabase(Engine engine, std::string& reason)
 
 std::string rowsOf(DortexTestDatabase& database, const std::string& card)
 {
-    std::string text;
-    for (const auto& row : database.rows("select operation_code,staff_number,card_number,name,Department,"
-                                         "access_level,starting_date,expiry_date from int_card_import "
-                                         "where card_number='" +
-                                         card + "'"))
-        for (const auto& v : row)
-            text += v + "|";
-    text += " ";
-    for (const auto& row : database.rows("select card_number,start_dtm,expiry_dtm,status from card_validity "
-                                         "where card_number='" +
-                                         card + "'"))
-        for (const auto& v : row)
-            text += v + "|";
-    return text;
+    return database.cardRows(card);
 }
 
 // The screen as ImageMagick's import gives it, as a binary PPM.

@@ -1,6 +1,5 @@
 #include "TForm1.h"
 
-#include "Platform.h"
 #include "StatusLed.h"
 
 #include <QCheckBox>
@@ -43,12 +42,10 @@ QFont windowFont(int characterHeight)
 
 } // namespace
 
-TForm1::TForm1() : TForm1(platform::executableDirectory()) {}
-
-TForm1::TForm1(const std::string& appPath)
+TForm1::TForm1(CardImport& database, const std::string& appPath)
 {
     createParts();
-    m_logic = std::make_unique<MainWindowLogic>(*this, m_database);
+    m_logic = std::make_unique<MainWindowLogic>(*this, database);
     m_logic->FormCreate(appPath);
 }
 

@@ -4,7 +4,7 @@
 // program up.
 #pragma once
 
-#include "DortexWindowDatabase.h"
+#include "CardImport.h"
 #include "MainWindowLogic.h"
 #include "MainWindowView.h"
 
@@ -27,10 +27,9 @@ class TForm1 : public QWidget, public MainWindowView
 {
     Q_OBJECT
 public:
-    // Starts up in the directory of the running executable.
-    TForm1();
-    // Starts up in the program directory appPath (ending with the separator).
-    explicit TForm1(const std::string& appPath);
+    // Starts up in the program directory appPath (ending with the
+    // separator), with the access-control database it is handed.
+    TForm1(CardImport& database, const std::string& appPath);
     ~TForm1() override;
 
     // Newest lines the text area keeps; the log file keeps everything.
@@ -51,6 +50,8 @@ public:
     // One tick of Timer1.
     void Timer1Timer();
 
+    MainWindowLogic& logic() { return *m_logic; }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -64,7 +65,6 @@ private:
     StatusLed* Status_LED = nullptr;
     QTimer* Timer1 = nullptr;
 
-    DortexWindowDatabase m_database;
     std::unique_ptr<MainWindowLogic> m_logic;
     bool m_shown = false;
     bool m_inCycle = false;

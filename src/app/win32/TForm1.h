@@ -5,9 +5,9 @@
 // "ZUN Visitor - Dortex Interface" or its class name "TForm1".
 #pragma once
 
+#include "CardImport.h"
 #include "MainWindowLogic.h"
 #include "MainWindowView.h"
-#include "WindowDatabase.h"
 
 #include <windows.h>
 
@@ -21,7 +21,7 @@ class TForm1 : public MainWindowView
 {
 public:
     // Creates the window (which runs start-up in appPath) without showing it.
-    TForm1(HINSTANCE instance, WindowDatabase& database, const std::string& appPath);
+    TForm1(HINSTANCE instance, CardImport& database, const std::string& appPath);
     ~TForm1() override;
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
@@ -59,7 +59,7 @@ private:
     void drawLight(const DRAWITEMSTRUCT& item);
 
     HINSTANCE m_instance;
-    WindowDatabase& m_database;
+    CardImport& m_database;
     std::string m_appPath;
     int m_dpi = 96;
     HWND m_window = nullptr;

@@ -78,7 +78,7 @@ int screenDpi()
 
 } // namespace
 
-TForm1::TForm1(HINSTANCE instance, WindowDatabase& database, const std::string& appPath)
+TForm1::TForm1(HINSTANCE instance, CardImport& database, const std::string& appPath)
     : m_instance(instance), m_database(database), m_appPath(appPath), m_dpi(screenDpi())
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};

@@ -1,7 +1,7 @@
 // The Windows program: one window, which starts everything up as it is
 // created, and the message loop until the operator closes it. The options
 // answer first, without a window and without the lock.
-#include "DortexWindowDatabase.h"
+#include "DortexDatabase.h"
 #include "Options.h"
 #include "Platform.h"
 #include "SingleInstance.h"
@@ -51,7 +51,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
         std::cerr << refusal << std::endl;
         return movik::AlreadyRunningExitStatus;
     }
-    movik::DortexWindowDatabase database;
+    movik::DortexDatabase database;
     movik::TForm1 form(instance, database, appPath);
     form.show(showCommand);
     return form.run();

@@ -1,5 +1,7 @@
 #include "PollAnswer.h"
 
+#include "StringUtil.h"
+
 #include <cstdio>
 
 namespace movik {
@@ -31,29 +33,6 @@ bool isVisitorList(const std::string& answer)
 {
     const std::size_t at = contentStart(answer);
     return at == answer.size() || answer[at] == '[';
-}
-
-std::string visibleText(const std::string& text)
-{
-    std::string visible;
-    visible.reserve(text.size());
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\n') {
-            visible += "\\n";
-        } else if (c == '\r') {
-            visible += "\\r";
-        } else if (c == '\t') {
-            visible += "\\t";
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\x%02X", byte);
-            visible += code;
-        } else {
-            visible += c;
-        }
-    }
-    return visible;
 }
 
 std::string answerExcerpt(const std::string& answer, std::size_t limit)

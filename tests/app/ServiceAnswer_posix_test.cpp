@@ -3,13 +3,14 @@
 // give the same records, and a visitor whose values hold quotes, braces and
 // commas is imported with its own card and acknowledged by its own
 // identifier.
-#include "CardImport.h"
-#include "Decoder.h"
 #include "LaunchedChildren.h"
+#include "PollCycle.h"
 #include "RecordingDisplay.h"
+#include "RecordingImport.h"
 #include "Settings.h"
+#include "StatusFile.h"
 #include "TempDir.h"
-#include "VisitorService.h"
+#include "TextFile.h"
 #include "VisitorServiceProcess.h"
 
 #include <gtest/gtest.h>
@@ -64,26 +65,6 @@ TEST(ServiceAnswer, LaidOutAnswerGivesTheCompactOnesRecords)
     EXPECT_EQ(logMessages(dir), "");
 }
 
-namespace {
-
-class AcceptingImport : public CardImport
-{
-public:
-    bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) override
-    {
-        calls.push_back(card + " " + start + " " + end);
-        return true;
-    }
-    bool findVisit(const std::string&, const std::string&, const std::string&, bool& failed) override
-    {
-        failed = false;
-        return false;
-    }
-    std::vector<std::string> calls;
-};
-
-} // namespace
-
 TEST(ServiceAnswer, VisitorHoldingQuotesBracesAndCommasIsImportedAndAcknowledged)
 {
     TempDir dir;
@@ -100,13 +81,19 @@ TEST(ServiceAnswer, VisitorHoldingQuotesBracesAndCommasIsImportedAndAcknowledged
         R"([{"VisitorId":"say \"hi\", {x}\\","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"500}00012"}])");
     service.setMode(R"({"pretty":true})");
 
-    PollZUNVList();
-    waitForPollAnswer(5000);
-    AcceptingImport import;
-    DecodeVListFromFile(dir.file("_$WAVL"), import);
+    VisitorService client(s);
+    RecordingImport import;
+    import.accept = true;
+    ImportJournal journal;
+    ChangeReporter reporter;
+    StatusRecord status;
+    PollCycle cycle(s, client, import, journal, reporter, status, display);
+    client.PollZUNVList();
+    cycle.DecodeVListFromFile(dir.file("_$WAVL"), client.waitForPollAnswer(5000));
     EXPECT_TRUE(waitForLaunchedChildren());
 
-    EXPECT_EQ(import.calls, (std::vector<std::string>{"500}00012 20260501173000 20260501230000"}));
+    EXPECT_EQ(import.calls,
+              (std::vector<std::string>{"card=500}00012 start=20260501173000 end=20260501230000"}));
     const std::vector<ReceivedRequest> requests = service.requests();
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests.back().body, R"(["say \"hi\", {x}\\"])");

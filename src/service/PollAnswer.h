@@ -20,7 +20,4 @@ bool isVisitorList(const std::string& answer);
 // an answer with nothing in it.
 std::string answerExcerpt(const std::string& answer, std::size_t limit = 80);
 
-// Text with its control characters written visibly, for one log or status line.
-std::string visibleText(const std::string& text);
-
 } // namespace movik

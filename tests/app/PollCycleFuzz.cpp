@@ -1,8 +1,11 @@
-// libFuzzer target for the visitor list scanner: any answer the service (or
-// something pretending to be it) sends must be scanned without a crash.
+// libFuzzer target for the visitor list scanner and the poll cycle's
+// handling of its records: any answer the service (or something pretending
+// to be it) sends must be handled without a crash.
 #include "CardImport.h"
-#include "Decoder.h"
+#include "OperatorDisplay.h"
+#include "PollCycle.h"
 #include "Settings.h"
+#include "StatusFile.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +18,7 @@ namespace {
 class AlternatingImport : public movik::CardImport
 {
 public:
+    bool SQLDB_Connect(std::string&, std::string&) override { return true; }
     bool VListToDortex(const std::string& card, const std::string&, const std::string&) override
     {
         return !card.empty() && (card[0] & 1);
@@ -39,7 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)configured;
+    class NoDisplay : public movik::OperatorDisplay
+    {
+        void appendLine(const std::string&) override {}
+        void setStatusLight(movik::StatusLight) override {}
+    };
+    static NoDisplay display;
+    static movik::VisitorService service(movik::settings());
+    static movik::ImportJournal journal;
+    static movik::ChangeReporter reporter;
+    static movik::StatusRecord status;
     AlternatingImport import;
-    movik::scanVisitorList(std::string(reinterpret_cast<const char*>(data), size), import);
+    movik::PollCycle cycle(movik::settings(), service, import, journal, reporter, status, display);
+    cycle.scanVisitorList(std::string(reinterpret_cast<const char*>(data), size));
     return 0;
 }

@@ -1,5 +1,6 @@
 // The program: one window, which starts everything up as it is created, and
 // the event loop until the operator closes it.
+#include "DortexDatabase.h"
 #include "Options.h"
 #include "Platform.h"
 #include "SingleInstance.h"
@@ -64,7 +65,8 @@ int main(int argc, char* argv[])
         return movik::AlreadyRunningExitStatus;
     }
     QApplication application(argc, argv);
-    movik::TForm1 form;
+    movik::DortexDatabase database;
+    movik::TForm1 form(database, movik::platform::executableDirectory());
     closeOnStopSignals(application, form);
     form.show();
     return application.exec();

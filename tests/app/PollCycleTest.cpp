@@ -1,13 +1,12 @@
-// The visitor list scanner: how answers are cut into records and where each
-// record's outcome is reported. The card import here records the records it
-// is handed; the whole road through the database and the service is covered
-// by the end-to-end tests.
-#include "Decoder.h"
-#include "CardImport.h"
-#include "ChangeReporter.h"
-#include "OperatorDisplay.h"
+// The poll cycle's handling of an answer: how it is cut into records and
+// where each record's outcome is reported. The card import here records the
+// records it is handed; the whole road through the database and the service
+// is covered by the end-to-end tests.
+#include "PollCycle.h"
 #include "RecordingDisplay.h"
+#include "RecordingImport.h"
 #include "Settings.h"
+#include "StatusFile.h"
 #include "StringUtil.h"
 #include "TempDir.h"
 
@@ -39,50 +38,37 @@ struct ScreenLines
     std::size_t from = 0;
 };
 
-class RecordedImport : public CardImport
-{
-public:
-    bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) override
-    {
-        calls.push_back("card=" + card + " start=" + start + " end=" + end);
-        return accept;
-    }
-    bool findVisit(const std::string& card, const std::string&, const std::string&, bool& failed) override
-    {
-        calls.push_back("find card=" + card);
-        failed = findFails;
-        return found;
-    }
-    ImportFailure lastFailure() const override
-    {
-        return findFails ? ImportFailure::Statement : ImportFailure::None;
-    }
-    std::vector<std::string> calls;
-    bool accept = false;
-    bool found = false;
-    bool findFails = false;
-};
-
 class Decoder : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         useProgramDirectory(dir, 1);
-        changeReporter().clear();
         mutableSettings().PollWaitMSec = 0;
         mutableSettings().AckWaitMSec = 0;
         mutableSettings().CurlPath = dir.file("no-tool-here/");
+        showOn(screen.display);
+    }
+    // The cycle, telling display what it shows.
+    void showOn(OperatorDisplay& display)
+    {
+        cycle = std::make_unique<PollCycle>(settings(), service, import, journal, reporter, status, display);
     }
     void decode(const std::string& answer)
     {
         writeFile(dir.file("_$WAVL"), answer);
-        DecodeVListFromFile(dir.file("_$WAVL"), import);
+        DecodeVListFromFile(dir.file("_$WAVL"));
     }
+    void DecodeVListFromFile(const std::string& path) { cycle->DecodeVListFromFile(path); }
 
     TempDir dir;
     ScreenLines screen;
-    RecordedImport import;
+    RecordingImport import;
+    VisitorService service{settings()};
+    ImportJournal journal;
+    ChangeReporter reporter;
+    StatusRecord status;
+    std::unique_ptr<PollCycle> cycle;
 };
 
 const std::string visitor1 =
@@ -108,12 +94,12 @@ TEST_F(Decoder, EmptyAnswers)
 TEST_F(Decoder, MissingAnswerTurnsRed)
 {
     mutableSettings().DebugLevel = 11;
-    DecodeVListFromFile(dir.file("_$WAVL"), import);
+    DecodeVListFromFile(dir.file("_$WAVL"));
     EXPECT_EQ(screen.light(), StatusLight::Red);
     EXPECT_EQ(logMessages(dir), "Poll Error - file not ready\n");
 
     mutableSettings().DebugLevel = 10;
-    DecodeVListFromFile(dir.file("_$WAVL"), import);
+    DecodeVListFromFile(dir.file("_$WAVL"));
     EXPECT_EQ(logMessages(dir), "Poll Error - file not ready\n") << "written at DebugLevel 11 or more only";
 }
 
@@ -312,13 +298,13 @@ TEST_F(Decoder, APendingVisitorIsLookedUpBeforeItIsImported)
     mutableSettings().CurlPath = other.file("no-tool-here/");
     writeFile(other.file("movik.journal"), pending);
     writeFile(other.file("_$WAVL"), "[" + visitor1 + "]");
-    import = RecordedImport();
+    import = RecordingImport();
     import.findFails = true;
-    DecodeVListFromFile(other.file("_$WAVL"), import);
+    DecodeVListFromFile(other.file("_$WAVL"));
     EXPECT_EQ(import.calls, (std::vector<std::string>{"find card=1001"}));
     EXPECT_EQ(screen.light(), StatusLight::Red);
     import.findFails = false;
-    DecodeVListFromFile(other.file("_$WAVL"), import);
+    DecodeVListFromFile(other.file("_$WAVL"));
     EXPECT_EQ(import.calls, (std::vector<std::string>{"find card=1001", "find card=1001", call1}));
     const std::string journal = readFile(other.file("movik.journal"));
     EXPECT_EQ(splitLines(journal).back().rfind("v1\t1001\t20260501173000\t20260501230000\t-\t", 0), 0u)
@@ -333,6 +319,7 @@ TEST_F(Decoder, AStopRequestEndsTheListAfterTheVisitorInHand)
         bool betweenVisitors() override { return ++asked < 2; }
         int asked = 0;
     } stopping;
+    showOn(stopping);
     import.accept = false;
     decode("[" + visitor1 + "," + visitor2 + "," + visitor1 + "]");
     EXPECT_EQ(import.calls, (std::vector<std::string>{call1, call2}));

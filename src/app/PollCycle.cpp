@@ -1,0 +1,325 @@
+#include "PollCycle.h"
+
+#include "CardImport.h"
+#include "CurlExitText.h"
+#include "Dates.h"
+#include "InstanceLock.h"
+#include "Log.h"
+#include "OperatorDisplay.h"
+#include "Platform.h"
+#include "PollAnswer.h"
+#include "Settings.h"
+#include "StatusFile.h"
+#include "StringUtil.h"
+#include "TextFile.h"
+#include "Version.h"
+
+#include <exception>
+
+namespace movik {
+
+// What one cycle's visitors share.
+struct PollCycle::Visitors
+{
+    bool databaseDown = false;
+    int leftQueued = 0;
+    // An answer that is not a visitor list is still cut and shown, but
+    // nothing in it reaches the database or the service.
+    bool importAllowed = true;
+    // An import failed for the database's sake (not "Already issued").
+    bool databaseFailed = false;
+};
+
+PollCycle::PollCycle(const Settings& settings, VisitorService& service, CardImport& database,
+                     ImportJournal& journal, ChangeReporter& reporter, StatusRecord& status,
+                     OperatorDisplay& display, Clock clock)
+    : m_settings(settings), m_service(service), m_database(database), m_journal(journal),
+      m_reporter(reporter), m_status(status), m_display(display), m_clock(std::move(clock))
+{
+}
+
+std::int64_t PollCycle::now() const
+{
+    return m_clock ? m_clock() : secondsNow();
+}
+
+void PollCycle::run()
+{
+    // A database that could not be reached costs one connect timeout per
+    // cycle, not one per waiting visitor.
+    m_database.beginCycle();
+    m_service.PollZUNVList();
+    // A cycle runs only while "Automatic Poll" is ticked; the status written
+    // in the middle of a long list says so.
+    m_status.automaticPoll = true;
+    const ToolOutcome tool = m_service.waitForPollAnswer(500 + m_settings.PollWaitMSec);
+    DecodeVListFromFile(m_settings.AppPath + m_service.files().pollAnswer, tool);
+}
+
+void PollCycle::reportJournalFailure(const std::string& error)
+{
+    if (m_journalFailureReported)
+        return;
+    m_journalFailureReported = true;
+    WriteLog(LogAlways, "<Journal>" + error + " - carrying on without the journal");
+}
+
+// Reads the journal at the start of a cycle, unless it is already held for
+// this program directory. False when it cannot be read: the cycle then runs
+// as if there were no journal.
+bool PollCycle::openJournal()
+{
+    const std::string path = m_settings.AppPath + ImportJournal::fileName;
+    if (m_journal.isLoaded() && m_journal.path() == path)
+        return true;
+    std::size_t skipped = 0;
+    std::string error;
+    if (!m_journal.load(path, skipped, error)) {
+        reportJournalFailure(error);
+        return false;
+    }
+    if (skipped > 0)
+        WriteLog(LogAlways, "<Journal>" + std::to_string(skipped) + " unreadable lines dropped from " + path);
+    return true;
+}
+
+// Records a visitor's new state in the journal, if the cycle has one. A
+// journal that cannot be written never holds a visitor back.
+void PollCycle::journalRecord(const VisitorRecord& record, JournalState state)
+{
+    if (!m_journalOpen)
+        return;
+    std::string error;
+    if (m_journal.record(record[0], record[3], record[1], record[2], state, error))
+        m_journalFailureReported = false;
+    else
+        reportJournalFailure(error);
+}
+
+void PollCycle::acknowledge(const VisitorRecord& record)
+{
+    const std::string& card = record[3];
+    m_display.appendLine(boundedLines("> Updating Card: " + card));
+    std::string response;
+    if (m_service.RemoveFromVisitorList(record[0], response)) {
+        m_display.appendLine("  OK");
+        WriteLog(LogDetail, "Q.Ack - " + card);
+        journalRecord(record, JournalState::Acknowledged);
+        m_reporter.recover(FailureKind::Acknowledgement);
+    } else {
+        WriteLog(LogDetail, "Remove: " + response.substr(0, 15));
+        m_reporter.fail(FailureKind::Acknowledgement,
+                        response.empty() ? "no answer within AckWaitMSec" : answerExcerpt(response));
+    }
+}
+
+// The database failed the visitor (not the visitor's own fault): it stays
+// queued, and when the database cannot be reached at all, so do the
+// cycle's other visitors.
+void PollCycle::databaseFailed(Visitors& visitors)
+{
+    const ImportFailure why = m_database.lastFailure();
+    if (why == ImportFailure::Statement || why == ImportFailure::Connection) {
+        visitors.databaseFailed = true;
+        ++m_status.importFailures;
+    }
+    if (why == ImportFailure::Connection) {
+        visitors.databaseDown = true;
+        m_reporter.fail(FailureKind::Database, "an import could not reach it or timed out");
+    }
+}
+
+void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
+{
+    if (record.size() < 4) {
+        m_display.appendLine("Corrupted data (" + std::to_string(record.size()) + ")");
+        return;
+    }
+    if (!visitors.importAllowed)
+        return;
+    const std::string& id = record[0];
+    const std::string& start = record[1];
+    const std::string& end = record[2];
+    const std::string& card = record[3];
+    // Such a visitor stays in the service's queue.
+    if (const std::string refusal = visitorRefusal(record); !refusal.empty()) {
+        WriteLog(LogAlways, "<VListDX>Visitor " + printable(id) + " " + refusal);
+        WriteLog(LogAlways, "  Error - failed (DX)");
+        return;
+    }
+    const JournalEntry* entry = m_journalOpen ? m_journal.find(id, card, start, end) : nullptr;
+    const JournalState state = entry != nullptr ? entry->state : JournalState::Removed;
+    // Already written to the database by an earlier cycle: the service only
+    // needs to hear about it again, which takes no database.
+    if (state == JournalState::Imported || state == JournalState::Acknowledged) {
+        WriteLog(LogDetail, "Already imported: " + card);
+        // Kept for as long as the service lists it without taking it back.
+        if (state == JournalState::Imported)
+            journalRecord(record, JournalState::Imported);
+        acknowledge(record);
+        return;
+    }
+    if (visitors.databaseDown) {
+        ++visitors.leftQueued;
+        return;
+    }
+    if (state == JournalState::Pending) {
+        // A crash came between the journal's line and the commit, or just
+        // after the commit: the visit's own row tells which.
+        bool failed = false;
+        const bool found = m_database.findVisit(card, start, end, failed);
+        if (failed) {
+            databaseFailed(visitors);
+            return;
+        }
+        if (found) {
+            WriteLog(LogDetail, "Already imported: " + card);
+            journalRecord(record, JournalState::Imported);
+            acknowledge(record);
+            return;
+        }
+    }
+    // On the disk before the commit: whatever comes between the two, the
+    // next start knows that this visitor may have been written.
+    journalRecord(record, JournalState::Pending);
+    if (!m_database.VListToDortex(card, start, end)) {
+        // Not acknowledged: the visitor stays in the service's queue.
+        journalRecord(record, JournalState::Removed);
+        WriteLog(LogAlways, "  Error - failed (DX)");
+        databaseFailed(visitors);
+        return;
+    }
+    m_reporter.recover(FailureKind::Database);
+    ++m_status.imports;
+    // Before the service hears of it: once acknowledged, a visitor listed
+    // again must be recognised even after a restart.
+    journalRecord(record, JournalState::Imported);
+    acknowledge(record);
+}
+
+// Between two visitors of a list, however long: a monitor sees the program
+// live, and a stop request ends the list after the visitor in hand.
+bool PollCycle::betweenVisitors()
+{
+    const std::int64_t time = now();
+    if (time - m_statusWrittenAt >= statusIntervalSeconds || time < m_statusWrittenAt)
+        writeStatus(m_status.automaticPoll);
+    return m_display.betweenVisitors();
+}
+
+ListResult PollCycle::scanVisitorList(const std::string& text, bool importAllowed)
+{
+    m_journalOpen = openJournal();
+    Visitors visitors;
+    visitors.importAllowed = importAllowed;
+    ListResult result;
+    scanVisitorRecords(
+        text, [this, &visitors](const VisitorRecord& record) { handleRecord(record, visitors); },
+        [this, &result] {
+            result.stopped = !betweenVisitors();
+            return !result.stopped;
+        });
+    if (visitors.leftQueued > 0)
+        m_reporter.fail(FailureKind::Queued,
+                        std::to_string(visitors.leftQueued) +
+                            (visitors.leftQueued == 1 ? " visitor" : " visitors") +
+                            " left queued for the next cycle: the database is not reachable");
+    else if (!visitors.databaseDown)
+        m_reporter.recover(FailureKind::Queued);
+    result.databaseFailed = visitors.databaseFailed;
+    return result;
+}
+
+void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& tool)
+{
+    // The status keeps the last cycle's poll while this one runs: a monitor
+    // that reads it in the middle of a long list sees the program live.
+    auto pollEnded = [this](const std::string& reason) {
+        m_status.poll = reason.empty() ? "ok" : "failed";
+        m_status.pollReason = reason;
+        if (!reason.empty())
+            ++m_status.pollFailures;
+    };
+    try {
+        std::string toolFailure;
+        if (tool.state == ToolOutcome::State::Exited && tool.exitStatus != 0)
+            toolFailure = curlExitText(tool.exitStatus);
+        else if (tool.state == ToolOutcome::State::Running)
+            toolFailure = "no answer within the wait";
+        else if (tool.state == ToolOutcome::State::NotStarted && !tool.refusal.empty())
+            toolFailure = tool.refusal;
+        else if (tool.state == ToolOutcome::State::NotStarted && tool.launchCode != 0)
+            toolFailure = "curl could not be started (" + std::to_string(tool.launchCode) + ")";
+        // Without a handle the tool's end is unknown: the answer alone is judged.
+        if (!toolFailure.empty())
+            m_reporter.fail(FailureKind::Tool, toolFailure);
+        else if (tool.state == ToolOutcome::State::Exited)
+            m_reporter.recover(FailureKind::Tool);
+
+        std::string text;
+        if (!GetResult(path, text)) {
+            m_display.setStatusLight(StatusLight::Red);
+            WriteLog(LogPollFile, "Poll Error - file not ready");
+            pollEnded(toolFailure.empty() ? "no readable answer" : toolFailure);
+            return;
+        }
+
+        const bool visitorList = isVisitorList(text);
+        if (visitorList)
+            m_reporter.recover(FailureKind::Answer);
+        else
+            m_reporter.fail(FailureKind::Answer, answerExcerpt(text));
+        const ListResult list = scanVisitorList(text, visitorList);
+        // Lime only for a visitor list read to its end from a tool that
+        // ended well, with no visitor lost to a database failure.
+        std::string reason;
+        if (!toolFailure.empty())
+            reason = toolFailure;
+        else if (!visitorList)
+            reason = ChangeReporter::failureLine(FailureKind::Answer, answerExcerpt(text));
+        else if (list.databaseFailed)
+            reason = "an import failed for the database";
+        const bool failed = !reason.empty();
+        // A list left for a stop request was neither read to its end nor
+        // failed: the light stays as it was while the program closes.
+        if (!failed && list.stopped)
+            reason = "stopped before the end of the list; the rest stays queued";
+        pollEnded(reason);
+        if (failed || !list.stopped)
+            m_display.setStatusLight(failed ? StatusLight::Red : StatusLight::Lime);
+    } catch (const std::exception& e) {
+        WriteLog(LogAlways, std::string("<DecVList>") + e.what());
+        pollEnded("the answer could not be handled");
+    }
+}
+
+void PollCycle::writeStatus(bool automaticPoll)
+{
+    try {
+        m_status.cycleTime = now();
+        m_statusWrittenAt = m_status.cycleTime;
+        m_status.automaticPoll = automaticPoll;
+        if (!m_reporter.known(FailureKind::Database))
+            m_status.database = "unknown";
+        else
+            m_status.database = m_reporter.failing(FailureKind::Database) ? "unreachable" : "reachable";
+        m_status.databaseReason = m_reporter.reason(FailureKind::Database);
+        m_status.databaseChecked = m_reporter.checkedAt(FailureKind::Database);
+        m_status.version = MOVIK_VERSION;
+        m_status.processId = platform::currentProcessId();
+        std::string error;
+        if (writeStatusFile(m_settings.AppPath + StatusFileName, m_status, error)) {
+            m_statusFailureLogged = false;
+        } else if (!m_statusFailureLogged) {
+            m_statusFailureLogged = true;
+            WriteLog(LogAlways, std::string(StatusFileName) + " not written: " + error);
+        }
+    } catch (const std::exception& e) {
+        if (!m_statusFailureLogged) {
+            m_statusFailureLogged = true;
+            WriteLog(LogAlways, std::string(StatusFileName) + " not written: " + e.what());
+        }
+    }
+}
+
+} // namespace movik

@@ -1,0 +1,96 @@
+// One poll cycle, from the poll to the status file: ask the visitor service
+// for its waiting visitors, wait for the answer, judge and scan it, and for
+// each visitor check the journal, import, record and acknowledge; then set
+// the light and the status. Toolkit-free: the window's logic runs one per
+// timer tick, and tests run it with parts of their own.
+#pragma once
+
+#include "ChangeReporter.h"
+#include "ImportJournal.h"
+#include "Scanner.h"
+#include "VisitorService.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace movik {
+
+class CardImport;
+
+class OperatorDisplay;
+struct Settings;
+struct StatusRecord;
+
+// How handling a list went.
+struct ListResult
+{
+    bool databaseFailed = false; // an import failed for the database's sake
+    bool stopped = false;        // a stop request ended it after a visitor; the rest stays queued
+};
+
+class PollCycle
+{
+public:
+    // clock gives the time in seconds since 1970 (the system's when empty).
+    using Clock = std::function<std::int64_t()>;
+
+    // The longest a long cycle leaves the status file unwritten.
+    static constexpr std::int64_t statusIntervalSeconds = 10;
+
+    PollCycle(const Settings& settings, VisitorService& service, CardImport& database, ImportJournal& journal,
+              ChangeReporter& reporter, StatusRecord& status, OperatorDisplay& display, Clock clock = {});
+    PollCycle(const PollCycle&) = delete;
+    PollCycle& operator=(const PollCycle&) = delete;
+
+    // One whole cycle: the poll, one wait of at most 500 + PollWaitMSec ms for
+    // its tool, then the answer.
+    void run();
+
+    // Judges the poll's tool, reads the answer at path whole and handles
+    // every visitor in it; then the light and the status record's poll.
+    void DecodeVListFromFile(const std::string& path, const ToolOutcome& tool = {});
+
+    // Cuts an answer into visitor records and handles each one: import, then
+    // acknowledge. Without importAllowed (an answer that is not a visitor
+    // list) records are only shown. Between visitors the status file is
+    // kept fresh and the operator display asked whether to go on.
+    ListResult scanVisitorList(const std::string& text, bool importAllowed = true);
+
+    // Writes "movik.status" in the program directory with the time, the
+    // database's state as the reporter last saw it and since when, the
+    // version and the process id. A file that cannot be written is logged
+    // once, and again only after it could be written once more.
+    void writeStatus(bool automaticPoll);
+
+private:
+    struct Visitors;
+
+    bool openJournal();
+    void journalRecord(const VisitorRecord& record, JournalState state);
+    void reportJournalFailure(const std::string& error);
+    void handleRecord(const VisitorRecord& record, Visitors& visitors);
+    void acknowledge(const VisitorRecord& record);
+    void databaseFailed(Visitors& visitors);
+    bool betweenVisitors();
+    std::int64_t now() const;
+
+    const Settings& m_settings;
+    VisitorService& m_service;
+    CardImport& m_database;
+    ImportJournal& m_journal;
+    ChangeReporter& m_reporter;
+    StatusRecord& m_status;
+    OperatorDisplay& m_display;
+    Clock m_clock;
+
+    // The journal could be read for this cycle.
+    bool m_journalOpen = false;
+    // A broken journal is reported once, not at every visitor; a later
+    // success re-arms the report.
+    bool m_journalFailureReported = false;
+    bool m_statusFailureLogged = false;
+    std::int64_t m_statusWrittenAt = 0;
+};
+
+} // namespace movik

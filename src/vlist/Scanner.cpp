@@ -1,0 +1,132 @@
+// The visitor list scanner. Not a JSON reader: the service sends flat
+// objects whose members come in a fixed order, and the scanner cuts the
+// answer at braces and commas outside strings.
+#include "Scanner.h"
+
+#include "Dates.h"
+#include "StringUtil.h"
+
+namespace movik {
+
+// Control bytes of a service's value shown as \xHH, so a log line stays one
+// line.
+std::string printable(const std::string& text)
+{
+    std::string shown;
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            const char* digits = "0123456789abcdef";
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 15];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+std::string visitorRefusal(const VisitorRecord& record)
+{
+    const std::string& start = record[1];
+    const std::string& end = record[2];
+    const std::string& card = record[3];
+    if (card.empty())
+        return "has no card number";
+    if (card.size() > MaxCardBytes)
+        return "has a card number of " + std::to_string(card.size()) + " bytes (at most " +
+               std::to_string(MaxCardBytes) + ")";
+    if (card.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
+        return "has a card number holding a control character";
+    if (!isValidUtf8(card))
+        return "has a card number that is not valid UTF-8";
+    if (isCompactTime(start) && isCompactTime(end) && end < start)
+        return "has a visit that ends (" + end + ") before it starts (" + start + ")";
+    return {};
+}
+
+void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle,
+                        const std::function<bool()>& goOn)
+{
+    // Characters that end a run of plain member text inside an object.
+    struct Stops
+    {
+        bool stop[256] = {};
+    };
+    static constexpr Stops stops = [] {
+        Stops s;
+        const char list[] = "{},\" \t\r\n";
+        for (std::size_t i = 0; i + 1 < sizeof list; ++i)
+            s.stop[static_cast<unsigned char>(list[i])] = true;
+        return s;
+    }();
+
+    VisitorRecord record;
+    bool inObject = false;
+    bool afterClose = false;
+    std::string member;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p != end) {
+        if (inObject) {
+            const char* run = p;
+            while (p != end && !stops.stop[static_cast<unsigned char>(*p)])
+                ++p;
+            member.append(run, p);
+        } else {
+            // Outside objects only braces and commas count: a stray quote
+            // in a plain-text answer opens nothing.
+            while (p != end && *p != '{' && *p != '}' && *p != ',')
+                ++p;
+        }
+        if (p == end)
+            break;
+        switch (*p++) {
+        case '{':
+            inObject = true;
+            break;
+        case '}':
+            inObject = false;
+            afterClose = true;
+            PackField(member, record);
+            handle(record);
+            member.clear();
+            record.clear();
+            if (goOn && !goOn())
+                return;
+            break;
+        case ',':
+            // The comma after a closing brace separates objects; any other
+            // comma ends a member, inside an object or not.
+            if (afterClose) {
+                afterClose = false;
+            } else {
+                PackField(member, record);
+                member.clear();
+            }
+            break;
+        case '"': {
+            // A string, quotes included, up to its closing quote: braces
+            // and commas in it are part of the value, and a backslash takes
+            // the next character with it so that \" does not close it.
+            const char* run = p - 1;
+            while (p != end && *p != '"') {
+                if (*p == '\\' && ++p == end)
+                    break;
+                ++p;
+            }
+            if (p != end)
+                ++p;
+            member.append(run, p);
+            break;
+        }
+        default:
+            // Blanks and line breaks between the tokens of an object carry
+            // no meaning.
+            break;
+        }
+    }
+}
+
+} // namespace movik

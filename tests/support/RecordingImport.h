@@ -1,0 +1,46 @@
+// A card import that keeps what it is asked, for tests of the layers above
+// the database: the poll cycle and the windows. It opens nothing; accept,
+// found and findFails say how it answers.
+#pragma once
+
+#include "CardImport.h"
+
+#include <string>
+#include <vector>
+
+namespace movik::test {
+
+class RecordingImport : public CardImport
+{
+public:
+    bool SQLDB_Connect(std::string&, std::string&) override
+    {
+        ++connects;
+        return true;
+    }
+    void beginCycle() override { ++cycles; }
+    bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) override
+    {
+        calls.push_back("card=" + card + " start=" + start + " end=" + end);
+        return accept;
+    }
+    bool findVisit(const std::string& card, const std::string&, const std::string&, bool& failed) override
+    {
+        calls.push_back("find card=" + card);
+        failed = findFails;
+        return found;
+    }
+    ImportFailure lastFailure() const override
+    {
+        return findFails ? ImportFailure::Statement : ImportFailure::None;
+    }
+
+    std::vector<std::string> calls;
+    bool accept = false;
+    bool found = false;
+    bool findFails = false;
+    int connects = 0;
+    int cycles = 0;
+};
+
+} // namespace movik::test

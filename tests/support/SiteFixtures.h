@@ -1,0 +1,80 @@
+// The fixture ladder of the tests that run the whole job, one rung on the
+// other: a sandbox (TempDir), then a site (the sandbox as a program
+// directory with an access-control database, pointed at a visitor service),
+// then the program running in it (SiteProgram here, SiteWindow for the Qt
+// window in the same process, WineSite for the Windows program).
+#pragma once
+
+#include "DortexTestDatabase.h"
+#include "TempDir.h"
+#include "VisitorServiceProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace movik::test {
+
+// A program directory with its own access-control database.
+class Site : public TempDir
+{
+public:
+    // The database: an SQLite file "dortex.db" in the directory, or a fresh
+    // database on server.
+    ::testing::AssertionResult createSqlite();
+    ::testing::AssertionResult createPostgres(PostgresServer& server);
+
+    // Settings, key file and alias file pointed at service and the database,
+    // with further settings lines (each ended by CR LF).
+    void configure(const VisitorServiceProcess& service, const std::string& settingsLines = {}) const;
+    // An SQLite site configured for service at once.
+    ::testing::AssertionResult open(const VisitorServiceProcess& service,
+                                    const std::string& settingsLines = {});
+
+    std::string log() const { return logMessages(*this); }
+
+    DortexTestDatabase database;
+};
+
+// The real program, copied into a site's directory (it works in the
+// directory its executable is in) and started with arguments; its output
+// and its current directory are elsewhere. Ended with the object.
+class SiteProgram
+{
+public:
+    explicit SiteProgram(const TempDir& site);
+    ~SiteProgram() { stop(); }
+    SiteProgram(const SiteProgram&) = delete;
+    SiteProgram& operator=(const SiteProgram&) = delete;
+
+    void start(const std::vector<std::string>& arguments = {});
+    // The exit status once the program has ended (128 + the signal for one
+    // that ended by a signal); -1 when it was still running after guardMs (a
+    // hang guard: it is then ended).
+    int wait(int guardMs = 60000);
+    int run(const std::vector<std::string>& arguments)
+    {
+        start(arguments);
+        return wait();
+    }
+    // Sends SIGTERM, as a service manager stops the program; its exit status.
+    int terminate(int guardMs = 60000);
+    // Ends it as a crash would.
+    void kill();
+    // Ends it if it still runs.
+    void stop();
+
+    std::string out() const { return readFile(m_output.file("out")); }
+    std::string err() const { return readFile(m_output.file("err")); }
+    // Its current directory: not the site's.
+    const TempDir& workingDirectory() const { return m_output; }
+
+private:
+    std::string m_path;
+    TempDir m_output;
+    pid_t m_pid = -1;
+};
+
+} // namespace movik::test
