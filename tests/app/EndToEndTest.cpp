@@ -41,15 +41,6 @@ struct WindowSite : test::Site
 
 using Window = SiteWindow;
 
-int acknowledgements(const VisitorServiceProcess& service)
-{
-    int n = 0;
-    for (const auto& r : service.requests())
-        if (r.method == "DELETE" && r.path == "/ack")
-            ++n;
-    return n;
-}
-
 class EndToEnd : public ::testing::TestWithParam<Engine>
 {
 protected:
@@ -65,8 +56,6 @@ protected:
             ASSERT_TRUE(site.createSqlite());
         }
     }
-
-    std::string rowsOf(const std::string& card) { return database.cardRows(card); }
 
     WindowSite site;
     DortexTestDatabase& database = site.database;
@@ -93,15 +82,15 @@ TEST_P(EndToEnd, QueuedVisitorsAreImportedAndAcknowledgedOnce)
 
     window.cycle();
 
-    EXPECT_EQ(rowsOf("5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260501|20260502| "
-                              "5001|20260501173000|20260501230000|N|")
+    EXPECT_EQ(database.cardRows("5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260501|20260502| "
+                                         "5001|20260501173000|20260501230000|N|")
         << "same-day visit: the expiry day moves one day on";
-    EXPECT_EQ(rowsOf("5002"), "A|5002|5002|Visitor-5002|Visitor|Visit_Acc|20270101|20270102| "
-                              "5002|20270101040000|20270101060000|N|");
-    EXPECT_EQ(rowsOf("5003"), "A|5003|5003|Visitor-5003|Visitor|Visit_Acc|20260601|20260603| "
-                              "5003|20260601150000|20260603150000|N|");
+    EXPECT_EQ(database.cardRows("5002"), "A|5002|5002|Visitor-5002|Visitor|Visit_Acc|20270101|20270102| "
+                                         "5002|20270101040000|20270101060000|N|");
+    EXPECT_EQ(database.cardRows("5003"), "A|5003|5003|Visitor-5003|Visitor|Visit_Acc|20260601|20260603| "
+                                         "5003|20260601150000|20260603150000|N|");
     EXPECT_TRUE(service.queuedIds().empty());
-    EXPECT_EQ(acknowledgements(service), 3);
+    EXPECT_EQ(service.acknowledgements(), 3);
     std::string log = logMessages(site);
     std::string memo = window.memo();
     for (const std::string card : {"5001", "5002", "5003"}) {
@@ -115,7 +104,7 @@ TEST_P(EndToEnd, QueuedVisitorsAreImportedAndAcknowledgedOnce)
     window.cycle();
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
-    EXPECT_EQ(acknowledgements(service), 3);
+    EXPECT_EQ(service.acknowledgements(), 3);
     EXPECT_EQ(window.light(), lime);
 }
 
@@ -132,8 +121,8 @@ TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
     window.cycle();
 
     EXPECT_EQ(service.queuedIds(), std::vector<std::string>{"V-2"});
-    EXPECT_EQ(acknowledgements(service), 2);
-    EXPECT_EQ(rowsOf("5002"), " ");
+    EXPECT_EQ(service.acknowledgements(), 2);
+    EXPECT_EQ(database.cardRows("5002"), " ");
     std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "Already issued: 5002\n  Error - failed (DX)\n"), 2) << log;
     EXPECT_EQ(countOf(window.memo(), "5002"), 0);
@@ -159,7 +148,7 @@ TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
     service.setMode(R"({"ack":"normal"})");
     window.cycle();
     EXPECT_TRUE(service.queuedIds().empty());
-    EXPECT_EQ(acknowledgements(service), 9);
+    EXPECT_EQ(service.acknowledgements(), 9);
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
     log = logMessages(site);
@@ -201,7 +190,7 @@ TEST_P(EndToEnd, VisitorListedAgainAfterDeletedIsNotImportedAgain)
     window.cycle();
 
     EXPECT_TRUE(service.queuedIds().empty());
-    EXPECT_EQ(acknowledgements(service), 6);
+    EXPECT_EQ(service.acknowledgements(), 6);
     EXPECT_EQ(database.rows("select * from int_card_import where card_number='5001'").size(), 1u);
     EXPECT_EQ(database.rows("select * from int_card_import where card_number='5002'").size(), 1u);
     EXPECT_EQ(database.rows("select * from card_validity where card_number='5003'").size(), 2u)
@@ -229,7 +218,7 @@ TEST_P(EndToEnd, UnwritableJournalIsReportedOnceAndImportsGoOn)
     window.cycle();
 
     EXPECT_TRUE(service.queuedIds().empty());
-    EXPECT_EQ(acknowledgements(service), 5);
+    EXPECT_EQ(service.acknowledgements(), 5);
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 5u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 5u);
     std::string log = logMessages(site);
@@ -252,7 +241,7 @@ TEST_P(EndToEnd, VisitorWithoutAUsableCardIsRefused)
     window.cycle();
 
     EXPECT_EQ((service.queuedIds()), (std::vector<std::string>{"V-empty", "V-break", "V-nul"}));
-    EXPECT_EQ(acknowledgements(service), 1);
+    EXPECT_EQ(service.acknowledgements(), 1);
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 1u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 1u);
     std::string log = logMessages(site);
@@ -274,12 +263,12 @@ TEST_P(EndToEnd, HostileCardsAndBackwardVisitsStayQueued)
 
     window.cycle();
 
-    EXPECT_EQ(rowsOf("5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260701|20260702| "
-                              "5001|20260701170000|20260701170000|N|")
+    EXPECT_EQ(database.cardRows("5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260701|20260702| "
+                                         "5001|20260701170000|20260701170000|N|")
         << "equal start and end stay as they were";
     EXPECT_EQ(database.rows("select * from card_validity").size(), 1u);
     EXPECT_TRUE(database.rows("select * from cards").empty()) << "the table is still there";
-    EXPECT_EQ(acknowledgements(service), 1);
+    EXPECT_EQ(service.acknowledgements(), 1);
     const std::string log = logMessages(site);
     for (const std::string& line : hostileVisitorRefusals())
         EXPECT_EQ(countOf(log, line + "  Error - failed (DX)\n"), 1) << line << log;
@@ -337,7 +326,7 @@ TEST_P(EndToEnd, BadAnswersImportNothing)
         window.cycle();
         EXPECT_EQ(window.light(), red) << mode;
     }
-    EXPECT_EQ(acknowledgements(service), 0);
+    EXPECT_EQ(service.acknowledgements(), 0);
     EXPECT_EQ(service.queuedIds().size(), 3u);
     EXPECT_TRUE(database.rows("select * from int_card_import").empty());
     EXPECT_TRUE(database.rows("select * from card_validity").empty());
@@ -376,15 +365,29 @@ TEST_P(EndToEnd, AnswerNotReadyTurnsRed)
 INSTANTIATE_TEST_SUITE_P(Engines, EndToEnd, ::testing::Values(Engine::Sqlite, Engine::Postgresql),
                          [](const auto& info) { return engineName(info.param); });
 
-TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
+namespace {
+
+// A site on a PostgreSQL server of its own, which the test stops and starts.
+class EndToEndPostgres : public ::testing::Test
 {
+protected:
+    void SetUp() override
+    {
+        if (!server.start(error))
+            MOVIK_POSTGRES_UNAVAILABLE(error);
+        ASSERT_TRUE(site.createPostgres(server));
+    }
+
     PostgresServer server;
     std::string error;
-    if (!server.start(error))
-        MOVIK_POSTGRES_UNAVAILABLE(error);
     WindowSite site;
-    ASSERT_TRUE(site.createPostgres(server));
     DortexTestDatabase& database = site.database;
+};
+
+} // namespace
+
+TEST_F(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
+{
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
     site.configure(service);
@@ -394,7 +397,7 @@ TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     ASSERT_TRUE(server.stop(error)) << error;
     window.cycle();
     EXPECT_EQ(service.queuedIds().size(), 3u);
-    EXPECT_EQ(acknowledgements(service), 0);
+    EXPECT_EQ(service.acknowledgements(), 0);
     // One visitor meets the outage; the others wait without a line each.
     std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 1) << log;
@@ -416,21 +419,14 @@ TEST(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     EXPECT_EQ(countOf(log, "Database reachable again\n"), 1) << log;
     EXPECT_EQ(countOf(log, "No visitors left queued\n"), 1) << log;
     EXPECT_TRUE(service.queuedIds().empty());
-    EXPECT_EQ(acknowledgements(service), 3);
+    EXPECT_EQ(service.acknowledgements(), 3);
     ASSERT_TRUE(database.reopen(error)) << error;
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
 }
 
-TEST(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
+TEST_F(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
 {
-    PostgresServer server;
-    std::string error;
-    if (!server.start(error))
-        MOVIK_POSTGRES_UNAVAILABLE(error);
-    WindowSite site;
-    ASSERT_TRUE(site.createPostgres(server));
-    DortexTestDatabase& database = site.database;
     VisitorServiceProcess service({"--ack", "refuse"});
     service.addVisitors(threeVisitors);
     site.configure(service);
@@ -456,7 +452,7 @@ TEST(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
     ASSERT_TRUE(server.start(error)) << error;
     window.cycle();
     EXPECT_TRUE(service.queuedIds().empty());
-    EXPECT_EQ(acknowledgements(service), 9);
+    EXPECT_EQ(service.acknowledgements(), 9);
     ASSERT_TRUE(database.reopen(error)) << error;
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 6u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 6u);
@@ -523,7 +519,7 @@ TEST(EndToEndProgram, JournalOutlivesTheProgram)
     writeFile(site.file("movik.ini"), readFile(site.file("movik.ini")) + "AutoPoll=1\r\n");
 
     // Killed once the three imports have been refused their acknowledgement.
-    runProgramUntil(site, [&] { return acknowledgements(service) >= 3; });
+    runProgramUntil(site, [&] { return service.acknowledgements() >= 3; });
     ASSERT_EQ(database.rows("select * from int_card_import").size(), 3u);
 
     service.setMode(R"({"ack":"normal"})");
@@ -585,9 +581,9 @@ TEST(EndToEndProgram, ALongCycleKeepsItsStatusFreshAndStopsBetweenVisitors)
     // The first cycle starts 3 s after the window shows and takes far
     // longer than 10 s; its status is written while it runs.
     auto started = std::chrono::steady_clock::now();
-    for (int i = 0; i < 300 && acknowledgements(service) == 0; ++i)
+    for (int i = 0; i < 300 && service.acknowledgements() == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_GT(acknowledgements(service), 0);
+    ASSERT_GT(service.acknowledgements(), 0);
     std::this_thread::sleep_for(std::chrono::seconds(12));
     const std::string status = readFile(site.file("movik.status"));
     EXPECT_NE(status, "") << "written during the cycle";

@@ -38,7 +38,7 @@ struct ScreenLines
     std::size_t from = 0;
 };
 
-class Decoder : public ::testing::Test
+class PollCycleAnswer : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -80,7 +80,7 @@ const std::string call2 = "card=1002 start=20260502173000 end=20260503230000";
 
 } // namespace
 
-TEST_F(Decoder, EmptyAnswers)
+TEST_F(PollCycleAnswer, EmptyAnswers)
 {
     decode("[]");
     EXPECT_EQ(screen.light(), StatusLight::Lime);
@@ -91,7 +91,7 @@ TEST_F(Decoder, EmptyAnswers)
     EXPECT_EQ(logMessages(dir), "");
 }
 
-TEST_F(Decoder, MissingAnswerTurnsRed)
+TEST_F(PollCycleAnswer, MissingAnswerTurnsRed)
 {
     mutableSettings().DebugLevel = 11;
     DecodeVListFromFile(dir.file("_$WAVL"));
@@ -103,7 +103,7 @@ TEST_F(Decoder, MissingAnswerTurnsRed)
     EXPECT_EQ(logMessages(dir), "Poll Error - file not ready\n") << "written at DebugLevel 11 or more only";
 }
 
-TEST_F(Decoder, ShortRecordsAreCorrupted)
+TEST_F(PollCycleAnswer, ShortRecordsAreCorrupted)
 {
     decode("[{}]");
     EXPECT_EQ(screen.lines(), "Corrupted data (1)\n");
@@ -120,7 +120,7 @@ TEST_F(Decoder, ShortRecordsAreCorrupted)
     EXPECT_EQ(screen.light(), StatusLight::Red) << "not a visitor list";
 }
 
-TEST_F(Decoder, ObjectsAndTheirSeparators)
+TEST_F(PollCycleAnswer, ObjectsAndTheirSeparators)
 {
     decode("[" + visitor1 + ",  \r\n " + visitor2 + "]");
     EXPECT_EQ(import.calls, (std::vector<std::string>{call1, call2}));
@@ -141,7 +141,7 @@ TEST_F(Decoder, ObjectsAndTheirSeparators)
     EXPECT_EQ(import.calls[0], "card=20260501230000 start=v1 end=20260501173000");
 }
 
-TEST_F(Decoder, StringsAreReadWhole)
+TEST_F(PollCycleAnswer, StringsAreReadWhole)
 {
     // A card holding a brace is imported whole.
     decode(
@@ -164,7 +164,7 @@ TEST_F(Decoder, StringsAreReadWhole)
                                                    {"v2", "20260501173000", "", "1002"}}));
 }
 
-TEST_F(Decoder, LayoutOverSeveralLines)
+TEST_F(PollCycleAnswer, LayoutOverSeveralLines)
 {
     // Blanks and line breaks between tokens are dropped, those inside a
     // value's quotes kept.
@@ -183,7 +183,7 @@ TEST_F(Decoder, LayoutOverSeveralLines)
     EXPECT_EQ(records, (std::vector<VisitorRecord>{{"v 1", "20260501173000", "20260501230000", "1001 "}}));
 }
 
-TEST_F(Decoder, AnswerWithoutBraces)
+TEST_F(PollCycleAnswer, AnswerWithoutBraces)
 {
     decode("Service \"unavailable, try later, please");
     EXPECT_TRUE(import.calls.empty());
@@ -194,7 +194,7 @@ TEST_F(Decoder, AnswerWithoutBraces)
               "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
 }
 
-TEST_F(Decoder, RefusedImportIsNotAcknowledged)
+TEST_F(PollCycleAnswer, RefusedImportIsNotAcknowledged)
 {
     decode("[" + visitor1 + "]");
     EXPECT_EQ(import.calls, (std::vector<std::string>{call1}));
@@ -202,7 +202,7 @@ TEST_F(Decoder, RefusedImportIsNotAcknowledged)
     EXPECT_EQ(logMessages(dir), "  Error - failed (DX)\n");
 }
 
-TEST_F(Decoder, ImportedVisitorIsAcknowledged)
+TEST_F(PollCycleAnswer, ImportedVisitorIsAcknowledged)
 {
     // The transfer tool is missing: the acknowledgement finds no answer.
     import.accept = true;
@@ -214,7 +214,7 @@ TEST_F(Decoder, ImportedVisitorIsAcknowledged)
     EXPECT_EQ(screen.light(), StatusLight::Lime);
 }
 
-TEST_F(Decoder, ManyShortObjects)
+TEST_F(PollCycleAnswer, ManyShortObjects)
 {
     std::string answer = "[";
     for (int i = 0; i < 100000; ++i)
@@ -226,7 +226,7 @@ TEST_F(Decoder, ManyShortObjects)
     EXPECT_TRUE(import.calls.empty());
 }
 
-TEST_F(Decoder, RecordsAreHandedOnWholeAndNothingElseHappens)
+TEST_F(PollCycleAnswer, RecordsAreHandedOnWholeAndNothingElseHappens)
 {
     // Every closed object's record goes to the handler, a short one too,
     // with values carried in front of it by a stray comma. The scan alone
@@ -242,7 +242,7 @@ TEST_F(Decoder, RecordsAreHandedOnWholeAndNothingElseHappens)
               "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
 }
 
-TEST_F(Decoder, UnusableVisitorsAreRefusedByName)
+TEST_F(PollCycleAnswer, UnusableVisitorsAreRefusedByName)
 {
     auto visitor = [](const std::string& id, const std::string& from, const std::string& to,
                       const std::string& card) {
@@ -280,7 +280,7 @@ TEST_F(Decoder, UnusableVisitorsAreRefusedByName)
     EXPECT_EQ(countOf(log, " bytes left out]\n"), 1);
 }
 
-TEST_F(Decoder, APendingVisitorIsLookedUpBeforeItIsImported)
+TEST_F(PollCycleAnswer, APendingVisitorIsLookedUpBeforeItIsImported)
 {
     // A crash came between the journal's pending line and the commit.
     const std::string pending = "v1\t1001\t20260501173000\t20260501230000\tp\t1800000000\n";
@@ -311,7 +311,7 @@ TEST_F(Decoder, APendingVisitorIsLookedUpBeforeItIsImported)
         << "the failed import took its pending line back: " << journal;
 }
 
-TEST_F(Decoder, AStopRequestEndsTheListAfterTheVisitorInHand)
+TEST_F(PollCycleAnswer, AStopRequestEndsTheListAfterTheVisitorInHand)
 {
     class StoppingDisplay : public RecordingDisplay
     {

@@ -19,12 +19,6 @@ using namespace movik::test;
 
 namespace {
 
-// Each cycle starts once the last one's tools have ended.
-struct Window : SiteWindow
-{
-    explicit Window(const TempDir& site) : SiteWindow(site, true) {}
-};
-
 std::map<std::string, std::string> statusOf(const TempDir& site)
 {
     std::map<std::string, std::string> values;
@@ -43,7 +37,7 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     service.addVisitors(twoVisitorsJson);
     Site site;
     ASSERT_TRUE(site.open(service, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n"));
-    Window window(site);
+    SiteWindow window(site, /*waitForTools=*/true);
     const std::string serviceUrl = settings().CurlURL;
 
     // Nobody listens.
@@ -129,7 +123,7 @@ TEST(ProgramStatus, DatabaseFailureTurnsTheLightRedButAnIssuedCardDoesNot)
     std::string error;
     ASSERT_TRUE(database.exec("insert into cards(card_number) values('5001')", error)) << error;
     site.configure(service, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n");
-    Window window(site);
+    SiteWindow window(site, /*waitForTools=*/true);
 
     // 5001 is already issued: refused, not a failure. 5002 cannot be written.
     ASSERT_TRUE(database.exec("drop table card_validity", error)) << error;

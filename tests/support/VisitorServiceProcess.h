@@ -69,6 +69,10 @@ public:
 
     // Control calls; each throws std::runtime_error when the service refuses.
     std::vector<ReceivedRequest> requests() const;
+    // How many polls and acknowledgements it received.
+    int polls() const { return requestsTo("GET", "/latest"); }
+    int acknowledgements() const { return requestsTo("DELETE", "/ack"); }
+    int requestsTo(const std::string& method, const std::string& path) const;
     void clearRequests();
     // The queue exactly as a poll would answer it (unless a fault mode is on).
     std::string queueJson() const;

@@ -151,6 +151,14 @@ std::string VisitorServiceProcess::control(const std::string& method, const std:
     return result->body;
 }
 
+int VisitorServiceProcess::requestsTo(const std::string& method, const std::string& path) const
+{
+    int n = 0;
+    for (const auto& r : requests())
+        n += r.method == method && r.path == path ? 1 : 0;
+    return n;
+}
+
 std::vector<ReceivedRequest> VisitorServiceProcess::requests() const
 {
     std::vector<ReceivedRequest> received;

@@ -3,8 +3,8 @@
 // loopback, with the real curl and real databases reached through ODBC.
 // tools/test-windows prepares the Wine prefix and the display and names the
 // zip (MOVIK_WINDOWS_ZIP) and the stand-in tool (MOVIK_STAND_IN_TOOL).
-#include "DortexTestDatabase.h"
 #include "PostgresServer.h"
+#include "SiteFixtures.h"
 #include "TempDir.h"
 #include "VisitorServiceProcess.h"
 
@@ -54,14 +54,6 @@ std::string windowsPath(const std::string& path)
         if (c == '/')
             c = '\\';
     return result;
-}
-
-int count(const std::string& text, const std::string& what)
-{
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++n;
-    return n;
 }
 
 // Checks done every 200 ms until it holds; false after the hang guard.
@@ -129,25 +121,6 @@ public:
 private:
     pid_t m_pid = -1;
 };
-
-int requestsTo(const VisitorServiceProcess& service, const std::string& method, const std::string& path)
-{
-    int n = 0;
-    for (const auto& r : service.requests())
-        if (r.method == method && r.path == path)
-            ++n;
-    return n;
-}
-
-int polls(const VisitorServiceProcess& service)
-{
-    return requestsTo(service, "GET", "/latest");
-}
-
-int acknowledgements(const VisitorServiceProcess& service)
-{
-    return requestsTo(service, "DELETE", "/ack");
-}
 
 // Which curl.exe a site runs: the Windows curl.exe built from Debian's
 // source (tools/build-curl-windows), the sites' own path, or a link to the
@@ -225,9 +198,10 @@ public:
         return pids;
     }
 
-    TempDir dir;
+    // The sandbox and its database; the program directory is inside it.
+    Site dir;
     const std::string path; // the program directory, ending with its separator
-    DortexTestDatabase database;
+    DortexTestDatabase& database = dir.database;
 };
 
 std::string sqliteConnection(const WineSite& site)
@@ -265,24 +239,19 @@ struct SqliteSite : WineSite
 bool WineSite::useDatabase(Engine engine, std::string& reason)
 {
     if (engine == Engine::Sqlite) {
-        if (!database.createSqlite(dir, "dortex.db", reason))
-            throw std::runtime_error(reason);
+        if (const ::testing::AssertionResult created = dir.createSqlite(); !created)
+            throw std::runtime_error(created.message());
         odbcAlias(sqliteConnection(*this));
         return true;
     }
     PostgresServer* server = sharedPostgresServer(reason);
     if (server == nullptr)
         return false;
-    if (!database.createPostgres(*server, reason))
-        throw std::runtime_error(reason);
+    if (const ::testing::AssertionResult created = dir.createPostgres(*server); !created)
+        throw std::runtime_error(created.message());
     writeLogin(*this);
     odbcAlias(postgresConnection(*server, database), "User Name=postgres\r\n");
     return true;
-}
-
-std::string rowsOf(DortexTestDatabase& database, const std::string& card)
-{
-    return database.cardRows(card);
 }
 
 // The screen as ImageMagick's import gives it, as a binary PPM.
@@ -412,24 +381,24 @@ TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
     EXPECT_FALSE(fs::exists(site.file("MOVIK.log"))) << "the check writes no log";
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 2; })) << site.log();
-    const int pollsThen = polls(service);
-    ASSERT_TRUE(eventually([&] { return polls(service) >= pollsThen + 2; })) << site.log();
+    ASSERT_TRUE(eventually([&] { return service.acknowledgements() >= 2; })) << site.log();
+    const int pollsThen = service.polls();
+    ASSERT_TRUE(eventually([&] { return service.polls() >= pollsThen + 2; })) << site.log();
 
-    EXPECT_EQ(rowsOf(database, "5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260501|20260502| "
-                                        "5001|20260501173000|20260501230000|N|");
-    EXPECT_EQ(rowsOf(database, "5003"), "A|5003|5003|Visitor-5003|Visitor|Visit_Acc|20260601|20260603| "
-                                        "5003|20260601150000|20260603150000|N|");
-    EXPECT_EQ(rowsOf(database, "5002"), " ");
+    EXPECT_EQ(database.cardRows("5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260501|20260502| "
+                                         "5001|20260501173000|20260501230000|N|");
+    EXPECT_EQ(database.cardRows("5003"), "A|5003|5003|Visitor-5003|Visitor|Visit_Acc|20260601|20260603| "
+                                         "5003|20260601150000|20260603150000|N|");
+    EXPECT_EQ(database.cardRows("5002"), " ");
     EXPECT_EQ(service.queuedIds(), std::vector<std::string>{"V-2"});
-    EXPECT_EQ(acknowledgements(service), 2);
+    EXPECT_EQ(service.acknowledgements(), 2);
     const std::string log = site.log();
     EXPECT_NE(log.find("DB Open - OK"), std::string::npos) << log;
     for (const std::string card : {"5001", "5003"}) {
-        EXPECT_EQ(count(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
-        EXPECT_EQ(count(log, "Q.Ack - " + card + "\n"), 1) << log;
+        EXPECT_EQ(countOf(log, "Vlist.DX: " + card + " imported\n"), 1) << log;
+        EXPECT_EQ(countOf(log, "Q.Ack - " + card + "\n"), 1) << log;
     }
-    EXPECT_GE(count(log, "Already issued: 5002\n"), 2) << log;
+    EXPECT_GE(countOf(log, "Already issued: 5002\n"), 2) << log;
 
     Screen screen;
     ASSERT_TRUE(grabScreen(site.dir, screen));
@@ -460,15 +429,15 @@ TEST_P(WineEndToEnd, HostileCardsAndBackwardVisitsStayQueued)
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(eventually([&] { return polls(service) >= 2; })) << site.log();
+    ASSERT_TRUE(eventually([&] { return service.polls() >= 2; })) << site.log();
 
-    EXPECT_EQ(rowsOf(database, "5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260701|20260702| "
-                                        "5001|20260701170000|20260701170000|N|");
+    EXPECT_EQ(database.cardRows("5001"), "A|5001|5001|Visitor-5001|Visitor|Visit_Acc|20260701|20260702| "
+                                         "5001|20260701170000|20260701170000|N|");
     EXPECT_EQ(database.rows("select * from card_validity").size(), 1u);
     EXPECT_TRUE(database.rows("select * from cards").empty()) << "the table is still there";
     const std::string log = site.log();
     for (const std::string& line : hostileVisitorRefusals())
-        EXPECT_GE(count(log, line + "  Error - failed (DX)\n"), 1) << line << log;
+        EXPECT_GE(countOf(log, line + "  Error - failed (DX)\n"), 1) << line << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(Odbc, WineEndToEnd, ::testing::Values(Engine::Sqlite, Engine::Postgresql),
@@ -482,9 +451,9 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
     std::string error;
     if (!server.start(error))
         MOVIK_POSTGRES_UNAVAILABLE(error);
-    DortexTestDatabase database;
-    ASSERT_TRUE(database.createPostgres(server, error)) << error;
     WineSite site;
+    ASSERT_TRUE(site.dir.createPostgres(server));
+    DortexTestDatabase& database = site.database;
     writeLogin(site);
     VisitorServiceProcess service;
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
@@ -495,17 +464,17 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
         << site.log();
     ASSERT_TRUE(server.stop(error)) << error;
     service.addVisitors(threeVisitors);
-    const int pollsThen = polls(service);
-    ASSERT_TRUE(eventually([&] { return polls(service) >= pollsThen + 2; })) << site.log();
+    const int pollsThen = service.polls();
+    ASSERT_TRUE(eventually([&] { return service.polls() >= pollsThen + 2; })) << site.log();
     EXPECT_EQ(service.queuedIds().size(), 3u);
-    EXPECT_EQ(acknowledgements(service), 0);
+    EXPECT_EQ(service.acknowledgements(), 0);
 
     ASSERT_TRUE(server.start(error)) << error;
     ASSERT_TRUE(eventually([&] { return service.queuedIds().empty(); })) << site.log();
     ASSERT_TRUE(database.reopen(error)) << error;
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
-    EXPECT_EQ(acknowledgements(service), 3);
+    EXPECT_EQ(service.acknowledgements(), 3);
 }
 
 // The Linux curl, which Wine starts without a process handle: every wait
@@ -521,10 +490,10 @@ TEST(WineEndToEndSqlite, ACloseDuringALongCycleEndsItAfterTheVisitorInHand)
     site.configure(service.baseUrl(), "PollWaitMSec=1000\r\nAckWaitMSec=700\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 3; })) << site.log();
+    ASSERT_TRUE(eventually([&] { return service.acknowledgements() >= 3; })) << site.log();
     // taskkill without /f asks the window to close, as a shutdown script does.
     EXPECT_EQ(run({"wine", "taskkill", "/im", "movik.exe"}), 0);
-    EXPECT_TRUE(eventually([&] { return count(site.log(), "--- MOVIK stopped ---") == 1; }, 10))
+    EXPECT_TRUE(eventually([&] { return countOf(site.log(), "--- MOVIK stopped ---") == 1; }, 10))
         << site.log();
     const std::size_t queued = service.queuedIds().size();
     EXPECT_GT(queued, 0u) << "the rest of the list stays queued";
@@ -542,9 +511,9 @@ TEST(WineCurl, WaitsEndWhenCurlEnds)
     site.configure(service.baseUrl(), "PollWaitMSec=30000\r\nAckWaitMSec=30000\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(eventually([&] { return polls(service) >= 1; })) << site.log();
+    ASSERT_TRUE(eventually([&] { return service.polls() >= 1; })) << site.log();
     EXPECT_TRUE(eventually([&] { return service.queuedIds().empty(); }, 20)) << site.log();
-    EXPECT_EQ(count(site.log(), "Q.Ack - "), 5) << site.log();
+    EXPECT_EQ(countOf(site.log(), "Q.Ack - "), 5) << site.log();
 }
 
 // A service that takes requests and never answers them: the launcher ends
@@ -559,11 +528,11 @@ TEST(WineCurl, ANeverAnsweringServiceKeepsTwoCurlsAtMostAndNoneAfterClose)
 
     WineProcess program(site.path, "movik.exe");
     for (int poll = 1; poll <= 3; ++poll) {
-        ASSERT_TRUE(eventually([&] { return polls(service) >= poll; })) << site.log();
+        ASSERT_TRUE(eventually([&] { return service.polls() >= poll; })) << site.log();
         EXPECT_LE(site.liveTools().size(), 2u) << "after poll " << poll;
     }
     EXPECT_EQ(run({"wine", "taskkill", "/im", "movik.exe"}), 0);
-    EXPECT_TRUE(eventually([&] { return count(site.log(), "--- MOVIK stopped ---") == 1; }, 15))
+    EXPECT_TRUE(eventually([&] { return countOf(site.log(), "--- MOVIK stopped ---") == 1; }, 15))
         << site.log();
     EXPECT_TRUE(eventually([&] { return site.liveTools().empty(); }, 15)) << site.liveTools().size();
     EXPECT_TRUE(eventually([&] { return !fs::exists(site.file("_$WAH")); }, 15)) << "owner-only, removed";
@@ -587,9 +556,9 @@ TEST(WineCurl, ALateAcknowledgementIsNotCreditedToTheNextVisitor)
     site.configure(service.baseUrl(), "AckWaitMSec=500\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 6 && polls(service) >= 2; }))
+    ASSERT_TRUE(eventually([&] { return service.acknowledgements() >= 6 && service.polls() >= 2; }))
         << site.log();
-    EXPECT_EQ(count(site.log(), "Q.Ack - "), 0) << site.log();
+    EXPECT_EQ(countOf(site.log(), "Q.Ack - "), 0) << site.log();
     EXPECT_EQ(database.rows("select * from card_validity").size(), 6u);
 }
 
@@ -604,7 +573,7 @@ TEST(WineCurl, RefusedThenAcceptedAcknowledgementsGiveOneRowPairPerVisitor)
     site.configure(service.baseUrl(), "");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= 6; })) << site.log();
+    ASSERT_TRUE(eventually([&] { return service.acknowledgements() >= 6; })) << site.log();
     service.setMode(R"({"ack":"normal"})");
     ASSERT_TRUE(eventually([&] { return service.queuedIds().empty(); })) << site.log();
     for (const std::string card : {"5001", "5002", "5003"}) {
@@ -623,9 +592,9 @@ TEST(WineCurl, KilledDuringImportsLosesHalfWritesAndDoublesNothing)
     service.generateVisitors(40);
     site.configure(service.baseUrl(), "");
     for (int kill = 1; kill <= 5 && !service.queuedIds().empty(); ++kill) {
-        const int before = acknowledgements(service);
+        const int before = service.acknowledgements();
         WineProcess program(site.path, "movik.exe");
-        ASSERT_TRUE(eventually([&] { return acknowledgements(service) >= before + 3; })) << site.log();
+        ASSERT_TRUE(eventually([&] { return service.acknowledgements() >= before + 3; })) << site.log();
     }
     {
         WineProcess program(site.path, "movik.exe");
@@ -685,7 +654,7 @@ TEST(WineScreen, CaptionsWholeAndTheLightOutlinedAtEveryDpi)
         WineSite site;
         site.configure(service.baseUrl(), "");
         WineProcess program(site.path, "movik.exe");
-        ASSERT_TRUE(eventually([&] { return polls(service) >= 1; })) << site.log();
+        ASSERT_TRUE(eventually([&] { return service.polls() >= 1; })) << site.log();
         Screen screen;
         int left = 0;
         int top = 0;
