@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 
@@ -41,7 +42,35 @@ struct WindowSite : test::Site
 
 using Window = SiteWindow;
 
-class EndToEnd : public ::testing::TestWithParam<Engine>
+// A site with the SQLite database, polling on its own from the start.
+struct PollingSite : test::Site
+{
+    explicit PollingSite(VisitorServiceProcess& service, const std::string& settings = {})
+    {
+        EXPECT_TRUE(open(service, "Debug=1\r\nAutoPoll=1\r\n" + settings));
+    }
+};
+
+// A site and the visitor service it polls.
+class ServedSite
+{
+protected:
+    // A visitor service started with arguments, the three visitors queued
+    // at it, and the site configured for it.
+    VisitorServiceProcess& serve(const std::vector<std::string>& arguments = {})
+    {
+        m_service.emplace(arguments);
+        m_service->addVisitors(threeVisitors);
+        site.configure(*m_service);
+        return *m_service;
+    }
+
+    WindowSite site;
+    DortexTestDatabase& database = site.database;
+    std::optional<VisitorServiceProcess> m_service;
+};
+
+class EndToEnd : public ::testing::TestWithParam<Engine>, protected ServedSite
 {
 protected:
     void SetUp() override
@@ -56,9 +85,6 @@ protected:
             ASSERT_TRUE(site.createSqlite());
         }
     }
-
-    WindowSite site;
-    DortexTestDatabase& database = site.database;
 };
 
 // Waits (at most a minute) for done, then ends the program as a crash would.
@@ -75,9 +101,7 @@ template <typename Done> void runProgramUntil(const TempDir& site, Done done)
 
 TEST_P(EndToEnd, QueuedVisitorsAreImportedAndAcknowledgedOnce)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
-    site.configure(service);
+    VisitorServiceProcess& service = serve();
     Window window(site);
 
     window.cycle();
@@ -110,11 +134,9 @@ TEST_P(EndToEnd, QueuedVisitorsAreImportedAndAcknowledgedOnce)
 
 TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
+    VisitorServiceProcess& service = serve();
     std::string error;
     ASSERT_TRUE(database.exec("insert into cards(card_number) values('5002')", error)) << error;
-    site.configure(service);
     Window window(site);
 
     window.cycle();
@@ -130,9 +152,7 @@ TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
 
 TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
 {
-    VisitorServiceProcess service({"--ack", "refuse"});
-    service.addVisitors(threeVisitors);
-    site.configure(service);
+    VisitorServiceProcess& service = serve({"--ack", "refuse"});
     Window window(site);
 
     window.cycle();
@@ -175,9 +195,7 @@ TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)
 
 TEST_P(EndToEnd, VisitorListedAgainAfterDeletedIsNotImportedAgain)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
-    site.configure(service);
+    VisitorServiceProcess& service = serve();
     Window window(site);
     window.cycle();
     ASSERT_TRUE(service.queuedIds().empty());
@@ -204,9 +222,7 @@ TEST_P(EndToEnd, VisitorListedAgainAfterDeletedIsNotImportedAgain)
 
 TEST_P(EndToEnd, UnwritableJournalIsReportedOnceAndImportsGoOn)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
-    site.configure(service);
+    VisitorServiceProcess& service = serve();
     // Something that is no journal stands in its place.
     ASSERT_TRUE(std::filesystem::create_directory(site.file("movik.journal")));
     Window window(site);
@@ -255,10 +271,8 @@ TEST_P(EndToEnd, VisitorWithoutAUsableCardIsRefused)
 
 TEST_P(EndToEnd, HostileCardsAndBackwardVisitsStayQueued)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
+    VisitorServiceProcess& service = serve();
     service.answerPollsWith(hostileVisitorsAnswer());
-    site.configure(service);
     Window window(site);
 
     window.cycle();
@@ -276,9 +290,7 @@ TEST_P(EndToEnd, HostileCardsAndBackwardVisitsStayQueued)
 
 TEST_P(EndToEnd, APendingVisitorOfACrashIsImportedOnce)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
-    site.configure(service);
+    VisitorServiceProcess& service = serve();
     // A crash came after V-1's commit and before V-2's: both were written
     // pending, only V-1's rows are there.
     std::string error;
@@ -311,9 +323,7 @@ TEST_P(EndToEnd, APendingVisitorOfACrashIsImportedOnce)
 
 TEST_P(EndToEnd, BadAnswersImportNothing)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
-    site.configure(service);
+    VisitorServiceProcess& service = serve();
     Window window(site);
 
     service.setMode(R"({"token":"another-token"})");
@@ -334,9 +344,7 @@ TEST_P(EndToEnd, BadAnswersImportNothing)
 
 TEST_P(EndToEnd, AnswerNotReadyTurnsRed)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
-    site.configure(service);
+    VisitorServiceProcess& service = serve();
     Window window(site);
 
     // Half an answer, then a pause: curl still has the file open for writing.
@@ -368,7 +376,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, EndToEnd, ::testing::Values(Engine::Sqlite, En
 namespace {
 
 // A site on a PostgreSQL server of its own, which the test stops and starts.
-class EndToEndPostgres : public ::testing::Test
+class EndToEndPostgres : public ::testing::Test, protected ServedSite
 {
 protected:
     void SetUp() override
@@ -380,17 +388,13 @@ protected:
 
     PostgresServer server;
     std::string error;
-    WindowSite site;
-    DortexTestDatabase& database = site.database;
 };
 
 } // namespace
 
 TEST_F(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
-    site.configure(service);
+    VisitorServiceProcess& service = serve();
     Window window(site);
     ASSERT_NE(logMessages(site).find("DB Open - OK"), std::string::npos);
 
@@ -427,9 +431,7 @@ TEST_F(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
 
 TEST_F(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
 {
-    VisitorServiceProcess service({"--ack", "refuse"});
-    service.addVisitors(threeVisitors);
-    site.configure(service);
+    VisitorServiceProcess& service = serve({"--ack", "refuse"});
     Window window(site);
     window.cycle();
     ASSERT_EQ(database.rows("select * from int_card_import").size(), 3u);
@@ -485,11 +487,8 @@ TEST(EndToEndProgram, StartedFromAnotherDirectory)
 {
     VisitorServiceProcess service;
     service.addVisitors(threeVisitors);
-    WindowSite site;
-    ASSERT_TRUE(site.createSqlite());
+    PollingSite site(service, "AckWaitMSec=1000\r\nPollWaitMSec=1000\r\n");
     DortexTestDatabase& database = site.database;
-    site.configure(service);
-    writeFile(site.file("movik.ini"), readFile(site.file("movik.ini")) + "AutoPoll=1\r\n");
 
     SiteProgram program(site);
     const TempDir& elsewhere = program.workingDirectory();
@@ -512,11 +511,8 @@ TEST(EndToEndProgram, JournalOutlivesTheProgram)
 {
     VisitorServiceProcess service({"--ack", "refuse"});
     service.addVisitors(threeVisitors);
-    WindowSite site;
-    ASSERT_TRUE(site.createSqlite());
+    PollingSite site(service, "AckWaitMSec=1000\r\nPollWaitMSec=1000\r\n");
     DortexTestDatabase& database = site.database;
-    site.configure(service);
-    writeFile(site.file("movik.ini"), readFile(site.file("movik.ini")) + "AutoPoll=1\r\n");
 
     // Killed once the three imports have been refused their acknowledgement.
     runProgramUntil(site, [&] { return service.acknowledgements() >= 3; });
@@ -534,19 +530,6 @@ TEST(EndToEndProgram, JournalOutlivesTheProgram)
         EXPECT_EQ(countOf(log, "Already imported: " + card + "\nQ.Ack - " + card + "\n"), 1) << log;
     }
 }
-
-namespace {
-
-// A site with the SQLite database, polling on its own from the start.
-struct PollingSite : test::Site
-{
-    explicit PollingSite(VisitorServiceProcess& service, const std::string& settings = {})
-    {
-        EXPECT_TRUE(open(service, "Debug=1\r\nAutoPoll=1\r\n" + settings));
-    }
-};
-
-} // namespace
 
 TEST(EndToEndProgram, AHugeCardIsRefusedAndTheProgramStaysResponsive)
 {
