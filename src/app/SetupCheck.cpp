@@ -157,10 +157,10 @@ CheckLine checkPoll(const Settings& s)
 {
     const std::string item = "poll";
     const std::string pid = platform::currentProcessId();
+    // The running copy's names with the check's own ending: its files stay untouched.
     RequestFiles files;
-    files.pollAnswer = "_$WAVL.check." + pid;
-    files.ackAnswer = "_$WAVL2.check." + pid;
-    files.header = "_$WAH.check." + pid;
+    for (std::string* name : {&files.pollAnswer, &files.ackAnswer, &files.header})
+        *name += ".check." + pid;
     const std::string headersFile = "_$WAVH.check." + pid;
     struct Cleanup
     {
