@@ -2,7 +2,8 @@
 // run under Wine on a virtual display, against the visitor service on
 // loopback, with the real curl and real databases reached through ODBC.
 // tools/test-windows prepares the Wine prefix and the display and names the
-// zip (MOVIK_WINDOWS_ZIP) and the stand-in tool (MOVIK_STAND_IN_TOOL).
+// zip (MOVIK_WINDOWS_ZIP), the installers (MOVIK_WINDOWS_MSI, _NEXT) and the
+// Windows curl.exe (MOVIK_CURL_EXE).
 #include "PostgresServer.h"
 #include "SiteFixtures.h"
 #include "TempDir.h"
