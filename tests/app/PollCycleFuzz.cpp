@@ -48,11 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         void appendLine(const std::string&) override {}
         void setStatusLight(movik::StatusLight) override {}
     };
-    static NoDisplay display;
-    static movik::VisitorService service(movik::settings());
-    static movik::ImportJournal journal;
-    static movik::ChangeReporter reporter;
-    static movik::StatusRecord status;
+    // Fresh parts for every input, so a crash replays from its input alone.
+    NoDisplay display;
+    movik::VisitorService service(movik::settings());
+    movik::ImportJournal journal;
+    movik::ChangeReporter reporter;
+    movik::StatusRecord status;
     AlternatingImport import;
     movik::PollCycle cycle(movik::settings(), service, import, journal, reporter, status, display);
     cycle.scanVisitorList(std::string(reinterpret_cast<const char*>(data), size));
