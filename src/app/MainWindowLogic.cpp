@@ -31,7 +31,8 @@ void MainWindowLogic::FormCreate(const std::string& appPath)
     m_status = StatusRecord{};
     try {
         std::string error;
-        const bool started = loadStartup(appPath, error);
+        KeyFileFinding key;
+        const bool started = loadStartup(appPath, error, key);
         removeLeftoverFiles(appPath);
         if (const std::string exposure = programDirectoryExposure(appPath); !exposure.empty())
             WriteLog(LogAlways, exposure);

@@ -30,12 +30,6 @@ void acceptKey(std::string& key, std::string& refusal)
 
 } // namespace
 
-bool loadStartup(const std::string& appPath, std::string& error)
-{
-    KeyFileFinding key;
-    return loadStartup(appPath, error, key);
-}
-
 bool loadStartup(const std::string& appPath, std::string& error, KeyFileFinding& key)
 {
     key = KeyFileFinding{};

@@ -18,6 +18,5 @@ struct KeyFileFinding
 // the failure's text in error when a step failed; the steps after it are
 // skipped (ApiKey keeps what was read before the failure).
 bool loadStartup(const std::string& appPath, std::string& error, KeyFileFinding& key);
-bool loadStartup(const std::string& appPath, std::string& error);
 
 } // namespace movik

@@ -468,11 +468,8 @@ TEST(EndToEndWindow, ManyCorruptObjectsKeepTheTextAreaCapped)
     TempDir dir;
     writeFile(dir.file("movik.ini"), "[Options]\nPollWaitMSec=0\n");
     TForm1 form(noImport, dir.path());
-    std::string answer = "[";
-    for (int i = 0; i < 100000; ++i)
-        answer += R"({"VisitorId":"v","VisitStart":"2026-05-01T09:30:00Z","CardNumber":"1"},)";
-    answer.back() = ']';
-    writeFile(dir.file("_$WAVL"), answer);
+    writeFile(dir.file("_$WAVL"),
+              arrayOf(R"({"VisitorId":"v","VisitStart":"2026-05-01T09:30:00Z","CardNumber":"1"})", 100000));
 
     form.logic().pollCycle().DecodeVListFromFile(dir.file("_$WAVL"));
     EXPECT_TRUE(noImport.calls.empty()) << "a three-member object reached the card import";

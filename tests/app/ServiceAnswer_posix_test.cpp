@@ -68,13 +68,10 @@ TEST(ServiceAnswer, LaidOutAnswerGivesTheCompactOnesRecords)
 TEST(ServiceAnswer, VisitorHoldingQuotesBracesAndCommasIsImportedAndAcknowledged)
 {
     TempDir dir;
-    useProgramDirectory(dir);
     RecordingDisplay display;
     VisitorServiceProcess service;
+    useService(dir, service);
     Settings& s = mutableSettings();
-    s.CurlPath = "/usr/bin/";
-    s.CurlURL = service.baseUrl();
-    s.ApiKey = VisitorServiceProcess::DefaultToken;
     s.PollWaitMSec = 0;
     s.AckWaitMSec = 5000; // an upper bound: the wait ends with the tool
     service.addVisitors(

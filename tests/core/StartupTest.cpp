@@ -15,7 +15,8 @@ namespace {
 bool startIn(const TempDir& dir, std::string& error)
 {
     mutableSettings() = Settings{};
-    return loadStartup(dir.path(), error);
+    KeyFileFinding key;
+    return loadStartup(dir.path(), error, key);
 }
 
 } // namespace

@@ -135,7 +135,8 @@ TEST(PlatformWin, StartupInAWindowsDirectory)
     writeFile(dir.file("movik.ini"), "[Options]\r\nDebug=1\r\nCurlPath=c:\\curl\r\n");
     writeFile(dir.file("_$wak"), "ab\r\ncd\r\n");
     std::string error;
-    ASSERT_TRUE(loadStartup(dir.path(), error)) << error;
+    KeyFileFinding key;
+    ASSERT_TRUE(loadStartup(dir.path(), error, key)) << error;
     EXPECT_EQ(settings().CurlPath, "c:\\curl\\");
     EXPECT_EQ(settings().ApiKey, "abcd");
     EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n");

@@ -105,13 +105,9 @@ class VisitorServiceRequestsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        useProgramDirectory(m_dir);
-        Settings& s = mutableSettings();
-        s.CurlPath = "/usr/bin/";
-        s.CurlURL = m_service.baseUrl();
-        s.ApiKey = VisitorServiceProcess::DefaultToken;
+        useService(m_dir, m_service);
         // Far longer than a request on the loopback takes.
-        s.AckWaitMSec = 3000;
+        mutableSettings().AckWaitMSec = 3000;
         m_service.addVisitors("[" + visitorJson("V-1", "40000001") + "," + visitorJson("V-2", "40000002") +
                               "]");
     }

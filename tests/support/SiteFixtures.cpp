@@ -91,19 +91,10 @@ int SiteProgram::terminate(int guardMs)
     return wait(guardMs);
 }
 
-void SiteProgram::kill()
+void SiteProgram::end(int signal)
 {
     if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-}
-
-void SiteProgram::stop()
-{
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGTERM);
+        ::kill(m_pid, signal);
         ::waitpid(m_pid, nullptr, 0);
         m_pid = -1;
     }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -62,9 +63,9 @@ public:
     // Sends SIGTERM, as a service manager stops the program; its exit status.
     int terminate(int guardMs = 60000);
     // Ends it as a crash would.
-    void kill();
+    void kill() { end(SIGKILL); }
     // Ends it if it still runs.
-    void stop();
+    void stop() { end(SIGTERM); }
 
     std::string out() const { return readFile(m_output.file("out")); }
     std::string err() const { return readFile(m_output.file("err")); }
@@ -72,6 +73,9 @@ public:
     const TempDir& workingDirectory() const { return m_output; }
 
 private:
+    // Sends signal to the program if it still runs and waits for its end.
+    void end(int signal);
+
     std::string m_path;
     TempDir m_output;
     pid_t m_pid = -1;

@@ -90,6 +90,14 @@ std::string logMessages(const std::string& directory)
     return messages;
 }
 
+std::string arrayOf(const std::string& object, int count)
+{
+    std::string text = "[";
+    for (int i = 0; i < count; ++i)
+        text += (i == 0 ? "" : ",") + object;
+    return text + "]";
+}
+
 int countOf(const std::string& text, const std::string& what)
 {
     int n = 0;

@@ -31,6 +31,9 @@ std::string readFile(const std::string& path);
 // The lines of text, each without its line end; a last line without one counts too.
 std::vector<std::string> splitLines(const std::string& text, const std::string& lineEnd = "\n");
 
+// A JSON array of count copies of object.
+std::string arrayOf(const std::string& object, int count);
+
 // How often what occurs in text, without overlaps.
 int countOf(const std::string& text, const std::string& what);
 

@@ -2,6 +2,8 @@
 // 127.0.0.1 for one test and stopped with it, with its control calls.
 #pragma once
 
+#include "TempDir.h"
+
 #include <string>
 #include <sys/types.h>
 #include <utility>
@@ -46,6 +48,12 @@ std::string hostileVisitorsAnswer();
 // The log lines that refuse the hostile visitors, each followed by
 // "  Error - failed (DX)".
 std::vector<std::string> hostileVisitorRefusals();
+
+class VisitorServiceProcess;
+
+// Points the process-wide settings at dir, as useProgramDirectory does, and
+// at service: its address, its token and the curl of /usr/bin.
+void useService(const TempDir& dir, const VisitorServiceProcess& service);
 
 // A port on 127.0.0.1 that nothing listens on.
 int closedLoopbackPort();

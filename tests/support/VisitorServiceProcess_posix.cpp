@@ -1,6 +1,8 @@
 // Starts the visitor service program and reads the port it prints.
 #include "VisitorServiceProcess.h"
 
+#include "Settings.h"
+
 #include "VisitorQueue.h"
 
 #include <httplib.h>
@@ -149,6 +151,15 @@ std::string VisitorServiceProcess::control(const std::string& method, const std:
         throw std::runtime_error(method + " " + path + ": " + std::to_string(result->status) + " " +
                                  result->body);
     return result->body;
+}
+
+void useService(const TempDir& dir, const VisitorServiceProcess& service)
+{
+    useProgramDirectory(dir);
+    Settings& s = mutableSettings();
+    s.CurlPath = "/usr/bin/";
+    s.CurlURL = service.baseUrl();
+    s.ApiKey = VisitorServiceProcess::DefaultToken;
 }
 
 int VisitorServiceProcess::requestsTo(const std::string& method, const std::string& path) const
