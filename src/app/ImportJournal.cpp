@@ -178,18 +178,13 @@ bool parseLine(const std::string& line, JournalEntry& entry)
 
 } // namespace
 
-ImportJournal::ImportJournal(Clock clock) : m_clock(std::move(clock)) {}
-
-std::int64_t ImportJournal::now() const
-{
-    return m_clock ? m_clock() : secondsNow();
-}
+ImportJournal::ImportJournal(SecondsClock clock) : m_clock(std::move(clock)) {}
 
 bool ImportJournal::expired(const JournalEntry& entry) const
 {
     // Entries whose time lies ahead (a clock set back) are kept: dropping
     // them could let their visitors in a second time.
-    return now() - entry.time >= keepSeconds;
+    return m_clock() - entry.time >= keepSeconds;
 }
 
 std::string ImportJournal::format(const std::vector<JournalEntry>& entries)
@@ -316,7 +311,7 @@ const JournalEntry* ImportJournal::find(const std::string& id, const std::string
 bool ImportJournal::record(const std::string& id, const std::string& card, const std::string& start,
                            const std::string& end, JournalState state, std::string& error)
 {
-    const std::int64_t time = now();
+    const std::int64_t time = m_clock();
     const JournalEntry* held = find(id, card, start, end);
     if (state == JournalState::Removed && held == nullptr)
         return true;

@@ -12,8 +12,9 @@
 // read and when it has grown to twice their number.
 #pragma once
 
+#include "Dates.h"
+
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -52,9 +53,7 @@ public:
     // A file of fewer lines is never compacted while the program runs.
     static constexpr std::size_t compactionFloor = 4096;
 
-    using Clock = std::function<std::int64_t()>;
-    // clock gives the current time in seconds since 1970 UTC.
-    explicit ImportJournal(Clock clock = {});
+    explicit ImportJournal(SecondsClock clock = secondsNow);
 
     // Reads the journal at path, replacing what is held, and compacts the
     // file when it holds more lines than live entries. A missing file is an
@@ -103,11 +102,10 @@ private:
 
     static std::string keyOf(const std::string& id, const std::string& card, const std::string& start,
                              const std::string& end);
-    std::int64_t now() const;
     bool expired(const JournalEntry& entry) const;
     void hold(JournalEntry entry);
 
-    Clock m_clock;
+    SecondsClock m_clock;
     std::string m_path;
     bool m_loaded = false;
     bool m_fileExists = false;

@@ -32,15 +32,10 @@ struct PollCycle::Visitors
 
 PollCycle::PollCycle(const Settings& settings, VisitorService& service, CardImport& database,
                      ImportJournal& journal, ChangeReporter& reporter, StatusRecord& status,
-                     OperatorDisplay& display, Clock clock)
+                     OperatorDisplay& display, SecondsClock clock)
     : m_settings(settings), m_service(service), m_database(database), m_journal(journal),
       m_reporter(reporter), m_status(status), m_display(display), m_clock(std::move(clock))
 {
-}
-
-std::int64_t PollCycle::now() const
-{
-    return m_clock ? m_clock() : secondsNow();
 }
 
 void PollCycle::run()
@@ -201,7 +196,7 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
 // live, and a stop request ends the list after the visitor in hand.
 bool PollCycle::betweenVisitors()
 {
-    const std::int64_t time = now();
+    const std::int64_t time = m_clock();
     if (time - m_statusWrittenAt >= statusIntervalSeconds || time < m_statusWrittenAt)
         writeStatus(m_status.automaticPoll);
     return m_display.betweenVisitors();
@@ -296,7 +291,7 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
 void PollCycle::writeStatus(bool automaticPoll)
 {
     try {
-        m_status.cycleTime = now();
+        m_status.cycleTime = m_clock();
         m_statusWrittenAt = m_status.cycleTime;
         m_status.automaticPoll = automaticPoll;
         if (!m_reporter.known(FailureKind::Database))

@@ -32,14 +32,12 @@ struct ListResult
 class PollCycle
 {
 public:
-    // clock gives the time in seconds since 1970 (the system's when empty).
-    using Clock = std::function<std::int64_t()>;
-
     // The longest a long cycle leaves the status file unwritten.
     static constexpr std::int64_t statusIntervalSeconds = 10;
 
     PollCycle(const Settings& settings, VisitorService& service, CardImport& database, ImportJournal& journal,
-              ChangeReporter& reporter, StatusRecord& status, OperatorDisplay& display, Clock clock = {});
+              ChangeReporter& reporter, StatusRecord& status, OperatorDisplay& display,
+              SecondsClock clock = secondsNow);
     PollCycle(const PollCycle&) = delete;
     PollCycle& operator=(const PollCycle&) = delete;
 
@@ -73,7 +71,6 @@ private:
     void acknowledge(const VisitorRecord& record);
     void databaseFailed(Visitors& visitors);
     bool betweenVisitors();
-    std::int64_t now() const;
 
     const Settings& m_settings;
     VisitorService& m_service;
@@ -82,7 +79,7 @@ private:
     ChangeReporter& m_reporter;
     StatusRecord& m_status;
     OperatorDisplay& m_display;
-    Clock m_clock;
+    SecondsClock m_clock;
 
     // The journal could be read for this cycle.
     bool m_journalOpen = false;

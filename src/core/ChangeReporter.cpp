@@ -42,17 +42,12 @@ std::string ChangeReporter::recoveryLine(FailureKind kind)
     return {};
 }
 
-ChangeReporter::ChangeReporter(Clock clock) : m_clock(std::move(clock)) {}
-
-std::int64_t ChangeReporter::now() const
-{
-    return m_clock ? m_clock() : secondsNow();
-}
+ChangeReporter::ChangeReporter(SecondsClock clock) : m_clock(std::move(clock)) {}
 
 void ChangeReporter::fail(FailureKind kind, const std::string& reason)
 {
     State& state = m_state[index(kind)];
-    const std::int64_t time = now();
+    const std::int64_t time = m_clock();
     const bool same = state.failing && (kind != FailureKind::Tool || state.reason == reason);
     state.known = true;
     state.failing = true;
@@ -79,7 +74,7 @@ void ChangeReporter::recover(FailureKind kind)
     state.known = true;
     state.failing = false;
     state.reason.clear();
-    state.checkedAt = now();
+    state.checkedAt = m_clock();
     state.unreported = 0;
     if (wasFailing)
         WriteLog(LogAlways, recoveryLine(kind));
@@ -91,7 +86,7 @@ void ChangeReporter::note(FailureKind kind, bool failing, const std::string& rea
     state.known = true;
     state.failing = failing;
     state.reason = failing ? reason : std::string();
-    state.checkedAt = now();
+    state.checkedAt = m_clock();
     state.reportedAt = state.checkedAt;
     state.unreported = 0;
 }

@@ -9,6 +9,8 @@
 // their text, which names curl's exit status.
 #pragma once
 
+#include "Dates.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -31,9 +33,7 @@ public:
     // A reminder comes at most this often while one failure lasts.
     static constexpr std::int64_t reminderSeconds = 60 * 60;
 
-    // clock gives the time in seconds since 1970.
-    using Clock = std::function<std::int64_t()>;
-    explicit ChangeReporter(Clock clock = {});
+    explicit ChangeReporter(SecondsClock clock = secondsNow);
 
     // A failure of kind: logged at 999 as the kind's lead-in + reason, unless
     // the kind is already failing the same way; then only a reminder, at
@@ -70,10 +70,9 @@ private:
         std::int64_t reportedAt = 0; // the last line written for the failure
         long unreported = 0;         // failures since that line
     };
-    std::int64_t now() const;
     static std::size_t index(FailureKind kind) { return static_cast<std::size_t>(kind); }
 
-    Clock m_clock;
+    SecondsClock m_clock;
     std::array<State, failureKindCount> m_state;
 };
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace movik {
@@ -21,6 +22,9 @@ CivilDate civilFromDays(std::int64_t days);
 
 // Now, in seconds since 1970-01-01 UTC.
 std::int64_t secondsNow();
+
+// Where a part that keeps time reads it: secondsNow, or a test's own clock.
+using SecondsClock = std::function<std::int64_t()>;
 
 // True for a compact time: exactly 14 decimal digits, "yyyymmddhhmmss".
 // Two compact times compare in time order as texts.

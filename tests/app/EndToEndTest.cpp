@@ -25,12 +25,6 @@ using namespace movik::test;
 
 namespace {
 
-// Three visitors as the service sends them; the cards are 5001 to 5003.
-const char* const threeVisitors = R"([
-  {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
-  {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"},
-  {"VisitorId":"V-3","VisitStart":"2026-06-01T07:00:00Z","VisitEnd":"2026-06-03T07:00:00Z","CardNumber":"5003"}])";
-
 // A site as these tests run it: detail in the log, waits of a second.
 struct WindowSite : test::Site
 {

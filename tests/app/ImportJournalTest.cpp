@@ -20,7 +20,7 @@ using State = JournalState;
 struct Clock
 {
     std::int64_t now = 1'800'000'000;
-    ImportJournal::Clock function()
+    SecondsClock function()
     {
         return [this] { return now; };
     }

@@ -39,6 +39,8 @@ private:
 
 // Two visitors as the service lists them; the cards are 5001 and 5002.
 extern const char* const twoVisitorsJson;
+// The same and a third, V-3 with card 5003, whose visit spans two days.
+extern const char* const threeVisitors;
 
 // A poll answer no JSON writer would send: visitors whose cards are not
 // UTF-8 (a lead byte before the closing apostrophe, a sequence cut short)

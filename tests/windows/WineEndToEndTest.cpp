@@ -34,11 +34,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const threeVisitors = R"([
-  {"VisitorId":"V-1","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5001"},
-  {"VisitorId":"V-2","VisitStart":"2026-12-31T20:00:00Z","VisitEnd":"2026-12-31T22:00:00Z","CardNumber":"5002"},
-  {"VisitorId":"V-3","VisitStart":"2026-06-01T07:00:00Z","VisitEnd":"2026-06-03T07:00:00Z","CardNumber":"5003"}])";
-
 const char* const caption = "ZUN Visitor - Dortex Interface";
 
 std::string environment(const char* name)
