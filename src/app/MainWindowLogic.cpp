@@ -5,6 +5,7 @@
 #include "ProgramDirectory.h"
 #include "Settings.h"
 #include "Startup.h"
+#include "StringUtil.h"
 
 #include <exception>
 
@@ -109,7 +110,8 @@ void MainWindowLogic::setPollCycle(std::function<void()> cycle)
 
 void MainWindowLogic::appendLine(const std::string& line)
 {
-    m_view.appendLine(line);
+    // Laying out one line of megabytes would hold the window for minutes.
+    m_view.appendLine(boundedLines(line));
 }
 
 void MainWindowLogic::setStatusLight(StatusLight colour)

@@ -10,7 +10,6 @@
 #include "PollAnswer.h"
 #include "Settings.h"
 #include "StatusFile.h"
-#include "StringUtil.h"
 #include "TextFile.h"
 #include "Version.h"
 
@@ -94,7 +93,7 @@ void PollCycle::journalRecord(const VisitorRecord& record, JournalState state)
 void PollCycle::acknowledge(const VisitorRecord& record)
 {
     const std::string& card = record[3];
-    m_display.appendLine(boundedLines("> Updating Card: " + card));
+    m_display.appendLine("> Updating Card: " + card);
     std::string response;
     if (m_service.RemoveFromVisitorList(record[0], response)) {
         m_display.appendLine("  OK");

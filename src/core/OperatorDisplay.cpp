@@ -1,7 +1,5 @@
 #include "OperatorDisplay.h"
 
-#include "StringUtil.h"
-
 namespace movik {
 
 namespace {
@@ -15,9 +13,8 @@ void setOperatorDisplay(OperatorDisplay* display)
 
 void showOperatorLine(const std::string& line)
 {
-    // Laying out one line of megabytes would hold the window for minutes.
     if (g_display)
-        g_display->appendLine(boundedLines(line));
+        g_display->appendLine(line);
 }
 
 void showStatusLight(StatusLight colour)
