@@ -135,22 +135,24 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
     const std::string& start = record[1];
     const std::string& end = record[2];
     const std::string& card = record[3];
-    // Such a visitor stays in the service's queue.
-    if (const std::string refusal = visitorRefusal(record); !refusal.empty()) {
-        WriteLog(LogAlways, "<VListDX>Visitor " + printable(id) + " " + refusal);
-        WriteLog(LogAlways, "  Error - failed (DX)");
-        return;
-    }
     const JournalEntry* entry = m_journalOpen ? m_journal.find(id, card, start, end) : nullptr;
     const JournalState state = entry != nullptr ? entry->state : JournalState::Removed;
     // Already written to the database by an earlier cycle: the service only
-    // needs to hear about it again, which takes no database.
+    // needs to hear about it again, which takes no database. Asked before
+    // the refusal, so that a visitor an earlier version imported is taken
+    // off the queue even where its card would be refused now.
     if (state == JournalState::Imported || state == JournalState::Acknowledged) {
         WriteLog(LogDetail, "Already imported: " + card);
         // Kept for as long as the service lists it without taking it back.
         if (state == JournalState::Imported)
             journalRecord(record, JournalState::Imported);
         acknowledge(record);
+        return;
+    }
+    // Such a visitor stays in the service's queue.
+    if (const std::string refusal = visitorRefusal(record); !refusal.empty()) {
+        WriteLog(LogAlways, "<VListDX>Visitor " + printable(id) + " " + refusal);
+        WriteLog(LogAlways, "  Error - failed (DX)");
         return;
     }
     if (visitors.databaseDown) {

@@ -1,6 +1,9 @@
 #include "DbConnection.h"
 
 #include "ConnectionString.h"
+#include "StringUtil.h"
+
+#include <utility>
 
 namespace movik {
 
@@ -34,8 +37,90 @@ bool isConnectionFailure(const DbError& error)
     if (state == "57014" || state == "55P03" || state == "HYT00" || state == "HYT01" ||
         startsWith(state, "08") || startsWith(state, "57P"))
         return true;
+    // MySQL and MariaDB: HY018, the statement's time ran out (as their ODBC
+    // drivers report it); under their general states, 1205 (a lock wait
+    // ran out), 1969 (MariaDB's max_statement_time) and 3024 (MySQL's
+    // max_execution_time).
+    const long code = error.nativeCode;
+    if (state == "HY018" ||
+        ((state == "HY000" || state == "70100") && (code == 1205 || code == 1969 || code == 3024)))
+        return true;
     return error.text.find("database is locked") != std::string::npos ||
            error.text.find("database table is locked") != std::string::npos;
+}
+
+SqlEngine sqlEngineFromProductName(const std::string& product)
+{
+    const std::string name = lowerCase(product);
+    if (name.find("postgresql") != std::string::npos)
+        return SqlEngine::Postgresql;
+    if (name.find("mariadb") != std::string::npos || name.find("mysql") != std::string::npos)
+        return SqlEngine::Mysql;
+    return SqlEngine::Other;
+}
+
+namespace {
+
+bool setInSession(DbConnection& connection, const std::string& setting, const std::string& statement,
+                  DbError& error)
+{
+    bool row = false;
+    if (connection.execute(statement, false, row, error))
+        return true;
+    error.text = "The session setting " + setting + " could not be made: " + error.text;
+    error.connection = true;
+    return false;
+}
+
+// MySQL's and MariaDB's "unknown system variable".
+constexpr long unknownVariable = 1193;
+
+} // namespace
+
+bool prepareSession(DbConnection& connection, SqlEngine engine, DbError& error, std::string& note)
+{
+    note.clear();
+    const std::string seconds = std::to_string(waitLimitMilliseconds / 1000);
+    switch (engine) {
+    case SqlEngine::Other:
+        return true;
+    case SqlEngine::Postgresql:
+        // A server waits for a lock as long as it lasts unless told
+        // otherwise; not every driver turns its own timeout into that.
+        return setInSession(connection, "statement_timeout",
+                            "set statement_timeout = " + std::to_string(waitLimitMilliseconds), error) &&
+               setInSession(connection, "standard_conforming_strings", "set standard_conforming_strings = on",
+                            error);
+    case SqlEngine::Mysql:
+        break;
+    }
+    // The site's own modes stay; strictness makes a card too long for its
+    // column fail instead of being stored cut, as another card.
+    if (!setInSession(connection, "sql_mode",
+                      "set session sql_mode = concat_ws(',', nullif(@@session.sql_mode, ''), "
+                      "'NO_BACKSLASH_ESCAPES', 'STRICT_ALL_TABLES')",
+                      error) ||
+        !setInSession(connection, "lock_wait_timeout", "set session lock_wait_timeout = " + seconds, error) ||
+        !setInSession(connection, "innodb_lock_wait_timeout",
+                      "set session innodb_lock_wait_timeout = " + seconds, error))
+        return false;
+    // MariaDB bounds every statement (seconds), MySQL its queries
+    // (milliseconds; its inserts are bounded by the lock waits). Whichever
+    // the server knows; one too old for either keeps the lock-wait bounds.
+    const std::pair<const char*, std::string> limits[] = {
+        {"max_statement_time", seconds},
+        {"max_execution_time", std::to_string(waitLimitMilliseconds)},
+    };
+    for (const auto& [variable, value] : limits) {
+        if (setInSession(connection, variable, "set session " + std::string(variable) + " = " + value, error))
+            return true;
+        if (error.nativeCode != unknownVariable)
+            return false;
+    }
+    error = DbError();
+    note = "The server has no statement time limit (max_statement_time, max_execution_time): its statements "
+           "are bounded by lock_wait_timeout and innodb_lock_wait_timeout only";
+    return true;
 }
 
 std::string sqliteFilePath(const ConnectionRequest& request)

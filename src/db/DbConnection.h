@@ -20,6 +20,7 @@ struct DbError
 {
     std::string text;        // the driver's lines, one per line; never empty once set
     std::string sqlState;    // the SQLSTATE where the driver reports one
+    long nativeCode = 0;     // the engine's own error number beside it, where the driver reports one
     bool connection = false; // the backend knows the connection failed, was lost or timed out
 };
 
@@ -27,6 +28,16 @@ struct DbError
 // connection, or any timeout including lock waits. The cycle's other
 // visitors then wait for the next cycle instead of each paying for it.
 bool isConnectionFailure(const DbError& error);
+
+// The engines whose sessions need telling after every open.
+enum class SqlEngine {
+    Other,
+    Postgresql, // a backslash escapes in literals unless standard_conforming_strings is on
+    Mysql,      // MySQL and MariaDB: the same unless sql_mode holds NO_BACKSLASH_ESCAPES
+};
+
+// The engine from the name its driver reports (ODBC's SQL_DBMS_NAME).
+SqlEngine sqlEngineFromProductName(const std::string& product);
 
 // What to open: the alias as the site wrote it, and the login that goes
 // with it.
@@ -60,6 +71,14 @@ public:
     virtual void rollback() = 0;
     virtual void close() = 0;
 };
+
+// Tells a session just opened what every session of the engine needs: a
+// literal ends only at its apostrophe (a backslash is an ordinary character),
+// a value too long for its column fails instead of being cut, and no
+// statement or lock wait outlasts waitLimitMilliseconds. False with the
+// setting that failed named in error; a server too old for a statement time
+// limit keeps the lock-wait bounds, and note says so.
+bool prepareSession(DbConnection& connection, SqlEngine engine, DbError& error, std::string& note);
 
 // A connection for request, not opened yet, from the backend that serves
 // its driver in this program; nullptr with the reason when none does.

@@ -173,6 +173,13 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
             WriteLog(LogAlways, "<VListDX>The card number is not valid UTF-8");
             return refuse();
         }
+        // MySQL, MariaDB and a PostgreSQL without standard strings read a
+        // backslash as an escape, which would let the card out of its
+        // literal; the session is told otherwise too, but no card needs one.
+        if (card.find('\\') != std::string::npos) {
+            WriteLog(LogAlways, "<VListDX>The card number holds a backslash");
+            return refuse();
+        }
         const std::string startDay = start.substr(0, 8);
         std::string endDay = end.substr(0, 8);
         if (startDay == endDay) {

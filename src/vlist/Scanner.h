@@ -22,8 +22,8 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
                         const std::function<bool()>& goOn = {});
 
 // Why a complete record (four values or more) cannot be imported: a card
-// made of nothing, one no card number comes near (a control character,
-// bytes that are no text, a length far beyond any card), or a visit that
+// made of nothing, one no card number comes near (a control character, a
+// backslash, bytes that are no text, a length far beyond any card), or a visit that
 // ends before it starts. Empty when it can.
 std::string visitorRefusal(const VisitorRecord& record);
 

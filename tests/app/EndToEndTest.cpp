@@ -1,6 +1,6 @@
 // The whole job: the real window running its poll cycle, the real curl, the
 // visitor service from tools/ and a real access-control database (an SQLite
-// file and a PostgreSQL server).
+// file, a PostgreSQL server and a MariaDB server through ODBC).
 #include "PollCycle.h"
 #include "PostgresServer.h"
 #include "RecordingImport.h"
@@ -70,13 +70,13 @@ protected:
     void SetUp() override
     {
         std::string error;
-        if (GetParam() == Engine::Postgresql) {
-            PostgresServer* server = sharedPostgresServer(error);
-            if (server == nullptr)
-                MOVIK_POSTGRES_UNAVAILABLE(error);
-            ASSERT_TRUE(site.createPostgres(*server));
-        } else {
+        if (GetParam() == Engine::Sqlite) {
             ASSERT_TRUE(site.createSqlite());
+        } else {
+            TestServer* server = sharedServer(GetParam(), error);
+            if (server == nullptr)
+                MOVIK_SERVER_UNAVAILABLE(GetParam(), error);
+            ASSERT_TRUE(site.createOn(*server));
         }
     }
 };
@@ -364,35 +364,36 @@ TEST_P(EndToEnd, AnswerNotReadyTurnsRed)
     EXPECT_TRUE(database.rows("select * from int_card_import").empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, EndToEnd, ::testing::Values(Engine::Sqlite, Engine::Postgresql),
+INSTANTIATE_TEST_SUITE_P(Engines, EndToEnd,
+                         ::testing::Values(Engine::Sqlite, Engine::Postgresql, Engine::Mariadb),
                          [](const auto& info) { return engineName(info.param); });
 
 namespace {
 
-// A site on a PostgreSQL server of its own, which the test stops and starts.
-class EndToEndPostgres : public ::testing::Test, protected ServedSite
+// A site on a server of its own, which the test stops and starts.
+class EndToEndServer : public ::testing::TestWithParam<Engine>, protected ServedSite
 {
 protected:
     void SetUp() override
     {
-        if (!server.start(error))
-            MOVIK_POSTGRES_UNAVAILABLE(error);
-        ASSERT_TRUE(site.createPostgres(server));
+        if (!server->start(error))
+            MOVIK_SERVER_UNAVAILABLE(GetParam(), error);
+        ASSERT_TRUE(site.createOn(*server));
     }
 
-    PostgresServer server;
+    std::unique_ptr<TestServer> server = makeTestServer(GetParam());
     std::string error;
 };
 
 } // namespace
 
-TEST_F(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
+TEST_P(EndToEndServer, DatabaseDownWhileVisitorsWait)
 {
     VisitorServiceProcess& service = serve();
     Window window(site);
     ASSERT_NE(logMessages(site).find("DB Open - OK"), std::string::npos);
 
-    ASSERT_TRUE(server.stop(error)) << error;
+    ASSERT_TRUE(server->stop(error)) << error;
     window.cycle();
     EXPECT_EQ(service.queuedIds().size(), 3u);
     EXPECT_EQ(service.acknowledgements(), 0);
@@ -410,7 +411,7 @@ TEST_F(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     EXPECT_EQ(countOf(log, "Database unreachable: "), 1) << log;
     EXPECT_EQ(countOf(log, "left queued for the next cycle"), 1) << log;
 
-    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(server->start(error)) << error;
     window.cycle();
     EXPECT_EQ(window.light(), lime);
     log = logMessages(site);
@@ -423,7 +424,7 @@ TEST_F(EndToEndPostgres, DatabaseDownWhileVisitorsWait)
     EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
 }
 
-TEST_F(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
+TEST_P(EndToEndServer, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
 {
     VisitorServiceProcess& service = serve({"--ack", "refuse"});
     Window window(site);
@@ -435,7 +436,7 @@ TEST_F(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
   {"VisitorId":"V-4","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5004"},
   {"VisitorId":"V-5","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5005"},
   {"VisitorId":"V-6","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"5006"}])");
-    ASSERT_TRUE(server.stop(error)) << error;
+    ASSERT_TRUE(server->stop(error)) << error;
     window.cycle();
     EXPECT_EQ((service.queuedIds()), (std::vector<std::string>{"V-4", "V-5", "V-6"}))
         << "the known ones need no database to be acknowledged";
@@ -445,7 +446,7 @@ TEST_F(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
     EXPECT_EQ(countOf(log, "\n2 visitors left queued for the next cycle: the database is not reachable\n"), 1)
         << log;
 
-    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(server->start(error)) << error;
     window.cycle();
     EXPECT_TRUE(service.queuedIds().empty());
     EXPECT_EQ(service.acknowledgements(), 9);
@@ -453,6 +454,9 @@ TEST_F(EndToEndPostgres, KnownVisitorsAreAcknowledgedWhileTheDatabaseIsDown)
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 6u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 6u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, EndToEndServer, ::testing::Values(Engine::Postgresql, Engine::Mariadb),
+                         [](const auto& info) { return engineName(info.param); });
 
 TEST(EndToEndWindow, ManyCorruptObjectsKeepTheTextAreaCapped)
 {

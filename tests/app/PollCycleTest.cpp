@@ -247,7 +247,11 @@ TEST_F(PollCycleAnswer, UnusableVisitorsAreRefusedByName)
     };
     const std::string day = "2026-07-01T09:00:00Z";
     const std::string huge(10 * 1024 * 1024, '7');
-    decode("[" + visitor("v-utf", day, day, "96\xc3(\xfe") + "," +
+    // An earlier version imported a card it would refuse now: it is only
+    // acknowledged again.
+    writeFile(dir.file("movik.journal"), "v-old\ta\\\\b\t20260701170000\t20260701170000\t0\t1800000000\n");
+    decode("[" + visitor("v-old", day, day, "a\\\\b") + "," + visitor("v-esc", day, day, "\\\\' OR 1=1#") +
+           "," + visitor("v-utf", day, day, "96\xc3(\xfe") + "," +
            visitor("v-long", day, day, std::string(256, '1')) + "," +
            visitor("v-huge", day, day, huge + "\\q") + "," + visitor("v-huge2", day, day, huge) + "," +
            visitor("v-back", day, "2026-06-01T09:00:00Z", "1") + "," +
@@ -260,6 +264,7 @@ TEST_F(PollCycleAnswer, UnusableVisitorsAreRefusedByName)
     for (const std::string line :
          {"<VListDX>Visitor v-utf has a card number that is not valid UTF-8\n",
           "<VListDX>Visitor v-long has a card number of 256 bytes (at most 255)\n",
+          "<VListDX>Visitor v-esc has a card number holding a backslash\n", "Already imported: a\\b\n",
           "<VListDX>Visitor v-huge2 has a card number of 10485760 bytes (at most 255)\n",
           "<VListDX>Visitor v-back has a visit that ends (20260601170000) before it starts "
           "(20260701170000)\n",
@@ -267,7 +272,8 @@ TEST_F(PollCycleAnswer, UnusableVisitorsAreRefusedByName)
           "(20260701170000)\n"})
         EXPECT_EQ(countOf(log, line), 1) << line;
     EXPECT_EQ(countOf(log, "<VListDX>Visitor v-huge has no card number\n"), 1) << "its escape is broken";
-    EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 8) << "six refused, two not imported";
+    EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 9) << "seven refused, two not imported";
+    EXPECT_EQ(countOf(screen.lines(), "> Updating Card: a\\b\n"), 1) << screen.lines();
     // The card with a broken escape is named in a line cut to size.
     for (const std::string& line : splitLines(readFile(dir.file("MOVIK.log")), "\r\n"))
         EXPECT_LE(line.size(), MaxLineLength);

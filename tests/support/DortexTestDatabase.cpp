@@ -32,6 +32,21 @@ bool execOn(QSqlDatabase db, const std::string& sql, std::string& error)
     return false;
 }
 
+QSqlDatabase mariadbConnection(const QString& name, const std::string& socket, const std::string& database)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+    db.setConnectOptions(QStringLiteral("UNIX_SOCKET=") + QString::fromStdString(socket));
+    db.setDatabaseName(QString::fromStdString(database));
+    db.setUserName(QStringLiteral("root"));
+    return db;
+}
+
+std::string uniqueDatabaseName()
+{
+    std::random_device random;
+    return "dortex_" + std::to_string(random() % 1000000000u);
+}
+
 QSqlDatabase postgresConnection(const QString& name, const std::string& socketDirectory, int port,
                                 const std::string& database)
 {
@@ -68,11 +83,6 @@ void ensureQtApplication()
         static QCoreApplication application(argc, argv);
 }
 
-std::string engineName(Engine engine)
-{
-    return engine == Engine::Sqlite ? "SQLite" : "PostgreSQL";
-}
-
 bool useTestOdbcDrivers(std::string& error)
 {
     static TempDir directory;
@@ -83,15 +93,16 @@ bool useTestOdbcDrivers(std::string& error)
         std::string list;
         for (const auto& [name, library] :
              {std::pair<std::string, std::string>("SQLite3", "libsqlite3odbc.so"),
-              std::pair<std::string, std::string>("PostgreSQL Unicode", "psqlodbcw.so")}) {
+              std::pair<std::string, std::string>("PostgreSQL Unicode", "psqlodbcw.so"),
+              std::pair<std::string, std::string>("MariaDB Unicode", "libmaodbc.so")}) {
             std::string found;
             for (const char* dir : {"/usr/lib/x86_64-linux-gnu/odbc/", "/usr/lib/aarch64-linux-gnu/odbc/",
                                     "/usr/lib/odbc/", "/usr/lib64/"})
                 if (found.empty() && platform::fileExists(std::string(dir) + library))
                     found = std::string(dir) + library;
             if (found.empty())
-                failure +=
-                    "no ODBC driver library " + library + " (packages libsqliteodbc, odbc-postgresql); ";
+                failure += "no ODBC driver library " + library +
+                           " (packages libsqliteodbc, odbc-postgresql, odbc-mariadb); ";
             list += "[" + name + "]\nDriver=" + found + "\n\n";
         }
         writeFile(directory.file("odbcinst.ini"), list);
@@ -152,7 +163,9 @@ DortexTestDatabase::~DortexTestDatabase()
     if (!m_adminName.isEmpty()) {
         std::string ignored;
         execOn(QSqlDatabase::database(m_adminName, false),
-               "drop database if exists " + m_postgresName + " with (force)", ignored);
+               "drop database if exists " + m_serverName +
+                   (m_engine == Engine::Postgresql ? " with (force)" : ""),
+               ignored);
         dropConnection(m_adminName);
     }
 }
@@ -178,8 +191,7 @@ bool DortexTestDatabase::createPostgres(PostgresServer& server, std::string& err
     m_engine = Engine::Postgresql;
     m_socketDirectory = server.socketDirectory();
     m_port = server.port();
-    std::random_device random;
-    m_postgresName = "dortex_" + std::to_string(random() % 1000000000u);
+    m_serverName = uniqueDatabaseName();
 
     m_adminName = uniqueConnectionName("admin");
     QSqlDatabase admin = postgresConnection(m_adminName, m_socketDirectory, m_port, "postgres");
@@ -187,11 +199,41 @@ bool DortexTestDatabase::createPostgres(PostgresServer& server, std::string& err
         error = admin.lastError().text().toStdString();
         return false;
     }
-    if (!execOn(admin, "create database " + m_postgresName, error))
+    if (!execOn(admin, "create database " + m_serverName, error))
         return false;
     m_sideName = uniqueConnectionName("postgres");
-    postgresConnection(m_sideName, m_socketDirectory, m_port, m_postgresName);
+    postgresConnection(m_sideName, m_socketDirectory, m_port, m_serverName);
     return openSide(error) && loadSchema(error);
+}
+
+bool DortexTestDatabase::createMariadb(MariadbServer& server, std::string& error)
+{
+    ensureQtApplication();
+    // The program reaches it through ODBC only.
+    if (!useTestOdbcDrivers(error))
+        return false;
+    m_engine = Engine::Mariadb;
+    m_socketDirectory = server.socketPath();
+    m_serverName = uniqueDatabaseName();
+    m_adminName = uniqueConnectionName("admin");
+    QSqlDatabase admin = mariadbConnection(m_adminName, m_socketDirectory, "");
+    if (!admin.open()) {
+        error = admin.lastError().text().toStdString();
+        return false;
+    }
+    // The server's own default is latin1.
+    if (!execOn(admin, "create database " + m_serverName + " character set utf8mb4", error))
+        return false;
+    m_sideName = uniqueConnectionName("mariadb");
+    mariadbConnection(m_sideName, m_socketDirectory, m_serverName);
+    return openSide(error) && loadSchema(error);
+}
+
+bool DortexTestDatabase::createOn(TestServer& server, std::string& error)
+{
+    if (server.engine() == Engine::Mariadb)
+        return createMariadb(static_cast<MariadbServer&>(server), error);
+    return createPostgres(static_cast<PostgresServer&>(server), error);
 }
 
 bool DortexTestDatabase::openSide(std::string& error)
@@ -234,11 +276,13 @@ bool DortexTestDatabase::loadSchema(std::string& error)
 
 std::string DortexTestDatabase::aliasSection(const std::string& extraLines) const
 {
+    if (m_engine == Engine::Mariadb)
+        return odbcAliasSection(extraLines);
     std::string section = "[Morvane]\n";
     if (m_engine == Engine::Sqlite) {
         section += "Driver=sqlite\nDatabase=" + m_sqliteFile + "\n";
     } else {
-        section += "Driver=postgresql\nDatabase=" + m_postgresName + "\nServer=" + m_socketDirectory +
+        section += "Driver=postgresql\nDatabase=" + m_serverName + "\nServer=" + m_socketDirectory +
                    "\nPort=" + std::to_string(m_port) + "\nUser Name=postgres\n";
     }
     return section + extraLines;
@@ -249,10 +293,12 @@ std::string DortexTestDatabase::odbcAliasSection(const std::string& extraLines) 
     std::string section = "[Morvane]\nDriver=odbc\n";
     if (m_engine == Engine::Sqlite) {
         section += "Database=Driver=SQLite3;Database=" + m_sqlitePath + "\n";
+    } else if (m_engine == Engine::Mariadb) {
+        section += "Database=Driver={MariaDB Unicode};Socket=" + m_socketDirectory +
+                   ";Database=" + m_serverName + "\nUser Name=root\n";
     } else {
         section += "Database=Driver={PostgreSQL Unicode};Servername=" + m_socketDirectory +
-                   ";Port=" + std::to_string(m_port) + ";Database=" + m_postgresName +
-                   "\nUser Name=postgres\n";
+                   ";Port=" + std::to_string(m_port) + ";Database=" + m_serverName + "\nUser Name=postgres\n";
     }
     return section + extraLines;
 }

@@ -1,9 +1,10 @@
 // Access-control databases for tests: the schema loaded into a real SQLite
-// file or a fresh database on a PostgreSQL test server, the alias file that
+// file or a fresh database on a PostgreSQL or MariaDB test server, the alias file that
 // points the program at it, and a connection of the test's own to look at
 // the rows or change them behind the program's back.
 #pragma once
 
+#include "MariadbServer.h"
 #include "PostgresServer.h"
 #include "TempDir.h"
 
@@ -18,15 +19,12 @@ namespace movik::test {
 // the test program has one already.
 void ensureQtApplication();
 
-enum class Engine { Sqlite, Postgresql };
-
-std::string engineName(Engine engine);
-
 // How the program reaches a test database: through its own driver for the
-// engine, or through ODBC.
+// engine, or through ODBC (MariaDB: always).
 enum class Access { Native, Odbc };
 
-// Registers the ODBC drivers "SQLite3" and "PostgreSQL Unicode" for this
+// Registers the ODBC drivers "SQLite3", "PostgreSQL Unicode" and "MariaDB
+// Unicode" for this
 // process in a driver list of its own (ODBCSYSINI), so that the tests do
 // not depend on the machine's list. False with the reason when a driver's
 // library is not installed.
@@ -66,12 +64,16 @@ public:
     bool createSqlite(const TempDir& programDir, const std::string& fileName, std::string& error);
     // A fresh database on server.
     bool createPostgres(PostgresServer& server, std::string& error);
+    bool createMariadb(MariadbServer& server, std::string& error);
+    bool createOn(TestServer& server, std::string& error);
+    Engine engine() const { return m_engine; }
 
     // The alias "Morvane" for this database, with extra lines (such as
     // "Options=...") at its end.
     std::string aliasSection(const std::string& extraLines = {}) const;
     // The same database through ODBC: a connection string naming the driver
-    // "SQLite3" or "PostgreSQL Unicode".
+    // "SQLite3", "PostgreSQL Unicode" or "MariaDB Unicode". The alias of a
+    // MariaDB database is always this one.
     std::string odbcAliasSection(const std::string& extraLines = {}) const;
     std::string aliasSection(Access access, const std::string& extraLines = {}) const
     {
@@ -95,10 +97,10 @@ private:
     bool loadSchema(std::string& error);
 
     Engine m_engine = Engine::Sqlite;
-    std::string m_sqliteFile; // as the alias names it
-    std::string m_sqlitePath; // in full
-    std::string m_postgresName;
-    std::string m_socketDirectory;
+    std::string m_sqliteFile;      // as the alias names it
+    std::string m_sqlitePath;      // in full
+    std::string m_serverName;      // the database's name on a server
+    std::string m_socketDirectory; // PostgreSQL's; MariaDB's socket itself
     int m_port = 0;
     QString m_sideName;  // the test's own connection
     QString m_adminName; // PostgreSQL: the connection that created the database

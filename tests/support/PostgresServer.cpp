@@ -5,35 +5,15 @@
 #include <fstream>
 #include <pwd.h>
 #include <random>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace movik::test {
 
 namespace fs = std::filesystem;
+using namespace serverProcess;
 
 namespace {
-
-std::string shellQuote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
-std::string readWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 // MOVIK_PG_BINDIR, or the newest server under /usr/lib/postgresql.
 std::string findBinDirectory()
@@ -69,7 +49,7 @@ PostgresServer::~PostgresServer()
 {
     if (m_running) {
         std::string ignored;
-        run(stopCommand("immediate"), ignored);
+        run(stopCommand("immediate"), m_directory, ignored);
     }
     if (!m_directory.empty()) {
         std::error_code ec;
@@ -86,16 +66,6 @@ std::string PostgresServer::stopCommand(const std::string& mode) const
 {
     return asServerUser(shellQuote(m_binDirectory + "/pg_ctl") + " -D " + shellQuote(m_directory + "/data") +
                         " -m " + mode + " -w -t 60 stop");
-}
-
-bool PostgresServer::run(const std::string& command, std::string& error) const
-{
-    const std::string output = m_directory + "/command.out";
-    const int status = std::system((command + " >" + shellQuote(output) + " 2>&1").c_str());
-    if (status == 0)
-        return true;
-    error = "\"" + command + "\" failed: " + readWholeFile(output);
-    return false;
 }
 
 bool PostgresServer::prepare(std::string& error)
@@ -118,30 +88,12 @@ bool PostgresServer::prepare(std::string& error)
         group = user->pw_gid;
         m_asPostgresUser = true;
     }
-    // Under /tmp rather than TMPDIR: a socket path may not be long.
-    std::string pattern = "/tmp/movik-pg-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        error = "cannot create a directory under /tmp";
+    if (!makeDirectory("/tmp/movik-pg-XXXXXX", owner, group, m_directory, error))
         return false;
-    }
-    m_directory = pattern;
-    if (::chmod(m_directory.c_str(), 0755) != 0 || ::chown(m_directory.c_str(), owner, group) != 0) {
-        error = "cannot hand " + m_directory + " to the server's user";
-        return false;
-    }
     std::random_device random;
     m_port = 40000 + static_cast<int>(random() % 10000);
-
-    // Should this process end without stopping the server (killed by a
-    // timeout, crashed), a watchdog in a session of its own stops it and
-    // removes its directory.
-    const std::string watch = "while kill -0 " + std::to_string(::getpid()) +
-                              " 2>/dev/null; do sleep 1; done; " + stopCommand("immediate") +
-                              " >/dev/null 2>&1; rm -rf " + shellQuote(m_directory);
-    if (std::system(("setsid sh -c " + shellQuote(watch) + " </dev/null >/dev/null 2>&1 &").c_str()) != 0) {
-        error = "cannot start the watchdog of the server";
+    if (!startWatchdog(stopCommand("immediate"), m_directory, error))
         return false;
-    }
 
     std::string initdb = shellQuote(m_binDirectory + "/initdb") + " -D " + shellQuote(m_directory + "/data") +
                          " -U postgres -E UTF8 --locale=C --no-sync";
@@ -156,7 +108,7 @@ bool PostgresServer::prepare(std::string& error)
         }
         initdb += " -A scram-sha-256 --pwfile=" + shellQuote(passwordFile);
     }
-    if (!run(asServerUser(initdb), error))
+    if (!run(asServerUser(initdb), m_directory, error))
         return false;
     m_prepared = true;
     return true;
@@ -170,12 +122,13 @@ bool PostgresServer::start(std::string& error)
         return false;
     std::string options = "-p " + std::to_string(m_port) + " -k " + m_directory + " -c listen_addresses=''";
     if (m_durability == Durability::Throwaway)
-        options += " -c fsync=off -c log_statement=all";
+        options += " -c fsync=off -c log_statement=all -c standard_conforming_strings=off -c "
+                   "escape_string_warning=off";
     if (!run(asServerUser(shellQuote(m_binDirectory + "/pg_ctl") + " -D " +
                           shellQuote(m_directory + "/data") + " -l " +
                           shellQuote(m_directory + "/server.log") + " -w -t 60 -o " + shellQuote(options) +
                           " start"),
-             error))
+             m_directory, error))
         return false;
     m_running = true;
     return true;
@@ -185,7 +138,7 @@ bool PostgresServer::stop(std::string& error)
 {
     if (!m_running)
         return true;
-    if (!run(stopCommand("fast"), error))
+    if (!run(stopCommand("fast"), m_directory, error))
         return false;
     m_running = false;
     return true;
@@ -198,23 +151,7 @@ std::string PostgresServer::logText() const
 
 PostgresServer* sharedPostgresServer(std::string& reason)
 {
-    static std::unique_ptr<PostgresServer> server;
-    static bool tried = false;
-    static std::string failure;
-    if (!tried) {
-        tried = true;
-        auto candidate = std::make_unique<PostgresServer>();
-        if (candidate->start(failure))
-            server = std::move(candidate);
-    }
-    reason = failure;
-    return server.get();
-}
-
-bool postgresRequired()
-{
-    const char* env = std::getenv("MOVIK_REQUIRE_POSTGRES");
-    return env != nullptr && std::string(env) == "1";
+    return static_cast<PostgresServer*>(sharedServer(Engine::Postgresql, reason));
 }
 
 } // namespace movik::test

@@ -4,19 +4,20 @@
 // removed with the object.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "TestServer.h"
 
 #include <memory>
 #include <string>
 
 namespace movik::test {
 
-class PostgresServer
+class PostgresServer : public TestServer
 {
 public:
-    // Throwaway: nothing is flushed to disk and every statement is logged,
-    // as tests want it. Site: flushed at every commit and nothing extra
-    // logged, as at a site (for the benchmarks).
+    // Throwaway: nothing is flushed to disk, every statement is logged, and
+    // a backslash in a literal is an escape unless a session says
+    // otherwise, as on an old server. Site: flushed at every commit and
+    // nothing extra logged, as at a site (for the benchmarks).
     enum class Durability { Throwaway, Site };
 
     // An empty superuserPassword gives a server that trusts every local
@@ -24,14 +25,14 @@ public:
     // has this one.
     explicit PostgresServer(std::string superuserPassword = {},
                             Durability durability = Durability::Throwaway);
-    ~PostgresServer();
+    ~PostgresServer() override;
     PostgresServer(const PostgresServer&) = delete;
     PostgresServer& operator=(const PostgresServer&) = delete;
 
-    // Creates the cluster on the first start. False with the reason.
-    bool start(std::string& error);
-    bool stop(std::string& error);
-    bool isRunning() const { return m_running; }
+    Engine engine() const override { return Engine::Postgresql; }
+    bool start(std::string& error) override;
+    bool stop(std::string& error) override;
+    bool isRunning() const override { return m_running; }
 
     const std::string& socketDirectory() const { return m_directory; }
     int port() const { return m_port; }
@@ -40,7 +41,6 @@ public:
 
 private:
     bool prepare(std::string& error);
-    bool run(const std::string& command, std::string& error) const;
     std::string asServerUser(const std::string& command) const;
     std::string stopCommand(const std::string& mode) const;
 
@@ -54,23 +54,7 @@ private:
     bool m_asPostgresUser = false;
 };
 
-// The server that the tests of one test program share: started on first
-// use, stopped when the program ends. nullptr with the reason when no
-// server can be started.
+// The PostgreSQL server that the tests of one test program share.
 PostgresServer* sharedPostgresServer(std::string& reason);
 
-// True when MOVIK_REQUIRE_POSTGRES=1 (as on CI): a server that cannot be
-// started fails the tests instead of skipping them.
-bool postgresRequired();
-
 } // namespace movik::test
-
-// Ends the current test for want of a server: skipped, or failed where the
-// server is required.
-#define MOVIK_POSTGRES_UNAVAILABLE(reason)                                                                   \
-    do {                                                                                                     \
-        if (::movik::test::postgresRequired())                                                               \
-            FAIL() << "PostgreSQL test server required but unavailable: " << (reason);                       \
-        else                                                                                                 \
-            GTEST_SKIP() << "No PostgreSQL test server: " << (reason);                                       \
-    } while (0)

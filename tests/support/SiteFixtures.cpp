@@ -20,8 +20,13 @@ namespace movik::test {
 
 ::testing::AssertionResult Site::createPostgres(PostgresServer& server)
 {
+    return createOn(server);
+}
+
+::testing::AssertionResult Site::createOn(TestServer& server)
+{
     std::string error;
-    if (!database.createPostgres(server, error))
+    if (!database.createOn(server, error))
         return ::testing::AssertionFailure() << error;
     return ::testing::AssertionSuccess();
 }

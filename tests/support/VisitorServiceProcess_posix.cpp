@@ -234,6 +234,7 @@ std::string hostileVisitorsAnswer()
         R"(","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-07-01T09:00:00Z","CardNumber":")";
     return R"([{"VisitorId":"V-drop)" + day + "\xC3';drop table cards;--\"}," + R"({"VisitorId":"V-fffd)" +
            day + "96\xc3(\xfe\"}," + R"({"VisitorId":"V-long)" + day + std::string(256, '9') + "\"}," +
+           R"({"VisitorId":"V-esc)" + day + "\\\\' OR (select count(*) from cards)>0#\"}," +
            R"({"VisitorId":"V-back","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-06-01T09:00:00Z",)"
            R"("CardNumber":"5009"},)" +
            R"({"VisitorId":"V-1)" + day + "5001\"}]";
@@ -245,6 +246,7 @@ std::vector<std::string> hostileVisitorRefusals()
         "<VListDX>Visitor V-drop has a card number that is not valid UTF-8\n",
         "<VListDX>Visitor V-fffd has a card number that is not valid UTF-8\n",
         "<VListDX>Visitor V-long has a card number of 256 bytes (at most 255)\n",
+        "<VListDX>Visitor V-esc has a card number holding a backslash\n",
         "<VListDX>Visitor V-back has a visit that ends (20260601170000) before it starts (20260701170000)\n"};
 }
 

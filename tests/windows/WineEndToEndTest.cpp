@@ -200,20 +200,14 @@ public:
     DortexTestDatabase& database = dir.database;
 };
 
-std::string sqliteConnection(const WineSite& site)
+// The ODBC connection string of the test's database: the SQLite file, or
+// the server's socket and the database on it. The login of a PostgreSQL
+// database comes from the credentials file that movik-mktab.exe writes.
+std::string odbcConnection(const DortexTestDatabase& database)
 {
-    return "Driver=SQLite3;Database=" + site.dir.file("dortex.db");
-}
-
-// The PostgreSQL server of database, through its socket directory; the
-// login comes from the credentials file that movik-mktab.exe writes.
-std::string postgresConnection(const PostgresServer& server, const DortexTestDatabase& database)
-{
-    const std::string section = database.aliasSection();
+    const std::string section = database.odbcAliasSection();
     const std::size_t at = section.find("Database=") + 9;
-    const std::string name = section.substr(at, section.find('\n', at) - at);
-    return "Driver={PostgreSQL Unicode};Servername=" + server.socketDirectory() +
-           ";Port=" + std::to_string(server.port()) + ";Database=" + name;
+    return section.substr(at, section.find('\n', at) - at);
 }
 
 void writeLogin(const WineSite& site)
@@ -237,16 +231,20 @@ bool WineSite::useDatabase(Engine engine, std::string& reason)
     if (engine == Engine::Sqlite) {
         if (const ::testing::AssertionResult created = dir.createSqlite(); !created)
             throw std::runtime_error(created.message());
-        odbcAlias(sqliteConnection(*this));
+        odbcAlias(odbcConnection(database));
         return true;
     }
-    PostgresServer* server = sharedPostgresServer(reason);
+    TestServer* server = sharedServer(engine, reason);
     if (server == nullptr)
         return false;
-    if (const ::testing::AssertionResult created = dir.createPostgres(*server); !created)
+    if (const ::testing::AssertionResult created = dir.createOn(*server); !created)
         throw std::runtime_error(created.message());
+    if (engine == Engine::Mariadb) {
+        odbcAlias(odbcConnection(database), "User Name=root\r\n");
+        return true;
+    }
     writeLogin(*this);
-    odbcAlias(postgresConnection(*server, database), "User Name=postgres\r\n");
+    odbcAlias(odbcConnection(database), "User Name=postgres\r\n");
     return true;
 }
 
@@ -336,7 +334,7 @@ protected:
     {
         std::string error;
         if (!site.useDatabase(GetParam(), error))
-            MOVIK_POSTGRES_UNAVAILABLE(error);
+            MOVIK_SERVER_UNAVAILABLE(GetParam(), error);
         service.addVisitors(threeVisitors);
     }
 
@@ -436,7 +434,8 @@ TEST_P(WineEndToEnd, HostileCardsAndBackwardVisitsStayQueued)
         EXPECT_GE(countOf(log, line + "  Error - failed (DX)\n"), 1) << line << log;
 }
 
-INSTANTIATE_TEST_SUITE_P(Odbc, WineEndToEnd, ::testing::Values(Engine::Sqlite, Engine::Postgresql),
+INSTANTIATE_TEST_SUITE_P(Odbc, WineEndToEnd,
+                         ::testing::Values(Engine::Sqlite, Engine::Postgresql, Engine::Mariadb),
                          [](const auto& info) { return engineName(info.param); });
 
 // Visitors queued while the database is down stay queued; once it is back
@@ -453,7 +452,7 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
     writeLogin(site);
     VisitorServiceProcess service;
     site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
-    site.odbcAlias(postgresConnection(server, database), "User Name=postgres\r\n");
+    site.odbcAlias(odbcConnection(database), "User Name=postgres\r\n");
 
     WineProcess program(site.path, "movik.exe");
     ASSERT_TRUE(eventually([&] { return site.log().find("DB Open - OK") != std::string::npos; }))
@@ -471,6 +470,34 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
     EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
     EXPECT_EQ(database.rows("select * from card_validity").size(), 3u);
     EXPECT_EQ(service.acknowledgements(), 3);
+}
+
+// Another session holds the tables locked: each cycle's wait for them ends
+// at the session's bound, so polls go on while the visitors stay queued, and
+// once the lock is gone they are imported without a restart.
+TEST(WineEndToEndMariadb, ALockedTableIsABoundedWait)
+{
+    WineSite site;
+    std::string error;
+    if (!site.useDatabase(Engine::Mariadb, error))
+        MOVIK_SERVER_UNAVAILABLE(Engine::Mariadb, error);
+    ASSERT_TRUE(
+        site.database.exec("lock tables int_card_import write, card_validity write, cards write", error))
+        << error;
+    VisitorServiceProcess service;
+    service.addVisitors(threeVisitors);
+    site.configure(service.baseUrl(), "PollWaitMSec=2000\r\nAckWaitMSec=3000\r\n");
+
+    WineProcess program(site.path, "movik.exe");
+    ASSERT_TRUE(eventually([&] { return service.polls() >= 2; }, 60)) << site.log();
+    EXPECT_EQ(service.queuedIds().size(), 3u);
+    std::string log = site.log();
+    EXPECT_GE(countOf(log, "Lock wait timeout exceeded") + countOf(log, "max_statement_time exceeded"), 1)
+        << log;
+
+    ASSERT_TRUE(site.database.exec("unlock tables", error)) << error;
+    ASSERT_TRUE(eventually([&] { return service.queuedIds().empty(); }, 60)) << site.log();
+    EXPECT_EQ(site.database.rows("select * from card_validity").size(), 3u);
 }
 
 // The Linux curl, which Wine starts without a process handle: every wait

@@ -3,13 +3,13 @@
 
 MOVIK_PACKAGES=(
   cmake ninja-build g++ pkg-config git
-  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql
+  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-mysql
   libgl-dev fonts-dejavu-core
   googletest libgtest-dev
   libcpp-httplib-dev nlohmann-json3-dev libbenchmark-dev
   curl
-  postgresql sqlite3
-  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
+  postgresql sqlite3 mariadb-server-core mariadb-client-core
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
   xvfb xauth xdotool imagemagick
   procps
   desktop-file-utils systemd dpkg-dev

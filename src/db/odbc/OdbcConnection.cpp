@@ -1,6 +1,7 @@
 #include "OdbcConnection.h"
 
 #include "ConnectionString.h"
+#include "Log.h"
 #include "StringUtil.h"
 
 // The ODBC headers of Windows build on the Windows types.
@@ -92,6 +93,8 @@ SQLPOINTER integerValue(std::intptr_t value)
 void readDiagnostics(SQLSMALLINT type, SQLHANDLE handle, DbError& error)
 {
     std::string text;
+    error.sqlState.clear();
+    error.nativeCode = 0;
     for (SQLSMALLINT record = 1; record <= 20; ++record) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
@@ -101,8 +104,10 @@ void readDiagnostics(SQLSMALLINT type, SQLHANDLE handle, DbError& error)
             SQLGetDiagRecW(type, handle, record, state, &native, message, SQLSMALLINT(1024), &length);
         if (!succeeded(result))
             break;
-        if (record == 1)
+        if (record == 1) {
             error.sqlState = fromWide(state, 5);
+            error.nativeCode = native;
+        }
         std::size_t size = static_cast<std::size_t>(length < 1023 ? length : 1023);
         while (size > 0 &&
                (message[size - 1] == ' ' || message[size - 1] == '\n' || message[size - 1] == '\r'))
@@ -232,21 +237,22 @@ public:
         if (succeeded(SQLGetInfoW(m_connection, SQL_TXN_CAPABLE, &capable, sizeof capable, nullptr)))
             m_transactions = capable != SQL_TC_NONE;
 
-        // A PostgreSQL server waits for a lock as long as it lasts unless
-        // told otherwise; not every driver turns the query timeout into
-        // that.
+        // The engine, from the driver's own answer: the connection string
+        // may name a data source or a driver of any name.
         SQLWCHAR product[64] = {};
         SQLSMALLINT productLength = 0;
-        if (succeeded(SQLGetInfoW(m_connection, SQL_DBMS_NAME, product, sizeof product, &productLength)) &&
-            lowerCase(fromWide(product, static_cast<std::size_t>(productLength) / sizeof(SQLWCHAR)))
-                    .find("postgresql") != std::string::npos) {
-            bool row = false;
-            if (!execute("set statement_timeout = " + std::to_string(waitLimitMilliseconds), false, row,
-                         error)) {
-                error.connection = true;
-                close();
-                return false;
-            }
+        SqlEngine engine = SqlEngine::Other;
+        if (succeeded(SQLGetInfoW(m_connection, SQL_DBMS_NAME, product, sizeof product, &productLength)))
+            engine = sqlEngineFromProductName(
+                fromWide(product, static_cast<std::size_t>(productLength) / sizeof(SQLWCHAR)));
+        std::string note;
+        if (!prepareSession(*this, engine, error, note)) {
+            close();
+            return false;
+        }
+        if (!note.empty() && !m_noteLogged) {
+            m_noteLogged = true;
+            WriteLog(LogAlways, "DB:" + note);
         }
         return true;
     }
@@ -359,6 +365,7 @@ private:
     bool m_connected = false;
     bool m_transactions = true;
     bool m_inTransaction = false;
+    bool m_noteLogged = false; // what the server lacks is logged once, not at every open
 };
 
 } // namespace

@@ -92,16 +92,12 @@ public:
             setError(error, db.lastError(), true);
             return false;
         }
-        if (m_postgres) {
-            // QPSQL has no statement timeout of its own: a locked table
-            // would hold a statement for as long as the lock lasts.
-            bool row = false;
-            if (!execute("set statement_timeout = " + std::to_string(waitLimitMilliseconds), false, row,
-                         error)) {
-                error.connection = true;
-                db.close();
-                return false;
-            }
+        // QPSQL has no statement timeout of its own: a locked table would
+        // hold a statement for as long as the lock lasts.
+        std::string note;
+        if (m_postgres && !prepareSession(*this, SqlEngine::Postgresql, error, note)) {
+            db.close();
+            return false;
         }
         return true;
     }
