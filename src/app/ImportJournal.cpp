@@ -276,7 +276,10 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
     skipped = 0;
     std::string text;
     bool missing = false;
-    if (!platform::readWholeFile(path, text, missing, error)) {
+    // Only a file of the program's own is trusted: one that someone else
+    // wrote could list waiting visitors as imported, and they would be
+    // acknowledged without their rows.
+    if (!platform::readOwnFile(path, text, missing, error)) {
         // No file in a directory that exists is an empty journal; with no
         // directory there would be nowhere to write one.
         std::size_t slash = path.find_last_of(std::string(1, platform::pathSeparator()) + "/");
@@ -325,14 +328,17 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
         return false;
     }
     ++m_fileLines;
-    // A file that is new, grown to twice its live entries, or that cannot
-    // take the line (someone else's file, a link) is written anew: the new
-    // state goes with it.
+    // A file that is new or grown to twice its live entries is written anew:
+    // the new state goes with it.
     if (!m_fileExists || (m_fileLines >= compactionFloor && m_fileLines >= 2 * m_entries.size()))
         return compact(error);
     const auto flush =
         state == JournalState::Pending ? platform::FileFlush::ToDisk : platform::FileFlush::Cached;
-    return platform::appendToFile(m_path, line, flush, error) || compact(error);
+    if (platform::appendToFile(m_path, line, flush, error))
+        return true;
+    // A file of the program's own that cannot take the line is written
+    // anew; one that is not (someone else's, a link) is never touched.
+    return platform::isOwnFile(m_path, error) && compact(error);
 }
 
 bool ImportJournal::compact(std::string& error)

@@ -59,8 +59,9 @@ public:
     // file when it holds more lines than live entries. A missing file is an
     // empty journal. Lines that cannot be read are skipped and counted in
     // skipped; they are gone once the file is compacted. False with a message
-    // in error when the file exists but cannot be read: nothing is then held
-    // and nothing is written until a load succeeds.
+    // in error when the file exists but cannot be read, or is not the
+    // program's own (another user's, a link, one others may write): nothing
+    // is then held and nothing is written until a load succeeds.
     bool load(const std::string& path, std::size_t& skipped, std::string& error);
     bool isLoaded() const { return m_loaded; }
     const std::string& path() const { return m_path; }
@@ -74,7 +75,8 @@ public:
     // operating system for the others. A state the entry already has only
     // refreshes its time, once a day at most. Removed drops the entry. The
     // change is held even when the write fails (false, with error), so this
-    // process still knows it.
+    // process still knows it. A file that is no longer the program's own is
+    // never written again.
     bool record(const std::string& id, const std::string& card, const std::string& start,
                 const std::string& end, JournalState state, std::string& error);
 

@@ -35,8 +35,6 @@ void MainWindowLogic::FormCreate(const std::string& appPath)
         KeyFileFinding key;
         const bool started = loadStartup(appPath, error, key);
         removeLeftoverFiles(appPath);
-        if (const std::string exposure = programDirectoryExposure(appPath); !exposure.empty())
-            WriteLog(LogAlways, exposure);
         if (!started) {
             // The database is then not even named: statements fail until the next start.
             WriteLog(LogAlways, "<FCr>" + error);

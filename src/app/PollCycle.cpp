@@ -46,12 +46,14 @@ void PollCycle::run()
     // A cycle runs only while "Automatic Poll" is ticked; the status written
     // in the middle of a long list says so.
     m_status.automaticPoll = true;
-    const ToolOutcome tool = m_service.waitForPollAnswer(500 + m_settings.PollWaitMSec);
+    const ToolOutcome tool = m_service.waitForPollAnswer(pollWaitBoundMs(m_settings));
     DecodeVListFromFile(m_settings.AppPath + m_service.files().pollAnswer, tool);
 }
 
 void PollCycle::reportJournalFailure(const std::string& error)
 {
+    m_status.journal = "failed";
+    m_status.journalReason = error;
     if (m_journalFailureReported)
         return;
     m_journalFailureReported = true;
@@ -175,11 +177,13 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
             return;
         }
     }
-    // On the disk before the commit: whatever comes between the two, the
-    // next start knows that this visitor may have been written.
-    journalRecord(record, JournalState::Pending);
-    if (!m_database.VListToDortex(card, start, end)) {
-        // Not acknowledged: the visitor stays in the service's queue.
+    // On the disk before the commit, once the card is known to be new:
+    // whatever comes between the two, the next start knows that this
+    // visitor may have been written. A card already issued writes nothing.
+    if (!m_database.VListToDortex(card, start, end,
+                                  [this, &record] { journalRecord(record, JournalState::Pending); })) {
+        // Not acknowledged: the visitor stays in the service's queue. A
+        // pending entry (of this try, or of a crash) is taken back.
         journalRecord(record, JournalState::Removed);
         WriteLog(LogAlways, "  Error - failed (DX)");
         databaseFailed(visitors);
@@ -205,6 +209,10 @@ bool PollCycle::betweenVisitors()
 
 ListResult PollCycle::scanVisitorList(const std::string& text, bool importAllowed)
 {
+    // Judged anew at every cycle: the light stays red for as long as the
+    // journal cannot be used.
+    m_status.journal = "ok";
+    m_status.journalReason.clear();
     m_journalOpen = openJournal();
     Visitors visitors;
     visitors.importAllowed = importAllowed;
@@ -281,8 +289,11 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
         if (!failed && list.stopped)
             reason = "stopped before the end of the list; the rest stays queued";
         pollEnded(reason);
-        if (failed || !list.stopped)
-            m_display.setStatusLight(failed ? StatusLight::Red : StatusLight::Lime);
+        // A journal that cannot be used keeps the light red too: its
+        // visitors could be imported twice.
+        const bool journalFailed = m_status.journal != "ok";
+        if (failed || journalFailed || !list.stopped)
+            m_display.setStatusLight(failed || journalFailed ? StatusLight::Red : StatusLight::Lime);
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<DecVList>") + e.what());
         pollEnded("the answer could not be handled");

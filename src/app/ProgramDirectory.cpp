@@ -1,7 +1,9 @@
 #include "ProgramDirectory.h"
 
 #include "ImportJournal.h"
+#include "Log.h"
 #include "Platform.h"
+#include "Settings.h"
 #include "StatusFile.h"
 #include "VisitorService.h"
 
@@ -30,14 +32,26 @@ void removeLeftoverFiles(const std::string& appPath)
     }
 }
 
-std::string programDirectoryExposure(const std::string& appPath)
+std::string programDirectoryRefusal(const std::string& appPath)
 {
     std::string who;
     if (!platform::directoryWritableByOthers(appPath, who))
         return {};
     return "The program directory " + appPath + " is writable by " + who +
-           ": any of them can put links in place of the answer files, which curl follows; let only the "
-           "program's user and trusted accounts write it (docs/deploy.md)";
+           ": MOVIK does not run there, for any of them could replace the files it reads, the answers curl "
+           "writes, its journal or the libraries it loads. Let only the program's user write it: " +
+           platform::openDirectoryFix(appPath) + " (docs/deploy.md)";
+}
+
+bool acceptProgramDirectory(const std::string& appPath, std::string& refusal)
+{
+    refusal = programDirectoryRefusal(appPath);
+    if (refusal.empty())
+        return true;
+    // Start-up does not run: the log needs to know where it is.
+    mutableSettings().AppPath = appPath;
+    WriteLog(LogAlways, refusal);
+    return false;
 }
 
 } // namespace movik

@@ -1,6 +1,7 @@
-// The program directory as the running program keeps it: leftovers of
-// files written whole are removed at start-up, and a directory that others
-// may write is named, since the program cannot guard what they put there.
+// The program directory as the running program keeps it: a directory that
+// others may write is refused before anything else happens, since no check
+// the program makes can guard what they put there; leftovers of files
+// written whole are removed at start-up.
 #pragma once
 
 #include <string>
@@ -12,9 +13,19 @@ namespace movik {
 // copy that holds the directory's lock does this.
 void removeLeftoverFiles(const std::string& appPath);
 
+// Exit status of a program that refuses its directory.
+constexpr int OpenDirectoryExitStatus = 4;
+
 // Empty when only the directory's owner and group (Linux), or no one beyond
 // the accounts the site chose (Windows), may create files in appPath;
-// otherwise what to tell the site.
-std::string programDirectoryExposure(const std::string& appPath);
+// otherwise one line that names the folder, says the program does not run
+// there, and gives the fix.
+std::string programDirectoryRefusal(const std::string& appPath);
+
+// The first thing the program does: true when it may run in appPath.
+// Otherwise the refusal is logged (the log is all it writes there) and
+// handed back for the standard error; the caller ends at once with
+// OpenDirectoryExitStatus, before any request, lock, window or library.
+bool acceptProgramDirectory(const std::string& appPath, std::string& refusal);
 
 } // namespace movik

@@ -185,8 +185,7 @@ CheckLine checkPoll(const Settings& s)
                               "): set CurlPath in movik.ini to curl's directory");
     // A tool started without a handle (a Linux curl under Wine) cannot be
     // watched: it gets the program's own wait, and the answer alone is judged.
-    const bool ended =
-        launch.process.waitFor(launch.process.known() ? CheckPollBoundMs : 500 + s.PollWaitMSec);
+    const bool ended = launch.process.waitFor(launch.process.known() ? CheckPollBoundMs : pollWaitBoundMs(s));
     if (launch.process.known() && !ended) {
         launch.process.end();
         return fail(item, "no answer within " + std::to_string(CheckPollBoundMs / 1000) +
@@ -253,9 +252,11 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
         else
             lines.push_back(pass("settings", ini + " read, CurlURL " + s.CurlURL));
 
-        // What the program cannot guard against from inside.
-        if (const std::string exposure = programDirectoryExposure(appPath); !exposure.empty())
-            lines.push_back(fail("program directory", exposure));
+        // Where the program refuses to run; there the check sends nothing
+        // either, so the token never leaves.
+        const std::string refusal = programDirectoryRefusal(appPath);
+        if (!refusal.empty())
+            lines.push_back(fail("program directory", refusal));
 
         const std::string tool = curlToolPath(s);
         if (platform::fileExists(tool))
@@ -325,7 +326,10 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
                 lines.push_back(pass("database", "opened, table cards read"));
         }
 
-        lines.push_back(checkPoll(s));
+        if (refusal.empty())
+            lines.push_back(checkPoll(s));
+        else
+            lines.push_back(fail("poll", "not sent: MOVIK does not run in this program directory"));
     } catch (const std::exception& e) {
         lines.push_back(fail("check", std::string("stopped: ") + e.what()));
     }

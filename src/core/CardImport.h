@@ -4,6 +4,7 @@
 // driver backends; tests hand the cycle one of their own.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace movik {
@@ -35,7 +36,15 @@ public:
     virtual void beginCycle() {}
     // Imports the visitor's card; true only when the card was new and both
     // of its rows were written, so the visitor may be acknowledged.
-    virtual bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) = 0;
+    // beforeWriting, when given, runs once the card is known to be new and
+    // before its rows are written: a card already issued costs nothing but
+    // the query that finds it.
+    virtual bool VListToDortex(const std::string& card, const std::string& start, const std::string& end,
+                               const std::function<void()>& beforeWriting) = 0;
+    bool VListToDortex(const std::string& card, const std::string& start, const std::string& end)
+    {
+        return VListToDortex(card, start, end, {});
+    }
     // Whether the rows of this visit are in the database already: asked only
     // for a visitor whose import a crash may have cut short, never in normal
     // running. failed tells a failure (its kind in lastFailure()) from "no row".

@@ -45,6 +45,8 @@ std::string statusFileText(const StatusRecord& record)
     line("imports", std::to_string(record.imports));
     line("import_failures", std::to_string(record.importFailures));
     line("poll_failures", std::to_string(record.pollFailures));
+    line("journal", record.journal);
+    line("journal_reason", record.journalReason);
     line("automatic_poll", record.automaticPoll ? "on" : "off");
     line("version", record.version);
     line("pid", record.processId);

@@ -20,6 +20,8 @@ struct StatusRecord
     std::int64_t imports = 0;         // visitors imported since start
     std::int64_t importFailures = 0;  // imports that failed since start (database failures)
     std::int64_t pollFailures = 0;    // cycles whose poll failed since start
+    std::string journal = "ok";       // "ok", or "failed" while the journal cannot be used
+    std::string journalReason;        // why
     bool automaticPoll = false;       // "Automatic Poll" was ticked at the last tick
     std::string version;
     std::string processId;

@@ -146,7 +146,8 @@ bool DortexDatabase::findVisit(const std::string& card, const std::string& start
     return found;
 }
 
-bool DortexDatabase::VListToDortex(const std::string& card, const std::string& start, const std::string& end)
+bool DortexDatabase::VListToDortex(const std::string& card, const std::string& start, const std::string& end,
+                                   const std::function<void()>& beforeWriting)
 {
     m_lastFailure = ImportFailure::None;
     // Once the database failed as a whole in this cycle, a statement per
@@ -200,6 +201,8 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
         if (failed)
             return statementFailed(); // an unreadable cards table must not issue a duplicate card
 
+        if (beforeWriting)
+            beforeWriting();
         DbError error;
         if (!Database1.beginTransaction(error)) {
             fail(error);

@@ -14,6 +14,9 @@ namespace movik::platform {
 // starting a Linux program under Wine): its state is then unknown, waits run
 // to their bounds and nothing can end it. Dropping the object neither waits
 // for nor ends the process.
+// The longest wait a bound may ask for, in milliseconds (24.8 days).
+constexpr int longestWaitMs = 2147483647;
+
 class ChildProcess
 {
 public:

@@ -60,6 +60,16 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
 bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
                    Links links = Links::Refuse);
 
+// The whole content of a file the program keeps for itself: a regular file
+// (not a link) of the program's user that no one else may write (Linux: not
+// writable by others; its group may, as in the installed layout. Windows: of
+// its user or its default owner, and writable by none of the groups that
+// directoryWritableByOthers names). Anything else is refused, unread, with
+// the reason in error; missing as readWholeFile.
+bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error);
+// Whether path is such a file; false with the reason in error.
+bool isOwnFile(const std::string& path, std::string& error);
+
 // True when path is a regular file (not a link) of the program's user that
 // no one else may read or write, holding exactly content.
 bool isOwnPrivateFile(const std::string& path, const std::string& content);
@@ -69,9 +79,12 @@ bool isOwnPrivateFile(const std::string& path, const std::string& content);
 std::vector<std::string> directoryEntries(const std::string& directory);
 
 // When others than the directory's owner and group (Linux), or Users,
-// Authenticated Users or Everyone (Windows), may create files in directory:
-// true, with who they are in who.
+// Authenticated Users, Everyone or INTERACTIVE (Windows), may create files
+// in directory: true, with who they are in who.
 bool directoryWritableByOthers(const std::string& directory, std::string& who);
+// The command that lets only the directory's owner (and group) write it, for
+// a site to run: chmod on Linux, icacls on Windows.
+std::string openDirectoryFix(const std::string& directory);
 
 // The account that owns path, by name where it has one; empty when unknown.
 std::string fileOwner(const std::string& path);

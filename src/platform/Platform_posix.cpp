@@ -291,17 +291,11 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
     return !created || flush == FileFlush::Cached || flushDirectoryOf(path, error);
 }
 
-bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
-                   Links links)
+namespace {
+
+// Reads what is left of an open file and closes it.
+bool readToEnd(int fd, const std::string& path, std::string& content, std::string& error)
 {
-    content.clear();
-    missing = false;
-    int fd = openRegular(path, O_RDONLY, 0, links);
-    if (fd < 0) {
-        missing = errno == ENOENT;
-        error = failure("Cannot open", path, errno);
-        return false;
-    }
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -318,6 +312,65 @@ bool readWholeFile(const std::string& path, std::string& content, bool& missing,
     }
     ::close(fd);
     return true;
+}
+
+} // namespace
+
+bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
+                   Links links)
+{
+    content.clear();
+    missing = false;
+    int fd = openRegular(path, O_RDONLY, 0, links);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        error = failure("Cannot open", path, errno);
+        return false;
+    }
+    return readToEnd(fd, path, content, error);
+}
+
+namespace {
+
+// Opens path if it is a file the program keeps for itself; -1 with the
+// reason in error otherwise. Judged on the file opened, not on the name.
+int openOwnFile(const std::string& path, bool& missing, std::string& error)
+{
+    missing = false;
+    int fd = openRegular(path, O_RDONLY);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        error = failure("Cannot open", path, errno);
+        return -1;
+    }
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & S_IWOTH) != 0) {
+        error = path + " is not the program's own: it belongs to " + fileOwner(path) +
+                ((st.st_mode & S_IWOTH) != 0 ? " and every local user may write it" : "");
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error)
+{
+    content.clear();
+    const int fd = openOwnFile(path, missing, error);
+    return fd >= 0 && readToEnd(fd, path, content, error);
+}
+
+bool isOwnFile(const std::string& path, std::string& error)
+{
+    bool missing = false;
+    const int fd = openOwnFile(path, missing, error);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
 }
 
 bool isOwnPrivateFile(const std::string& path, const std::string& content)
@@ -369,6 +422,11 @@ bool directoryWritableByOthers(const std::string& directory, std::string& who)
         return false;
     who = "every local user";
     return true;
+}
+
+std::string openDirectoryFix(const std::string& directory)
+{
+    return "chmod o-w " + directory;
 }
 
 std::string fileOwner(const std::string& path)

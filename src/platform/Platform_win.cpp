@@ -373,25 +373,50 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
     return ok;
 }
 
-bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
-                   Links links)
+namespace {
+
+// The groups any local account belongs to that an entry of acl lets add,
+// replace or remove files, or write one; empty when none. No access list
+// at all lets everyone do anything.
+std::string othersWhoMayWrite(PACL acl)
 {
-    content.clear();
-    missing = false;
-    HANDLE file = ::CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | (links == Links::Refuse ? noFollow : 0), nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD code = ::GetLastError();
-        missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-        error = failure("Cannot open", path, code);
-        return false;
+    struct Group
+    {
+        const char* sid;
+        const char* name;
+    };
+    const Group groups[] = {{"S-1-1-0", "Everyone"},
+                            {"S-1-5-11", "Authenticated Users"},
+                            {"S-1-5-32-545", "Users"},
+                            {"S-1-5-4", "INTERACTIVE"}};
+    const DWORD writing = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_DATA |
+                          FILE_APPEND_DATA | GENERIC_WRITE | GENERIC_ALL | WRITE_DAC | WRITE_OWNER | DELETE;
+    if (acl == nullptr)
+        return "Everyone";
+    std::string who;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (!::GetAce(acl, i, reinterpret_cast<void**>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE ||
+            (ace->AceFlags & INHERIT_ONLY_ACE) != 0)
+            continue;
+        auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+        if ((allowed->Mask & writing) == 0)
+            continue;
+        const std::string sid = sidText(&allowed->SidStart);
+        for (const Group& group : groups)
+            if (sid == group.sid && who.find(group.name) == std::string::npos)
+                who += (who.empty() ? "" : ", ") + std::string(group.name);
     }
-    if (!isPlainFile(file)) {
-        ::CloseHandle(file);
-        error = "Cannot open " + path + ": not a plain file";
-        return false;
-    }
+    return who;
+}
+
+} // namespace
+
+namespace {
+
+// Reads what is left of an open file and closes it.
+bool readToEnd(HANDLE file, const std::string& path, std::string& content, std::string& error)
+{
     char buffer[65536];
     for (;;) {
         DWORD got = 0;
@@ -406,6 +431,87 @@ bool readWholeFile(const std::string& path, std::string& content, bool& missing,
     }
     ::CloseHandle(file);
     return true;
+}
+
+HANDLE openForReading(const std::string& path, DWORD access, Links links, bool& missing, std::string& error)
+{
+    HANDLE file = ::CreateFileW(widePath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | (links == Links::Refuse ? noFollow : 0), nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD code = ::GetLastError();
+        missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+        error = failure("Cannot open", path, code);
+        return file;
+    }
+    if (!isPlainFile(file)) {
+        ::CloseHandle(file);
+        error = "Cannot open " + path + ": not a plain file";
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// Who of the groups any account belongs to may write the open file.
+std::string othersWhoMayWriteFile(HANDLE file)
+{
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
+                          &descriptor) != ERROR_SUCCESS)
+        return "unknown accounts";
+    const std::string who = othersWhoMayWrite(acl);
+    ::LocalFree(descriptor);
+    return who;
+}
+
+} // namespace
+
+bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
+                   Links links)
+{
+    content.clear();
+    missing = false;
+    HANDLE file = openForReading(path, GENERIC_READ, links, missing, error);
+    return file != INVALID_HANDLE_VALUE && readToEnd(file, path, content, error);
+}
+
+namespace {
+
+// Opens path if it is a file the program keeps for itself; an invalid
+// handle with the reason in error otherwise. Judged on the file opened.
+HANDLE openOwnFile(const std::string& path, bool& missing, std::string& error)
+{
+    missing = false;
+    HANDLE file = openForReading(path, GENERIC_READ | READ_CONTROL, Links::Refuse, missing, error);
+    if (file == INVALID_HANDLE_VALUE)
+        return file;
+    const std::string writers = othersWhoMayWriteFile(file);
+    if (!ownedByThisProcess(file) || !writers.empty()) {
+        error = path + " is not the program's own: it belongs to " + fileOwner(path) +
+                (writers.empty() ? "" : " and " + writers + " may write it");
+        ::CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+} // namespace
+
+bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error)
+{
+    content.clear();
+    HANDLE file = openOwnFile(path, missing, error);
+    return file != INVALID_HANDLE_VALUE && readToEnd(file, path, content, error);
+}
+
+bool isOwnFile(const std::string& path, std::string& error)
+{
+    bool missing = false;
+    HANDLE file = openOwnFile(path, missing, error);
+    if (file != INVALID_HANDLE_VALUE)
+        ::CloseHandle(file);
+    return file != INVALID_HANDLE_VALUE;
 }
 
 bool isOwnPrivateFile(const std::string& path, const std::string& content)
@@ -451,36 +557,23 @@ bool directoryWritableByOthers(const std::string& directory, std::string& who)
     if (::GetNamedSecurityInfoW(widePath(directory).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                 nullptr, nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
-    struct Group
-    {
-        const char* sid;
-        const char* name;
-    };
-    const Group groups[] = {
-        {"S-1-1-0", "Everyone"}, {"S-1-5-11", "Authenticated Users"}, {"S-1-5-32-545", "Users"}};
-    // What lets an account add, replace or remove a file in the directory.
-    const DWORD writing = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | GENERIC_WRITE |
-                          GENERIC_ALL | WRITE_DAC | WRITE_OWNER | DELETE;
-    who.clear();
-    if (acl == nullptr) {
-        who = "Everyone"; // no access list at all: everyone may do anything
-    } else {
-        for (DWORD i = 0; i < acl->AceCount; ++i) {
-            ACE_HEADER* ace = nullptr;
-            if (!::GetAce(acl, i, reinterpret_cast<void**>(&ace)) ||
-                ace->AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->AceFlags & INHERIT_ONLY_ACE) != 0)
-                continue;
-            auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-            if ((allowed->Mask & writing) == 0)
-                continue;
-            const std::string sid = sidText(&allowed->SidStart);
-            for (const Group& group : groups)
-                if (sid == group.sid && who.find(group.name) == std::string::npos)
-                    who += (who.empty() ? "" : ", ") + std::string(group.name);
-        }
-    }
+    who = othersWhoMayWrite(acl);
     ::LocalFree(descriptor);
     return !who.empty();
+}
+
+std::string openDirectoryFix(const std::string& directory)
+{
+    // Without the separator at its end, which would escape the closing quote.
+    std::string folder = directory;
+    while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/'))
+        folder.pop_back();
+    wchar_t name[257] = {};
+    DWORD size = 257;
+    const std::string user = ::GetUserNameW(name, &size) ? utf8Text(name) : std::string("%USERNAME%");
+    // The program's user, SYSTEM and Administrators, nothing inherited.
+    return "icacls \"" + folder + "\" /inheritance:r /grant:r \"" + user +
+           ":(OI)(CI)F\" *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F";
 }
 
 std::string fileOwner(const std::string& path)

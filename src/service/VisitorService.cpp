@@ -12,6 +12,8 @@
 #include "Settings.h"
 #include "TextFile.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <utility>
@@ -138,6 +140,12 @@ bool VisitorService::startRequest(Tool& tool, const std::string& answerName, con
     tool.launchCode = launch.code;
     tool.process = std::move(launch.process);
     return true;
+}
+
+int pollWaitBoundMs(const Settings& settings)
+{
+    const std::int64_t bound = 500 + std::int64_t{settings.PollWaitMSec};
+    return static_cast<int>(std::min<std::int64_t>(bound, platform::longestWaitMs));
 }
 
 void VisitorService::PollZUNVList()

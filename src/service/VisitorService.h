@@ -39,6 +39,11 @@ struct ToolOutcome
     long processId = 0;  // while known
 };
 
+// The longest wait for the poll's answer: 500 ms and PollWaitMSec more,
+// summed without overflow and capped at the longest wait a platform can
+// make, so the largest setting still waits.
+int pollWaitBoundMs(const Settings& settings);
+
 // The service client: the tools of both requests, started for the program
 // directory and the service the settings name. One per program; the
 // settings are read at every request, so start-up may fill them later.

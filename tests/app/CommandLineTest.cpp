@@ -9,10 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <sys/inotify.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace movik;
 using namespace movik::test;
@@ -135,6 +138,59 @@ TEST(ProgramSetupCheck, GoodAndBrokenSetups)
               " is writable by every local user: "})
         EXPECT_EQ(countOf(out, line), 1) << line << out;
     EXPECT_EQ(countOf(out, "settings: "), 4) << "an empty value is the default's" << out;
+}
+
+// A program directory every local user may write, with plugins planted
+// where Qt looks for them: the program refuses it before it takes the lock,
+// builds a Qt object or sends a request, and says why and how to fix it.
+// The setup check there loads nothing from it and sends nothing either.
+TEST(ProgramDirectory, OneOthersMayWriteIsRefusedBeforeAnythingIsLoadedOrSent)
+{
+    VisitorServiceProcess service;
+    service.addVisitors(twoVisitorsJson);
+    Site site;
+    ASSERT_TRUE(site.open(service, "AutoPoll=1\r\n"));
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    for (const char* folder : {"platforms", "platformthemes", "sqldrivers", "imageformats"}) {
+        fs::create_directory(site.file(folder));
+        writeFile(site.file(std::string(folder) + "/libplanted.so"), "\x7f"
+                                                                     "ELF planted");
+        ASSERT_GE(::inotify_add_watch(watch, site.file(folder).c_str(), IN_OPEN | IN_ACCESS), 0);
+    }
+    // The planted files opened since the last look; the folders themselves
+    // are opened by this test's own listing.
+    auto openedFiles = [watch] {
+        alignas(inotify_event) char events[4096];
+        int files = 0;
+        for (ssize_t got = 0; (got = ::read(watch, events, sizeof events)) > 0;)
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                files += event->len > 0;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        return files;
+    };
+    fs::permissions(site.path(), fs::perms::others_write, fs::perm_options::add);
+    Program program(site);
+    auto before = names(site);
+    before.push_back("MOVIK.log");
+    std::sort(before.begin(), before.end());
+
+    EXPECT_EQ(program.run({}), 4);
+    EXPECT_EQ(openedFiles(), 0) << "a planted plugin was opened";
+    const std::string refusal =
+        "The program directory " + site.path() + " is writable by every local user: MOVIK does not run there";
+    EXPECT_EQ(program.err().rfind(refusal, 0), 0u) << program.err();
+    EXPECT_NE(program.err().find("chmod o-w " + site.path()), std::string::npos) << program.err();
+    EXPECT_EQ(countOf(logMessages(site), refusal), 1);
+    EXPECT_EQ(names(site), before) << "nothing but the log";
+
+    EXPECT_EQ(program.run({"--check"}), 1);
+    EXPECT_NE(program.out().find("FAIL program directory: " + refusal), std::string::npos) << program.out();
+    EXPECT_NE(program.out().find("FAIL poll: not sent"), std::string::npos) << program.out();
+    EXPECT_TRUE(service.requests().empty());
+    EXPECT_EQ(openedFiles(), 0) << "a planted plugin was opened by the check";
+    ::close(watch);
 }
 
 TEST(ProgramSetupCheck, BesideARunningCopy)

@@ -19,9 +19,13 @@ class AlternatingImport : public movik::CardImport
 {
 public:
     bool SQLDB_Connect(std::string&, std::string&) override { return true; }
-    bool VListToDortex(const std::string& card, const std::string&, const std::string&) override
+    bool VListToDortex(const std::string& card, const std::string&, const std::string&,
+                       const std::function<void()>& beforeWriting) override
     {
-        return !card.empty() && (card[0] & 1);
+        const bool taken = !card.empty() && (card[0] & 1);
+        if (taken && beforeWriting)
+            beforeWriting();
+        return taken;
     }
     bool findVisit(const std::string& card, const std::string&, const std::string&, bool& failed) override
     {

@@ -42,6 +42,8 @@ TEST(StatusFile, LinesAndWholeReplacement)
                               "imports=12\n"
                               "import_failures=2\n"
                               "poll_failures=7\n"
+                              "journal=ok\n"
+                              "journal_reason=\n"
                               "automatic_poll=off\n"
                               "version=1.2.3.4\n"
                               "pid=4242\n");

@@ -90,7 +90,7 @@ desktop="$inst/usr/share/applications/movik.desktop"
 check "unit installed" test -f "$unit"
 check "desktop entry installed" test -f "$desktop"
 check "unit restarts on failure, not a second copy" \
-  grep -qzP 'Restart=on-failure\nRestartSec=10\nRestartPreventExitStatus=3\n' "$unit"
+  grep -qzP 'Restart=on-failure\nRestartSec=10\nRestartPreventExitStatus=3 4\n' "$unit"
 check "unit belongs to the graphical session" grep -qx 'PartOf=graphical-session.target' "$unit"
 check "desktop entry is skipped where systemd runs the unit" grep -qx 'X-systemd-skip=true' "$desktop"
 check "desktop entry starts the program" grep -qx 'Exec=/opt/movik/movik' "$desktop"

@@ -12,6 +12,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstdio>
 #include <regex>
 
@@ -269,4 +272,44 @@ TEST(PlatformWin, OwnFilesAreKnownAndAppendedTo)
     EXPECT_FALSE(platform::isOwnPrivateFile(dir.file("missing"), ""));
     EXPECT_FALSE(platform::appendToFile(dir.path(), "x", platform::FileFlush::Cached, error))
         << "a directory";
+    std::string content;
+    bool missing = false;
+    EXPECT_TRUE(platform::readOwnFile(dir.file("journal"), content, missing, error)) << error;
+    EXPECT_EQ(content, "one\ntwo\n");
+}
+
+TEST(PlatformWin, AProgramDirectoryOthersMayWriteIsKnownWithItsFix)
+{
+    TempDir dir;
+    std::string who;
+    EXPECT_FALSE(platform::directoryWritableByOthers(dir.path(), who)) << who;
+    // What a folder made under a drive's root has: a group of every account
+    // may add files. (Wine keeps such an entry for Everyone only, as mode
+    // 0777.)
+    PSID everyone = nullptr;
+    ASSERT_TRUE(::ConvertStringSidToSidA("S-1-1-0", &everyone));
+    EXPLICIT_ACCESS_A entry{};
+    entry.grfAccessPermissions = FILE_ADD_FILE;
+    entry.grfAccessMode = GRANT_ACCESS;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.ptstrName = static_cast<LPSTR>(everyone);
+    PACL before = nullptr;
+    PACL after = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::string path = dir.path();
+    ASSERT_EQ(::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, &before, nullptr, &descriptor),
+              ERROR_SUCCESS);
+    ASSERT_EQ(::SetEntriesInAclA(1, &entry, before, &after), ERROR_SUCCESS);
+    ASSERT_EQ(::SetNamedSecurityInfoA(path.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, after, nullptr),
+              ERROR_SUCCESS);
+    ::LocalFree(after);
+    ::LocalFree(descriptor);
+    ::LocalFree(everyone);
+    EXPECT_TRUE(platform::directoryWritableByOthers(path, who));
+    EXPECT_EQ(who, "Everyone");
+    const std::string fix = platform::openDirectoryFix(path);
+    path.pop_back();
+    EXPECT_EQ(fix.rfind("icacls \"" + path + "\" /inheritance:r /grant:r ", 0), 0u) << fix;
 }

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -348,8 +350,10 @@ const int Forever = 24 * 3600 * 1000;
 TEST_F(VisitorServiceRequestsTest, WaitsEndWithTheTool)
 {
     mutableSettings().AckWaitMSec = Forever;
+    // The longest setting waits too: its sum does not overflow into no wait.
+    mutableSettings().PollWaitMSec = std::numeric_limits<std::int32_t>::max();
     m_client.PollZUNVList();
-    ToolOutcome outcome = m_client.waitForPollAnswer(Forever);
+    ToolOutcome outcome = m_client.waitForPollAnswer(pollWaitBoundMs(settings()));
     EXPECT_EQ(outcome.state, ToolOutcome::State::Exited);
     EXPECT_EQ(outcome.exitStatus, 0);
     EXPECT_EQ(answer("_$WAVL"), m_service.queueJson());

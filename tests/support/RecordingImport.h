@@ -1,6 +1,7 @@
 // A card import that keeps what it is asked, for tests of the layers above
 // the database: the poll cycle and the windows. It opens nothing; accept,
-// found and findFails say how it answers.
+// found and findFails say how it answers; a card it does not accept counts
+// as issued already.
 #pragma once
 
 #include "CardImport.h"
@@ -19,9 +20,13 @@ public:
         return true;
     }
     void beginCycle() override { ++cycles; }
-    bool VListToDortex(const std::string& card, const std::string& start, const std::string& end) override
+    bool VListToDortex(const std::string& card, const std::string& start, const std::string& end,
+                       const std::function<void()>& beforeWriting) override
     {
         calls.push_back("card=" + card + " start=" + start + " end=" + end);
+        // A card it refuses counts as issued already.
+        if (accept && beforeWriting)
+            beforeWriting();
         return accept;
     }
     bool findVisit(const std::string& card, const std::string&, const std::string&, bool& failed) override

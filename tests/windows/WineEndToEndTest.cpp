@@ -210,9 +210,12 @@ std::string odbcConnection(const DortexTestDatabase& database)
     return section.substr(at, section.find('\n', at) - at);
 }
 
-void writeLogin(const WineSite& site)
+// The login as movik-mktab.exe writes it: the PostgreSQL test server trusts
+// every login, MariaDB's root has no password.
+void writeLogin(const WineSite& site, const std::string& user = "postgres",
+                const std::string& password = "unused-password")
 {
-    ASSERT_EQ(run({"wine", "movik-mktab.exe", "postgres", "unused-password"}, site.path), 0);
+    ASSERT_EQ(run({"wine", "movik-mktab.exe", user, password}, site.path), 0);
     ASSERT_EQ(fs::file_size(site.file("morvane.tab")), 1024u);
 }
 
@@ -239,12 +242,9 @@ bool WineSite::useDatabase(Engine engine, std::string& reason)
         return false;
     if (const ::testing::AssertionResult created = dir.createOn(*server); !created)
         throw std::runtime_error(created.message());
-    if (engine == Engine::Mariadb) {
-        odbcAlias(odbcConnection(database), "User Name=root\r\n");
-        return true;
-    }
-    writeLogin(*this);
-    odbcAlias(odbcConnection(database), "User Name=postgres\r\n");
+    const std::string user = engine == Engine::Mariadb ? "root" : "postgres";
+    writeLogin(*this, user, engine == Engine::Mariadb ? "" : "unused-password");
+    odbcAlias(odbcConnection(database), "User Name=" + user + "\r\n");
     return true;
 }
 
@@ -355,6 +355,18 @@ TEST(WindowsZip, HoldsBothProgramsAndTheSiteFiles)
     EXPECT_NE(aliases.find(";Driver=odbc\r\n"), std::string::npos) << "commented, with Windows line ends";
     EXPECT_NE(aliases.find("ODBC Driver 18 for SQL Server"), std::string::npos);
     EXPECT_NE(readFile(site.file("movik.ini.example")).find("[Options]\r\n"), std::string::npos);
+
+    // What Windows loads with movik.exe: only its KnownDLLs, always taken
+    // from the system folder, and the common controls its manifest names;
+    // the ODBC driver manager is loaded from the system folder later.
+    const std::string imports = site.file("imports.txt");
+    ASSERT_EQ(std::system(("x86_64-w64-mingw32-objdump -p '" + site.file("movik.exe") + "' | sed -n " +
+                           "'s/^\\s*DLL Name: //p' | tr A-Z a-z | sort > '" + imports + "'")
+                              .c_str()),
+              0);
+    EXPECT_EQ(readFile(imports),
+              "advapi32.dll\ncomctl32.dll\ngdi32.dll\nkernel32.dll\nmsvcrt.dll\nshell32.dll\n"
+              "user32.dll\n");
 }
 
 // Three visitors, one of whose cards is issued already: the other two are

@@ -3,10 +3,12 @@
 #include "DortexDatabase.h"
 #include "Options.h"
 #include "Platform.h"
+#include "ProgramDirectory.h"
 #include "SingleInstance.h"
 #include "TForm1.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -46,27 +48,43 @@ void closeOnStopSignals(QApplication& application, QWidget& window)
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// Qt adds the program's directory to its plugin folders while the
+// application object is built; plugins loaded afterwards (database drivers,
+// image formats) come from Qt's own folder only.
+void usePluginsOfQtOnly()
+{
+    QCoreApplication::setLibraryPaths({QLibraryInfo::path(QLibraryInfo::PluginsPath)});
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    const std::string appPath = movik::platform::executableDirectory();
     // The options answer without a window and take no lock, so they are safe
     // beside a running copy (and work where no display is).
     const movik::ProgramOptions options = movik::readProgramOptions({argv + 1, argv + argc});
     if (options.action != movik::ProgramAction::Run) {
         // The database drivers of the setup check are Qt plugins.
         QCoreApplication application(argc, argv);
-        return movik::answerProgramOptions(options, movik::platform::executableDirectory(), std::cout,
-                                           std::cerr);
+        usePluginsOfQtOnly();
+        return movik::answerProgramOptions(options, appPath, std::cout, std::cerr);
+    }
+    // First of all, before a lock, a request or any Qt object: the window's
+    // application object would already look for plugins in the directory.
+    if (std::string refusal; !movik::acceptProgramDirectory(appPath, refusal)) {
+        std::cerr << refusal << '\n';
+        return movik::OpenDirectoryExitStatus;
     }
     // Before anything is written: a second copy leaves the first one's files alone.
-    if (std::string refusal; !movik::claimProgramDirectory(movik::platform::executableDirectory(), refusal)) {
+    if (std::string refusal; !movik::claimProgramDirectory(appPath, refusal)) {
         std::cerr << refusal << '\n';
         return movik::AlreadyRunningExitStatus;
     }
     QApplication application(argc, argv);
+    usePluginsOfQtOnly();
     movik::DortexDatabase database;
-    movik::TForm1 form(database, movik::platform::executableDirectory());
+    movik::TForm1 form(database, appPath);
     closeOnStopSignals(application, form);
     form.show();
     return application.exec();

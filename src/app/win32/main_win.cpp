@@ -4,8 +4,10 @@
 #include "DortexDatabase.h"
 #include "Options.h"
 #include "Platform.h"
+#include "ProgramDirectory.h"
 #include "SingleInstance.h"
 #include "TForm1.h"
+#include "WideText_win.h"
 
 #include <windows.h>
 
@@ -35,6 +37,9 @@ void useParentConsole()
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
+    // Every library loaded from here on comes from the system folder, never
+    // from the program's own (which Windows searches first).
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     const std::string appPath = movik::platform::executableDirectory();
     const std::vector<std::string> arguments(__argv + 1, __argv + __argc);
     const movik::ProgramOptions options = movik::readProgramOptions(arguments);
@@ -44,6 +49,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
         std::cout.flush();
         std::cerr.flush();
         return status;
+    }
+    // First of all, before a lock, a request or the database's library.
+    if (std::string refusal; !movik::acceptProgramDirectory(appPath, refusal)) {
+        useParentConsole();
+        std::cerr << refusal << std::endl;
+        ::MessageBoxW(nullptr, movik::platform::wideText(refusal).c_str(), L"MOVIK", MB_OK | MB_ICONERROR);
+        return movik::OpenDirectoryExitStatus;
     }
     // Before anything is written: a second copy leaves the first one's files alone.
     if (std::string refusal; !movik::claimProgramDirectory(appPath, refusal)) {
