@@ -120,10 +120,16 @@ void MainWindowLogic::setStatusLight(StatusLight colour)
 
 void MainWindowLogic::showLight()
 {
-    m_view.setLight(describeLight(m_light, m_lastPoll));
+    std::string trouble;
+    if (!m_status.logReason.empty())
+        trouble += " The log cannot be written: " + m_status.logReason + ".";
+    if (!m_status.journalReason.empty())
+        trouble += " The journal cannot be used: " + m_status.journalReason + ".";
+    m_view.setLight(describeLight(m_light, m_lastPoll, trouble));
 }
 
-StatusLightView MainWindowLogic::describeLight(StatusLight colour, const std::string& lastPoll)
+StatusLightView MainWindowLogic::describeLight(StatusLight colour, const std::string& lastPoll,
+                                               const std::string& trouble)
 {
     StatusLightView light;
     light.colour = colour;
@@ -137,7 +143,9 @@ StatusLightView MainWindowLogic::describeLight(StatusLight colour, const std::st
         light.name = "Status: last poll failed";
         light.description =
             "Red: the last poll failed: no readable answer, curl failed, the answer was not a "
-            "visitor list, or a visitor could not be written to the database.";
+            "visitor list, or a visitor could not be written to the database; or the log cannot be "
+            "written, or the journal cannot be used." +
+            trouble;
         break;
     case StatusLight::Lime:
         light.name = "Status: last poll read";

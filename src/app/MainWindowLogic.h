@@ -56,9 +56,11 @@ public:
     // The cycle a tick runs, for a test that hands it an answer of its own.
     PollCycle& pollCycle() { return m_cycle; }
 
-    // What Status_LED shows for a colour and the time of the last poll
-    // ("dd/mm/yyyy hh:mm:ss", empty before the first).
-    static StatusLightView describeLight(StatusLight colour, const std::string& lastPoll);
+    // What Status_LED shows for a colour, the time of the last poll
+    // ("dd/mm/yyyy hh:mm:ss", empty before the first) and what keeps it red
+    // beyond a poll (sentences, each led by a blank).
+    static StatusLightView describeLight(StatusLight colour, const std::string& lastPoll,
+                                         const std::string& trouble = {});
 
 private:
     // Every cycle ends here, whatever it found.

@@ -22,9 +22,6 @@ struct PollCycle::Visitors
 {
     bool databaseDown = false;
     int leftQueued = 0;
-    // An answer that is not a visitor list is still cut and shown, but
-    // nothing in it reaches the database or the service.
-    bool importAllowed = true;
     // An import failed for the database's sake (not "Already issued").
     bool databaseFailed = false;
 };
@@ -131,8 +128,6 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
         m_display.appendLine("Corrupted data (" + std::to_string(record.size()) + ")");
         return;
     }
-    if (!visitors.importAllowed)
-        return;
     const std::string& id = record[0];
     const std::string& start = record[1];
     const std::string& end = record[2];
@@ -207,7 +202,7 @@ bool PollCycle::betweenVisitors()
     return m_display.betweenVisitors();
 }
 
-ListResult PollCycle::scanVisitorList(const std::string& text, bool importAllowed)
+ListResult PollCycle::scanVisitorList(const std::string& text)
 {
     // Judged anew at every cycle: the light stays red for as long as the
     // journal cannot be used.
@@ -215,7 +210,6 @@ ListResult PollCycle::scanVisitorList(const std::string& text, bool importAllowe
     m_status.journalReason.clear();
     m_journalOpen = openJournal();
     Visitors visitors;
-    visitors.importAllowed = importAllowed;
     ListResult result;
     scanVisitorRecords(
         text, [this, &visitors](const VisitorRecord& record) { handleRecord(record, visitors); },
@@ -268,12 +262,14 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
             return;
         }
 
+        // An answer that is not a visitor list is judged by its start alone:
+        // nothing in it is imported, so it is not cut into records either.
         const bool visitorList = isVisitorList(text);
         if (visitorList)
             m_reporter.recover(FailureKind::Answer);
         else
             m_reporter.fail(FailureKind::Answer, answerExcerpt(text));
-        const ListResult list = scanVisitorList(text, visitorList);
+        const ListResult list = visitorList ? scanVisitorList(text) : ListResult{};
         // Lime only for a visitor list read to its end from a tool that
         // ended well, with no visitor lost to a database failure.
         std::string reason;
@@ -289,20 +285,27 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
         if (!failed && list.stopped)
             reason = "stopped before the end of the list; the rest stays queued";
         pollEnded(reason);
-        // A journal that cannot be used keeps the light red too: its
-        // visitors could be imported twice.
-        const bool journalFailed = m_status.journal != "ok";
-        if (failed || journalFailed || !list.stopped)
-            m_display.setStatusLight(failed || journalFailed ? StatusLight::Red : StatusLight::Lime);
+        const bool troubled = lastingTrouble();
+        if (failed || troubled || !list.stopped)
+            m_display.setStatusLight(failed || troubled ? StatusLight::Red : StatusLight::Lime);
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<DecVList>") + e.what());
         pollEnded("the answer could not be handled");
     }
 }
 
+bool PollCycle::lastingTrouble()
+{
+    const std::string log = logFailure();
+    m_status.log = log.empty() ? "ok" : "failed";
+    m_status.logReason = log;
+    return m_status.journal != "ok" || !log.empty();
+}
+
 void PollCycle::writeStatus(bool automaticPoll)
 {
     try {
+        lastingTrouble();
         m_status.cycleTime = m_clock();
         m_statusWrittenAt = m_status.cycleTime;
         m_status.automaticPoll = automaticPoll;

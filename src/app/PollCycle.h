@@ -49,11 +49,10 @@ public:
     // every visitor in it; then the light and the status record's poll.
     void DecodeVListFromFile(const std::string& path, const ToolOutcome& tool = {});
 
-    // Cuts an answer into visitor records and handles each one: import, then
-    // acknowledge. Without importAllowed (an answer that is not a visitor
-    // list) records are only shown. Between visitors the status file is
-    // kept fresh and the operator display asked whether to go on.
-    ListResult scanVisitorList(const std::string& text, bool importAllowed = true);
+    // Cuts a visitor list into visitor records and handles each one: import,
+    // then acknowledge. Between visitors the status file is kept fresh and
+    // the operator display asked whether to go on.
+    ListResult scanVisitorList(const std::string& text);
 
     // Writes "movik.status" in the program directory with the time, the
     // database's state as the reporter last saw it and since when, the
@@ -71,6 +70,10 @@ private:
     void acknowledge(const VisitorRecord& record);
     void databaseFailed(Visitors& visitors);
     bool betweenVisitors();
+    // Failures that outlast a poll and keep the light red while they do: a
+    // journal that cannot be used (its visitors could be imported twice)
+    // and a log that cannot be written. Brings the status record up to date.
+    bool lastingTrouble();
 
     const Settings& m_settings;
     VisitorService& m_service;

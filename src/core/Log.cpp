@@ -16,9 +16,34 @@ std::string logFilePath()
 
 namespace {
 LogSink g_sink;
-// The last failure to write the log that the operator was shown.
+// Why the log cannot be written, as the operator was shown it; empty while
+// it can. Since when, as the log's own time stamp.
 std::string g_failure;
+std::string g_failingSince;
 } // namespace
+
+// Appends a line to a log that could not be written before: the gap is
+// named first.
+bool appendAfterGap(const std::string& path, const std::string& now, int& error)
+{
+    if (!platform::appendLogLine(path, "", error))
+        return false;
+    platform::appendLogLine(
+        path, now + " " + path + " could not be written from " + g_failingSince + " until now\r\n", error);
+    g_failure.clear();
+    return true;
+}
+
+std::string logFailure()
+{
+    // Tried again, without a line of its own, so that a log that works
+    // again is known at once.
+    if (!g_failure.empty() && !g_sink) {
+        int error = 0;
+        appendAfterGap(logFilePath(), platform::localTimestamp(), error);
+    }
+    return g_failure;
+}
 
 void setLogSink(LogSink sink)
 {
@@ -40,15 +65,18 @@ void WriteLog(std::int32_t level, const std::string& message)
         // A value of any size the service sends must not become a line no
         // editor opens; a message of several lines stays several lines.
         const std::string path = logFilePath();
+        const std::string now = platform::localTimestamp();
         int error = 0;
-        if (platform::appendLogLine(path, boundedLines(platform::localTimestamp() + " " + message) + "\r\n",
-                                    error)) {
-            g_failure.clear();
+        // Back after a gap: the log itself says which lines are missing.
+        if ((g_failure.empty() || appendAfterGap(path, now, error)) &&
+            platform::appendLogLine(path, boundedLines(now + " " + message) + "\r\n", error))
             return;
-        }
         // The line is lost, but the operator hears once which file failed
-        // and why, and the light turns red: never a silent window.
+        // and why, and the light turns red: never a silent window. The poll
+        // cycle keeps it red for as long as this lasts.
         const std::string failure = path + " cannot be written (" + platform::fileErrorText(error) + ")";
+        if (g_failure.empty())
+            g_failingSince = now;
         if (failure != g_failure) {
             g_failure = failure;
             showOperatorLine(failure);

@@ -25,6 +25,10 @@ void WriteLog(std::int32_t level, const std::string& message);
 using LogSink = std::function<void(std::int32_t level, const std::string& message)>;
 void setLogSink(LogSink sink);
 
+// Why the log cannot be written, while the last line could not be; empty
+// while it can.
+std::string logFailure();
+
 // The log file's full name.
 std::string logFilePath();
 

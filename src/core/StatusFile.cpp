@@ -47,6 +47,8 @@ std::string statusFileText(const StatusRecord& record)
     line("poll_failures", std::to_string(record.pollFailures));
     line("journal", record.journal);
     line("journal_reason", record.journalReason);
+    line("log", record.log);
+    line("log_reason", record.logReason);
     line("automatic_poll", record.automaticPoll ? "on" : "off");
     line("version", record.version);
     line("pid", record.processId);

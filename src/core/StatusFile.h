@@ -22,6 +22,8 @@ struct StatusRecord
     std::int64_t pollFailures = 0;    // cycles whose poll failed since start
     std::string journal = "ok";       // "ok", or "failed" while the journal cannot be used
     std::string journalReason;        // why
+    std::string log = "ok";           // "ok", or "failed" while MOVIK.log cannot be written
+    std::string logReason;            // why
     bool automaticPoll = false;       // "Automatic Poll" was ticked at the last tick
     std::string version;
     std::string processId;

@@ -206,4 +206,28 @@ TEST_F(WindowLogic, ALogThatCannotBeWrittenIsShownOnceWithARedLight)
         << m_view.lines[0];
     EXPECT_EQ(m_view.lines.size(), 1u) << "once, not once a line";
     EXPECT_EQ(m_view.light.colour, StatusLight::Red);
+
+    // Red after every cycle while it lasts, and said so in the status and the
+    // light's description, even after a good answer.
+    MainWindowLogic& logic = *m_logic;
+    const std::string answer = m_dir.file("answer");
+    writeFile(answer, "[]");
+    m_view.ticked = true;
+    logic.setPollCycle([&] { logic.pollCycle().DecodeVListFromFile(answer); });
+    logic.Timer1Timer();
+    EXPECT_EQ(m_view.light.colour, StatusLight::Red);
+    EXPECT_NE(m_view.light.description.find(" The log cannot be written: " + m_dir.file("MOVIK.log")),
+              std::string::npos)
+        << m_view.light.description;
+    EXPECT_NE(
+        readFile(m_dir.file("movik.status")).find("\nlog=failed\nlog_reason=" + m_dir.file("MOVIK.log")),
+        std::string::npos);
+
+    // Once it works again, the log says since when it did not.
+    std::filesystem::remove(m_dir.file("MOVIK.log"));
+    logic.Timer1Timer();
+    EXPECT_EQ(m_view.light.colour, StatusLight::Lime);
+    logic.FormClose();
+    EXPECT_EQ(count(logMessages(m_dir), m_dir.file("MOVIK.log") + " could not be written from "), 1)
+        << logMessages(m_dir);
 }

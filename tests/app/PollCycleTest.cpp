@@ -115,9 +115,10 @@ TEST_F(PollCycleAnswer, ShortRecordsAreCorrupted)
 
     screen.clear();
     decode(R"({"error":"invalid token"})");
-    EXPECT_EQ(screen.lines(), "Corrupted data (1)\n") << "an error object of the service";
+    EXPECT_EQ(screen.lines(), "") << "an error object of the service is judged, not cut into records";
     EXPECT_TRUE(import.calls.empty());
     EXPECT_EQ(screen.light(), StatusLight::Red) << "not a visitor list";
+    EXPECT_EQ(countOf(logMessages(dir), "<Conv>"), 1) << logMessages(dir);
 }
 
 TEST_F(PollCycleAnswer, ObjectsAndTheirSeparators)
@@ -190,8 +191,7 @@ TEST_F(PollCycleAnswer, AnswerWithoutBraces)
     EXPECT_EQ(screen.lines(), "");
     EXPECT_EQ(screen.light(), StatusLight::Red);
     EXPECT_EQ(logMessages(dir),
-              "Poll answer is not a visitor list: Service \"unavailable, try later, please\n"
-              "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
+              "Poll answer is not a visitor list: Service \"unavailable, try later, please\n");
 }
 
 TEST_F(PollCycleAnswer, RefusedImportIsNotAcknowledged)

@@ -44,6 +44,8 @@ TEST(StatusFile, LinesAndWholeReplacement)
                               "poll_failures=7\n"
                               "journal=ok\n"
                               "journal_reason=\n"
+                              "log=ok\n"
+                              "log_reason=\n"
                               "automatic_poll=off\n"
                               "version=1.2.3.4\n"
                               "pid=4242\n");
