@@ -96,6 +96,9 @@ void MainWindowLogic::FormClose()
     if (!m_closing) {
         WriteLog(LogAlways, "--- MOVIK stopped ---");
         m_service.endRunningTools();
+        // A monitor learns at once that the program is gone.
+        m_cycle.markStopped("MOVIK was closed");
+        m_cycle.writeStatus(m_view.automaticPoll());
     }
     m_closing = true;
     m_view.setTimerEnabled(false);

@@ -32,10 +32,18 @@ PollCycle::PollCycle(const Settings& settings, VisitorService& service, CardImpo
     : m_settings(settings), m_service(service), m_database(database), m_journal(journal),
       m_reporter(reporter), m_status(status), m_display(display), m_clock(std::move(clock))
 {
+    // The waits for the tools keep the status fresh and end at a stop.
+    m_service.whileWaiting([this] { return betweenVisitors(); });
+}
+
+PollCycle::~PollCycle()
+{
+    m_service.whileWaiting({});
 }
 
 void PollCycle::run()
 {
+    m_stopping = false;
     // A database that could not be reached costs one connect timeout per
     // cycle, not one per waiting visitor.
     m_database.beginCycle();
@@ -44,7 +52,20 @@ void PollCycle::run()
     // in the middle of a long list says so.
     m_status.automaticPoll = true;
     const ToolOutcome tool = m_service.waitForPollAnswer(pollWaitBoundMs(m_settings));
+    // Stopped during the wait, or by the signal that stops a service's
+    // whole process group and ended the tool too: no failure of the poll.
+    if (m_stopping || !betweenVisitors()) {
+        m_service.endRunningTools();
+        markStopped("stopped while waiting for the poll's answer; the visitors stay queued");
+        return;
+    }
     DecodeVListFromFile(m_settings.AppPath + m_service.files().pollAnswer, tool);
+}
+
+void PollCycle::markStopped(const std::string& reason)
+{
+    m_status.poll = "stopped";
+    m_status.pollReason = reason;
 }
 
 void PollCycle::reportJournalFailure(const std::string& error)
@@ -99,7 +120,8 @@ void PollCycle::acknowledge(const VisitorRecord& record)
         WriteLog(LogDetail, "Q.Ack - " + card);
         journalRecord(record, JournalState::Acknowledged);
         m_reporter.recover(FailureKind::Acknowledgement);
-    } else {
+    } else if (!m_stopping) {
+        // One cut short by a stop is sent again after the next start.
         WriteLog(LogDetail, "Remove: " + response.substr(0, 15));
         m_reporter.fail(FailureKind::Acknowledgement,
                         response.empty() ? "no answer within AckWaitMSec" : answerExcerpt(response));
@@ -199,7 +221,9 @@ bool PollCycle::betweenVisitors()
     const std::int64_t time = m_clock();
     if (time - m_statusWrittenAt >= statusIntervalSeconds || time < m_statusWrittenAt)
         writeStatus(m_status.automaticPoll);
-    return m_display.betweenVisitors();
+    if (!m_display.betweenVisitors())
+        m_stopping = true;
+    return !m_stopping;
 }
 
 ListResult PollCycle::scanVisitorList(const std::string& text)
@@ -238,6 +262,7 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
         if (!reason.empty())
             ++m_status.pollFailures;
     };
+    m_stopping = false;
     try {
         std::string toolFailure;
         if (tool.state == ToolOutcome::State::Exited && tool.exitStatus != 0)
@@ -283,8 +308,9 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
         // A list left for a stop request was neither read to its end nor
         // failed: the light stays as it was while the program closes.
         if (!failed && list.stopped)
-            reason = "stopped before the end of the list; the rest stays queued";
-        pollEnded(reason);
+            markStopped("stopped before the end of the list; the rest stays queued");
+        else
+            pollEnded(reason);
         const bool troubled = lastingTrouble();
         if (failed || troubled || !list.stopped)
             m_display.setStatusLight(failed || troubled ? StatusLight::Red : StatusLight::Lime);

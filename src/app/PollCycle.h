@@ -38,6 +38,7 @@ public:
     PollCycle(const Settings& settings, VisitorService& service, CardImport& database, ImportJournal& journal,
               ChangeReporter& reporter, StatusRecord& status, OperatorDisplay& display,
               SecondsClock clock = secondsNow);
+    ~PollCycle();
     PollCycle(const PollCycle&) = delete;
     PollCycle& operator=(const PollCycle&) = delete;
 
@@ -59,6 +60,10 @@ public:
     // version and the process id. A file that cannot be written is logged
     // once, and again only after it could be written once more.
     void writeStatus(bool automaticPoll);
+
+    // The status says the program stopped (poll=stopped), and why: a stop
+    // request cut the cycle short, or the program closed.
+    void markStopped(const std::string& reason);
 
 private:
     struct Visitors;
@@ -86,6 +91,8 @@ private:
 
     // The journal could be read for this cycle.
     bool m_journalOpen = false;
+    // A stop request came during this cycle: what it cut short is no failure.
+    bool m_stopping = false;
     // A broken journal is reported once, not at every visitor; a later
     // success re-arms the report.
     bool m_journalFailureReported = false;

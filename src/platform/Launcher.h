@@ -3,6 +3,7 @@
 // it while it still runs.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@ namespace movik::platform {
 // for nor ends the process.
 // The longest wait a bound may ask for, in milliseconds (24.8 days).
 constexpr int longestWaitMs = 2147483647;
+// How often a wait asks whether the program is to stop.
+constexpr int stopCheckMs = 50;
 
 class ChildProcess
 {
@@ -40,8 +43,10 @@ public:
 
     // Blocks until the process has ended or boundMs have passed (negative
     // counts as 0), whichever comes first. True when it has ended. Without a
-    // handle it sleeps the whole bound and returns false.
-    bool waitFor(int boundMs);
+    // handle it sleeps the whole bound and returns false. A given
+    // stopRequested is asked at least every stopCheckMs: when it says so
+    // the wait ends at once, false.
+    bool waitFor(int boundMs, const std::function<bool()>& stopRequested = {});
     // Looks without blocking.
     State state();
     // The exit code once ended; a process ended by a signal gives 128 plus

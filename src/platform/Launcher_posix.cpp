@@ -151,35 +151,33 @@ long ChildProcess::id() const
     return known() ? m_data->child->pid : 0;
 }
 
-bool ChildProcess::waitFor(int boundMs)
+bool ChildProcess::waitFor(int boundMs, const std::function<bool()>& stopRequested)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(boundMs, 0));
-    if (!known()) {
-        // No handle: nothing tells when it ends, so the bound is the wait.
-        for (;;) {
-            auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (remaining <= 0)
-                return false;
-            ::poll(nullptr, 0, static_cast<int>(std::min<long long>(remaining, INT_MAX)));
-        }
-    }
-    Child& child = *m_data->child;
+    Child* child = known() ? m_data->child.get() : nullptr;
     for (;;) {
-        {
+        if (child != nullptr) {
             std::lock_guard<std::mutex> lock(g_childrenMutex);
-            if (reapLocked(child, false))
+            if (reapLocked(*child, false))
                 return true;
         }
+        if (stopRequested && stopRequested())
+            return false;
         auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (remaining <= 0)
             return false;
         int timeout = static_cast<int>(std::min<long long>(remaining, INT_MAX));
-        if (child.pidfd >= 0) {
-            struct pollfd watch = {child.pidfd, POLLIN, 0};
+        if (stopRequested)
+            timeout = std::min(timeout, stopCheckMs);
+        if (child != nullptr && child->pidfd >= 0) {
+            struct pollfd watch = {child->pidfd, POLLIN, 0};
             ::poll(&watch, 1, timeout);
-        } else {
+        } else if (child != nullptr) {
             ::usleep(static_cast<useconds_t>(std::min(timeout, 5)) * 1000);
+        } else {
+            // No handle: nothing tells when it ends, so the bound is the wait.
+            ::poll(nullptr, 0, timeout);
         }
     }
 }

@@ -52,20 +52,29 @@ long ChildProcess::id() const
     return known() ? static_cast<long>(m_data->id) : 0;
 }
 
-bool ChildProcess::waitFor(int boundMs)
+bool ChildProcess::waitFor(int boundMs, const std::function<bool()>& stopRequested)
 {
-    const DWORD bound = static_cast<DWORD>(std::max(boundMs, 0));
-    if (!known()) {
-        // No handle: nothing tells when it ends, so the bound is the wait.
-        ::Sleep(bound);
-        return false;
-    }
-    if (m_data->ended)
+    if (known() && m_data->ended)
         return true;
-    if (::WaitForSingleObject(m_data->process, bound) != WAIT_OBJECT_0)
-        return false;
-    m_data->collect();
-    return true;
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(std::max(boundMs, 0));
+    for (;;) {
+        if (stopRequested && stopRequested())
+            return false;
+        const ULONGLONG now = ::GetTickCount64();
+        DWORD slice =
+            now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
+        if (stopRequested)
+            slice = std::min<DWORD>(slice, stopCheckMs);
+        if (!known()) {
+            // No handle: nothing tells when it ends, so the bound is the wait.
+            ::Sleep(slice);
+        } else if (::WaitForSingleObject(m_data->process, slice) == WAIT_OBJECT_0) {
+            m_data->collect();
+            return true;
+        }
+        if (::GetTickCount64() >= deadline)
+            return false;
+    }
 }
 
 ChildProcess::State ChildProcess::state()

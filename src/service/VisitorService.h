@@ -7,6 +7,7 @@
 
 #include "Launcher.h"
 
+#include <functional>
 #include <string>
 
 namespace movik {
@@ -56,6 +57,11 @@ public:
 
     const RequestFiles& files() const { return m_files; }
 
+    // Asked at least every 50 ms while a wait for a tool runs: false ends
+    // the wait at once (a stop of the program). The tool goes on until
+    // endRunningTools().
+    void whileWaiting(std::function<bool()> goOn) { m_goOn = std::move(goOn); }
+
     // Deletes the old poll answer and starts the tool for a new one; returns at once.
     void PollZUNVList();
 
@@ -88,11 +94,13 @@ private:
 
     bool startRequest(Tool& tool, const std::string& answerName, const std::string& parameters);
     static ToolOutcome outcomeOf(Tool& tool);
+    std::function<bool()> stopRequested() const;
 
     const Settings& m_settings;
     RequestFiles m_files;
     Tool m_poll;
     Tool m_ack;
+    std::function<bool()> m_goOn;
 };
 
 // The tool's command lines for the two requests. Split by the Windows C

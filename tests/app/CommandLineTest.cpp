@@ -237,7 +237,7 @@ TEST(ProgramStop, ToolsStillRunningAreEndedAtClose)
     // A service that accepts the poll and never answers it.
     VisitorServiceProcess service({"--poll-delay", "3600000"});
     Site site;
-    ASSERT_TRUE(site.open(service, "AutoPoll=1\r\nPollWaitMSec=100\r\n"));
+    ASSERT_TRUE(site.open(service, "AutoPoll=1\r\nPollWaitMSec=30000\r\n"));
     Program program(site);
     program.start({});
     for (int i = 0; i < 300 && service.requests().empty(); ++i)
@@ -256,7 +256,14 @@ TEST(ProgramStop, ToolsStillRunningAreEndedAtClose)
         return n;
     };
     EXPECT_EQ(tools(), 1);
+    // The stop ends the poll's wait at once, and is no failure of the poll.
+    const auto stopping = std::chrono::steady_clock::now();
     EXPECT_EQ(program.terminate(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(5));
     EXPECT_EQ(tools(), 0) << "ended at close, after the stop line";
     EXPECT_EQ(splitLines(logMessages(site)).back(), "--- MOVIK stopped ---");
+    const std::string status = readFile(site.file("movik.status"));
+    EXPECT_NE(status.find("\npoll=stopped\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("\npoll_failures=0\n"), std::string::npos) << status;
+    EXPECT_EQ(countOf(logMessages(site), "Poll"), 0) << logMessages(site);
 }

@@ -67,7 +67,14 @@ void SiteProgram::start(const std::vector<std::string>& arguments)
     posix_spawn_file_actions_addopen(&actions, 2, m_output.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     posix_spawn_file_actions_addchdir_np(&actions, m_output.path().c_str());
-    const int failed = posix_spawn(&m_pid, m_path.c_str(), &actions, nullptr, argv.data(), env.get());
+    // A process group of its own, with its tools, as a service manager
+    // starts it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    const int failed = posix_spawn(&m_pid, m_path.c_str(), &actions, &attributes, argv.data(), env.get());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0) {
         m_pid = -1;
@@ -92,7 +99,7 @@ int SiteProgram::wait(int guardMs)
 int SiteProgram::terminate(int guardMs)
 {
     if (m_pid > 0)
-        ::kill(m_pid, SIGTERM);
+        ::kill(-m_pid, SIGTERM);
     return wait(guardMs);
 }
 

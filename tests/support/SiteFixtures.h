@@ -61,7 +61,8 @@ public:
         start(arguments);
         return wait();
     }
-    // Sends SIGTERM, as a service manager stops the program; its exit status.
+    // Sends SIGTERM to its process group (the program and its tools), as a
+    // service manager stops the program; its exit status.
     int terminate(int guardMs = 60000);
     // Ends it as a crash would.
     void kill() { end(SIGKILL); }

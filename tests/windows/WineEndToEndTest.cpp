@@ -513,19 +513,20 @@ TEST(WineEndToEndMariadb, ALockedTableIsABoundedWait)
 }
 
 // The Linux curl, which Wine starts without a process handle: every wait
-// runs to its bound, so forty visitors make a long cycle. A WM_CLOSE ends it
-// after the visitor in hand: every visitor that left the queue has its rows,
-// the rest stay queued, and the stop is logged.
+// runs to its bound, so forty visitors make a long cycle. A WM_CLOSE ends
+// the acknowledgement's wait in hand at once and the cycle after that
+// visitor: every visitor that left the queue has its rows, the rest stay
+// queued, and the stop is logged.
 TEST(WineEndToEndSqlite, ACloseDuringALongCycleEndsItAfterTheVisitorInHand)
 {
     SqliteSite site(Curl::Linux);
     DortexTestDatabase& database = site.database;
     VisitorServiceProcess service;
     service.generateVisitors(40);
-    site.configure(service.baseUrl(), "PollWaitMSec=1000\r\nAckWaitMSec=700\r\n");
+    site.configure(service.baseUrl(), "PollWaitMSec=1000\r\nAckWaitMSec=30000\r\n");
 
     WineProcess program(site.path, "movik.exe");
-    ASSERT_TRUE(eventually([&] { return service.acknowledgements() >= 3; })) << site.log();
+    ASSERT_TRUE(eventually([&] { return service.acknowledgements() >= 1; })) << site.log();
     // taskkill without /f asks the window to close, as a shutdown script does.
     EXPECT_EQ(run({"wine", "taskkill", "/im", "movik.exe"}), 0);
     EXPECT_TRUE(eventually([&] { return countOf(site.log(), "--- MOVIK stopped ---") == 1; }, 10))
