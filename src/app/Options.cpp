@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include "SetupCheck.h"
+#include "StatusCheck.h"
 #include "Version.h"
 
 namespace movik {
@@ -13,6 +14,21 @@ ProgramOptions readProgramOptions(const std::vector<std::string>& arguments)
     // One option at a time: anything more is a mistake worth pointing out
     // rather than a guess at what was meant.
     const std::string& first = arguments.front();
+    // The only option of two parts, for monitoring agents: a line they
+    // cannot have meant is their UNKNOWN, not a usage text.
+    if (first == "--status") {
+        options.action = ProgramAction::Status;
+        if (arguments.size() == 1)
+            return options;
+        const bool seconds = arguments.size() == 3 && arguments[1] == "--max-age" && !arguments[2].empty() &&
+                             arguments[2].size() <= 9 &&
+                             arguments[2].find_first_not_of("0123456789") == std::string::npos;
+        if (seconds)
+            options.maxAge = std::stoll(arguments[2]);
+        else
+            options.statusError = "cannot read the command line after --status";
+        return options;
+    }
     if (first == "--version")
         options.action = ProgramAction::Version;
     else if (first == "--help" || first == "-h" || first == "/?")
@@ -42,6 +58,12 @@ int answerProgramOptions(const ProgramOptions& options, const std::string& appPa
         return 0;
     case ProgramAction::Check:
         return printSetupCheck(appPath, out);
+    case ProgramAction::Status:
+        if (!options.statusError.empty()) {
+            out << unreadableStatusCommand(options.statusError) << '\n' << std::flush;
+            return static_cast<int>(MonitorState::Unknown);
+        }
+        return printStatusCheck(appPath, options.maxAge, out);
     case ProgramAction::Usage:
     case ProgramAction::Run:
         break;
@@ -57,7 +79,7 @@ std::string versionText()
 
 std::string helpText()
 {
-    return "Usage: movik [--check | --version | --help]\n"
+    return "Usage: movik [--check | --status [--max-age SECONDS] | --version | --help]\n"
            "Imports the visitor service's waiting visitors into the access-control\n"
            "database. Without options it opens its window and works from the files in\n"
            "its own directory (movik.ini, _$wak, morvane.tab, aliases.ini), logging to\n"
@@ -68,6 +90,15 @@ std::string helpText()
            "             service; one PASS or FAIL line each. Exit status 0 when all\n"
            "             pass, 1 otherwise. Safe beside a running copy: it takes no\n"
            "             lock and writes none of the running copy's files.\n"
+           "  --status [--max-age SECONDS]\n"
+           "             for a monitoring agent: one line from movik.status, \"MOVIK OK\",\n"
+           "             \"MOVIK WARNING\", \"MOVIK CRITICAL\" or \"MOVIK UNKNOWN\" with the\n"
+           "             reasons and performance data, and exit status 0, 1, 2 or 3.\n"
+           "             A status older than SECONDS (default 60), a stopped program,\n"
+           "             an unreachable database or a program directory others may\n"
+           "             write is critical; a failed poll, Automatic Poll off, a log or\n"
+           "             journal that cannot be used, or visitors stuck in the queue\n"
+           "             warn. Takes no lock and writes nothing.\n"
            "  --version  print the version\n"
            "  --help     print this text\n";
 }
@@ -76,7 +107,7 @@ std::string usageText(const std::string& unknown)
 {
     return "movik: unknown option \"" + unknown +
            "\"\n"
-           "Usage: movik [--check | --version | --help]\n";
+           "Usage: movik [--check | --status [--max-age SECONDS] | --version | --help]\n";
 }
 
 } // namespace movik

@@ -3,6 +3,9 @@
 // the instance lock and without writing anything in the program directory.
 #pragma once
 
+#include "StatusCheck.h"
+
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@ enum class ProgramAction {
     Version, // print the version, exit 0
     Help,    // print the help text, exit 0
     Check,   // check the setup, exit 0 when everything passes
+    Status,  // judge the status file for a monitor, exit 0 to 3
     Usage,   // an unknown option or argument: short usage on the error stream, exit 2
 };
 
@@ -23,7 +27,9 @@ constexpr int UsageExitStatus = 2;
 struct ProgramOptions
 {
     ProgramAction action = ProgramAction::Run;
-    std::string unknown; // the argument that was not understood (Usage)
+    std::string unknown;                       // the argument that was not understood (Usage)
+    std::int64_t maxAge = DefaultStatusMaxAge; // Status: the oldest status that counts as live, in seconds
+    std::string statusError;                   // Status: why its command line cannot be read
 };
 
 // Reads the arguments after the program's name.

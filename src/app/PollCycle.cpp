@@ -14,6 +14,7 @@
 #include "Version.h"
 
 #include <exception>
+#include <map>
 
 namespace movik {
 
@@ -24,6 +25,9 @@ struct PollCycle::Visitors
     int leftQueued = 0;
     // An import failed for the database's sake (not "Already issued").
     bool databaseFailed = false;
+    // Visitors that stay queued for their own sake (a card issued already,
+    // values refused), by identifier, with the reason.
+    std::map<std::string, std::string> stuck;
 };
 
 PollCycle::PollCycle(const Settings& settings, VisitorService& service, CardImport& database,
@@ -172,6 +176,7 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
     if (const std::string refusal = visitorRefusal(record); !refusal.empty()) {
         WriteLog(LogAlways, "<VListDX>Visitor " + printable(id) + " " + refusal);
         WriteLog(LogAlways, "  Error - failed (DX)");
+        visitors.stuck[id] = refusal;
         return;
     }
     if (visitors.databaseDown) {
@@ -203,6 +208,8 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
         // pending entry (of this try, or of a crash) is taken back.
         journalRecord(record, JournalState::Removed);
         WriteLog(LogAlways, "  Error - failed (DX)");
+        if (m_database.lastFailure() == ImportFailure::Refused)
+            visitors.stuck[id] = m_database.lastRefusal();
         databaseFailed(visitors);
         return;
     }
@@ -249,7 +256,28 @@ ListResult PollCycle::scanVisitorList(const std::string& text)
     else if (!visitors.databaseDown)
         m_reporter.recover(FailureKind::Queued);
     result.databaseFailed = visitors.databaseFailed;
+    if (!result.stopped)
+        noteStuck(visitors.stuck);
     return result;
+}
+
+void PollCycle::noteStuck(const std::map<std::string, std::string>& stuck)
+{
+    const std::int64_t now = m_clock();
+    std::map<std::string, StuckVisitor> still;
+    for (const auto& [id, reason] : stuck) {
+        const auto known = m_stuck.find(id);
+        still[id] = {known != m_stuck.end() ? known->second.since : now, reason};
+    }
+    m_stuck = std::move(still);
+    m_status.stuck = static_cast<std::int64_t>(m_stuck.size());
+    m_status.stuckSince = 0;
+    m_status.stuckReason.clear();
+    for (const auto& [id, visitor] : m_stuck)
+        if (m_status.stuckSince == 0 || visitor.since < m_status.stuckSince) {
+            m_status.stuckSince = visitor.since;
+            m_status.stuckReason = "visitor " + printable(id) + ": " + visitor.reason;
+        }
 }
 
 void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& tool)

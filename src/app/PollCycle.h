@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace movik {
@@ -79,6 +80,9 @@ private:
     // journal that cannot be used (its visitors could be imported twice)
     // and a log that cannot be written. Brings the status record up to date.
     bool lastingTrouble();
+    // The visitors of a whole list that stayed queued for their own sake:
+    // the status counts them and names the one stuck longest.
+    void noteStuck(const std::map<std::string, std::string>& stuck);
 
     const Settings& m_settings;
     VisitorService& m_service;
@@ -97,6 +101,12 @@ private:
     // success re-arms the report.
     bool m_journalFailureReported = false;
     bool m_statusFailureLogged = false;
+    struct StuckVisitor
+    {
+        std::int64_t since = 0;
+        std::string reason;
+    };
+    std::map<std::string, StuckVisitor> m_stuck; // by identifier
     std::int64_t m_statusWrittenAt = 0;
 };
 

@@ -53,6 +53,8 @@ public:
     // Why the last VListToDortex or findVisit failed. After Connection, the
     // cycle's remaining visitors stay queued for the next cycle.
     virtual ImportFailure lastFailure() const { return ImportFailure::None; }
+    // Why the last refused import was refused ("Already issued: 5002").
+    virtual std::string lastRefusal() const { return {}; }
 };
 
 } // namespace movik

@@ -49,6 +49,9 @@ std::string statusFileText(const StatusRecord& record)
     line("journal_reason", record.journalReason);
     line("log", record.log);
     line("log_reason", record.logReason);
+    line("stuck", std::to_string(record.stuck));
+    line("stuck_since", record.stuckSince > 0 ? utcTimestamp(record.stuckSince) : std::string());
+    line("stuck_reason", record.stuckReason);
     line("automatic_poll", record.automaticPoll ? "on" : "off");
     line("version", record.version);
     line("pid", record.processId);

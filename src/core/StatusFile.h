@@ -24,6 +24,9 @@ struct StatusRecord
     std::string journalReason;        // why
     std::string log = "ok";           // "ok", or "failed" while MOVIK.log cannot be written
     std::string logReason;            // why
+    std::int64_t stuck = 0;           // visitors of the last list that stay queued for their own sake
+    std::int64_t stuckSince = 0;      // since when at least one has, seconds since 1970 (UTC); 0: none
+    std::string stuckReason;          // the one stuck longest, and why
     bool automaticPoll = false;       // "Automatic Poll" was ticked at the last tick
     std::string version;
     std::string processId;

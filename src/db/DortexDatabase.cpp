@@ -112,9 +112,12 @@ bool DortexDatabase::RunSQL(const std::string& text, bool isQuery, bool& failed)
     }
 }
 
-// The visitor's own data is at fault; the database was not asked.
-bool DortexDatabase::refuse()
+// The visitor's own data is at fault, or its card is issued already: the
+// line is logged as it stands and kept as the refusal's reason.
+bool DortexDatabase::refuse(const std::string& line)
 {
+    WriteLog(LogAlways, line);
+    m_lastRefusal = line.rfind("<VListDX>", 0) == 0 ? line.substr(9) : line;
     m_lastFailure = ImportFailure::Refused;
     return false;
 }
@@ -161,25 +164,21 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
         // A visit without a valid start or end stays in the service's queue
         // instead of becoming a card with an empty date.
         if (!isCompactTime(start)) {
-            WriteLog(LogAlways, "<VListDX>'" + start + "' is not a valid visit start (yyyymmddhhmmss)");
-            return refuse();
+            return refuse("<VListDX>'" + start + "' is not a valid visit start (yyyymmddhhmmss)");
         }
         if (!isCompactTime(end)) {
-            WriteLog(LogAlways, "<VListDX>'" + end + "' is not a valid visit end (yyyymmddhhmmss)");
-            return refuse();
+            return refuse("<VListDX>'" + end + "' is not a valid visit end (yyyymmddhhmmss)");
         }
         // Every backend would store something else in its place, or (a
         // driver that runs batches) something worse.
         if (!isValidUtf8(card)) {
-            WriteLog(LogAlways, "<VListDX>The card number is not valid UTF-8");
-            return refuse();
+            return refuse("<VListDX>The card number is not valid UTF-8");
         }
         // MySQL, MariaDB and a PostgreSQL without standard strings read a
         // backslash as an escape, which would let the card out of its
         // literal; the session is told otherwise too, but no card needs one.
         if (card.find('\\') != std::string::npos) {
-            WriteLog(LogAlways, "<VListDX>The card number holds a backslash");
-            return refuse();
+            return refuse("<VListDX>The card number holds a backslash");
         }
         const std::string startDay = start.substr(0, 8);
         std::string endDay = end.substr(0, 8);
@@ -187,16 +186,14 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
             // A card must not expire on the day it starts.
             std::string error;
             if (!nextDay(endDay, endDay, error)) {
-                WriteLog(LogAlways, "<VListDX>" + error);
-                return refuse();
+                return refuse("<VListDX>" + error);
             }
         }
 
         const std::string c = quoted(card);
         bool failed = false;
         if (RunSQL("select * from cards where card_number='" + c + "'", true, failed)) {
-            WriteLog(LogAlways, "Already issued: " + card);
-            return refuse();
+            return refuse("Already issued: " + card);
         }
         if (failed)
             return statementFailed(); // an unreadable cards table must not issue a duplicate card

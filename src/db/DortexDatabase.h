@@ -47,14 +47,16 @@ public:
                    bool& failed) override;
 
     ImportFailure lastFailure() const override { return m_lastFailure; }
+    std::string lastRefusal() const override { return m_lastRefusal; }
 
 private:
     bool fail(const DbError& error);
-    bool refuse();
+    bool refuse(const std::string& line);
     bool statementFailed();
 
     DortexConnection Database1;
     ImportFailure m_lastFailure = ImportFailure::None;
+    std::string m_lastRefusal;
     std::string m_lastError;
     bool m_lastStatementLostConnection = false;
     // A failure of the connection kind happened in this cycle.

@@ -64,6 +64,15 @@ TEST(ProgramCommandLine, AnswersAndLeavesTheDirectoryAlone)
     EXPECT_NE(program.err().find("Usage: movik"), std::string::npos) << program.err();
     EXPECT_EQ(program.run({"--version", "--check"}), 2) << "one option at a time";
 
+    // A monitor's command: never run here is critical, a line it cannot
+    // read is its UNKNOWN.
+    EXPECT_EQ(program.run({"--status"}), 2);
+    EXPECT_EQ(program.out().rfind("MOVIK CRITICAL - no " + site.file("movik.status"), 0), 0u)
+        << program.out();
+    EXPECT_EQ(program.run({"--status", "--max-age", "soon"}), 3);
+    EXPECT_EQ(program.out().rfind("MOVIK UNKNOWN - ", 0), 0u) << program.out();
+    EXPECT_NE(program.out().find("movik --status [--max-age SECONDS]"), std::string::npos) << program.out();
+
     // No log, no lock, no status file: nothing but what was there.
     EXPECT_EQ(names(site), before);
 }
@@ -266,4 +275,7 @@ TEST(ProgramStop, ToolsStillRunningAreEndedAtClose)
     EXPECT_NE(status.find("\npoll=stopped\n"), std::string::npos) << status;
     EXPECT_NE(status.find("\npoll_failures=0\n"), std::string::npos) << status;
     EXPECT_EQ(countOf(logMessages(site), "Poll"), 0) << logMessages(site);
+    EXPECT_EQ(program.run({"--status"}), 2);
+    EXPECT_EQ(program.out().rfind("MOVIK CRITICAL - MOVIK stopped: MOVIK was closed; 0 imported, ", 0), 0u)
+        << program.out();
 }

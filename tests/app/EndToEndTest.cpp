@@ -144,6 +144,10 @@ TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
     EXPECT_EQ(countOf(log, "Already issued: 5002\n  Error - failed (DX)\n"), 2) << log;
     EXPECT_EQ(countOf(window.memo(), "5002"), 0);
     EXPECT_EQ(countOf(readFile(site.file("movik.journal")), "\t5002\t"), 0) << "no journal line, no flush";
+    // A monitor sees it.
+    const std::string status = readFile(site.file("movik.status"));
+    EXPECT_NE(status.find("\nstuck=1\nstuck_since=20"), std::string::npos) << status;
+    EXPECT_NE(status.find("\nstuck_reason=visitor V-2: Already issued: 5002\n"), std::string::npos) << status;
 }
 
 TEST_P(EndToEnd, RefusedAcknowledgementsImportEachVisitorOnce)

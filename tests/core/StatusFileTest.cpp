@@ -46,6 +46,9 @@ TEST(StatusFile, LinesAndWholeReplacement)
                               "journal_reason=\n"
                               "log=ok\n"
                               "log_reason=\n"
+                              "stuck=0\n"
+                              "stuck_since=\n"
+                              "stuck_reason=\n"
                               "automatic_poll=off\n"
                               "version=1.2.3.4\n"
                               "pid=4242\n");

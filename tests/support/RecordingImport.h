@@ -37,8 +37,11 @@ public:
     }
     ImportFailure lastFailure() const override
     {
-        return findFails ? ImportFailure::Statement : ImportFailure::None;
+        if (findFails)
+            return ImportFailure::Statement;
+        return accept ? ImportFailure::None : ImportFailure::Refused;
     }
+    std::string lastRefusal() const override { return "Already issued"; }
 
     std::vector<std::string> calls;
     bool accept = false;

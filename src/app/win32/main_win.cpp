@@ -18,12 +18,16 @@
 
 namespace {
 
-// A window program has no console of its own; the answer goes to the one it
-// was started from. cmd.exe does not wait for a window program, so a site
-// that wants the exit status runs "start /wait movik --check".
+// A window program has no console of its own. Output the caller handed in
+// (a pipe of a monitoring agent, a file) is kept; without any, the answer
+// goes to the console it was started from. cmd.exe does not wait for a
+// window program, so a site that wants the exit status runs
+// "start /wait movik --check".
 void useParentConsole()
 {
-    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+    const HANDLE given = GetStdHandle(STD_OUTPUT_HANDLE);
+    if ((given != nullptr && given != INVALID_HANDLE_VALUE && GetFileType(given) != FILE_TYPE_UNKNOWN) ||
+        !AttachConsole(ATTACH_PARENT_PROCESS))
         return;
     std::FILE* ignored = nullptr;
     ignored = std::freopen("CONOUT$", "w", stdout);
