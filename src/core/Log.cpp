@@ -19,17 +19,20 @@ LogSink g_sink;
 // Why the log cannot be written, as the operator was shown it; empty while
 // it can. Since when, as the log's own time stamp.
 std::string g_failure;
+std::string g_failingPath;
 std::string g_failingSince;
 } // namespace
 
 // Appends a line to a log that could not be written before: the gap is
-// named first.
+// named first, in the file that had it.
 bool appendAfterGap(const std::string& path, const std::string& now, int& error)
 {
     if (!platform::appendLogLine(path, "", error))
         return false;
-    platform::appendLogLine(
-        path, now + " " + path + " could not be written from " + g_failingSince + " until now\r\n", error);
+    if (path == g_failingPath)
+        platform::appendLogLine(
+            path, now + " " + path + " could not be written from " + g_failingSince + " until now\r\n",
+            error);
     g_failure.clear();
     return true;
 }
@@ -75,8 +78,10 @@ void WriteLog(std::int32_t level, const std::string& message)
         // and why, and the light turns red: never a silent window. The poll
         // cycle keeps it red for as long as this lasts.
         const std::string failure = path + " cannot be written (" + platform::fileErrorText(error) + ")";
-        if (g_failure.empty())
+        if (g_failure.empty() || g_failingPath != path) {
             g_failingSince = now;
+            g_failingPath = path;
+        }
         if (failure != g_failure) {
             g_failure = failure;
             showOperatorLine(failure);

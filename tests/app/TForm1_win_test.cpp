@@ -126,6 +126,32 @@ TEST(Win32Form1, PartsAsLaidOut)
     EXPECT_EQ(toolTipOf(window, light).rfind("White: ", 0), 0u) << toolTipOf(window, light);
 }
 
+// "Automatic Poll" drawn in its font, measured against its control, at the
+// window's three usual sizes: whole, after the box's 16 pixels (at 96 DPI),
+// and the control never past "Clear".
+TEST(Win32Form1, TheSwitchCaptionFitsItsControlAtEveryDpi)
+{
+    TempDir dir;
+    RecordingImport database;
+    for (int dpi : {96, 144, 192}) {
+        TForm1 form(GetModuleHandleA(nullptr), database, dir.path(), dpi);
+        const HWND box = GetDlgItem(form.handle(), 103);
+        const HWND button = GetDlgItem(form.handle(), 102);
+        HDC dc = GetDC(box);
+        const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
+        SIZE text{};
+        GetTextExtentPoint32W(dc, L"Automatic Poll", 14, &text);
+        SelectObject(dc, old);
+        ReleaseDC(box, dc);
+        RECT control;
+        RECT clear;
+        GetWindowRect(box, &control);
+        GetWindowRect(button, &clear);
+        EXPECT_LE(MulDiv(16, dpi, 96) + text.cx, control.right - control.left) << dpi << " DPI";
+        EXPECT_LE(control.right, clear.left) << dpi << " DPI";
+    }
+}
+
 TEST(Win32Form1, TextAreaClearTimerAndClosing)
 {
     TempDir dir;

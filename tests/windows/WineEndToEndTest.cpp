@@ -64,8 +64,9 @@ bool eventually(const std::function<bool()>& done, int guardSeconds = 120)
     return true;
 }
 
-// Runs a command and gives its exit status (-1 when it did not end normally).
-int run(std::vector<std::string> arguments, const std::string& directory = {})
+// Runs a command and gives its exit status (-1 when it did not end
+// normally); its output goes to the file output, or nowhere.
+int run(std::vector<std::string> arguments, const std::string& directory = {}, const std::string& output = {})
 {
     std::vector<char*> argv;
     for (auto& a : arguments)
@@ -75,7 +76,8 @@ int run(std::vector<std::string> arguments, const std::string& directory = {})
     posix_spawn_file_actions_init(&actions);
     if (!directory.empty())
         posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.empty() ? "/dev/null" : output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -405,6 +407,11 @@ TEST_P(WineEndToEnd, VisitorsImportedOnceAndAnIssuedCardRefused)
         EXPECT_EQ(countOf(log, "Q.Ack - " + card + "\n"), 1) << log;
     }
     EXPECT_GE(countOf(log, "Already issued: 5002\n"), 2) << log;
+    // A monitoring agent's command, its output handed in as a file.
+    const std::string status = site.dir.file("status.txt");
+    EXPECT_EQ(run({"wine", "movik.exe", "--status"}, site.path, status), 1);
+    EXPECT_EQ(readFile(status).rfind("MOVIK WARNING - 1 visitor stuck in the queue since ", 0), 0u)
+        << readFile(status);
 
     Screen screen;
     ASSERT_TRUE(grabScreen(site.dir, screen));
@@ -715,7 +722,11 @@ TEST(WineScreen, CaptionsWholeAndTheLightOutlinedAtEveryDpi)
         const int width = last - first + 1;
         if (dpi == 96)
             width96 = width;
-        EXPECT_GE(width * 100, width96 * dpi * 90 / 96) << dpi << " DPI: \"Automatic Poll\" is " << width
+        // Drawn narrower where its font is too wide, never cut: it ends
+        // inside the control, and keeps at least three quarters of its width.
+        EXPECT_LT(last, boxLeft + scaled(97) - 1)
+            << dpi << " DPI: \"Automatic Poll\" runs into the edge: cut";
+        EXPECT_GE(width * 100, width96 * dpi * 75 / 96) << dpi << " DPI: \"Automatic Poll\" is " << width
                                                         << " pixels wide, " << width96 << " at 96 DPI: cut";
     }
 }

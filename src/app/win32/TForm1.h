@@ -20,8 +20,9 @@ namespace movik {
 class TForm1 : public MainWindowView
 {
 public:
-    // Creates the window (which runs start-up in appPath) without showing it.
-    TForm1(HINSTANCE instance, CardImport& database, const std::string& appPath);
+    // Creates the window (which runs start-up in appPath) without showing it,
+    // laid out for dpi pixels per inch (0: the screen's).
+    TForm1(HINSTANCE instance, CardImport& database, const std::string& appPath, int dpi = 0);
     ~TForm1() override;
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
@@ -57,6 +58,10 @@ private:
     // Counts Memo1's lines anew from its text.
     void countMemoLines();
     void drawLight(const DRAWITEMSTRUCT& item);
+    // Draws CheckBox1's caption narrower where the font is wider than the
+    // control allows, and widens the control only where no narrower drawing
+    // fits.
+    void fitSwitchCaption();
 
     HINSTANCE m_instance;
     CardImport& m_database;
@@ -70,6 +75,7 @@ private:
     HWND m_toolTip = nullptr;
     HFONT m_font = nullptr;
     HFONT m_memoFont = nullptr;
+    HFONT m_switchFont = nullptr; // CheckBox1's, when m_font is too wide for it
     COLORREF m_lightFill = RGB(255, 255, 255);
     std::wstring m_toolTipText;
     // Lengths of Memo1's ended lines with their CR LF, oldest first, to drop

@@ -24,12 +24,30 @@ enum : int {
 };
 
 // "MS Sans Serif" at a character height in pixels: 8 points at 96 pixels per
-// inch is 11 pixels, the size the window was laid out for.
-HFONT windowFont(int characterHeight)
+// inch is 11 pixels, the size the window was laid out for. An average
+// character width (0: the font's own) draws it narrower.
+HFONT windowFont(int characterHeight, int characterWidth = 0)
 {
-    return CreateFontW(-characterHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                       L"MS Sans Serif");
+    return CreateFontW(-characterHeight, characterWidth, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+}
+
+// How wide text is drawn in font, in pixels; its average character width too.
+int drawnWidth(HWND part, HFONT font, const std::wstring& text, int* characterWidth = nullptr)
+{
+    HDC dc = GetDC(part);
+    const HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    if (characterWidth != nullptr) {
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc, &metrics);
+        *characterWidth = metrics.tmAveCharWidth;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(part, dc);
+    return size.cx;
 }
 
 COLORREF colourOf(StatusLight light)
@@ -78,8 +96,8 @@ int screenDpi()
 
 } // namespace
 
-TForm1::TForm1(HINSTANCE instance, CardImport& database, const std::string& appPath)
-    : m_instance(instance), m_database(database), m_appPath(appPath), m_dpi(screenDpi())
+TForm1::TForm1(HINSTANCE instance, CardImport& database, const std::string& appPath, int dpi)
+    : m_instance(instance), m_database(database), m_appPath(appPath), m_dpi(dpi > 0 ? dpi : screenDpi())
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
@@ -88,6 +106,34 @@ TForm1::TForm1(HINSTANCE instance, CardImport& database, const std::string& appP
     // window, its parts and its fonts scale with the screen.
     CreateWindowExW(0, windowClass, wideText(caption).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                     scaled(192), scaled(125), scaled(552), scaled(388), nullptr, nullptr, instance, this);
+}
+
+void TForm1::fitSwitchCaption()
+{
+    // The caption starts 16 pixels (at 96 DPI) into the control, after the box.
+    const std::wstring caption = L"Automatic Poll";
+    auto fits = [this, &caption](HFONT font, int controlWidth) {
+        return scaled(16) + drawnWidth(CheckBox1, font, caption) <= scaled(controlWidth);
+    };
+    int characterWidth = 0;
+    if (fits(m_font, 97) || drawnWidth(CheckBox1, m_font, caption, &characterWidth) <= 0)
+        return;
+    // Narrower, down to four fifths of the font's own width, as the Qt
+    // window draws its stand-in font semi-condensed.
+    for (int width = characterWidth - 1; width * 5 >= characterWidth * 4 && width > 0; --width) {
+        HFONT narrower = windowFont(scaled(11), width);
+        if (fits(narrower, 97)) {
+            m_switchFont = narrower;
+            SendMessageW(CheckBox1, WM_SETFONT, reinterpret_cast<WPARAM>(m_switchFont), FALSE);
+            return;
+        }
+        DeleteObject(narrower);
+    }
+    // No narrower drawing fits: the control grows to the right, up to the
+    // "Clear" button's edge (15 pixels at 96 DPI).
+    RECT box;
+    GetWindowRect(CheckBox1, &box);
+    SetWindowPos(CheckBox1, nullptr, 0, 0, scaled(112), box.bottom - box.top, SWP_NOMOVE | SWP_NOZORDER);
 }
 
 int TForm1::scaled(int pixelsAt96) const
@@ -114,6 +160,8 @@ TForm1::~TForm1()
         DestroyWindow(m_toolTip);
     DeleteObject(m_font);
     DeleteObject(m_memoFont);
+    if (m_switchFont != nullptr)
+        DeleteObject(m_switchFont);
 }
 
 void TForm1::createParts()
@@ -140,6 +188,7 @@ void TForm1::createParts()
     for (HWND part : {Button4, CheckBox1, Status_LED})
         SendMessageW(part, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
     SendMessageW(Memo1, WM_SETFONT, reinterpret_cast<WPARAM>(m_memoFont), FALSE);
+    fitSwitchCaption();
 
     m_toolTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -381,8 +430,15 @@ bool TForm1::stopRequested()
     // delivers the messages sent to the window, WM_QUERYENDSESSION and
     // WM_ENDSESSION among them. Input stays queued for after the cycle.
     MSG message;
-    while (PeekMessageW(&message, m_window, WM_CLOSE, WM_CLOSE, PM_REMOVE))
+    while (PeekMessageW(&message, m_window, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {
+        // A pending WM_QUIT comes whatever the filter: it is the message
+        // loop's, and goes back.
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
         m_stopRequested = m_closeAfterCycle = true;
+    }
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     return m_stopRequested;
 }
