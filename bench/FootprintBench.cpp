@@ -3,9 +3,18 @@
 // the default waits: time from start to the window shown, resident memory
 // as the window appears, after the first cycles and at the end, and CPU
 // time per cycle, its own and that of the curl processes it started.
+//
+// Then what a large site holds: resident memory with a journal of 0, 60 000
+// and 300 000 acknowledged entries (30 days of a site issuing 2 000 and
+// 10 000 passes a day) once the first cycle has read it; and the growth of
+// resident memory per imported visitor between the 10 000th and the
+// 20 000th import of one long backlog, after the text area's cap and
+// SQLite's page cache have filled.
 #include "BenchTable.h"
 
+#include "Dates.h"
 #include "DortexTestDatabase.h"
+#include "ImportJournal.h"
 #include "TempDir.h"
 #include "VisitorServiceProcess.h"
 
@@ -297,7 +306,129 @@ void BM_Footprint(benchmark::State& state)
     }
 }
 
-std::vector<TableRow> tabulate(const Results& results)
+const int journalSizes[] = {0, 60000, 300000};
+constexpr double maxKbPerEntry = 0.1;
+
+// The program polling an empty list in a site whose journal holds entries
+// acknowledged within the last days; its resident memory once the first
+// cycles have read the journal.
+void BM_JournalMemory(benchmark::State& state)
+{
+    const int entries = static_cast<int>(state.range(0));
+    ensureQtApplication();
+    VirtualDisplay display;
+    std::string error;
+    if (!display.start(error))
+        return state.SkipWithError(error.c_str());
+    VisitorServiceProcess service;
+    Site site;
+    if (!site.prepare(service, error))
+        return state.SkipWithError(error.c_str());
+    std::vector<JournalEntry> journal;
+    const std::int64_t now = secondsNow();
+    for (int i = 0; i < entries; ++i)
+        journal.push_back({"ZUN-" + std::to_string(1000000 + i), std::to_string(40000000 + i),
+                           "20261201080000", "20261201170000", JournalState::Acknowledged, now - i % 86400});
+    writeFile(site.dir.file(ImportJournal::fileName), ImportJournal::format(journal));
+    journal = {};
+    for (auto _ : state) {
+        pid_t pid = -1;
+        if (std::isnan(startProgram(site, display.name(), pid)))
+            return state.SkipWithError("the window did not appear");
+        const int before = polls(service);
+        while (polls(service) < before + 3)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        state.counters["rss_mb"] = residentMb(pid);
+        stopProcess(pid);
+    }
+}
+
+constexpr int longRunVisitors = 20000;
+
+// One backlog of 20 000 visitors imported by the program; resident memory
+// as the 10 000th and the 20 000th leave the queue.
+void BM_LongRun(benchmark::State& state)
+{
+    ensureQtApplication();
+    VirtualDisplay display;
+    std::string error;
+    if (!display.start(error))
+        return state.SkipWithError(error.c_str());
+    VisitorServiceProcess service;
+    Site site;
+    if (!site.prepare(service, error))
+        return state.SkipWithError(error.c_str());
+    service.generateVisitors(longRunVisitors);
+    for (auto _ : state) {
+        pid_t pid = -1;
+        if (std::isnan(startProgram(site, display.name(), pid)))
+            return state.SkipWithError("the window did not appear");
+        const auto start = Clock::now();
+        double half = std::nan("");
+        std::size_t queued = longRunVisitors;
+        while (queued > 0 && Clock::now() - start < std::chrono::minutes(30)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            queued = service.queuedIds().size();
+            if (std::isnan(half) && queued <= longRunVisitors / 2)
+                half = residentMb(pid);
+        }
+        const double end = residentMb(pid);
+        stopProcess(pid);
+        if (queued > 0)
+            return state.SkipWithError("visitors were left queued after 30 minutes");
+        state.counters["rss_half_mb"] = half;
+        state.counters["rss_end_mb"] = end;
+        state.counters["minutes"] = std::chrono::duration<double>(Clock::now() - start).count() / 60.0;
+    }
+}
+
+std::vector<TableRow> tabulateLargeSite(const Results& results)
+{
+    std::vector<TableRow> rows;
+    const std::string group = "Footprint of a large site";
+    auto name = [](int entries) { return "JournalMemory/" + std::to_string(entries); };
+    auto entriesText = [](int entries) {
+        return entries == 0 ? std::string("0") : std::to_string(entries / 1000) + " 000";
+    };
+    const bool haveEmpty = results.find(name(0)) != nullptr;
+    const double empty = haveEmpty ? results.counter(name(0), "rss_mb") : std::nan("");
+    for (int entries : journalSizes) {
+        TableRow row{group, "resident memory with a journal of " + entriesText(entries) + " entries",
+                     "",    "",
+                     "",    "1 run"};
+        if (results.find(name(entries)) == nullptr) {
+            row.result = results.missing(name(entries));
+        } else {
+            const double mb = results.counter(name(entries), "rss_mb");
+            row.result = fixed(mb, 1) + " MB";
+            if (entries > 0 && haveEmpty) {
+                const double kb = (mb - empty) * 1024.0 / entries;
+                row.result += ": " + fixed(kb, 3) + " KB per entry above the empty journal";
+                row.goal = "<= 0.1 KB per entry";
+                row.verdict = verdict(kb <= maxKbPerEntry);
+            }
+        }
+        rows.push_back(row);
+    }
+    TableRow run{group, "growth of resident memory per imported visitor, 10 000th to 20 000th import",
+                 "",    "<= 0.1 KB",
+                 "",    "1 run of 20 000 visitors"};
+    if (results.find("LongRun") == nullptr) {
+        run.result = results.missing("LongRun");
+    } else {
+        const double half = results.counter("LongRun", "rss_half_mb");
+        const double end = results.counter("LongRun", "rss_end_mb");
+        const double kb = (end - half) * 1024.0 / (longRunVisitors / 2);
+        run.result = fixed(kb, 3) + " KB (" + fixed(half, 1) + " MB to " + fixed(end, 1) + " MB, " +
+                     fixed(results.counter("LongRun", "minutes"), 1) + " minutes)";
+        run.verdict = verdict(kb <= maxKbPerEntry);
+    }
+    rows.push_back(run);
+    return rows;
+}
+
+std::vector<TableRow> tabulateFootprint(const Results& results)
 {
     const std::string n = "Footprint";
     const std::string group = "Footprint, " + std::to_string(pollingSeconds) + " s of polling an empty list";
@@ -326,9 +457,26 @@ std::vector<TableRow> tabulate(const Results& results)
     };
 }
 
+std::vector<TableRow> tabulate(const Results& results)
+{
+    std::vector<TableRow> rows = tabulateFootprint(results);
+    for (TableRow& row : tabulateLargeSite(results))
+        rows.push_back(std::move(row));
+    return rows;
+}
+
 } // namespace
 
 BENCHMARK(BM_Footprint)->Name("Footprint")->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_JournalMemory)
+    ->Name("JournalMemory")
+    ->Arg(0)
+    ->Arg(60000)
+    ->Arg(300000)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK(BM_LongRun)->Name("LongRun")->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {

@@ -54,7 +54,7 @@ void appendEscaped(std::string& out, const std::string& field)
 }
 
 // False on a dangling or unknown escape, and on any raw control byte.
-bool unescape(const std::string& text, std::string& out)
+bool unescape(std::string_view text, std::string& out)
 {
     out.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -114,7 +114,7 @@ const char* stateField(JournalState state)
     return "-";
 }
 
-bool parseState(const std::string& field, JournalState& state)
+bool parseState(std::string_view field, JournalState& state)
 {
     for (JournalState known :
          {JournalState::Pending, JournalState::Imported, JournalState::Acknowledged, JournalState::Removed}) {
@@ -144,7 +144,7 @@ std::string lineOf(const JournalEntry& e)
     return line;
 }
 
-bool parseSeconds(const std::string& text, std::int64_t& value)
+bool parseSeconds(std::string_view text, std::int64_t& value)
 {
     if (text.empty() || text.size() > 18)
         return false;
@@ -157,34 +157,91 @@ bool parseSeconds(const std::string& text, std::int64_t& value)
     return true;
 }
 
-bool parseLine(const std::string& line, JournalEntry& entry)
+// One line, without its line feed (a CR before it, from a hand edit on
+// Windows, is left out too), into the entry: false for a line that is not
+// one. The entry's strings are reused, so reading a file costs no
+// allocation per line.
+bool parseLine(std::string_view line, JournalEntry& entry)
 {
-    std::vector<std::string> fields;
-    std::size_t from = 0;
-    for (;;) {
-        std::size_t tab = line.find('\t', from);
-        fields.push_back(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
-        if (tab == std::string::npos)
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    std::string_view fields[6];
+    std::size_t count = 0;
+    for (std::size_t from = 0;;) {
+        const std::size_t tab = line.find('\t', from);
+        if (count == 6)
+            return false;
+        fields[count++] =
+            line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from);
+        if (tab == std::string_view::npos)
             break;
         from = tab + 1;
     }
-    if (fields.size() != 6)
-        return false;
-    if (!unescape(fields[0], entry.id) || !unescape(fields[1], entry.card) ||
-        !unescape(fields[2], entry.start) || !unescape(fields[3], entry.end))
-        return false;
-    return parseState(fields[4], entry.state) && parseSeconds(fields[5], entry.time);
+    return count == 6 && unescape(fields[0], entry.id) && unescape(fields[1], entry.card) &&
+           unescape(fields[2], entry.start) && unescape(fields[3], entry.end) &&
+           parseState(fields[4], entry.state) && parseSeconds(fields[5], entry.time);
+}
+
+// Calls each(offset, line) for every line of text that may be an entry
+// (neither empty nor a comment).
+template <typename Each> void forEachLine(const std::string& text, Each each)
+{
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t end = text.find('\n', from);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string_view line(text.data() + from, end - from);
+        if (!line.empty() && line != "\r" && line[0] != '#')
+            each(from, line);
+        from = end + 1;
+    }
+}
+
+std::uint64_t mix(std::uint64_t h)
+{
+    // splitmix64's finaliser: every input bit reaches every output bit.
+    h ^= h >> 30;
+    h *= 0xbf58476d1ce4e5b9ull;
+    h ^= h >> 27;
+    h *= 0x94d049bb133111ebull;
+    return h ^ (h >> 31);
 }
 
 } // namespace
 
-ImportJournal::ImportJournal(SecondsClock clock) : m_clock(std::move(clock)) {}
+std::uint64_t visitDigest(std::string_view id, std::string_view card, std::string_view start,
+                          std::string_view end)
+{
+    // FNV-1a over each value and its length, so that no two ways of cutting
+    // the same bytes into four values give the same input.
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (std::string_view value : {id, card, start, end}) {
+        for (char c : value) {
+            h ^= static_cast<unsigned char>(c);
+            h *= 0x100000001b3ull;
+        }
+        h ^= value.size();
+        h = mix(h);
+    }
+    return h;
+}
 
-bool ImportJournal::expired(const JournalEntry& entry) const
+ImportJournal::ImportJournal(SecondsClock clock, VisitDigest digest)
+    : m_clock(std::move(clock)), m_digest(digest)
+{
+}
+
+bool ImportJournal::expired(std::int64_t time) const
 {
     // Entries whose time lies ahead (a clock set back) are kept: dropping
     // them could let their visitors in a second time.
-    return m_clock() - entry.time >= keepSeconds;
+    return m_clock() - time >= keepSeconds;
+}
+
+bool ImportJournal::live(const Record& record) const
+{
+    return record.state != JournalState::Removed && !expired(record.time);
 }
 
 std::string ImportJournal::format(const std::vector<JournalEntry>& entries)
@@ -198,72 +255,140 @@ std::string ImportJournal::format(const std::vector<JournalEntry>& entries)
 std::vector<JournalEntry> ImportJournal::parse(const std::string& text, std::size_t& skipped,
                                                std::size_t* lines)
 {
-    std::vector<JournalEntry> entries;
-    std::unordered_map<std::string, std::size_t> latest; // key -> position in entries
+    ImportJournal journal([] { return std::int64_t{0}; });
     skipped = 0;
     std::size_t count = 0;
-    std::size_t from = 0;
-    while (from < text.size()) {
-        std::size_t end = text.find('\n', from);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(from, end - from);
-        from = end + 1;
-        // A line ended CR LF by a hand edit on Windows still counts.
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || line[0] == '#')
-            continue;
+    JournalEntry entry;
+    forEachLine(text, [&](std::uint64_t offset, std::string_view line) {
         ++count;
-        JournalEntry entry;
         if (!parseLine(line, entry)) {
             ++skipped;
-            continue;
+            return;
         }
-        std::string key = keyOf(entry.id, entry.card, entry.start, entry.end);
-        auto found = latest.find(key);
-        if (found == latest.end()) {
-            latest.emplace(std::move(key), entries.size());
-            entries.push_back(std::move(entry));
-        } else {
-            entries[found->second] = std::move(entry);
-        }
-    }
-    entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [](const JournalEntry& e) { return e.state == JournalState::Removed; }),
-                  entries.end());
+        const Visit visit{entry.id, entry.card, entry.start, entry.end};
+        const std::uint64_t digest = visitDigest(entry.id, entry.card, entry.start, entry.end);
+        std::uint32_t at = journal.locate(digest, visit, &text);
+        if (at == notFound)
+            at = journal.add(digest);
+        Record& record = journal.m_records[at];
+        record.state = entry.state;
+        record.time = entry.time;
+        record.offset = offset;
+    });
     if (lines != nullptr)
         *lines = count;
+    std::vector<JournalEntry> entries;
+    for (const Record& record : journal.m_records) {
+        if (record.state == JournalState::Removed || !parseLine(lineAt(text, record.offset), entry))
+            continue;
+        entries.push_back(entry);
+    }
     return entries;
 }
 
-std::string ImportJournal::keyOf(const std::string& id, const std::string& card, const std::string& start,
-                                 const std::string& end)
+std::string_view ImportJournal::lineAt(const std::string& text, std::uint64_t offset)
 {
-    // Escaped fields hold no tab, so the joined key is unambiguous.
-    std::string key;
-    appendEscaped(key, id);
-    key += '\t';
-    appendEscaped(key, card);
-    key += '\t';
-    appendEscaped(key, start);
-    key += '\t';
-    appendEscaped(key, end);
-    return key;
+    if (offset >= text.size())
+        return {};
+    const std::size_t end = text.find('\n', offset);
+    return std::string_view(text).substr(offset, end == std::string::npos ? std::string::npos : end - offset);
 }
 
-void ImportJournal::hold(JournalEntry entry)
+bool ImportJournal::sameVisit(const Record& record, const Visit& visit, const std::string* text) const
 {
-    std::string key = keyOf(entry.id, entry.card, entry.start, entry.end);
-    if (entry.state == JournalState::Removed) {
-        m_entries.erase(key);
-        return;
+    if (record.held != noValues) {
+        const Visit& kept = m_visits[record.held];
+        return kept.id == visit.id && kept.card == visit.card && kept.start == visit.start &&
+               kept.end == visit.end;
     }
-    auto found = m_entries.find(key);
-    if (found != m_entries.end())
-        found->second.entry = std::move(entry);
-    else
-        m_entries.emplace(std::move(key), Held{std::move(entry), m_nextOrder++});
+    // Its line, from the content at hand or from the file; one that cannot
+    // be read joins nothing.
+    std::string read;
+    std::string_view line;
+    if (text != nullptr) {
+        line = lineAt(*text, record.offset);
+    } else {
+        std::string error;
+        for (std::size_t size = 4096;; size *= 4) {
+            if (!platform::readFileAt(m_path, record.offset, size, read, error))
+                return false;
+            const std::size_t end = read.find('\n');
+            if (end != std::string::npos || read.size() < size) {
+                line = std::string_view(read).substr(0, end);
+                break;
+            }
+        }
+    }
+    JournalEntry entry;
+    return parseLine(line, entry) && entry.id == visit.id && entry.card == visit.card &&
+           entry.start == visit.start && entry.end == visit.end;
+}
+
+std::uint32_t ImportJournal::locate(std::uint64_t digest, const Visit& visit, const std::string* text) const
+{
+    if (m_slots.empty())
+        return notFound;
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t i = static_cast<std::size_t>(digest) & mask; m_slots[i] != 0; i = (i + 1) & mask) {
+        const std::uint32_t at = m_slots[i] - 1;
+        if (m_records[at].digest == digest && sameVisit(m_records[at], visit, text))
+            return at;
+    }
+    return notFound;
+}
+
+std::uint32_t ImportJournal::add(std::uint64_t digest)
+{
+    // Kept at most half full, so that a search ends soon at an empty slot.
+    if (2 * (m_records.size() + 1) > m_slots.size()) {
+        std::vector<std::uint32_t> slots(std::max<std::size_t>(64, 2 * m_slots.size()), 0);
+        const std::size_t mask = slots.size() - 1;
+        for (std::uint32_t at = 0; at < m_records.size(); ++at) {
+            std::size_t i = static_cast<std::size_t>(m_records[at].digest) & mask;
+            while (slots[i] != 0)
+                i = (i + 1) & mask;
+            slots[i] = at + 1;
+        }
+        m_slots.swap(slots);
+    }
+    const auto at = static_cast<std::uint32_t>(m_records.size());
+    m_records.push_back(Record{});
+    m_records.back().digest = digest;
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t i = static_cast<std::size_t>(digest) & mask;
+    while (m_slots[i] != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = at + 1;
+    return at;
+}
+
+void ImportJournal::setState(Record& record, JournalState state)
+{
+    m_held += (state != JournalState::Removed) - (record.state != JournalState::Removed);
+    record.state = state;
+}
+
+void ImportJournal::keepValues(Record& record, const Visit& visit)
+{
+    if (record.held != noValues)
+        return;
+    if (!m_freeVisits.empty()) {
+        record.held = m_freeVisits.back();
+        m_freeVisits.pop_back();
+        m_visits[record.held] = visit;
+    } else {
+        record.held = static_cast<std::uint32_t>(m_visits.size());
+        m_visits.push_back(visit);
+    }
+}
+
+void ImportJournal::dropValues(Record& record)
+{
+    if (record.held == noValues)
+        return;
+    m_visits[record.held] = Visit{};
+    m_freeVisits.push_back(record.held);
+    record.held = noValues;
 }
 
 bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::string& error)
@@ -272,7 +397,11 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
     m_loaded = false;
     m_fileExists = false;
     m_fileLines = 0;
-    m_entries.clear();
+    m_records.clear();
+    m_slots.clear();
+    m_visits.clear();
+    m_freeVisits.clear();
+    m_held = 0;
     skipped = 0;
     std::string text;
     bool missing = false;
@@ -287,17 +416,45 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
             return false;
     }
     m_fileExists = !missing;
-    std::size_t lines = 0;
-    for (auto& entry : parse(text, skipped, &lines))
-        if (!expired(entry))
-            hold(std::move(entry));
-    m_fileLines = lines;
+    m_records.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+    JournalEntry entry;
+    Visit visit;
+    forEachLine(text, [&](std::uint64_t offset, std::string_view line) {
+        ++m_fileLines;
+        if (!parseLine(line, entry)) {
+            ++skipped;
+            return;
+        }
+        visit.id.swap(entry.id);
+        visit.card.swap(entry.card);
+        visit.start.swap(entry.start);
+        visit.end.swap(entry.end);
+        const std::uint64_t digest = m_digest(visit.id, visit.card, visit.start, visit.end);
+        std::uint32_t at = locate(digest, visit, &text);
+        if (at == notFound)
+            at = add(digest);
+        Record& record = m_records[at];
+        setState(record, entry.state);
+        record.time = entry.time;
+        record.offset = offset;
+        if (entry.state == JournalState::Pending || entry.state == JournalState::Imported)
+            keepValues(record, visit);
+        else
+            dropValues(record);
+    });
     m_loaded = true;
-    // Written anew when anything in it is no longer live. A failure here
-    // leaves the file as it was, which still reads the same.
-    if (m_fileLines != m_entries.size()) {
-        std::string ignored;
-        compact(ignored);
+    // Written anew when anything in it is no longer live, which leaves only
+    // live records held. A failure here leaves the file as it was, which
+    // still reads the same.
+    if (m_fileLines != size()) {
+        std::string out;
+        std::vector<std::uint32_t> order;
+        if (liveLines(&text, out, order, error) && platform::replaceFile(m_path, out, error)) {
+            m_fileExists = true;
+            m_fileLines = order.size();
+            rebuild(order, out);
+        }
+        error.clear();
     }
     return true;
 }
@@ -305,24 +462,33 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
 const JournalEntry* ImportJournal::find(const std::string& id, const std::string& card,
                                         const std::string& start, const std::string& end) const
 {
-    auto found = m_entries.find(keyOf(id, card, start, end));
-    if (found == m_entries.end() || expired(found->second.entry))
+    const std::uint32_t at = locate(m_digest(id, card, start, end), Visit{id, card, start, end}, nullptr);
+    if (at == notFound || !live(m_records[at]))
         return nullptr;
-    return &found->second.entry;
+    m_found = JournalEntry{id, card, start, end, m_records[at].state, m_records[at].time};
+    return &m_found;
 }
 
 bool ImportJournal::record(const std::string& id, const std::string& card, const std::string& start,
                            const std::string& end, JournalState state, std::string& error)
 {
     const std::int64_t time = m_clock();
-    const JournalEntry* held = find(id, card, start, end);
-    if (state == JournalState::Removed && held == nullptr)
+    const Visit visit{id, card, start, end};
+    const std::uint64_t digest = m_digest(id, card, start, end);
+    std::uint32_t at = locate(digest, visit, nullptr);
+    const bool held = at != notFound && live(m_records[at]);
+    if (state == JournalState::Removed && !held)
         return true;
-    if (held != nullptr && held->state == state && time >= held->time && time - held->time < relistSeconds)
+    if (held && m_records[at].state == state && time >= m_records[at].time &&
+        time - m_records[at].time < relistSeconds)
         return true;
-    JournalEntry entry{id, card, start, end, state, time};
-    const std::string line = lineOf(entry);
-    hold(std::move(entry));
+    if (at == notFound)
+        at = add(digest);
+    Record& record = m_records[at];
+    setState(record, state);
+    record.time = time;
+    // Its values stay held until its line is in the file.
+    keepValues(record, visit);
     if (!m_loaded) {
         error = "not read";
         return false;
@@ -330,15 +496,95 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
     ++m_fileLines;
     // A file that is new or grown to twice its live entries is written anew:
     // the new state goes with it.
-    if (!m_fileExists || (m_fileLines >= compactionFloor && m_fileLines >= 2 * m_entries.size()))
+    if (!m_fileExists || (m_fileLines >= compactionFloor && m_fileLines >= 2 * m_held))
         return compact(error);
     const auto flush =
         state == JournalState::Pending ? platform::FileFlush::ToDisk : platform::FileFlush::Cached;
-    if (platform::appendToFile(m_path, line, flush, error))
+    std::uint64_t offset = 0;
+    if (platform::appendToFile(m_path, lineOf(JournalEntry{id, card, start, end, state, time}), flush, error,
+                               &offset)) {
+        m_records[at].offset = offset;
+        // Acknowledged, or gone: not listed by the service again, so read
+        // back from its line should it be.
+        if (state == JournalState::Acknowledged || state == JournalState::Removed)
+            dropValues(m_records[at]);
         return true;
+    }
     // A file of the program's own that cannot take the line is written
     // anew; one that is not (someone else's, a link) is never touched.
     return platform::isOwnFile(m_path, error) && compact(error);
+}
+
+bool ImportJournal::liveLines(const std::string* text, std::string& out, std::vector<std::uint32_t>& order,
+                              std::string& error) const
+{
+    // The file's content, for the records whose values are only in it.
+    std::string read;
+    if (text == nullptr && m_fileExists &&
+        std::any_of(m_records.begin(), m_records.end(),
+                    [this](const Record& r) { return live(r) && r.held == noValues; })) {
+        bool missing = false;
+        if (!platform::readOwnFile(m_path, read, missing, error))
+            return false;
+        text = &read;
+    }
+    out = headerLine;
+    order.clear();
+    for (std::uint32_t at = 0; at < m_records.size(); ++at) {
+        const Record& record = m_records[at];
+        if (!live(record))
+            continue;
+        if (record.held != noValues) {
+            const Visit& v = m_visits[record.held];
+            out += lineOf(JournalEntry{v.id, v.card, v.start, v.end, record.state, record.time});
+        } else {
+            // Its line in the file is its latest state: copied as it stands.
+            const std::string_view line = text != nullptr ? lineAt(*text, record.offset) : std::string_view{};
+            if (line.empty()) {
+                error = "the line of an entry is missing from " + m_path;
+                return false;
+            }
+            out.append(line);
+            if (out.back() == '\r')
+                out.pop_back();
+            out += '\n';
+        }
+        order.push_back(at);
+    }
+    return true;
+}
+
+void ImportJournal::rebuild(const std::vector<std::uint32_t>& order, const std::string& text)
+{
+    // Held anew, densely, with the offsets of the new file's lines.
+    std::vector<Record> records;
+    records.reserve(order.size());
+    std::vector<Visit> visits;
+    std::uint64_t offset = text.find('\n') + 1; // after the header
+    for (std::uint32_t at : order) {
+        Record record = m_records[at];
+        record.offset = offset;
+        offset = text.find('\n', offset) + 1;
+        if (record.held != noValues) {
+            visits.push_back(std::move(m_visits[record.held]));
+            record.held = static_cast<std::uint32_t>(visits.size() - 1);
+        }
+        records.push_back(record);
+    }
+    m_records.clear();
+    m_records.shrink_to_fit();
+    m_slots.clear();
+    m_visits = std::move(visits);
+    m_freeVisits.clear();
+    // Re-added in order, so the slots match the records.
+    std::vector<Record> kept;
+    kept.swap(records);
+    m_held = kept.size();
+    m_records.reserve(kept.size());
+    for (const Record& record : kept) {
+        const std::uint32_t at = add(record.digest);
+        m_records[at] = record;
+    }
 }
 
 bool ImportJournal::compact(std::string& error)
@@ -347,26 +593,35 @@ bool ImportJournal::compact(std::string& error)
         error = "not read";
         return false;
     }
-    std::erase_if(m_entries, [this](const auto& item) { return expired(item.second.entry); });
-    const std::vector<JournalEntry> live = entries();
-    if (!platform::replaceFile(m_path, format(live), error))
+    std::string out;
+    std::vector<std::uint32_t> order;
+    if (!liveLines(nullptr, out, order, error) || !platform::replaceFile(m_path, out, error))
         return false;
     m_fileExists = true;
-    m_fileLines = live.size();
+    m_fileLines = order.size();
+    rebuild(order, out);
     return true;
+}
+
+std::size_t ImportJournal::size() const
+{
+    return static_cast<std::size_t>(
+        std::count_if(m_records.begin(), m_records.end(), [this](const Record& r) { return live(r); }));
 }
 
 std::vector<JournalEntry> ImportJournal::entries() const
 {
-    std::vector<const Held*> held;
-    held.reserve(m_entries.size());
-    for (const auto& [key, h] : m_entries)
-        held.push_back(&h);
-    std::sort(held.begin(), held.end(), [](const Held* a, const Held* b) { return a->order < b->order; });
     std::vector<JournalEntry> result;
-    result.reserve(held.size());
-    for (const Held* h : held)
-        result.push_back(h->entry);
+    std::string text;
+    std::vector<std::uint32_t> order;
+    std::string error;
+    if (!liveLines(nullptr, text, order, error))
+        return result;
+    JournalEntry entry;
+    forEachLine(text, [&](std::uint64_t, std::string_view line) {
+        if (parseLine(line, entry))
+            result.push_back(entry);
+    });
     return result;
 }
 

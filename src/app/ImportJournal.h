@@ -16,7 +16,7 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 namespace movik {
@@ -40,6 +40,21 @@ struct JournalEntry
     std::int64_t time = 0;
 };
 
+// A fixed-size digest of a visit (identifier, card, start, end): the same
+// for the same visit. Two visits may share one; they are then told apart by
+// their own values.
+using VisitDigest = std::uint64_t (*)(std::string_view id, std::string_view card, std::string_view start,
+                                      std::string_view end);
+std::uint64_t visitDigest(std::string_view id, std::string_view card, std::string_view start,
+                          std::string_view end);
+
+// Held compactly, for a site that remembers hundreds of thousands of
+// visitors: per entry its digest, state, time and where its latest line
+// starts in the file, about 40 bytes. Only an entry that is pending or not
+// yet acknowledged (the service lists it again at every poll), or whose line
+// could not be written, keeps its values in memory; the others are read back
+// from their line when their digest matches, or when the file is written
+// anew.
 class ImportJournal
 {
 public:
@@ -53,7 +68,7 @@ public:
     // A file of fewer lines is never compacted while the program runs.
     static constexpr std::size_t compactionFloor = 4096;
 
-    explicit ImportJournal(SecondsClock clock = secondsNow);
+    explicit ImportJournal(SecondsClock clock = secondsNow, VisitDigest digest = visitDigest);
 
     // Reads the journal at path, replacing what is held, and compacts the
     // file when it holds more lines than live entries. A missing file is an
@@ -67,6 +82,7 @@ public:
     const std::string& path() const { return m_path; }
 
     // The live entry of this visitor and visit; null when there is none.
+    // Valid until the next call.
     const JournalEntry* find(const std::string& id, const std::string& card, const std::string& start,
                              const std::string& end) const;
 
@@ -83,8 +99,10 @@ public:
     // Writes the file anew with the live entries only.
     bool compact(std::string& error);
 
-    // The live entries, oldest first.
+    // The live entries, oldest first (read back from the file as needed).
     std::vector<JournalEntry> entries() const;
+    // How many live entries are held.
+    std::size_t size() const;
     // Lines in the file since it was last written whole, the header left out.
     std::size_t fileLines() const { return m_fileLines; }
 
@@ -96,24 +114,55 @@ public:
                                            std::size_t* lines = nullptr);
 
 private:
-    struct Held
+    // A visit's values, for an entry that keeps them.
+    struct Visit
     {
-        JournalEntry entry;
-        std::uint64_t order = 0; // when it was first held, for a stable file
+        std::string id;
+        std::string card;
+        std::string start;
+        std::string end;
     };
+    struct Record
+    {
+        std::uint64_t digest = 0;
+        std::int64_t time = 0;
+        std::uint64_t offset = 0;      // where its latest line starts in the file
+        std::uint32_t held = noValues; // its values in m_visits, or noValues
+        JournalState state = JournalState::Removed;
+    };
+    static constexpr std::uint32_t noValues = 0xffffffffu;
+    static constexpr std::uint32_t notFound = 0xffffffffu;
 
-    static std::string keyOf(const std::string& id, const std::string& card, const std::string& start,
-                             const std::string& end);
-    bool expired(const JournalEntry& entry) const;
-    void hold(JournalEntry entry);
+    bool expired(std::int64_t time) const;
+    bool live(const Record& record) const;
+    // The record of this visit, removed ones included; notFound when none.
+    // Records without values are compared by their line: in text where
+    // given (the file's content), else read from the file.
+    std::uint32_t locate(std::uint64_t digest, const Visit& visit, const std::string* text) const;
+    bool sameVisit(const Record& record, const Visit& visit, const std::string* text) const;
+    std::uint32_t add(std::uint64_t digest);
+    void setState(Record& record, JournalState state);
+    void keepValues(Record& record, const Visit& visit);
+    void dropValues(Record& record);
+    // The record's line as it stands in text (the file's content).
+    static std::string_view lineAt(const std::string& text, std::uint64_t offset);
+    // The live records' lines, oldest first, with the records they belong to.
+    bool liveLines(const std::string* text, std::string& out, std::vector<std::uint32_t>& order,
+                   std::string& error) const;
+    void rebuild(const std::vector<std::uint32_t>& order, const std::string& text);
 
     SecondsClock m_clock;
+    VisitDigest m_digest;
     std::string m_path;
     bool m_loaded = false;
     bool m_fileExists = false;
     std::size_t m_fileLines = 0;
-    std::uint64_t m_nextOrder = 0;
-    std::unordered_map<std::string, Held> m_entries; // by key
+    std::vector<Record> m_records;      // in the order first held
+    std::size_t m_held = 0;             // records not removed, expired ones included
+    std::vector<std::uint32_t> m_slots; // open addressing by digest: record index + 1, 0 when empty
+    std::vector<Visit> m_visits;        // values of the records that keep them
+    std::vector<std::uint32_t> m_freeVisits;
+    mutable JournalEntry m_found;
 };
 
 } // namespace movik

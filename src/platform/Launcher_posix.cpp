@@ -1,8 +1,11 @@
-// Linux launcher: fork and execve without a shell. The child is set up
-// between the two (umask, directory, descriptors, signals), which a spawn
-// call cannot do for the umask; a failure there or in execve comes back
-// through a close-on-exec pipe, so the caller learns the errno as it would
-// from a spawn. Only the children started here are ever reaped, by pid.
+// Linux launcher: posix_spawn without a shell, which the C library runs as
+// a vfork: the child shares the program's memory until its exec, so a start
+// costs the same from a large process as from a small one (a fork would
+// copy the page tables of every library and the journal first). The child is
+// set up by the spawn (directory, descriptors, signals) and inherits the
+// umask set around it; a failure in any of that or in the exec comes back
+// as the spawn's errno. Only the children started here are ever reaped, by
+// pid.
 #include "Launcher.h"
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -71,61 +75,6 @@ bool reapLocked(Child& child, bool block)
     if (it != g_children.end())
         g_children.erase(it);
     return true;
-}
-
-// Closes every descriptor from 3 up except keep. Runs in the forked child,
-// so only system calls.
-void closeDescriptorsFrom3(int keep, long maxDescriptor)
-{
-    auto closeRange = [maxDescriptor](unsigned first, unsigned last) {
-        if (first > last)
-            return;
-#ifdef SYS_close_range
-        if (::syscall(SYS_close_range, first, last, 0) == 0)
-            return;
-#endif
-        for (long fd = first; fd <= std::min<long>(last, maxDescriptor); ++fd)
-            ::close(static_cast<int>(fd));
-    };
-    if (keep < 3) {
-        closeRange(3, UINT_MAX);
-        return;
-    }
-    closeRange(3, static_cast<unsigned>(keep) - 1);
-    closeRange(static_cast<unsigned>(keep) + 1, UINT_MAX);
-}
-
-[[noreturn]] void reportAndExit(int pipe, int error)
-{
-    ssize_t ignored = ::write(pipe, &error, sizeof error);
-    (void)ignored;
-    ::_exit(127);
-}
-
-[[noreturn]] void becomeTool(const char* executable, char* const* argv, const char* directory, int pipe,
-                             long maxDescriptor)
-{
-    // Whatever this program ignores or handles (SIGIO for the read-lease
-    // probe) is none of the tool's business.
-    for (int sig = 1; sig < NSIG; ++sig) {
-        struct sigaction action = {};
-        action.sa_handler = SIG_DFL;
-        ::sigaction(sig, &action, nullptr);
-    }
-    // The answer files hold visitors' data: for this program's user only.
-    ::umask(077);
-    if (directory && ::chdir(directory) != 0)
-        reportAndExit(pipe, errno);
-    // The tool gets the standard descriptors and nothing else, whatever a
-    // library in this process opened without close-on-exec (the database
-    // client's sockets, a file some component keeps open). The pipe itself
-    // closes on exec.
-    closeDescriptorsFrom3(pipe, maxDescriptor);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(executable, argv, environ);
-    reportAndExit(pipe, errno);
 }
 
 } // namespace
@@ -226,52 +175,43 @@ LaunchResult launchProcess(const std::string& executable, const std::string& par
     reapChildren();
     LaunchResult result;
 
-    // Everything the child needs is made here: after fork it may only make
-    // system calls.
     std::vector<std::string> arguments = splitCommandLine(parameters);
     arguments.insert(arguments.begin(), executable);
     std::vector<char*> argv;
     for (std::string& a : arguments)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    const char* directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
-    long maxDescriptor = ::sysconf(_SC_OPEN_MAX);
-    if (maxDescriptor <= 0)
-        maxDescriptor = 1024;
 
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) {
-        result.code = errno;
-        return result;
-    }
-    // No handler of this process may run in the child before it has reset them.
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    if (!workingDirectory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+    // The tool gets the standard descriptors and nothing else, whatever a
+    // library in this process opened without close-on-exec (the database
+    // client's sockets, a file some component keeps open).
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    // Whatever this program ignores or handles (SIGIO for the read-lease
+    // probe) is none of the tool's business, and it starts with no signal
+    // blocked.
     sigset_t all;
-    sigset_t previous;
+    sigset_t none;
     sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-    pid_t pid = ::fork();
-    if (pid == 0)
-        becomeTool(executable.c_str(), argv.data(), directory, pipe[1], maxDescriptor);
-    int forkError = errno;
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    ::close(pipe[1]);
-    if (pid < 0) {
-        ::close(pipe[0]);
-        result.code = forkError;
-        return result;
-    }
-
-    int childError = 0;
-    ssize_t got;
-    do {
-        got = ::read(pipe[0], &childError, sizeof childError);
-    } while (got < 0 && errno == EINTR);
-    ::close(pipe[0]);
-    if (got == static_cast<ssize_t>(sizeof childError)) {
-        int ignored = 0;
-        while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
-        }
-        result.code = childError;
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // The answer files hold visitors' data: for this program's user only.
+    // The umask is the process's; the program's own files name their modes.
+    const mode_t previous = ::umask(077);
+    pid_t pid = 0;
+    const int failed = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
+    ::umask(previous);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) {
+        result.code = failed;
         return result;
     }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -51,8 +52,14 @@ bool replaceFile(const std::string& path, const std::string& content, std::strin
                  FileReaders readers = FileReaders::Owner, FileFlush flush = FileFlush::ToDisk);
 // Appends text to the end of a file in one write, creating it for its owner
 // only. Refused, without writing, when path is a link or not a regular file
-// of the program's user. False with a message in error.
-bool appendToFile(const std::string& path, const std::string& text, FileFlush flush, std::string& error);
+// of the program's user. False with a message in error; where given, offset
+// is set to where the text starts in the file.
+bool appendToFile(const std::string& path, const std::string& text, FileFlush flush, std::string& error,
+                  std::uint64_t* offset = nullptr);
+// Up to size bytes of a file from offset (fewer at its end), as
+// readWholeFile reads a file. False with a message in error.
+bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size, std::string& content,
+                std::string& error);
 // Whole content of a file. False with a message in error; a missing file
 // sets missing so callers can tell "nothing yet" from a failure. Anything
 // but a regular file (a pipe someone put there, say) is refused, never

@@ -259,7 +259,8 @@ bool replaceFile(const std::string& path, const std::string& content, std::strin
     return flush == FileFlush::Cached || flushDirectoryOf(path, error);
 }
 
-bool appendToFile(const std::string& path, const std::string& text, FileFlush flush, std::string& error)
+bool appendToFile(const std::string& path, const std::string& text, FileFlush flush, std::string& error,
+                  std::uint64_t* offset)
 {
     int fd = openRegular(path, O_WRONLY | O_APPEND);
     bool created = false;
@@ -279,6 +280,10 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
         error = "Cannot append to " + path + ": not a file of this user";
         return false;
     }
+    // One program writes the file (its lock says so): its end now is where
+    // the text goes.
+    if (offset != nullptr)
+        *offset = static_cast<std::uint64_t>(st.st_size);
     bool ok = writeAll(fd, text);
     if (ok && flush == FileFlush::ToDisk)
         ok = ::fdatasync(fd) == 0;
@@ -356,6 +361,34 @@ int openOwnFile(const std::string& path, bool& missing, std::string& error)
 }
 
 } // namespace
+
+bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size, std::string& content,
+                std::string& error)
+{
+    content.assign(size, '\0');
+    int fd = openRegular(path, O_RDONLY);
+    if (fd < 0) {
+        error = failure("Cannot open", path, errno);
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, content.data() + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = failure("Cannot read", path, errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    content.resize(done);
+    return true;
+}
 
 bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error)
 {

@@ -347,7 +347,8 @@ bool replaceFile(const std::string& path, const std::string& content, std::strin
     return true;
 }
 
-bool appendToFile(const std::string& path, const std::string& text, FileFlush flush, std::string& error)
+bool appendToFile(const std::string& path, const std::string& text, FileFlush flush, std::string& error,
+                  std::uint64_t* offset)
 {
     OwnerOnly ownerOnly;
     HANDLE file = ::CreateFileW(widePath(path).c_str(), FILE_APPEND_DATA | READ_CONTROL, FILE_SHARE_READ,
@@ -361,6 +362,11 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
         error = "Cannot append to " + path + ": not a file of this user";
         return false;
     }
+    // One program writes the file (its lock says so): its end now is where
+    // the text goes.
+    LARGE_INTEGER size{};
+    if (offset != nullptr)
+        *offset = ::GetFileSizeEx(file, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
     DWORD written = 0;
     bool ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
               written == text.size();
@@ -497,6 +503,38 @@ HANDLE openOwnFile(const std::string& path, bool& missing, std::string& error)
 }
 
 } // namespace
+
+bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size, std::string& content,
+                std::string& error)
+{
+    bool missing = false;
+    HANDLE file = openForReading(path, GENERIC_READ, Links::Refuse, missing, error);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    content.assign(size, '\0');
+    std::size_t done = 0;
+    while (done < size) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>((offset + done) & 0xffffffffu);
+        at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+        DWORD got = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 20));
+        if (!::ReadFile(file, content.data() + done, chunk, &got, &at)) {
+            const DWORD code = ::GetLastError();
+            if (code == ERROR_HANDLE_EOF)
+                break;
+            error = failure("Cannot read", path, code);
+            ::CloseHandle(file);
+            return false;
+        }
+        if (got == 0)
+            break;
+        done += got;
+    }
+    ::CloseHandle(file);
+    content.resize(done);
+    return true;
+}
 
 bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error)
 {

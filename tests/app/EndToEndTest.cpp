@@ -610,7 +610,15 @@ TEST(EndToEndProgram, ALongCycleKeepsItsStatusFreshAndStopsBetweenVisitors)
     EXPECT_EQ(program.terminate(5000), 0) << "ended after the visitor in hand";
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
     const std::size_t imported = site.database.rows("select * from card_validity").size();
-    EXPECT_EQ(imported + service.queuedIds().size(), 400u)
+    // A stop that came during an acknowledgement's wait ended its curl: that
+    // visitor stays queued, and the journal holds it as imported, so the
+    // next start acknowledges it without a second import.
+    std::size_t cutShort = 0;
+    for (const std::string& line : splitLines(readFile(site.file("movik.journal"))))
+        for (const std::string& id : service.queuedIds())
+            cutShort += line.rfind(id + "\t", 0) == 0 && line.find("\t0\t") != std::string::npos;
+    EXPECT_LE(cutShort, 1u);
+    EXPECT_EQ(imported + service.queuedIds().size() - cutShort, 400u)
         << "each imported visitor acknowledged, the rest queued";
     EXPECT_GT(service.queuedIds().size(), 0u);
     EXPECT_NE(logMessages(site).find("--- MOVIK stopped ---"), std::string::npos);

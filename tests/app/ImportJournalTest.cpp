@@ -1,6 +1,7 @@
 // The import journal's file: what survives a round trip through it, what a
-// damaged file still gives, and when entries leave it. Its use by the poll
-// cycle is covered end to end.
+// damaged file still gives, and when entries leave it; each with the real
+// digest of a visit and with one that makes every visit collide. Its use by
+// the poll cycle is covered end to end.
 #include "ImportJournal.h"
 #include "TempDir.h"
 
@@ -17,6 +18,15 @@ constexpr std::int64_t day = 24 * 60 * 60;
 
 using State = JournalState;
 
+// Every visit alike: only their values tell them apart.
+std::uint64_t collidingDigest(std::string_view, std::string_view, std::string_view, std::string_view)
+{
+    return 42;
+}
+
+// The digest of the case at hand.
+VisitDigest g_digest = visitDigest;
+
 struct Clock
 {
     std::int64_t now = 1'800'000'000;
@@ -29,7 +39,7 @@ struct Clock
 // A journal read from path, with the test's clock.
 struct Opened
 {
-    Opened(const std::string& path, Clock& clock) : journal(clock.function())
+    Opened(const std::string& path, Clock& clock) : journal(clock.function(), g_digest)
     {
         std::string error;
         EXPECT_TRUE(journal.load(path, skipped, error)) << error;
@@ -49,9 +59,16 @@ struct Opened
     std::size_t skipped = 0;
 };
 
+class JournalFile : public ::testing::TestWithParam<VisitDigest>
+{
+protected:
+    void SetUp() override { g_digest = GetParam(); }
+    void TearDown() override { g_digest = visitDigest; }
+};
+
 } // namespace
 
-TEST(ImportJournal, AnyBytesSurvive)
+TEST_P(JournalFile, AnyBytesSurvive)
 {
     TempDir dir;
     const std::string path = dir.file("movik.journal");
@@ -59,7 +76,7 @@ TEST(ImportJournal, AnyBytesSurvive)
     std::string odd = std::string("a\tb\nc\rd\\e#f\x1a", 12) + std::string(1, '\0') + "\xff\"}";
     std::string error;
     {
-        ImportJournal journal(clock.function());
+        ImportJournal journal(clock.function(), g_digest);
         std::size_t skipped = 0;
         ASSERT_TRUE(journal.load(path, skipped, error)) << error;
         ASSERT_TRUE(
@@ -85,7 +102,7 @@ TEST(ImportJournal, AnyBytesSurvive)
     EXPECT_EQ(splitLines(readFile(path)).size(), 3u) << "compacted when read";
 }
 
-TEST(ImportJournal, DamagedLinesAreSkippedAndTheRestKept)
+TEST_P(JournalFile, DamagedLinesAreSkippedAndTheRestKept)
 {
     TempDir dir;
     const std::string path = dir.file("movik.journal");
@@ -112,7 +129,7 @@ TEST(ImportJournal, DamagedLinesAreSkippedAndTheRestKept)
     // A journal that exists but cannot be read holds nothing and writes nothing.
     TempDir other;
     ASSERT_TRUE(std::filesystem::create_directory(other.file("movik.journal")));
-    ImportJournal unreadable(clock.function());
+    ImportJournal unreadable(clock.function(), g_digest);
     std::size_t skipped = 0;
     std::string error;
     EXPECT_FALSE(unreadable.load(other.file("movik.journal"), skipped, error));
@@ -125,7 +142,7 @@ TEST(ImportJournal, DamagedLinesAreSkippedAndTheRestKept)
     EXPECT_TRUE(unreadable.load(other.file("movik2.journal"), skipped, error)) << error;
 }
 
-TEST(ImportJournal, TheLastLineOfAVisitCountsAndARemovedOneIsGone)
+TEST_P(JournalFile, TheLastLineOfAVisitCountsAndARemovedOneIsGone)
 {
     TempDir dir;
     const std::string path = dir.file("movik.journal");
@@ -156,7 +173,7 @@ TEST(ImportJournal, TheLastLineOfAVisitCountsAndARemovedOneIsGone)
     EXPECT_EQ(splitLines(text).back(), "V-5\t5005" + visit + "-\t" + t) << text;
 }
 
-TEST(ImportJournal, KeptThirtyDaysAfterItsAcknowledgementOrItsLastListing)
+TEST_P(JournalFile, KeptThirtyDaysAfterItsAcknowledgementOrItsLastListing)
 {
     TempDir dir;
     const std::string path = dir.file("movik.journal");
@@ -189,7 +206,7 @@ TEST(ImportJournal, KeptThirtyDaysAfterItsAcknowledgementOrItsLastListing)
     ASSERT_NE(reread.find("stuck", "2"), nullptr);
 }
 
-TEST(ImportJournal, GrowsByAppendingAndIsCompactedAtTwiceItsLiveEntries)
+TEST_P(JournalFile, GrowsByAppendingAndIsCompactedAtTwiceItsLiveEntries)
 {
     TempDir dir;
     const std::string path = dir.file("movik.journal");
@@ -213,3 +230,8 @@ TEST(ImportJournal, GrowsByAppendingAndIsCompactedAtTwiceItsLiveEntries)
     EXPECT_EQ(reread.find("V-2", "1")->state, State::Acknowledged);
     EXPECT_EQ(reread.find("V-3", "1")->state, State::Imported);
 }
+
+INSTANTIATE_TEST_SUITE_P(Digests, JournalFile, ::testing::Values(visitDigest, collidingDigest),
+                         [](const auto& info) {
+                             return std::string(info.param == visitDigest ? "Real" : "Colliding");
+                         });
