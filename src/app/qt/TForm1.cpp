@@ -134,6 +134,7 @@ void TForm1::Timer1Timer()
     m_inCycle = true;
     m_logic->Timer1Timer();
     m_inCycle = false;
+    showHeldLines();
     Memo1->setUpdatesEnabled(true);
     if (m_closeAfterCycle) {
         m_closeAfterCycle = false;
@@ -156,11 +157,28 @@ void TForm1::setPollCycle(std::function<void()> cycle)
 
 void TForm1::appendLine(const std::string& line)
 {
+    // During a cycle nothing is drawn: the lines are laid out together after
+    // it, which spares the layout of every line the text area drops again.
+    if (m_inCycle) {
+        m_heldLines.push_back(QString::fromLocal8Bit(line));
+        if (m_heldLines.size() > memoLineLimit)
+            m_heldLines.pop_front();
+        return;
+    }
     Memo1->appendPlainText(QString::fromLocal8Bit(line));
+}
+
+void TForm1::showHeldLines()
+{
+    if (m_heldLines.isEmpty())
+        return;
+    Memo1->appendPlainText(m_heldLines.join(QLatin1Char('\n')));
+    m_heldLines.clear();
 }
 
 void TForm1::clearLines()
 {
+    m_heldLines.clear();
     Memo1->clear();
 }
 

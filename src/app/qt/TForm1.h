@@ -8,6 +8,7 @@
 #include "MainWindowLogic.h"
 #include "MainWindowView.h"
 
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -58,6 +59,8 @@ protected:
 
 private:
     void createParts();
+    // Appends the lines held back during a cycle.
+    void showHeldLines();
 
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* Button4 = nullptr;
@@ -71,6 +74,8 @@ private:
     // A close asked for during a cycle: the cycle ends after the visitor in
     // hand, then the window closes.
     bool m_closeAfterCycle = false;
+    // Lines of the cycle in hand, the newest memoLineLimit of them.
+    QStringList m_heldLines;
 };
 
 } // namespace movik
