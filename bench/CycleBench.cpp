@@ -79,10 +79,10 @@ double milliseconds(const FlushTotals& after, const FlushTotals& before)
 // Runs the transfer tool with the program's parameter text in the program
 // directory and waits for it; the milliseconds from its start to its end,
 // or a negative number when it could not be run or failed.
-double timedTool(const std::string& parameters, const std::string& directory)
+double timedTool(const Settings& s, const std::string& parameters, const std::string& directory)
 {
     std::vector<std::string> arguments = platform::splitCommandLine(parameters);
-    const std::string tool = curlToolPath(settings());
+    const std::string tool = curlToolPath(s);
     arguments.insert(arguments.begin(), tool);
     std::vector<char*> argv;
     for (std::string& a : arguments)
@@ -140,7 +140,7 @@ void BM_Backlog(benchmark::State& state, int visitors)
         QApplication::processEvents();
     };
     settle();
-    const Settings& s = settings();
+    const Settings& s = form.logic().settings();
     if (s.PollWaitMSec != 500 || s.AckWaitMSec != 500)
         return state.SkipWithError("the settings are not the defaults");
     const std::string programDir = dir.path();
@@ -166,12 +166,12 @@ void BM_Backlog(benchmark::State& state, int visitors)
         service.generateVisitors(visitors);
         std::string headerError;
         const bool headerInFile = prepareHeaderFile(s, RequestFiles{}, headerError);
-        const double poll = timedTool(pollParameters(s, RequestFiles{}, headerInFile), programDir);
+        const double poll = timedTool(s, pollParameters(s, RequestFiles{}, headerInFile), programDir);
         if (poll < 0)
             return state.SkipWithError("curl failed to poll");
         r.curl = poll;
         for (const std::string& id : service.queuedIds()) {
-            const double ack = timedTool(ackParameters(s, id, RequestFiles{}, headerInFile), programDir);
+            const double ack = timedTool(s, ackParameters(s, id, RequestFiles{}, headerInFile), programDir);
             if (ack < 0)
                 return state.SkipWithError("curl failed to acknowledge");
             r.curl += ack;

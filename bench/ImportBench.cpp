@@ -143,7 +143,7 @@ bool importBlock(Subject& subject, Engine engine, std::string& error)
     }
     std::optional<DortexDatabase> dx;
     dx.emplace();
-    dx->SQLDB_Connect();
+    dx->SQLDB_Connect(subject.dir.path());
     auto importOne = [&]() {
         char card[16];
         std::snprintf(card, sizeof card, "V%07d", ++subject.written);

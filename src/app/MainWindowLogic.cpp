@@ -12,8 +12,8 @@
 namespace movik {
 
 MainWindowLogic::MainWindowLogic(MainWindowView& view, CardImport& database)
-    : m_view(view), m_database(database), m_service(settings()),
-      m_cycle(settings(), m_service, database, m_journal, m_reporter, m_status, *this),
+    : m_view(view), m_database(database), m_service(m_settings),
+      m_cycle(m_settings, m_service, database, m_journal, m_reporter, m_statusWriter, *this),
       m_pollCycle([this] { m_cycle.run(); })
 {
     setOperatorDisplay(this);
@@ -33,7 +33,7 @@ void MainWindowLogic::FormCreate(const std::string& appPath)
     try {
         std::string error;
         KeyFileFinding key;
-        const bool started = loadStartup(appPath, error, key);
+        const bool started = loadStartup(appPath, m_settings, error, key);
         removeLeftoverFiles(appPath);
         if (!started) {
             // The database is then not even named: statements fail until the next start.
@@ -42,7 +42,7 @@ void MainWindowLogic::FormCreate(const std::string& appPath)
             // A monitor learns the database's state from the start, not only
             // once the first visitor arrives.
             std::string tried;
-            const bool opened = m_database.SQLDB_Connect(error, tried);
+            const bool opened = m_database.SQLDB_Connect(appPath, error, tried);
             m_reporter.note(FailureKind::Database, !opened,
                             opened ? std::string() : error.substr(0, error.find_first_of("\r\n")));
         }
@@ -50,7 +50,7 @@ void MainWindowLogic::FormCreate(const std::string& appPath)
         WriteLog(LogAlways, std::string("<FCr>") + e.what());
     }
     // An unattended site keeps polling after a restart.
-    m_view.setAutomaticPoll(settings().AutoPoll != 0);
+    m_view.setAutomaticPoll(m_settings.AutoPoll != 0);
 }
 
 void MainWindowLogic::FormShow()
@@ -61,23 +61,55 @@ void MainWindowLogic::FormShow()
 
 void MainWindowLogic::Timer1Timer()
 {
+    // A tick that a stop request's delivery lets through starts nothing.
+    if (m_inCycle)
+        return;
     // Stopped for the whole cycle and started again after it, so cycles never
     // overlap and the next tick comes a full interval after this one ends.
     m_view.setTimerEnabled(false);
     if (m_view.automaticPoll()) {
         m_lastPoll = platform::localTimestamp();
+        m_inCycle = true;
+        m_stopRequested = false;
         m_pollCycle();
+        m_inCycle = false;
         afterCycle();
     }
     // Every tick, polling or not: its age tells a monitor the program lives.
-    m_cycle.writeStatus(m_view.automaticPoll());
+    m_statusWriter.write(m_view.automaticPoll());
+    if (m_closeAfterCycle) {
+        m_closeAfterCycle = false;
+        m_view.closeWindow();
+        return;
+    }
     if (!m_closing)
         m_view.setTimerEnabled(true);
 }
 
 bool MainWindowLogic::betweenVisitors()
 {
-    return !m_view.stopRequested();
+    m_view.deliverStopRequests();
+    return !m_stopRequested;
+}
+
+bool MainWindowLogic::closeRequested()
+{
+    if (m_inCycle) {
+        m_stopRequested = m_closeAfterCycle = true;
+        return false;
+    }
+    FormClose();
+    return true;
+}
+
+void MainWindowLogic::sessionEnding(bool final)
+{
+    if (m_inCycle)
+        m_stopRequested = true;
+    if (final) {
+        m_stopRequested = true;
+        FormClose();
+    }
 }
 
 void MainWindowLogic::afterCycle()
@@ -95,10 +127,10 @@ void MainWindowLogic::FormClose()
 {
     if (!m_closing) {
         WriteLog(LogAlways, "--- MOVIK stopped ---");
-        m_service.endRunningTools();
+        m_service.close();
         // A monitor learns at once that the program is gone.
         m_cycle.markStopped("MOVIK was closed");
-        m_cycle.writeStatus(m_view.automaticPoll());
+        m_statusWriter.write(m_view.automaticPoll());
     }
     m_closing = true;
     m_view.setTimerEnabled(false);
@@ -124,8 +156,8 @@ void MainWindowLogic::setStatusLight(StatusLight colour)
 void MainWindowLogic::showLight()
 {
     std::string trouble;
-    if (!m_status.logReason.empty())
-        trouble += " The log cannot be written: " + m_status.logReason + ".";
+    if (const std::string log = logFailure(); !log.empty())
+        trouble += " The log cannot be written: " + log + ".";
     if (!m_status.journalReason.empty())
         trouble += " The journal cannot be used: " + m_status.journalReason + ".";
     m_view.setLight(describeLight(m_light, m_lastPoll, trouble));

@@ -10,7 +10,9 @@
 #include "MainWindowView.h"
 #include "OperatorDisplay.h"
 #include "PollCycle.h"
+#include "Settings.h"
 #include "StatusFile.h"
+#include "StatusWriter.h"
 #include "VisitorService.h"
 
 #include <cstdint>
@@ -43,6 +45,17 @@ public:
     // The window is closing: no further cycle starts.
     void FormClose();
 
+    // The window is asked to close (by the operator, a stop signal, Windows'
+    // WM_CLOSE): true when it may close now, once FormClose has run. During
+    // a cycle the request is remembered instead: the cycle stops after the
+    // visitor in hand, and the view is told to close when it returns.
+    bool closeRequested();
+    // The session is ending. Not final (Windows' WM_QUERYENDSESSION): a
+    // cycle in hand stops after its visitor. Final (WM_ENDSESSION): the
+    // process may end as soon as this returns, so the window's close path
+    // runs now, without the window being closed first.
+    void sessionEnding(bool final);
+
     // Replaces what a tick does while "Automatic Poll" is ticked, so a cycle
     // can be watched from inside without the visitor service.
     void setPollCycle(std::function<void()> cycle);
@@ -55,6 +68,9 @@ public:
 
     // The cycle a tick runs, for a test that hands it an answer of its own.
     PollCycle& pollCycle() { return m_cycle; }
+    // The settings start-up read, which this logic owns and hands to its
+    // parts: for a test to look at, or to change between cycles.
+    Settings& settings() { return m_settings; }
 
     // What Status_LED shows for a colour, the time of the last poll
     // ("dd/mm/yyyy hh:mm:ss", empty before the first) and what keeps it red
@@ -69,8 +85,11 @@ private:
 
     MainWindowView& m_view;
     CardImport& m_database;
+    // Read by start-up; the parts below are handed it by reference.
+    Settings m_settings;
     ChangeReporter m_reporter;
     StatusRecord m_status;
+    StatusWriter m_statusWriter{m_settings, m_status, m_reporter};
     ImportJournal m_journal;
     VisitorService m_service;
     PollCycle m_cycle;
@@ -78,6 +97,11 @@ private:
     StatusLight m_light = StatusLight::White;
     std::string m_lastPoll;
     bool m_closing = false;
+    bool m_inCycle = false;
+    // Asked to stop during the cycle in hand: it ends after its visitor.
+    bool m_stopRequested = false;
+    // A close asked for during a cycle, carried out after it.
+    bool m_closeAfterCycle = false;
 };
 
 } // namespace movik

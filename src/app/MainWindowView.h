@@ -37,10 +37,14 @@ public:
     virtual void setAutomaticPoll(bool ticked) = 0;
     // Timer1: enabling (re)starts a full interval.
     virtual void setTimerEnabled(bool enabled) = 0;
-    // Asked between two visitors of a cycle: whether the program was asked to
-    // stop (the window closed, the session ending, a stop signal). Only such
-    // requests are taken during a cycle; clicks and keys wait for its end.
-    virtual bool stopRequested() = 0;
+    // Between two visitors of a cycle, and while it waits for a tool: hands
+    // the logic the requests to stop that have come (a close of the window,
+    // the end of the session, a stop signal) as it does outside a cycle.
+    // Only these are taken during a cycle; clicks and keys wait for its end.
+    virtual void deliverStopRequests() = 0;
+    // Closes the window, once a cycle that a close request came during has
+    // returned; the close comes back to the logic as closeRequested().
+    virtual void closeWindow() = 0;
 };
 
 } // namespace movik

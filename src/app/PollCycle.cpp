@@ -1,20 +1,18 @@
+// The poll cycle, in the order a visitor travels: the poll and its wait
+// (run), the answer (DecodeVListFromFile), the list (scanVisitorList), each
+// visitor (handleRecord) and its acknowledgement (acknowledge); then what
+// they share: the stop between visitors, the journal, the status.
 #include "PollCycle.h"
 
 #include "CardImport.h"
-#include "CurlExitText.h"
 #include "Dates.h"
-#include "InstanceLock.h"
 #include "Log.h"
 #include "OperatorDisplay.h"
-#include "Platform.h"
 #include "PollAnswer.h"
 #include "Settings.h"
-#include "StatusFile.h"
 #include "TextFile.h"
-#include "Version.h"
 
 #include <exception>
-#include <map>
 
 namespace movik {
 
@@ -31,10 +29,11 @@ struct PollCycle::Visitors
 };
 
 PollCycle::PollCycle(const Settings& settings, VisitorService& service, CardImport& database,
-                     ImportJournal& journal, ChangeReporter& reporter, StatusRecord& status,
+                     ImportJournal& journal, ChangeReporter& reporter, StatusWriter& status,
                      OperatorDisplay& display, SecondsClock clock)
     : m_settings(settings), m_service(service), m_database(database), m_journal(journal),
-      m_reporter(reporter), m_status(status), m_display(display), m_clock(std::move(clock))
+      m_reporter(reporter), m_statusWriter(status), m_status(status.record()), m_display(display),
+      m_clock(std::move(clock))
 {
     // The waits for the tools keep the status fresh and end at a stop.
     m_service.whileWaiting([this] { return betweenVisitors(); });
@@ -66,220 +65,6 @@ void PollCycle::run()
     DecodeVListFromFile(m_settings.AppPath + m_service.files().pollAnswer, tool);
 }
 
-void PollCycle::markStopped(const std::string& reason)
-{
-    m_status.poll = "stopped";
-    m_status.pollReason = reason;
-}
-
-void PollCycle::reportJournalFailure(const std::string& error)
-{
-    m_status.journal = "failed";
-    m_status.journalReason = error;
-    if (m_journalFailureReported)
-        return;
-    m_journalFailureReported = true;
-    WriteLog(LogAlways, "<Journal>" + error + " - carrying on without the journal");
-}
-
-// Reads the journal at the start of a cycle, unless it is already held for
-// this program directory. False when it cannot be read: the cycle then runs
-// as if there were no journal.
-bool PollCycle::openJournal()
-{
-    const std::string path = m_settings.AppPath + ImportJournal::fileName;
-    if (m_journal.isLoaded() && m_journal.path() == path)
-        return true;
-    std::size_t skipped = 0;
-    std::string error;
-    if (!m_journal.load(path, skipped, error)) {
-        reportJournalFailure(error);
-        return false;
-    }
-    if (skipped > 0)
-        WriteLog(LogAlways, "<Journal>" + std::to_string(skipped) + " unreadable lines dropped from " + path);
-    return true;
-}
-
-// Records a visitor's new state in the journal, if the cycle has one. A
-// journal that cannot be written never holds a visitor back.
-void PollCycle::journalRecord(const VisitorRecord& record, JournalState state)
-{
-    if (!m_journalOpen)
-        return;
-    std::string error;
-    if (m_journal.record(record[0], record[3], record[1], record[2], state, error))
-        m_journalFailureReported = false;
-    else
-        reportJournalFailure(error);
-}
-
-void PollCycle::acknowledge(const VisitorRecord& record)
-{
-    const std::string& card = record[3];
-    m_display.appendLine("> Updating Card: " + card);
-    std::string response;
-    if (m_service.RemoveFromVisitorList(record[0], response)) {
-        m_display.appendLine("  OK");
-        WriteLog(LogDetail, "Q.Ack - " + card);
-        journalRecord(record, JournalState::Acknowledged);
-        m_reporter.recover(FailureKind::Acknowledgement);
-    } else if (!m_stopping) {
-        // One cut short by a stop is sent again after the next start.
-        WriteLog(LogDetail, "Remove: " + response.substr(0, 15));
-        m_reporter.fail(FailureKind::Acknowledgement,
-                        response.empty() ? "no answer within AckWaitMSec" : answerExcerpt(response));
-    }
-}
-
-// The database failed the visitor (not the visitor's own fault): it stays
-// queued, and when the database cannot be reached at all, so do the
-// cycle's other visitors.
-void PollCycle::databaseFailed(Visitors& visitors)
-{
-    const ImportFailure why = m_database.lastFailure();
-    if (why == ImportFailure::Statement || why == ImportFailure::Connection) {
-        visitors.databaseFailed = true;
-        ++m_status.importFailures;
-    }
-    if (why == ImportFailure::Connection) {
-        visitors.databaseDown = true;
-        m_reporter.fail(FailureKind::Database, "an import could not reach it or timed out");
-    }
-}
-
-void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
-{
-    if (record.size() < 4) {
-        m_display.appendLine("Corrupted data (" + std::to_string(record.size()) + ")");
-        return;
-    }
-    const std::string& id = record[0];
-    const std::string& start = record[1];
-    const std::string& end = record[2];
-    const std::string& card = record[3];
-    const JournalEntry* entry = m_journalOpen ? m_journal.find(id, card, start, end) : nullptr;
-    const JournalState state = entry != nullptr ? entry->state : JournalState::Removed;
-    // Already written to the database by an earlier cycle: the service only
-    // needs to hear about it again, which takes no database. Asked before
-    // the refusal, so that a visitor an earlier version imported is taken
-    // off the queue even where its card would be refused now.
-    if (state == JournalState::Imported || state == JournalState::Acknowledged) {
-        WriteLog(LogDetail, "Already imported: " + card);
-        // Kept for as long as the service lists it without taking it back.
-        if (state == JournalState::Imported)
-            journalRecord(record, JournalState::Imported);
-        acknowledge(record);
-        return;
-    }
-    // Such a visitor stays in the service's queue.
-    if (const std::string refusal = visitorRefusal(record); !refusal.empty()) {
-        WriteLog(LogAlways, "<VListDX>Visitor " + printable(id) + " " + refusal);
-        WriteLog(LogAlways, "  Error - failed (DX)");
-        visitors.stuck[id] = refusal;
-        return;
-    }
-    if (visitors.databaseDown) {
-        ++visitors.leftQueued;
-        return;
-    }
-    if (state == JournalState::Pending) {
-        // A crash came between the journal's line and the commit, or just
-        // after the commit: the visit's own row tells which.
-        bool failed = false;
-        const bool found = m_database.findVisit(card, start, end, failed);
-        if (failed) {
-            databaseFailed(visitors);
-            return;
-        }
-        if (found) {
-            WriteLog(LogDetail, "Already imported: " + card);
-            journalRecord(record, JournalState::Imported);
-            acknowledge(record);
-            return;
-        }
-    }
-    // On the disk before the commit, once the card is known to be new:
-    // whatever comes between the two, the next start knows that this
-    // visitor may have been written. A card already issued writes nothing.
-    if (!m_database.VListToDortex(card, start, end,
-                                  [this, &record] { journalRecord(record, JournalState::Pending); })) {
-        // Not acknowledged: the visitor stays in the service's queue. A
-        // pending entry (of this try, or of a crash) is taken back.
-        journalRecord(record, JournalState::Removed);
-        WriteLog(LogAlways, "  Error - failed (DX)");
-        if (m_database.lastFailure() == ImportFailure::Refused)
-            visitors.stuck[id] = m_database.lastRefusal();
-        databaseFailed(visitors);
-        return;
-    }
-    m_reporter.recover(FailureKind::Database);
-    ++m_status.imports;
-    // Before the service hears of it: once acknowledged, a visitor listed
-    // again must be recognised even after a restart.
-    journalRecord(record, JournalState::Imported);
-    acknowledge(record);
-}
-
-// Between two visitors of a list, however long: a monitor sees the program
-// live, and a stop request ends the list after the visitor in hand.
-bool PollCycle::betweenVisitors()
-{
-    const std::int64_t time = m_clock();
-    if (time - m_statusWrittenAt >= statusIntervalSeconds || time < m_statusWrittenAt)
-        writeStatus(m_status.automaticPoll);
-    if (!m_display.betweenVisitors())
-        m_stopping = true;
-    return !m_stopping;
-}
-
-ListResult PollCycle::scanVisitorList(const std::string& text)
-{
-    // Judged anew at every cycle: the light stays red for as long as the
-    // journal cannot be used.
-    m_status.journal = "ok";
-    m_status.journalReason.clear();
-    m_journalOpen = openJournal();
-    Visitors visitors;
-    ListResult result;
-    scanVisitorRecords(
-        text, [this, &visitors](const VisitorRecord& record) { handleRecord(record, visitors); },
-        [this, &result] {
-            result.stopped = !betweenVisitors();
-            return !result.stopped;
-        });
-    if (visitors.leftQueued > 0)
-        m_reporter.fail(FailureKind::Queued,
-                        std::to_string(visitors.leftQueued) +
-                            (visitors.leftQueued == 1 ? " visitor" : " visitors") +
-                            " left queued for the next cycle: the database is not reachable");
-    else if (!visitors.databaseDown)
-        m_reporter.recover(FailureKind::Queued);
-    result.databaseFailed = visitors.databaseFailed;
-    if (!result.stopped)
-        noteStuck(visitors.stuck);
-    return result;
-}
-
-void PollCycle::noteStuck(const std::map<std::string, std::string>& stuck)
-{
-    const std::int64_t now = m_clock();
-    std::map<std::string, StuckVisitor> still;
-    for (const auto& [id, reason] : stuck) {
-        const auto known = m_stuck.find(id);
-        still[id] = {known != m_stuck.end() ? known->second.since : now, reason};
-    }
-    m_stuck = std::move(still);
-    m_status.stuck = static_cast<std::int64_t>(m_stuck.size());
-    m_status.stuckSince = 0;
-    m_status.stuckReason.clear();
-    for (const auto& [id, visitor] : m_stuck)
-        if (m_status.stuckSince == 0 || visitor.since < m_status.stuckSince) {
-            m_status.stuckSince = visitor.since;
-            m_status.stuckReason = "visitor " + printable(id) + ": " + visitor.reason;
-        }
-}
-
 void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& tool)
 {
     // The status keeps the last cycle's poll while this one runs: a monitor
@@ -292,15 +77,7 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
     };
     m_stopping = false;
     try {
-        std::string toolFailure;
-        if (tool.state == ToolOutcome::State::Exited && tool.exitStatus != 0)
-            toolFailure = curlExitText(tool.exitStatus);
-        else if (tool.state == ToolOutcome::State::Running)
-            toolFailure = "no answer within the wait";
-        else if (tool.state == ToolOutcome::State::NotStarted && !tool.refusal.empty())
-            toolFailure = tool.refusal;
-        else if (tool.state == ToolOutcome::State::NotStarted && tool.launchCode != 0)
-            toolFailure = "curl could not be started (" + std::to_string(tool.launchCode) + ")";
+        const std::string toolFailure = toolFailureText(tool);
         // Without a handle the tool's end is unknown: the answer alone is judged.
         if (!toolFailure.empty())
             m_reporter.fail(FailureKind::Tool, toolFailure);
@@ -348,42 +125,219 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
     }
 }
 
-bool PollCycle::lastingTrouble()
+ListResult PollCycle::scanVisitorList(const std::string& text)
 {
-    const std::string log = logFailure();
-    m_status.log = log.empty() ? "ok" : "failed";
-    m_status.logReason = log;
-    return m_status.journal != "ok" || !log.empty();
+    // Judged anew at every cycle: the light stays red for as long as the
+    // journal cannot be used.
+    m_status.journal = "ok";
+    m_status.journalReason.clear();
+    m_journalOpen = openJournal();
+    Visitors visitors;
+    ListResult result;
+    scanVisitorRecords(
+        text, [this, &visitors](const VisitorRecord& record) { handleRecord(record, visitors); },
+        [this, &result] {
+            result.stopped = !betweenVisitors();
+            return !result.stopped;
+        });
+    if (visitors.leftQueued > 0)
+        m_reporter.fail(FailureKind::Queued,
+                        std::to_string(visitors.leftQueued) +
+                            (visitors.leftQueued == 1 ? " visitor" : " visitors") +
+                            " left queued for the next cycle: the database is not reachable");
+    else if (!visitors.databaseDown)
+        m_reporter.recover(FailureKind::Queued);
+    result.databaseFailed = visitors.databaseFailed;
+    if (!result.stopped)
+        noteStuck(visitors.stuck);
+    return result;
 }
 
-void PollCycle::writeStatus(bool automaticPoll)
+void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
 {
-    try {
-        lastingTrouble();
-        m_status.cycleTime = m_clock();
-        m_statusWrittenAt = m_status.cycleTime;
-        m_status.automaticPoll = automaticPoll;
-        if (!m_reporter.known(FailureKind::Database))
-            m_status.database = "unknown";
-        else
-            m_status.database = m_reporter.failing(FailureKind::Database) ? "unreachable" : "reachable";
-        m_status.databaseReason = m_reporter.reason(FailureKind::Database);
-        m_status.databaseChecked = m_reporter.checkedAt(FailureKind::Database);
-        m_status.version = MOVIK_VERSION;
-        m_status.processId = platform::currentProcessId();
-        std::string error;
-        if (writeStatusFile(m_settings.AppPath + StatusFileName, m_status, error)) {
-            m_statusFailureLogged = false;
-        } else if (!m_statusFailureLogged) {
-            m_statusFailureLogged = true;
-            WriteLog(LogAlways, std::string(StatusFileName) + " not written: " + error);
+    if (record.size() < 4) {
+        m_display.appendLine("Corrupted data (" + std::to_string(record.size()) + ")");
+        return;
+    }
+    const Visitor visitor = visitorOf(record);
+    const JournalEntry* entry =
+        m_journalOpen ? m_journal.find(visitor.id, visitor.card, visitor.start, visitor.end) : nullptr;
+    const JournalState state = entry != nullptr ? entry->state : JournalState::Removed;
+    // Already written to the database by an earlier cycle: the service only
+    // needs to hear about it again, which takes no database. Asked before
+    // the refusal, so that a visitor an earlier version imported is taken
+    // off the queue even where its card would be refused now.
+    if (state == JournalState::Imported || state == JournalState::Acknowledged) {
+        WriteLog(LogDetail, "Already imported: " + visitor.card);
+        // Kept for as long as the service lists it without taking it back.
+        if (state == JournalState::Imported)
+            journalRecord(visitor, JournalState::Imported);
+        acknowledge(visitor);
+        return;
+    }
+    // Such a visitor stays in the service's queue.
+    if (const std::string refusal = visitorRefusal(visitor); !refusal.empty()) {
+        WriteLog(LogAlways, "<VListDX>Visitor " + printable(visitor.id) + " " + refusal);
+        WriteLog(LogAlways, "  Error - failed (DX)");
+        visitors.stuck[visitor.id] = refusal;
+        return;
+    }
+    if (visitors.databaseDown) {
+        ++visitors.leftQueued;
+        return;
+    }
+    if (state == JournalState::Pending) {
+        // A crash came between the journal's line and the commit, or just
+        // after the commit: the visit's own row tells which.
+        bool failed = false;
+        const bool found = m_database.findVisit(visitor.card, visitor.start, visitor.end, failed);
+        if (failed) {
+            databaseFailed(visitors);
+            return;
         }
-    } catch (const std::exception& e) {
-        if (!m_statusFailureLogged) {
-            m_statusFailureLogged = true;
-            WriteLog(LogAlways, std::string(StatusFileName) + " not written: " + e.what());
+        if (found) {
+            WriteLog(LogDetail, "Already imported: " + visitor.card);
+            journalRecord(visitor, JournalState::Imported);
+            acknowledge(visitor);
+            return;
         }
     }
+    // On the disk before the commit, once the card is known to be new:
+    // whatever comes between the two, the next start knows that this
+    // visitor may have been written. A card already issued writes nothing.
+    if (!m_database.VListToDortex(visitor.card, visitor.start, visitor.end,
+                                  [this, &visitor] { journalRecord(visitor, JournalState::Pending); })) {
+        // Not acknowledged: the visitor stays in the service's queue. A
+        // pending entry (of this try, or of a crash) is taken back.
+        journalRecord(visitor, JournalState::Removed);
+        WriteLog(LogAlways, "  Error - failed (DX)");
+        if (m_database.lastFailure() == ImportFailure::Refused)
+            visitors.stuck[visitor.id] = m_database.lastRefusal();
+        databaseFailed(visitors);
+        return;
+    }
+    m_reporter.recover(FailureKind::Database);
+    ++m_status.imports;
+    // Before the service hears of it: once acknowledged, a visitor listed
+    // again must be recognised even after a restart.
+    journalRecord(visitor, JournalState::Imported);
+    acknowledge(visitor);
+}
+
+void PollCycle::acknowledge(const Visitor& visitor)
+{
+    m_display.appendLine("> Updating Card: " + visitor.card);
+    std::string response;
+    if (m_service.RemoveFromVisitorList(visitor.id, response)) {
+        m_display.appendLine("  OK");
+        WriteLog(LogDetail, "Q.Ack - " + visitor.card);
+        journalRecord(visitor, JournalState::Acknowledged);
+        m_reporter.recover(FailureKind::Acknowledgement);
+    } else if (!m_stopping) {
+        // One cut short by a stop is sent again after the next start.
+        WriteLog(LogDetail, "Remove: " + response.substr(0, 15));
+        m_reporter.fail(FailureKind::Acknowledgement,
+                        response.empty() ? "no answer within AckWaitMSec" : answerExcerpt(response));
+    }
+}
+
+// The database failed the visitor (not the visitor's own fault): it stays
+// queued, and when the database cannot be reached at all, so do the
+// cycle's other visitors.
+void PollCycle::databaseFailed(Visitors& visitors)
+{
+    const ImportFailure why = m_database.lastFailure();
+    if (why == ImportFailure::Statement || why == ImportFailure::Connection) {
+        visitors.databaseFailed = true;
+        ++m_status.importFailures;
+    }
+    if (why == ImportFailure::Connection) {
+        visitors.databaseDown = true;
+        m_reporter.fail(FailureKind::Database, "an import could not reach it or timed out");
+    }
+}
+
+// Between two visitors of a list, however long, and during the waits for
+// the tools: a monitor sees the program live, and a stop request ends the
+// list after the visitor in hand.
+bool PollCycle::betweenVisitors()
+{
+    m_statusWriter.keepFresh();
+    if (!m_display.betweenVisitors())
+        m_stopping = true;
+    return !m_stopping;
+}
+
+// Reads the journal at the start of a cycle, unless it is already held for
+// this program directory. False when it cannot be read: the cycle then runs
+// as if there were no journal.
+bool PollCycle::openJournal()
+{
+    const std::string path = m_settings.AppPath + ImportJournal::fileName;
+    if (m_journal.isLoaded() && m_journal.path() == path)
+        return true;
+    std::size_t skipped = 0;
+    std::string error;
+    if (!m_journal.load(path, skipped, error)) {
+        reportJournalFailure(error);
+        return false;
+    }
+    if (skipped > 0)
+        WriteLog(LogAlways, "<Journal>" + std::to_string(skipped) + " unreadable lines dropped from " + path);
+    return true;
+}
+
+// Records a visitor's new state in the journal, if the cycle has one. A
+// journal that cannot be written never holds a visitor back.
+void PollCycle::journalRecord(const Visitor& visitor, JournalState state)
+{
+    if (!m_journalOpen)
+        return;
+    std::string error;
+    if (m_journal.record(visitor.id, visitor.card, visitor.start, visitor.end, state, error))
+        m_journalFailureReported = false;
+    else
+        reportJournalFailure(error);
+}
+
+void PollCycle::reportJournalFailure(const std::string& error)
+{
+    m_status.journal = "failed";
+    m_status.journalReason = error;
+    if (m_journalFailureReported)
+        return;
+    m_journalFailureReported = true;
+    WriteLog(LogAlways, "<Journal>" + error + " - carrying on without the journal");
+}
+
+void PollCycle::noteStuck(const std::map<std::string, std::string>& stuck)
+{
+    const std::int64_t now = m_clock();
+    std::map<std::string, StuckVisitor> still;
+    for (const auto& [id, reason] : stuck) {
+        const auto known = m_stuck.find(id);
+        still[id] = {known != m_stuck.end() ? known->second.since : now, reason};
+    }
+    m_stuck = std::move(still);
+    m_status.stuck = static_cast<std::int64_t>(m_stuck.size());
+    m_status.stuckSince = 0;
+    m_status.stuckReason.clear();
+    for (const auto& [id, visitor] : m_stuck)
+        if (m_status.stuckSince == 0 || visitor.since < m_status.stuckSince) {
+            m_status.stuckSince = visitor.since;
+            m_status.stuckReason = "visitor " + printable(id) + ": " + visitor.reason;
+        }
+}
+
+bool PollCycle::lastingTrouble() const
+{
+    return m_status.journal != "ok" || !logFailure().empty();
+}
+
+void PollCycle::markStopped(const std::string& reason)
+{
+    m_status.poll = "stopped";
+    m_status.pollReason = reason;
 }
 
 } // namespace movik

@@ -8,20 +8,18 @@
 #include "ChangeReporter.h"
 #include "ImportJournal.h"
 #include "Scanner.h"
+#include "StatusWriter.h"
 #include "VisitorService.h"
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 
 namespace movik {
 
 class CardImport;
-
 class OperatorDisplay;
 struct Settings;
-struct StatusRecord;
 
 // How handling a list went.
 struct ListResult
@@ -33,11 +31,8 @@ struct ListResult
 class PollCycle
 {
 public:
-    // The longest a long cycle leaves the status file unwritten.
-    static constexpr std::int64_t statusIntervalSeconds = 10;
-
     PollCycle(const Settings& settings, VisitorService& service, CardImport& database, ImportJournal& journal,
-              ChangeReporter& reporter, StatusRecord& status, OperatorDisplay& display,
+              ChangeReporter& reporter, StatusWriter& status, OperatorDisplay& display,
               SecondsClock clock = secondsNow);
     ~PollCycle();
     PollCycle(const PollCycle&) = delete;
@@ -56,12 +51,6 @@ public:
     // the operator display asked whether to go on.
     ListResult scanVisitorList(const std::string& text);
 
-    // Writes "movik.status" in the program directory with the time, the
-    // database's state as the reporter last saw it and since when, the
-    // version and the process id. A file that cannot be written is logged
-    // once, and again only after it could be written once more.
-    void writeStatus(bool automaticPoll);
-
     // The status says the program stopped (poll=stopped), and why: a stop
     // request cut the cycle short, or the program closed.
     void markStopped(const std::string& reason);
@@ -69,26 +58,27 @@ public:
 private:
     struct Visitors;
 
-    bool openJournal();
-    void journalRecord(const VisitorRecord& record, JournalState state);
-    void reportJournalFailure(const std::string& error);
     void handleRecord(const VisitorRecord& record, Visitors& visitors);
-    void acknowledge(const VisitorRecord& record);
+    void acknowledge(const Visitor& visitor);
     void databaseFailed(Visitors& visitors);
     bool betweenVisitors();
-    // Failures that outlast a poll and keep the light red while they do: a
-    // journal that cannot be used (its visitors could be imported twice)
-    // and a log that cannot be written. Brings the status record up to date.
-    bool lastingTrouble();
+    bool openJournal();
+    void journalRecord(const Visitor& visitor, JournalState state);
+    void reportJournalFailure(const std::string& error);
     // The visitors of a whole list that stayed queued for their own sake:
     // the status counts them and names the one stuck longest.
     void noteStuck(const std::map<std::string, std::string>& stuck);
+    // Failures that outlast a poll and keep the light red while they do: a
+    // journal that cannot be used (its visitors could be imported twice)
+    // and a log that cannot be written.
+    bool lastingTrouble() const;
 
     const Settings& m_settings;
     VisitorService& m_service;
     CardImport& m_database;
     ImportJournal& m_journal;
     ChangeReporter& m_reporter;
+    StatusWriter& m_statusWriter;
     StatusRecord& m_status;
     OperatorDisplay& m_display;
     SecondsClock m_clock;
@@ -100,14 +90,12 @@ private:
     // A broken journal is reported once, not at every visitor; a later
     // success re-arms the report.
     bool m_journalFailureReported = false;
-    bool m_statusFailureLogged = false;
     struct StuckVisitor
     {
         std::int64_t since = 0;
         std::string reason;
     };
     std::map<std::string, StuckVisitor> m_stuck; // by identifier
-    std::int64_t m_statusWrittenAt = 0;
 };
 
 } // namespace movik

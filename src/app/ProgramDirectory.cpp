@@ -3,7 +3,6 @@
 #include "ImportJournal.h"
 #include "Log.h"
 #include "Platform.h"
-#include "Settings.h"
 #include "StatusFile.h"
 #include "VisitorService.h"
 
@@ -48,8 +47,6 @@ bool acceptProgramDirectory(const std::string& appPath, std::string& refusal)
     refusal = programDirectoryRefusal(appPath);
     if (refusal.empty())
         return true;
-    // Start-up does not run: the log needs to know where it is.
-    mutableSettings().AppPath = appPath;
     WriteLog(LogAlways, refusal);
     return false;
 }

@@ -178,8 +178,8 @@ CheckLine checkPoll(const Settings& s)
     if (!prepareHeaderFile(s, files, headerError))
         return fail(item, "the header file " + files.header + " could not be written (" + headerError +
                               "): check that the program directory is writable");
-    platform::LaunchResult launch =
-        RunThis(curlToolPath(s), pollParameters(s, files, true) + " -D " + headersFile);
+    platform::LaunchResult launch = CommandRunner(s.AppPath).RunThis(
+        curlToolPath(s), pollParameters(s, files, true) + " -D " + headersFile);
     if (!launch.started)
         return fail(item, "could not start " + curlToolPath(s) + " (error " + std::to_string(launch.code) +
                               "): set CurlPath in movik.ini to curl's directory");
@@ -234,12 +234,12 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
     std::vector<CheckLine> lines;
     LogSilence silence;
     try {
-        // Settings and key file, exactly as start-up reads them.
-        mutableSettings() = Settings{};
+        // Settings and key file, exactly as start-up reads them, into a
+        // record of the check's own.
+        Settings s;
         std::string error;
         KeyFileFinding key;
-        const bool started = loadStartup(appPath, error, key);
-        const Settings& s = settings();
+        const bool started = loadStartup(appPath, s, error, key);
         const std::string ini = appPath + "movik.ini";
         if (!platform::fileExists(ini))
             lines.push_back(fail("settings", ini + " not found: create it with a section [Options] holding "
@@ -310,7 +310,7 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
         {
             DortexDatabase database;
             std::string tried;
-            const bool opened = database.SQLDB_Connect(error, tried);
+            const bool opened = database.SQLDB_Connect(appPath, error, tried);
             // A card number no visitor can carry: the check must find no row.
             bool failed = false;
             if (opened)

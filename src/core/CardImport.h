@@ -21,15 +21,16 @@ class CardImport
 {
 public:
     virtual ~CardImport() = default;
-    // Opens the connection; logs "DB Open - OK", or "DB:" + the engine's
+    // Opens the connection that the program directory appPath's alias and
+    // credentials files name; logs "DB Open - OK", or "DB:" + the engine's
     // message and a second "DB:" line naming what was tried. False with
     // those two texts in error and tried.
-    virtual bool SQLDB_Connect(std::string& error, std::string& tried) = 0;
-    bool SQLDB_Connect()
+    virtual bool SQLDB_Connect(const std::string& appPath, std::string& error, std::string& tried) = 0;
+    bool SQLDB_Connect(const std::string& appPath)
     {
         std::string error;
         std::string tried;
-        return SQLDB_Connect(error, tried);
+        return SQLDB_Connect(appPath, error, tried);
     }
     // At the start of every poll cycle: while the server cannot be reached,
     // only the first statement of a cycle tries to connect again.

@@ -2,26 +2,21 @@
 
 #include "OperatorDisplay.h"
 #include "Platform.h"
-#include "Settings.h"
 #include "StringUtil.h"
 
 #include <utility>
 
 namespace movik {
 
-std::string logFilePath()
-{
-    return settings().AppPath + "MOVIK.log";
-}
-
 namespace {
+std::string g_directory;
+std::int32_t g_debugLevel = 0;
 LogSink g_sink;
 // Why the log cannot be written, as the operator was shown it; empty while
 // it can. Since when, as the log's own time stamp.
 std::string g_failure;
 std::string g_failingPath;
 std::string g_failingSince;
-} // namespace
 
 // Appends a line to a log that could not be written before: the gap is
 // named first, in the file that had it.
@@ -35,6 +30,19 @@ bool appendAfterGap(const std::string& path, const std::string& now, int& error)
             error);
     g_failure.clear();
     return true;
+}
+
+} // namespace
+
+void configureLog(const std::string& directory, std::int32_t debugLevel)
+{
+    g_directory = directory;
+    g_debugLevel = debugLevel;
+}
+
+std::string logFilePath()
+{
+    return g_directory + "MOVIK.log";
 }
 
 std::string logFailure()
@@ -62,7 +70,7 @@ void WriteLog(std::int32_t level, const std::string& message)
         }
         return;
     }
-    if (level != LogAlways && level >= settings().DebugLevel)
+    if (level != LogAlways && level >= g_debugLevel)
         return;
     try {
         // A value of any size the service sends must not become a line no

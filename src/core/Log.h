@@ -13,8 +13,14 @@ constexpr std::int32_t LogAlways = 999;
 constexpr std::int32_t LogDetail = 0;
 constexpr std::int32_t LogPollFile = 10;
 
-// Appends "dd/mm/yyyy hh:mm:ss message" CR LF to AppPath + "MOVIK.log" when
-// level is 999 or below DebugLevel. The file is opened and closed for each
+// The log is the one process-wide service: every layer writes it, from
+// before start-up has read the settings to after the window has closed. It
+// writes into directory (the program directory, ending with its separator),
+// at the detail debugLevel asks for.
+void configureLog(const std::string& directory, std::int32_t debugLevel);
+
+// Appends "dd/mm/yyyy hh:mm:ss message" CR LF to the directory's "MOVIK.log"
+// when level is 999 or below the debug level. The file is opened and closed for each
 // line; a line that cannot be written is lost, and the operator display is
 // told once which file failed and why (and its light turns red).
 void WriteLog(std::int32_t level, const std::string& message);

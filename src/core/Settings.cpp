@@ -8,19 +8,6 @@
 
 namespace movik {
 
-namespace {
-Settings g_settings;
-}
-
-const Settings& settings()
-{
-    return g_settings;
-}
-Settings& mutableSettings()
-{
-    return g_settings;
-}
-
 void readSettingsFile(const std::string& path, Settings& s)
 {
     IniFile ini;

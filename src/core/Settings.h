@@ -1,4 +1,5 @@
-// The process-wide settings: filled once at start-up, read-only afterwards.
+// The program's settings: a value that start-up fills from "movik.ini" and
+// the key file, and that the window's logic owns and hands to what needs it.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +19,6 @@ struct Settings
     std::string ApiKey;        // bearer token from the key file
     std::int32_t AutoPoll = 0; // not 0: "Automatic Poll" starts ticked
 };
-
-// The one settings record of the process. Start-up (and tests) fill it
-// through mutableSettings(); everything else reads settings().
-const Settings& settings();
-Settings& mutableSettings();
 
 // Reads the section "Options" of a settings file into s, with defaults for
 // whatever is missing and the normalisations applied. AppPath and ApiKey are

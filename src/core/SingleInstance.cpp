@@ -3,7 +3,6 @@
 #include "InstanceLock.h"
 #include "Log.h"
 #include "Platform.h"
-#include "Settings.h"
 
 namespace movik {
 
@@ -19,8 +18,6 @@ bool claimProgramDirectory(const std::string& appPath, std::string& refusal)
     const platform::InstanceLock::Result result = lock.take(appPath + "movik.lock", holder, error);
     if (result == platform::InstanceLock::Result::Taken)
         return true;
-    // Start-up has not run yet: the log needs to know where it is.
-    mutableSettings().AppPath = appPath;
     if (result == platform::InstanceLock::Result::Held) {
         refusal = "Already running (process " + (holder.empty() ? std::string("unknown") : holder) + ")";
     } else {

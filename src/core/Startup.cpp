@@ -30,13 +30,14 @@ void acceptKey(std::string& key, std::string& refusal)
 
 } // namespace
 
-bool loadStartup(const std::string& appPath, std::string& error, KeyFileFinding& key)
+bool loadStartup(const std::string& appPath, Settings& s, std::string& error, KeyFileFinding& key)
 {
     key = KeyFileFinding{};
     try {
-        Settings& s = mutableSettings();
+        s = Settings{};
         s.AppPath = appPath;
         readSettingsFile(s.AppPath + "movik.ini", s);
+        configureLog(s.AppPath, s.DebugLevel);
         WriteLog(LogAlways, "--- MOVIK " MOVIK_VERSION " ---");
 
         s.ApiKey.clear();

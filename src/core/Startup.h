@@ -6,6 +6,8 @@
 
 namespace movik {
 
+struct Settings;
+
 // What start-up found of the key file, beside what it logged.
 struct KeyFileFinding
 {
@@ -13,10 +15,11 @@ struct KeyFileFinding
     std::string refusal; // why the key read from it is not used; empty when it is
 };
 
-// Fills the process-wide settings for the program directory appPath:
-// reads "movik.ini", logs the banner, reads the key file "_$wak". False with
-// the failure's text in error when a step failed; the steps after it are
-// skipped (ApiKey keeps what was read before the failure).
-bool loadStartup(const std::string& appPath, std::string& error, KeyFileFinding& key);
+// Reads the settings of the program directory appPath into settings: reads
+// "movik.ini", sets the log's detail from it and logs the banner, reads the
+// key file "_$wak". False with the failure's text in error when a step
+// failed; the steps after it are skipped (ApiKey keeps what was read before
+// the failure).
+bool loadStartup(const std::string& appPath, Settings& settings, std::string& error, KeyFileFinding& key);
 
 } // namespace movik

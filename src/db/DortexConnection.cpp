@@ -1,7 +1,6 @@
 #include "DortexConnection.h"
 
 #include "Credentials.h"
-#include "Settings.h"
 
 namespace movik {
 
@@ -12,14 +11,13 @@ DortexConnection::~DortexConnection()
     closeAfterFailure();
 }
 
-bool DortexConnection::connect(std::string& error, std::string& tried)
+bool DortexConnection::connect(const std::string& appPath, std::string& error, std::string& tried)
 {
     m_named = true;
     closeAfterFailure();
     m_connection.reset();
     m_openFailed = false;
 
-    const std::string appPath = settings().AppPath;
     const std::string aliasFile = appPath + "aliases.ini";
     ConnectionRequest request;
     request.connectionName = connectionName;

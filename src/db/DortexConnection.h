@@ -20,12 +20,12 @@ public:
     DortexConnection(const DortexConnection&) = delete;
     DortexConnection& operator=(const DortexConnection&) = delete;
 
-    // Sets the connection up from the alias in AppPath + "aliases.ini" and
-    // the credentials in AppPath + "morvane.tab", then opens it. The
+    // Sets the connection up from the alias in appPath + "aliases.ini" and
+    // the credentials in appPath + "morvane.tab", then opens it. The
     // settings stay in place when opening fails, so that statements can try
     // again. False with the failure's text in error and what was tried in
     // tried.
-    bool connect(std::string& error, std::string& tried);
+    bool connect(const std::string& appPath, std::string& error, std::string& tried);
 
     // Opens the connection for a statement when it is closed. Once an
     // attempt has failed, further ones fail at once until beginCycle(): an

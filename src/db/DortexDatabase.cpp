@@ -51,12 +51,12 @@ bool nextDay(const std::string& day, std::string& result, std::string& error)
 DortexDatabase::DortexDatabase() = default;
 DortexDatabase::~DortexDatabase() = default;
 
-bool DortexDatabase::SQLDB_Connect(std::string& error, std::string& tried)
+bool DortexDatabase::SQLDB_Connect(const std::string& appPath, std::string& error, std::string& tried)
 {
     error.clear();
     tried.clear();
     try {
-        if (Database1.connect(error, tried)) {
+        if (Database1.connect(appPath, error, tried)) {
             WriteLog(LogAlways, "DB Open - OK");
             return true;
         }

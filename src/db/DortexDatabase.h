@@ -20,7 +20,7 @@ public:
     DortexDatabase& operator=(const DortexDatabase&) = delete;
 
     // Names the connection, applies alias and credentials, and opens it.
-    bool SQLDB_Connect(std::string& error, std::string& tried) override;
+    bool SQLDB_Connect(const std::string& appPath, std::string& error, std::string& tried) override;
     using CardImport::SQLDB_Connect;
 
     // While the server cannot be reached, only the first statement of a

@@ -5,7 +5,6 @@
 
 #include "Log.h"
 #include "OperatorDisplay.h"
-#include "Settings.h"
 
 #include <exception>
 
@@ -33,7 +32,8 @@ void refuseOverLong(const std::string& message)
 
 } // namespace
 
-platform::LaunchResult RunThis(const std::string& executable, const std::string& parameters)
+platform::LaunchResult CommandRunner::RunThis(const std::string& executable,
+                                              const std::string& parameters) const
 {
     platform::LaunchResult result;
     try {
@@ -47,7 +47,7 @@ platform::LaunchResult RunThis(const std::string& executable, const std::string&
                            " characters");
             return result;
         }
-        result = platform::launchProcess(executable, parameters, settings().AppPath);
+        result = platform::launchProcess(executable, parameters, m_workingDirectory);
         if (!result.started) {
             showOperatorLine("Error - failed to exec (" + std::to_string(result.code) + ")");
             WriteLog(LogAlways, "Error (" + std::to_string(result.code) + ") - " + executable);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 
 namespace movik {
 
@@ -16,11 +17,21 @@ namespace movik {
 constexpr std::size_t MaxExecutableLength = 255;
 constexpr std::size_t MaxParameterLength = 5000;
 
-// Starts executable with the parameter text as its command line, in the
-// program directory. A refused launch (any failure code of the platform)
-// shows "Error - failed to exec (code)" and logs "Error (code) - executable"
-// at 999; an over-long text shows and logs "Err 0 - message" and starts
-// nothing; any other failure only shows "Err code - message".
-platform::LaunchResult RunThis(const std::string& executable, const std::string& parameters);
+// Starts the tool in the program directory, where its answers are read.
+class CommandRunner
+{
+public:
+    explicit CommandRunner(std::string workingDirectory) : m_workingDirectory(std::move(workingDirectory)) {}
+
+    // Starts executable with the parameter text as its command line. A
+    // refused launch (any failure code of the platform) shows "Error -
+    // failed to exec (code)" and logs "Error (code) - executable" at 999; an
+    // over-long text shows and logs "Err 0 - message" and starts nothing;
+    // any other failure only shows "Err code - message".
+    platform::LaunchResult RunThis(const std::string& executable, const std::string& parameters) const;
+
+private:
+    std::string m_workingDirectory;
+};
 
 } // namespace movik

@@ -5,6 +5,7 @@
 #include "VisitorService.h"
 
 #include "CommandRunner.h"
+#include "CurlExitText.h"
 #include "InstanceLock.h"
 #include "Launcher.h"
 #include "Log.h"
@@ -14,28 +15,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <exception>
 #include <utility>
 
 namespace movik {
 
 namespace {
-
-// The header file this process wrote; removed at exit.
-struct HeaderFile
-{
-    std::string path;
-    bool exitHandler = false;
-};
-
-HeaderFile g_header;
-
-void removeHeaderFile()
-{
-    if (!g_header.path.empty())
-        platform::deleteFile(g_header.path);
-}
 
 std::string authorization(const Settings& s, const RequestFiles& files, bool headerInFile)
 {
@@ -56,12 +41,7 @@ bool prepareHeaderFile(const Settings& s, const RequestFiles& files, std::string
     const bool ready = platform::isOwnPrivateFile(path, content) ||
                        platform::replaceFile(path, content, error, platform::FileReaders::Owner,
                                              platform::FileFlush::Cached);
-    if (!ready)
-        return false;
-    g_header.path = path;
-    if (!g_header.exitHandler)
-        g_header.exitHandler = std::atexit(removeHeaderFile) == 0;
-    return true;
+    return ready;
 }
 
 std::string pollParameters(const Settings& s, const RequestFiles& files, bool headerInFile)
@@ -92,6 +72,20 @@ std::string ackParameters(const Settings& s, const std::string& id, const Reques
 VisitorService::VisitorService(const Settings& settings, RequestFiles files)
     : m_settings(settings), m_files(std::move(files))
 {
+}
+
+VisitorService::~VisitorService()
+{
+    close();
+}
+
+void VisitorService::close()
+{
+    endRunningTools();
+    // The key stays on the disk no longer than the program runs.
+    if (!m_headerWritten.empty())
+        platform::deleteFile(m_headerWritten);
+    m_headerWritten.clear();
 }
 
 ToolOutcome VisitorService::outcomeOf(Tool& tool)
@@ -135,11 +129,31 @@ bool VisitorService::startRequest(Tool& tool, const std::string& answerName, con
             "the header file " + m_files.header + " could not be written, no request sent (" + error + ")";
         return false;
     }
-    platform::LaunchResult launch = RunThis(curlToolPath(m_settings), parameters);
+    m_headerWritten = m_settings.AppPath + m_files.header;
+    const CommandRunner runner(m_settings.AppPath);
+    platform::LaunchResult launch = runner.RunThis(curlToolPath(m_settings), parameters);
     tool.started = launch.started;
     tool.launchCode = launch.code;
     tool.process = std::move(launch.process);
     return true;
+}
+
+std::string toolFailureText(const ToolOutcome& tool)
+{
+    switch (tool.state) {
+    case ToolOutcome::State::Exited:
+        return tool.exitStatus != 0 ? curlExitText(tool.exitStatus) : std::string();
+    case ToolOutcome::State::Running:
+        return "no answer within the wait";
+    case ToolOutcome::State::NotStarted:
+        if (!tool.refusal.empty())
+            return tool.refusal;
+        return tool.launchCode != 0 ? "curl could not be started (" + std::to_string(tool.launchCode) + ")"
+                                    : std::string();
+    case ToolOutcome::State::Unknown:
+        break;
+    }
+    return {};
 }
 
 int pollWaitBoundMs(const Settings& settings)

@@ -40,6 +40,12 @@ struct ToolOutcome
     long processId = 0;  // while known
 };
 
+// What the poll's tool outcome means for the poll, in words: why it failed
+// (curl's exit status, no answer within the wait, no request sent, curl not
+// started); empty when it went well or its end cannot be seen (a start
+// without a handle), and the answer alone is judged.
+std::string toolFailureText(const ToolOutcome& tool);
+
 // The longest wait for the poll's answer: 500 ms and PollWaitMSec more,
 // summed without overflow and capped at the longest wait a platform can
 // make, so the largest setting still waits.
@@ -52,6 +58,8 @@ class VisitorService
 {
 public:
     explicit VisitorService(const Settings& settings, RequestFiles files = {});
+    // Closes: see close().
+    ~VisitorService();
     VisitorService(const VisitorService&) = delete;
     VisitorService& operator=(const VisitorService&) = delete;
 
@@ -77,6 +85,11 @@ public:
     // no tool behind. An acknowledgement cut short so is sent again after the
     // next start, since the journal still holds its visitor unacknowledged.
     void endRunningTools();
+    // Ends the tools and removes the header file it wrote, so the key stays
+    // on the disk no longer than the program runs. The window's close path
+    // calls it: at the end of a session the process may end before
+    // destructors run.
+    void close();
 
     // Acknowledges visitor id; waits for the tool at most AckWaitMSec, then
     // reads the answer into response. True when the answer contains "Deleted".
@@ -101,6 +114,7 @@ private:
     Tool m_poll;
     Tool m_ack;
     std::function<bool()> m_goOn;
+    std::string m_headerWritten; // the header file this client wrote, removed at close
 };
 
 // The tool's command lines for the two requests. Split by the Windows C
@@ -115,7 +129,7 @@ std::string ackParameters(const Settings& s, const std::string& id, const Reques
 // Makes sure the header file holds the current key and nothing else, as a
 // file of the program's user that no one else may read or write; writes it
 // anew when it is not. False with the reason in error when it cannot be
-// written. It is removed when the process exits.
+// written. The service client that writes it removes it at close.
 bool prepareHeaderFile(const Settings& s, const RequestFiles& files, std::string& error);
 
 } // namespace movik

@@ -27,11 +27,16 @@ std::string printable(const std::string& text)
     return shown;
 }
 
-std::string visitorRefusal(const VisitorRecord& record)
+Visitor visitorOf(const VisitorRecord& record)
 {
-    const std::string& start = record[1];
-    const std::string& end = record[2];
-    const std::string& card = record[3];
+    return Visitor{record[0], record[1], record[2], record[3]};
+}
+
+std::string visitorRefusal(const Visitor& visitor)
+{
+    const std::string& start = visitor.start;
+    const std::string& end = visitor.end;
+    const std::string& card = visitor.card;
     if (card.empty())
         return "has no card number";
     if (card.size() > MaxCardBytes)

@@ -21,11 +21,26 @@ constexpr std::size_t MaxCardBytes = 255;
 void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle,
                         const std::function<bool()>& goOn = {});
 
-// Why a complete record (four values or more) cannot be imported: a card
-// made of nothing, one no card number comes near (a control character, a
-// backslash, bytes that are no text, a length far beyond any card), or a visit that
-// ends before it starts. Empty when it can.
-std::string visitorRefusal(const VisitorRecord& record);
+// A complete record (four values or more) by name: the identifier as the
+// service sent it (it goes back in the acknowledgement), the visit's start
+// and end as compact times, and the card.
+struct Visitor
+{
+    std::string id;
+    std::string start;
+    std::string end;
+    std::string card;
+};
+
+// The visitor of a record of at least four values; the values after the
+// fourth are not the visitor's.
+Visitor visitorOf(const VisitorRecord& record);
+
+// Why a visitor cannot be imported: a card made of nothing, one no card
+// number comes near (a control character, a backslash, bytes that are no
+// text, a length far beyond any card), or a visit that ends before it
+// starts. Empty when it can.
+std::string visitorRefusal(const Visitor& visitor);
 
 // Control bytes of a service's value shown as \xHH, so a log line stays one
 // line.

@@ -32,14 +32,24 @@ public:
         timerOn = enabled;
         ++timerChanges;
     }
-    bool stopRequested() override { return stop; }
+    // A close request that comes in the middle of a cycle, when armed.
+    void deliverStopRequests() override
+    {
+        if (closeDuringCycle && logic != nullptr) {
+            closeDuringCycle = false;
+            logic->closeRequested();
+        }
+    }
+    void closeWindow() override { closed = logic != nullptr && logic->closeRequested(); }
 
     std::vector<std::string> lines;
     StatusLightView light;
     bool ticked = false;
     bool timerOn = false;
     int timerChanges = 0;
-    bool stop = false;
+    MainWindowLogic* logic = nullptr;
+    bool closeDuringCycle = false;
+    bool closed = false;
 };
 
 class WindowLogic : public testing::Test
@@ -98,13 +108,32 @@ TEST_F(WindowLogic, TimerIsOffDuringACycleAndOnAfter)
     EXPECT_EQ(timerDuringCycle.size(), 3u);
 }
 
+TEST_F(WindowLogic, ACloseDuringACycleEndsItAfterTheVisitorInHandAndClosesAfterIt)
+{
+    MainWindowLogic& logic = create();
+    m_view.logic = &logic;
+    m_view.ticked = true;
+    std::vector<bool> goOn;
+    logic.setPollCycle([&] {
+        goOn.push_back(logic.betweenVisitors());
+        m_view.closeDuringCycle = true;
+        goOn.push_back(logic.betweenVisitors());
+        EXPECT_FALSE(m_view.closed) << "not while the cycle runs";
+    });
+    logic.Timer1Timer();
+    EXPECT_EQ(goOn, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(m_view.closed) << "closed once the cycle returned";
+    EXPECT_FALSE(m_view.timerOn);
+    EXPECT_EQ(count(logMessages(m_dir), "--- MOVIK stopped ---"), 1);
+}
+
 TEST_F(WindowLogic, StartUpOpensTheDatabaseAndTicksAutomaticPoll)
 {
     writeFile(m_dir.file("movik.ini"), "[Options]\r\nAutoPoll=1\r\n");
     writeFile(m_dir.file("_$wak"), "token\r\n");
     create();
-    EXPECT_EQ(settings().AppPath, m_dir.path());
-    EXPECT_EQ(settings().ApiKey, "token");
+    EXPECT_EQ(m_logic->settings().AppPath, m_dir.path());
+    EXPECT_EQ(m_logic->settings().ApiKey, "token");
     EXPECT_EQ(m_database.connects, 1);
     EXPECT_TRUE(m_view.ticked);
     const std::string messages = logMessages(m_dir);

@@ -2,6 +2,7 @@
 // handling of its records: any answer the service (or something pretending
 // to be it) sends must be handled without a crash.
 #include "CardImport.h"
+#include "Log.h"
 #include "OperatorDisplay.h"
 #include "PollCycle.h"
 #include "Settings.h"
@@ -18,7 +19,7 @@ namespace {
 class AlternatingImport : public movik::CardImport
 {
 public:
-    bool SQLDB_Connect(std::string&, std::string&) override { return true; }
+    bool SQLDB_Connect(const std::string&, std::string&, std::string&) override { return true; }
     bool VListToDortex(const std::string& card, const std::string&, const std::string&,
                        const std::function<void()>& beforeWriting) override
     {
@@ -38,15 +39,15 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool configured = [] {
-        movik::Settings& s = movik::mutableSettings();
+    static const movik::Settings settings = [] {
+        movik::Settings s;
         s.AppPath = "/nonexistent-movik-fuzz/"; // log lines are dropped
+        movik::configureLog(s.AppPath, 0);
         s.CurlPath = "/nonexistent-movik-fuzz/";
         s.AckWaitMSec = 0;
         s.PollWaitMSec = 0;
-        return true;
+        return s;
     }();
-    (void)configured;
     class NoDisplay : public movik::OperatorDisplay
     {
         void appendLine(const std::string&) override {}
@@ -54,12 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     // Fresh parts for every input, so a crash replays from its input alone.
     NoDisplay display;
-    movik::VisitorService service(movik::settings());
+    movik::VisitorService service(settings);
     movik::ImportJournal journal;
     movik::ChangeReporter reporter;
     movik::StatusRecord status;
+    movik::StatusWriter statusWriter(settings, status, reporter);
     AlternatingImport import;
-    movik::PollCycle cycle(movik::settings(), service, import, journal, reporter, status, display);
+    movik::PollCycle cycle(settings, service, import, journal, reporter, statusWriter, display);
     cycle.scanVisitorList(std::string(reinterpret_cast<const char*>(data), size));
     return 0;
 }

@@ -70,8 +70,7 @@ TEST(ServiceAnswer, VisitorHoldingQuotesBracesAndCommasIsImportedAndAcknowledged
     TempDir dir;
     RecordingDisplay display;
     VisitorServiceProcess service;
-    useService(dir, service);
-    Settings& s = mutableSettings();
+    Settings s = useService(dir, service);
     s.PollWaitMSec = 0;
     s.AckWaitMSec = 5000; // an upper bound: the wait ends with the tool
     service.addVisitors(
@@ -84,7 +83,8 @@ TEST(ServiceAnswer, VisitorHoldingQuotesBracesAndCommasIsImportedAndAcknowledged
     ImportJournal journal;
     ChangeReporter reporter;
     StatusRecord status;
-    PollCycle cycle(s, client, import, journal, reporter, status, display);
+    StatusWriter statusWriter(s, status, reporter);
+    PollCycle cycle(s, client, import, journal, reporter, statusWriter, display);
     client.PollZUNVList();
     cycle.DecodeVListFromFile(dir.file("_$WAVL"), client.waitForPollAnswer(5000));
     EXPECT_TRUE(waitForLaunchedChildren());

@@ -38,10 +38,11 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     Site site;
     ASSERT_TRUE(site.open(service, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n"));
     SiteWindow window(site, /*waitForTools=*/true);
-    const std::string serviceUrl = settings().CurlURL;
+    Settings& settings = window.form.logic().settings();
+    const std::string serviceUrl = settings.CurlURL;
 
     // Nobody listens.
-    mutableSettings().CurlURL = "http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/";
+    settings.CurlURL = "http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/";
     window.cycle();
     EXPECT_EQ(window.light(), red);
     EXPECT_EQ(statusOf(site)["poll"], "failed");
@@ -52,7 +53,7 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     EXPECT_EQ(window.light(), red);
 
     // The service answers its error object (a wrong token), then an HTML page.
-    mutableSettings().CurlURL = serviceUrl;
+    settings.CurlURL = serviceUrl;
     service.setMode(R"({"token":"another-token"})");
     window.cycle();
     EXPECT_EQ(window.light(), red);

@@ -269,8 +269,8 @@ TEST_F(Form1Test, StartUpOpensTheDatabase)
 {
     writeFile(m_dir.file("_$wak"), "token\r\n");
     create();
-    EXPECT_EQ(settings().AppPath, m_dir.path());
-    EXPECT_EQ(settings().ApiKey, "token");
+    EXPECT_EQ(m_form->logic().settings().AppPath, m_dir.path());
+    EXPECT_EQ(m_form->logic().settings().ApiKey, "token");
     const std::string messages = logMessages(m_dir);
     EXPECT_EQ(messages.rfind("--- MOVIK 1.0.0.1 ---\n", 0), 0u) << messages;
     EXPECT_TRUE(linesStartingWith(messages, "<FCr>").empty()) << messages;

@@ -100,7 +100,7 @@ TEST(WriteLog, FailureIsSwallowed)
     std::filesystem::create_directory(dir.file("MOVIK.log"));
     EXPECT_NO_THROW(WriteLog(999, "lost"));
 
-    mutableSettings().AppPath = dir.file("no-such-directory/");
+    configureLog(dir.file("no-such-directory/"), 0);
     EXPECT_NO_THROW(WriteLog(999, "lost"));
     EXPECT_FALSE(std::filesystem::exists(dir.file("no-such-directory")));
 }

@@ -12,11 +12,13 @@ using namespace movik::test;
 
 namespace {
 
+// What start-up read last.
+Settings settings;
+
 bool startIn(const TempDir& dir, std::string& error)
 {
-    mutableSettings() = Settings{};
     KeyFileFinding key;
-    return loadStartup(dir.path(), error, key);
+    return loadStartup(dir.path(), settings, error, key);
 }
 
 } // namespace
@@ -26,9 +28,9 @@ TEST(Startup, NoFilesAtAll)
     TempDir dir;
     std::string error;
     ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings().AppPath, dir.path());
-    EXPECT_EQ(settings().ApiKey, "");
-    EXPECT_EQ(settings().CurlURL, "/");
+    EXPECT_EQ(settings.AppPath, dir.path());
+    EXPECT_EQ(settings.ApiKey, "");
+    EXPECT_EQ(settings.CurlURL, "/");
     EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nWAK file not found\n");
 }
 
@@ -39,14 +41,14 @@ TEST(Startup, KeyFileLinesAreJoined)
     writeFile(dir.file("_$wak"), "ab\r\ncd\r\nef\r\n");
     std::string error;
     ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings().ApiKey, "abcdef");
-    EXPECT_EQ(settings().DebugLevel, 1);
+    EXPECT_EQ(settings.ApiKey, "abcdef");
+    EXPECT_EQ(settings.DebugLevel, 1);
     EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n");
 
     // As echo writes it on Linux, with blanks an editor left.
     writeFile(dir.file("_$wak"), "tok3n \t\n\n");
     ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings().ApiKey, "tok3n");
+    EXPECT_EQ(settings.ApiKey, "tok3n");
     EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n--- MOVIK 1.0.0.1 ---\nA.Key OK\n");
 }
 
@@ -57,7 +59,7 @@ TEST(Startup, KeyHoldingALineBreakIsRefused)
     writeFile(dir.file("_$wak"), "ab\ncd\nef\n");
     std::string error;
     ASSERT_TRUE(startIn(dir, error)) << "start-up goes on to the database";
-    EXPECT_EQ(settings().ApiKey, "");
+    EXPECT_EQ(settings.ApiKey, "");
     EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nKey file refused: the key holds a line break\n");
 }
 
@@ -67,7 +69,7 @@ TEST(Startup, KeyFoundIsDetailOnly)
     writeFile(dir.file("_$wak"), "token");
     std::string error;
     ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings().ApiKey, "token");
+    EXPECT_EQ(settings.ApiKey, "token");
     EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\n") << "A.Key OK needs DebugLevel 1";
 }
 
@@ -78,7 +80,7 @@ TEST(Startup, EmptyKeyFile)
     writeFile(dir.file("_$wak"), "");
     std::string error;
     ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings().ApiKey, "");
+    EXPECT_EQ(settings.ApiKey, "");
     EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\n");
 }
 
@@ -89,6 +91,6 @@ TEST(Startup, UnreadableKeyFileFails)
     std::string error;
     EXPECT_FALSE(startIn(dir, error));
     EXPECT_FALSE(error.empty());
-    EXPECT_EQ(settings().ApiKey, "");
+    EXPECT_EQ(settings.ApiKey, "");
     EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\n");
 }

@@ -94,7 +94,7 @@ TEST_F(ConnectionTest, OpensAnSqliteFileInTheProgramDirectory)
     ASSERT_NE(std::filesystem::current_path().string() + "/", m_dir.path());
 
     DortexDatabase dx;
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(messages(), "DB Open - OK\n");
     EXPECT_TRUE(dx1Open());
     EXPECT_TRUE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
@@ -111,7 +111,7 @@ TEST_F(ConnectionTest, OpensAnSqliteFileByItsFullPath)
     writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=" + elsewhere.file("access control.db") + "\n");
 
     DortexDatabase dx;
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(messages(), "DB Open - OK\n");
     EXPECT_TRUE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
     EXPECT_EQ(db.rows("select card_number from cards").size(), 0u);
@@ -122,7 +122,7 @@ TEST_F(ConnectionTest, AMissingSqliteFileIsAnErrorNotANewDatabase)
 {
     writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=missing.db\n");
     DortexDatabase dx;
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(log().find("DB:"), 20u) << log();
     EXPECT_NE(log().find("unable to open database file"), std::string::npos) << log();
     EXPECT_EQ(log().find("DB Open - OK"), std::string::npos);
@@ -138,7 +138,7 @@ TEST_F(ConnectionTest, AMissingSqliteFileIsAnErrorNotANewDatabase)
 TEST_F(ConnectionTest, AnUnknownAliasIsLoggedAndNeverFallsBackToAFile)
 {
     DortexDatabase dx;
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     const std::string unknown =
         "Unknown database alias \"Morvane\": cannot read " + m_dir.file("aliases.ini");
     const std::string tried =
@@ -160,7 +160,7 @@ TEST_F(ConnectionTest, AnAliasWithAnUnknownDriverIsUnknown)
 {
     writeAliasFile(m_dir, "[Morvane]\nDriver=paradox\nDatabase=dortex.db\n");
     DortexDatabase dx;
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(messages(), "DB:Unknown database alias \"Morvane\": Driver \"paradox\" in " +
                               m_dir.file("aliases.ini") +
                               " is not sqlite, postgresql or odbc\nDB:Tried alias \"Morvane\" of " +
@@ -186,11 +186,11 @@ TEST_F(ConnectionTest, EveryWaitIsBoundedUnlessTheSiteSetsItsOwn)
 {
     DortexDatabase dx;
     writeAliasFile(m_dir, unreachableServerAlias());
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(dx1Options(), "connect_timeout=5");
 
     writeAliasFile(m_dir, unreachableServerAlias("Options=sslmode=disable;connect_timeout=2\n"));
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(dx1Options(), "sslmode=disable;connect_timeout=2");
 
     // SQLite waits for another writer's lock 10 s, not its default 5 s.
@@ -198,10 +198,10 @@ TEST_F(ConnectionTest, EveryWaitIsBoundedUnlessTheSiteSetsItsOwn)
     std::string error;
     ASSERT_TRUE(db.createSqlite(m_dir, "dortex.db", error)) << error;
     writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=dortex.db\n");
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(dx1Options(), "QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=10000");
     writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=dortex.db\nOptions=QSQLITE_BUSY_TIMEOUT=500\n");
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(dx1Options(), "QSQLITE_BUSY_TIMEOUT=500;QSQLITE_OPEN_URI");
 
     // Both server attempts failed and said so, each with what it tried.
@@ -214,7 +214,7 @@ TEST_F(ConnectionTest, AnUnreachableServerCostsOneAttemptPerCycle)
 {
     writeAliasFile(m_dir, unreachableServerAlias());
     DortexDatabase dx;
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     const std::string attempt = "connection to server on socket";
     EXPECT_EQ(countOf(log(), "DB:" + attempt), 1u) << log();
 
@@ -249,7 +249,7 @@ TEST_F(ConnectionTest, ASecondLineNamesWhatWasTriedWithThePasswordMasked)
     writeCredentialsFile(m_dir, "dortex", "Sesame-42");
     writeAliasFile(m_dir, unreachableServerAlias("Port=5999\n"));
     DortexDatabase dx;
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     const std::string server = "DB:Tried alias \"Morvane\": driver postgresql, server " +
                                m_dir.file("no-server") +
                                ", port 5999, database dortex, user \"dortex\", password ***\n";
@@ -261,7 +261,7 @@ TEST_F(ConnectionTest, ASecondLineNamesWhatWasTriedWithThePasswordMasked)
     platform::deleteFile(m_dir.file("MOVIK.log"));
     writeAliasFile(m_dir, "[Morvane]\nDriver=odbc\nDatabase=Driver=SQLite3;Database=" +
                               m_dir.file("no-dir/none.db") + ";PWD={Open;Sesame}\nUser Name=dortex\n");
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     lines = messages();
     const std::string odbc =
         "DB:Tried alias \"Morvane\": driver odbc, connection string \"Driver=SQLite3;Database=" +
@@ -273,7 +273,7 @@ TEST_F(ConnectionTest, ASecondLineNamesWhatWasTriedWithThePasswordMasked)
     // The site's SQLite file in full.
     platform::deleteFile(m_dir.file("MOVIK.log"));
     writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=none.db\n");
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     lines = messages();
     const std::string file =
         "DB:Tried alias \"Morvane\": driver sqlite, file " + m_dir.file("none.db") + "\n";
@@ -311,7 +311,7 @@ protected:
         writeAliasFile(m_dir, alias);
         platform::deleteFile(m_dir.file("MOVIK.log"));
         DortexDatabase dx;
-        dx.SQLDB_Connect();
+        dx.SQLDB_Connect(m_dir.path());
         EXPECT_EQ(messages(), "DB Open - OK\n");
         EXPECT_TRUE(loggedInAs(dx, user));
     }
@@ -382,7 +382,7 @@ TEST_F(ConnectionTest, ThePasswordGoesWithEveryOpenRequest)
     DortexDatabase dx;
 
     writeCredentialsFile(m_dir, "postgres", "top secret");
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(messages(), "DB Open - OK\n");
     // A failed statement closes the connection; the next one opens it
     // again, password and all.
@@ -393,13 +393,13 @@ TEST_F(ConnectionTest, ThePasswordGoesWithEveryOpenRequest)
     EXPECT_TRUE(loggedInAs(dx, "postgres"));
 
     writeCredentialsFile(m_dir, "postgres", "wrong");
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(countOf(log(), "DB:Tried alias"), 1u);
     EXPECT_NE(log().find("password authentication failed"), std::string::npos) << log();
 
     // "Password=" alone: an empty password is sent.
     writeCredentialsFile(m_dir, "postgres", "");
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(countOf(log(), "DB:Tried alias"), 2u) << log();
     EXPECT_EQ(countOf(log(), "DB Open - OK"), 1u) << log();
 }
@@ -410,7 +410,7 @@ TEST_P(OwnServerTest, AServerDownAtStartUpIsUsedOnceItIsUp)
     ASSERT_TRUE(m_server.stop(error)) << error;
 
     DortexDatabase dx;
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(log().find("DB:"), 20u) << log();
     EXPECT_NE(log().find("connection to server on socket"), std::string::npos) << log();
 
@@ -427,7 +427,7 @@ TEST_P(OwnServerTest, AServerDownAtStartUpIsUsedOnceItIsUp)
 TEST_P(OwnServerTest, AServerRestartedWhileConnectedIsUsedAgain)
 {
     DortexDatabase dx;
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(messages(), "DB Open - OK\n");
     dx.beginCycle();
     EXPECT_TRUE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));

@@ -57,7 +57,7 @@ protected:
         }
         writeAliasFile(m_dir, m_db.aliasSection(access()));
         m_dx.emplace();
-        m_dx->SQLDB_Connect();
+        m_dx->SQLDB_Connect(m_dir.path());
         ASSERT_EQ(log(), "DB Open - OK\n");
         m_dx->beginCycle();
     }

@@ -87,7 +87,7 @@ TEST(OdbcDataSource, ASitesDataSourceIsUsedByItsName)
     writeAliasFile(dir, "[Morvane]\nDriver=odbc\nDatabase=Dortex Cards\n");
 
     DortexDatabase dx;
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(dir.path());
     dx.beginCycle();
     EXPECT_TRUE(dx.VListToDortex("5001", "20240301080000", "20240301170000"));
     EXPECT_EQ(logMessages(dir), "DB Open - OK\n");
@@ -97,7 +97,7 @@ TEST(OdbcDataSource, ASitesDataSourceIsUsedByItsName)
     // A name no list holds: the driver manager's own words, then what was
     // tried.
     writeAliasFile(dir, "[Morvane]\nDriver=odbc\nDatabase=No Such Source\n");
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(dir.path());
     const std::string messages = logMessages(dir);
     EXPECT_NE(messages.find("DB:[unixODBC][Driver Manager]Data source name not found"), std::string::npos)
         << messages;
@@ -107,7 +107,7 @@ TEST(OdbcDataSource, ASitesDataSourceIsUsedByItsName)
 
     // A setting that is not UTF-8 is never cut into something else.
     writeAliasFile(dir, "[Morvane]\nDriver=odbc\nDatabase=Dortex Cards\nOptions=Locale=\xe9t\xe9\n");
-    dx.SQLDB_Connect();
+    dx.SQLDB_Connect(dir.path());
     EXPECT_NE(
         logMessages(dir).find("DB:The connection setting Options of alias Morvane is not valid UTF-8\n"),
         std::string::npos)

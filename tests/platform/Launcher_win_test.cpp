@@ -75,10 +75,10 @@ TEST(LauncherWin, MissingProgramIsFileNotFound)
 TEST(LauncherWin, MissingToolIsReportedOnScreenAndInTheLog)
 {
     TempDir dir;
-    useProgramDirectory(dir);
-    mutableSettings().CurlPath = dir.path(); // a directory without the tool
+    Settings settings = useProgramDirectory(dir);
+    settings.CurlPath = dir.path(); // a directory without the tool
     RecordingDisplay display;
-    VisitorService(settings()).PollZUNVList();
+    VisitorService(settings).PollZUNVList();
     EXPECT_EQ(display.lines(), Lines{"Error - failed to exec (2)"});
     EXPECT_EQ(logMessages(dir), "Error (2) - " + dir.path() + "curl.exe\n");
 }

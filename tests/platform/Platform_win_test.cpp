@@ -140,9 +140,10 @@ TEST(PlatformWin, StartupInAWindowsDirectory)
     writeFile(dir.file("_$wak"), "ab\r\ncd\r\n");
     std::string error;
     KeyFileFinding key;
-    ASSERT_TRUE(loadStartup(dir.path(), error, key)) << error;
-    EXPECT_EQ(settings().CurlPath, "c:\\curl\\");
-    EXPECT_EQ(settings().ApiKey, "abcd");
+    Settings settings;
+    ASSERT_TRUE(loadStartup(dir.path(), settings, error, key)) << error;
+    EXPECT_EQ(settings.CurlPath, "c:\\curl\\");
+    EXPECT_EQ(settings.ApiKey, "abcd");
     EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n");
 }
 

@@ -39,7 +39,7 @@ TEST(RunThisTest, MissingToolShowsAndLogsFileNotFound)
     RecordingDisplay display;
     const std::string tool = dir.file("bin/curl");
 
-    RunThis(tool, " -s ");
+    CommandRunner(dir.path()).RunThis(tool, " -s ");
 
     EXPECT_EQ(display.lines(), Lines{"Error - failed to exec (2)"});
     EXPECT_EQ(logMessages(dir), "Error (2) - " + tool + "\n");
@@ -55,7 +55,7 @@ TEST(RunThisTest, EveryRefusalCodeIsAFailure)
     fs::create_symlink("curl", dir.file("bin/curl"));
     const std::string tool = dir.file("bin/curl");
 
-    platform::LaunchResult launch = RunThis(tool, " -s ");
+    platform::LaunchResult launch = CommandRunner(dir.path()).RunThis(tool, " -s ");
 
     EXPECT_FALSE(launch.started);
     EXPECT_EQ(launch.code, ELOOP);
@@ -69,7 +69,7 @@ TEST(RunThisTest, SuccessfulLaunchShowsAndLogsNothing)
     useProgramDirectory(dir);
     RecordingDisplay display;
 
-    RunThis("/bin/sh", touchCommand("started", 20));
+    CommandRunner(dir.path()).RunThis("/bin/sh", touchCommand("started", 20));
     ASSERT_TRUE(waitForLaunchedChildren());
 
     EXPECT_TRUE(fs::exists(dir.file("started")));
@@ -85,7 +85,7 @@ TEST(RunThisTest, ToolStartsInTheProgramDirectory)
     const fs::path before = fs::current_path();
     fs::current_path(current.path());
 
-    RunThis("/bin/sh", touchCommand("here", 20));
+    CommandRunner(dir.path()).RunThis("/bin/sh", touchCommand("here", 20));
     fs::current_path(before);
     ASSERT_TRUE(waitForLaunchedChildren());
 
@@ -99,8 +99,8 @@ TEST(RunThisTest, ParameterTextOverTheLimitStartsNothing)
     useProgramDirectory(dir);
     RecordingDisplay display;
 
-    RunThis("/bin/sh", touchCommand("longest", MaxParameterLength));
-    RunThis("/bin/sh", touchCommand("too-long", MaxParameterLength + 1));
+    CommandRunner(dir.path()).RunThis("/bin/sh", touchCommand("longest", MaxParameterLength));
+    CommandRunner(dir.path()).RunThis("/bin/sh", touchCommand("too-long", MaxParameterLength + 1));
     ASSERT_TRUE(waitForLaunchedChildren());
 
     EXPECT_TRUE(fs::exists(dir.file("longest")));
@@ -124,8 +124,8 @@ TEST(RunThisTest, ExecutablePathOverTheLimitStartsNothing)
     ASSERT_EQ(longest.size(), MaxExecutableLength);
     ASSERT_EQ(tooLong.size(), MaxExecutableLength + 1);
 
-    RunThis(longest, touchCommand("longest", 20));
-    RunThis(tooLong, touchCommand("too-long", 20));
+    CommandRunner(dir.path()).RunThis(longest, touchCommand("longest", 20));
+    CommandRunner(dir.path()).RunThis(tooLong, touchCommand("too-long", 20));
     ASSERT_TRUE(waitForLaunchedChildren());
 
     EXPECT_TRUE(fs::exists(dir.file("longest")));

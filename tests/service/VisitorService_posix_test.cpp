@@ -107,9 +107,9 @@ class VisitorServiceRequestsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        useService(m_dir, m_service);
+        m_settings = useService(m_dir, m_service);
         // Far longer than a request on the loopback takes.
-        mutableSettings().AckWaitMSec = 3000;
+        m_settings.AckWaitMSec = 3000;
         m_service.addVisitors("[" + visitorJson("V-1", "40000001") + "," + visitorJson("V-2", "40000002") +
                               "]");
     }
@@ -131,7 +131,8 @@ protected:
     TempDir m_dir;
     RecordingDisplay m_display;
     VisitorServiceProcess m_service;
-    VisitorService m_client{settings()};
+    Settings m_settings;
+    VisitorService m_client{m_settings};
 };
 
 TEST_F(VisitorServiceRequestsTest, PollWritesTheListIntoTheProgramDirectory)
@@ -167,7 +168,7 @@ TEST_F(VisitorServiceRequestsTest, AnswersOfEarlierRequestsAreDeletedFirst)
     writeFile(m_dir.file("_$WAVL"), "[" + visitorJson("OLD", "1") + "]");
     writeFile(m_dir.file("_$WAVL2"), "Deleted 1 visitor\r\n");
     m_service.stop();
-    mutableSettings().AckWaitMSec = 0;
+    m_settings.AckWaitMSec = 0;
 
     m_client.PollZUNVList();
     std::string response = "left over";
@@ -216,7 +217,7 @@ TEST_F(VisitorServiceRequestsTest, AcknowledgementOfAnUnknownVisitorIsFalse)
 TEST_F(VisitorServiceRequestsTest, AcknowledgementWithoutAnswerInTimeIsFalse)
 {
     m_service.setMode(R"({"ackDelayMs":60000})");
-    mutableSettings().AckWaitMSec = 200;
+    m_settings.AckWaitMSec = 200;
     std::string response = "left over";
     EXPECT_FALSE(m_client.RemoveFromVisitorList("V-1", response));
     EXPECT_EQ(response, "");
@@ -227,7 +228,7 @@ TEST_F(VisitorServiceRequestsTest, TokenReachesTheServiceWhole)
     // A key ending in a backslash stands before the quote that closes the header.
     const std::string key = R"(s3cr3t\)";
     m_service.setMode(R"({"token":"s3cr3t\\"})");
-    mutableSettings().ApiKey = key;
+    m_settings.ApiKey = key;
 
     m_client.PollZUNVList();
     ASSERT_TRUE(waitForLaunchedChildren());
@@ -244,7 +245,7 @@ TEST_F(VisitorServiceRequestsTest, TokenReachesTheServiceWhole)
 
 TEST_F(VisitorServiceRequestsTest, EmptyKeyStillMakesTheRequest)
 {
-    mutableSettings().ApiKey = "";
+    m_settings.ApiKey = "";
     m_client.PollZUNVList();
     ASSERT_TRUE(waitForLaunchedChildren());
 
@@ -290,7 +291,7 @@ TEST_F(VisitorServiceRequestsTest, OverLongAcknowledgementIsRefusedAndTheVisitor
 {
     const std::string id(5000, 'x');
     m_service.addVisitors("[" + visitorJson(id, "6") + "]");
-    mutableSettings().AckWaitMSec = 0;
+    m_settings.AckWaitMSec = 0;
 
     std::string response;
     EXPECT_FALSE(m_client.RemoveFromVisitorList(id, response));
@@ -305,9 +306,8 @@ TEST_F(VisitorServiceRequestsTest, OverLongAcknowledgementIsRefusedAndTheVisitor
 TEST(VisitorServiceMissingToolTest, BothRequestsReportCodeTwoAndTheAcknowledgementFails)
 {
     TempDir dir;
-    useProgramDirectory(dir);
+    Settings s = useProgramDirectory(dir);
     RecordingDisplay display;
-    Settings& s = mutableSettings();
     s.CurlPath = dir.file("nowhere/");
     s.CurlURL = "http://127.0.0.1:9/";
     s.AckWaitMSec = 100;
@@ -349,11 +349,11 @@ const int Forever = 24 * 3600 * 1000;
 
 TEST_F(VisitorServiceRequestsTest, WaitsEndWithTheTool)
 {
-    mutableSettings().AckWaitMSec = Forever;
+    m_settings.AckWaitMSec = Forever;
     // The longest setting waits too: its sum does not overflow into no wait.
-    mutableSettings().PollWaitMSec = std::numeric_limits<std::int32_t>::max();
+    m_settings.PollWaitMSec = std::numeric_limits<std::int32_t>::max();
     m_client.PollZUNVList();
-    ToolOutcome outcome = m_client.waitForPollAnswer(pollWaitBoundMs(settings()));
+    ToolOutcome outcome = m_client.waitForPollAnswer(pollWaitBoundMs(m_settings));
     EXPECT_EQ(outcome.state, ToolOutcome::State::Exited);
     EXPECT_EQ(outcome.exitStatus, 0);
     EXPECT_EQ(answer("_$WAVL"), m_service.queueJson());
@@ -377,7 +377,7 @@ TEST_F(VisitorServiceRequestsTest, LateAnswerIsNotTakenForTheNextVisitors)
 {
     // The answer to V-1 comes 200 ms into the wait for V-2.
     m_service.setMode(R"({"ackDelayMs":700})");
-    mutableSettings().AckWaitMSec = 500;
+    m_settings.AckWaitMSec = 500;
     std::string response;
     EXPECT_FALSE(m_client.RemoveFromVisitorList("V-1", response));
     EXPECT_FALSE(m_client.RemoveFromVisitorList("V-2", response));
@@ -390,7 +390,7 @@ TEST_F(VisitorServiceRequestsTest, ToolsInFlightStayOnePerAnswerFile)
 {
     // Connections accepted and never answered.
     m_service.setMode(R"({"pollDelayMs":3600000,"ackDelayMs":3600000})");
-    mutableSettings().AckWaitMSec = 0;
+    m_settings.AckWaitMSec = 0;
     for (int cycle = 0; cycle < 5; ++cycle) {
         m_client.PollZUNVList();
         m_client.waitForPollAnswer(0);
@@ -405,7 +405,7 @@ TEST_F(VisitorServiceRequestsTest, KeyTravelsInAPrivateHeaderFile)
 {
     const std::string key = "s3cr3t-k3y";
     m_service.setMode(R"({"token":"s3cr3t-k3y","pollDelayMs":3600000})");
-    mutableSettings().ApiKey = key;
+    m_settings.ApiKey = key;
     // With the file impossible to write nothing is sent: the key never goes
     // on the command line, and the old answer is gone.
     writeFile(m_dir.file("_$WAVL"), "[]");
@@ -453,21 +453,16 @@ TEST_F(VisitorServiceRequestsTest, KeyTravelsInAPrivateHeaderFile)
     EXPECT_EQ(logMessages(m_dir).find(key), std::string::npos);
 }
 
-TEST(HeaderFileTest, RemovedWhenTheProcessThatWroteItEnds)
+TEST(HeaderFileTest, RemovedWhenTheClientThatWroteItCloses)
 {
     TempDir dir;
-    useProgramDirectory(dir);
-    mutableSettings().ApiKey = "k3y";
-    pid_t writer = ::fork();
-    if (writer == 0) {
-        std::string error;
-        const bool written = prepareHeaderFile(settings(), RequestFiles{}, error) &&
-                             readFile(dir.file("_$WAH")) == "Authorization: Bearer k3y\n";
-        std::exit(written ? 0 : 1);
+    Settings s = useProgramDirectory(dir);
+    s.ApiKey = "k3y";
+    s.CurlPath = dir.file("nowhere/");
+    {
+        VisitorService client(s);
+        client.PollZUNVList();
+        EXPECT_EQ(readFile(dir.file("_$WAH")), "Authorization: Bearer k3y\n") << "the file was not written";
     }
-    ASSERT_GT(writer, 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the file was not written";
     EXPECT_FALSE(fs::exists(dir.file("_$WAH")));
 }

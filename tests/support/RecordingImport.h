@@ -14,7 +14,7 @@ namespace movik::test {
 class RecordingImport : public CardImport
 {
 public:
-    bool SQLDB_Connect(std::string&, std::string&) override
+    bool SQLDB_Connect(const std::string&, std::string&, std::string&) override
     {
         ++connects;
         return true;

@@ -1,5 +1,7 @@
 #include "TempDir.h"
 
+#include "Log.h"
+
 #include "Settings.h"
 
 #include <filesystem>
@@ -55,12 +57,13 @@ std::string readFile(const std::string& path)
     return content.str();
 }
 
-void useProgramDirectory(const TempDir& dir, int debugLevel)
+Settings useProgramDirectory(const TempDir& dir, int debugLevel)
 {
+    configureLog(dir.path(), debugLevel);
     Settings fresh;
     fresh.AppPath = dir.path();
     fresh.DebugLevel = debugLevel;
-    mutableSettings() = fresh;
+    return fresh;
 }
 
 std::vector<std::string> splitLines(const std::string& text, const std::string& lineEnd)

@@ -1,6 +1,8 @@
 // Temporary program directories for tests.
 #pragma once
 
+#include "Settings.h"
+
 #include <string>
 #include <vector>
 
@@ -37,9 +39,9 @@ std::string arrayOf(const std::string& object, int count);
 // How often what occurs in text, without overlaps.
 int countOf(const std::string& text, const std::string& what);
 
-// Points the process-wide settings at dir with the given debug level and
-// the other settings at their defaults.
-void useProgramDirectory(const TempDir& dir, int debugLevel = 0);
+// Points the log at dir with the given debug level; the settings of a
+// program in dir, the other settings at their defaults.
+Settings useProgramDirectory(const TempDir& dir, int debugLevel = 0);
 
 // The messages of the log lines (timestamps cut off), in order, of the log
 // in dir or in directory (ending with the separator).

@@ -54,9 +54,9 @@ std::vector<std::string> hostileVisitorRefusals();
 
 class VisitorServiceProcess;
 
-// Points the process-wide settings at dir, as useProgramDirectory does, and
-// at service: its address, its token and the curl of /usr/bin.
-void useService(const TempDir& dir, const VisitorServiceProcess& service);
+// The settings of a program in dir, as useProgramDirectory gives them,
+// pointed at service: its address, its token and the curl of /usr/bin.
+Settings useService(const TempDir& dir, const VisitorServiceProcess& service);
 
 // A port on 127.0.0.1 that nothing listens on.
 int closedLoopbackPort();

@@ -153,13 +153,13 @@ std::string VisitorServiceProcess::control(const std::string& method, const std:
     return result->body;
 }
 
-void useService(const TempDir& dir, const VisitorServiceProcess& service)
+Settings useService(const TempDir& dir, const VisitorServiceProcess& service)
 {
-    useProgramDirectory(dir);
-    Settings& s = mutableSettings();
+    Settings s = useProgramDirectory(dir);
     s.CurlPath = "/usr/bin/";
     s.CurlURL = service.baseUrl();
     s.ApiKey = VisitorServiceProcess::DefaultToken;
+    return s;
 }
 
 int VisitorServiceProcess::requestsTo(const std::string& method, const std::string& path) const

@@ -115,12 +115,10 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    if (m_inCycle) {
-        m_closeAfterCycle = true;
+    if (!m_logic->closeRequested()) {
         event->ignore();
         return;
     }
-    m_logic->FormClose();
     QWidget::closeEvent(event);
 }
 
@@ -131,23 +129,23 @@ void TForm1::Timer1Timer()
     // window's backing store, a copy of the whole window per line. Held
     // back, Memo1 is drawn once after the cycle.
     Memo1->setUpdatesEnabled(false);
-    m_inCycle = true;
+    m_holdingLines = true;
     m_logic->Timer1Timer();
-    m_inCycle = false;
+    m_holdingLines = false;
     showHeldLines();
     Memo1->setUpdatesEnabled(true);
-    if (m_closeAfterCycle) {
-        m_closeAfterCycle = false;
-        close();
-    }
 }
 
-bool TForm1::stopRequested()
+void TForm1::deliverStopRequests()
 {
     // Everything but input: a close of the window or a quit of the
     // application reaches closeEvent, a stop signal its notifier.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    return m_closeAfterCycle;
+}
+
+void TForm1::closeWindow()
+{
+    close();
 }
 
 void TForm1::setPollCycle(std::function<void()> cycle)
@@ -159,7 +157,7 @@ void TForm1::appendLine(const std::string& line)
 {
     // During a cycle nothing is drawn: the lines are laid out together after
     // it, which spares the layout of every line the text area drops again.
-    if (m_inCycle) {
+    if (m_holdingLines) {
         m_heldLines.push_back(QString::fromLocal8Bit(line));
         if (m_heldLines.size() > memoLineLimit)
             m_heldLines.pop_front();

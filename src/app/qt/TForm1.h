@@ -42,7 +42,8 @@ public:
     bool automaticPoll() const override;
     void setAutomaticPoll(bool ticked) override;
     void setTimerEnabled(bool enabled) override;
-    bool stopRequested() override;
+    void deliverStopRequests() override;
+    void closeWindow() override;
 
     // Replaces what a tick does while "Automatic Poll" is ticked, so a cycle
     // can be watched from inside without the visitor service.
@@ -70,11 +71,9 @@ private:
 
     std::unique_ptr<MainWindowLogic> m_logic;
     bool m_shown = false;
-    bool m_inCycle = false;
-    // A close asked for during a cycle: the cycle ends after the visitor in
-    // hand, then the window closes.
-    bool m_closeAfterCycle = false;
-    // Lines of the cycle in hand, the newest memoLineLimit of them.
+    // During a tick's cycle nothing is drawn: its lines are held, the newest
+    // memoLineLimit of them.
+    bool m_holdingLines = false;
     QStringList m_heldLines;
 };
 

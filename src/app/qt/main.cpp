@@ -1,6 +1,7 @@
 // The program: one window, which starts everything up as it is created, and
 // the event loop until the operator closes it.
 #include "DortexDatabase.h"
+#include "Log.h"
 #include "Options.h"
 #include "Platform.h"
 #include "ProgramDirectory.h"
@@ -61,6 +62,8 @@ void usePluginsOfQtOnly()
 int main(int argc, char* argv[])
 {
     const std::string appPath = movik::platform::executableDirectory();
+    // The log knows its folder from the first line on; start-up sets its detail.
+    movik::configureLog(appPath, 0);
     // The options answer without a window and take no lock, so they are safe
     // beside a running copy (and work where no display is).
     const movik::ProgramOptions options = movik::readProgramOptions({argv + 1, argv + argc});

@@ -42,13 +42,26 @@ public:
     bool automaticPoll() const override;
     void setAutomaticPoll(bool ticked) override;
     void setTimerEnabled(bool enabled) override;
-    bool stopRequested() override;
+    void deliverStopRequests() override;
+    void closeWindow() override;
 
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK memoProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                      DWORD_PTR);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // The handlers of the messages the window takes.
+    LRESULT onCreate();
+    void onShowWindow(bool shown);
+    LRESULT onTimer(WPARAM id);
+    LRESULT onCommand(WORD id, WORD code);
+    LRESULT onDrawItem(const DRAWITEMSTRUCT& item);
+    LRESULT onMemoColours(HDC dc);
+    LRESULT onFaceColours(HDC dc);
+    LRESULT onClose();
+    LRESULT onQueryEndSession();
+    LRESULT onEndSession(bool ending);
+    LRESULT onNcDestroy(UINT message, WPARAM wParam, LPARAM lParam);
     void createParts();
     // Pixels at the screen's DPI for a size laid out at 96.
     int scaled(int pixelsAt96) const;
@@ -85,11 +98,6 @@ private:
     int m_memoLength = 0;
     int m_memoOpenLine = 0;
     bool m_shown = false;
-    bool m_inCycle = false;
-    // Asked to stop during a cycle: it ends after the visitor in hand.
-    bool m_stopRequested = false;
-    // A WM_CLOSE that came during a cycle, carried out after it.
-    bool m_closeAfterCycle = false;
     std::unique_ptr<MainWindowLogic> m_logic;
 };
 

@@ -237,94 +237,128 @@ LRESULT CALLBACK TForm1::windowProc(HWND window, UINT message, WPARAM wParam, LP
     return form->onMessage(message, wParam, lParam);
 }
 
+// Each message the window handles goes to its handler; the rest to Windows.
 LRESULT TForm1::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_CREATE:
-        createParts();
-        m_logic = std::make_unique<MainWindowLogic>(*this, m_database);
-        m_logic->FormCreate(m_appPath);
-        return 0;
+        return onCreate();
     case WM_SHOWWINDOW:
-        if (wParam && !m_shown && m_logic) {
-            m_shown = true;
-            m_logic->FormShow();
-        }
+        onShowWindow(wParam != 0);
         break;
     case WM_TIMER:
-        if (wParam == Timer1Id && m_logic && !m_inCycle) {
-            m_inCycle = true;
-            m_logic->Timer1Timer();
-            m_inCycle = false;
-            if (m_closeAfterCycle) {
-                m_closeAfterCycle = false;
-                PostMessageW(m_window, WM_CLOSE, 0, 0);
-            }
-        }
-        return 0;
+        return onTimer(wParam);
     case WM_COMMAND:
-        if (LOWORD(wParam) == Button4Id && HIWORD(wParam) == BN_CLICKED && m_logic)
-            m_logic->Button4Click();
-        return 0;
+        return onCommand(LOWORD(wParam), HIWORD(wParam));
     case WM_DRAWITEM:
-        if (wParam == Status_LEDId) {
-            drawLight(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-            return TRUE;
-        }
+        if (wParam == Status_LEDId)
+            return onDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         break;
     case WM_CTLCOLOREDIT:
-        if (reinterpret_cast<HWND>(lParam) == Memo1) {
-            HDC dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, RGB(0, 0, 0));
-            SetBkColor(dc, GetSysColor(COLOR_WINDOW));
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-        }
+        if (reinterpret_cast<HWND>(lParam) == Memo1)
+            return onMemoColours(reinterpret_cast<HDC>(wParam));
         break;
     case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN: {
-        // The check box and the button sit on the window's face.
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-    }
+    case WM_CTLCOLORBTN:
+        return onFaceColours(reinterpret_cast<HDC>(wParam));
     case WM_CLOSE:
-        if (m_inCycle) {
-            m_stopRequested = m_closeAfterCycle = true;
-            return 0;
-        }
-        if (m_logic)
-            m_logic->FormClose();
-        DestroyWindow(m_window);
-        return 0;
+        return onClose();
     case WM_QUERYENDSESSION:
-        // The session may end: a cycle stops after the visitor in hand.
-        if (m_inCycle)
-            m_stopRequested = true;
-        return TRUE;
+        return onQueryEndSession();
     case WM_ENDSESSION:
-        // Windows is logging off or shutting down: the window is not closed
-        // first, so the logic hears of it here. The process may end as soon
-        // as this returns; a cycle asks only between visitors, so none is
-        // in hand.
-        if (wParam) {
-            m_stopRequested = true;
-            if (m_logic)
-                m_logic->FormClose();
-        }
-        return 0;
+        return onEndSession(wParam != 0);
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
-    case WM_NCDESTROY: {
-        HWND window = m_window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        m_window = nullptr;
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
+    case WM_NCDESTROY:
+        return onNcDestroy(message, wParam, lParam);
     default:
         break;
     }
     return DefWindowProcW(m_window, message, wParam, lParam);
+}
+
+LRESULT TForm1::onCreate()
+{
+    createParts();
+    m_logic = std::make_unique<MainWindowLogic>(*this, m_database);
+    m_logic->FormCreate(m_appPath);
+    return 0;
+}
+
+void TForm1::onShowWindow(bool shown)
+{
+    if (shown && !m_shown && m_logic) {
+        m_shown = true;
+        m_logic->FormShow();
+    }
+}
+
+LRESULT TForm1::onTimer(WPARAM id)
+{
+    if (id == Timer1Id && m_logic)
+        m_logic->Timer1Timer();
+    return 0;
+}
+
+LRESULT TForm1::onCommand(WORD id, WORD code)
+{
+    if (id == Button4Id && code == BN_CLICKED && m_logic)
+        m_logic->Button4Click();
+    return 0;
+}
+
+LRESULT TForm1::onDrawItem(const DRAWITEMSTRUCT& item)
+{
+    drawLight(item);
+    return TRUE;
+}
+
+LRESULT TForm1::onMemoColours(HDC dc)
+{
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+}
+
+LRESULT TForm1::onFaceColours(HDC dc)
+{
+    // The check box and the button sit on the window's face.
+    SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+}
+
+LRESULT TForm1::onClose()
+{
+    // During a cycle the logic remembers it and closes the window after.
+    if (m_logic && !m_logic->closeRequested())
+        return 0;
+    DestroyWindow(m_window);
+    return 0;
+}
+
+LRESULT TForm1::onQueryEndSession()
+{
+    if (m_logic)
+        m_logic->sessionEnding(false);
+    return TRUE;
+}
+
+LRESULT TForm1::onEndSession(bool ending)
+{
+    // Windows is logging off or shutting down: the window is not closed
+    // first, and the process may end as soon as this returns.
+    if (ending && m_logic)
+        m_logic->sessionEnding(true);
+    return 0;
+}
+
+LRESULT TForm1::onNcDestroy(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND window = m_window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    m_window = nullptr;
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK TForm1::memoProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
@@ -423,12 +457,13 @@ void TForm1::setAutomaticPoll(bool ticked)
     SendMessageW(CheckBox1, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-bool TForm1::stopRequested()
+void TForm1::deliverStopRequests()
 {
     // Only the messages that ask the program to stop: a posted WM_CLOSE is
-    // taken from the queue (and carried out after the cycle); any peek
-    // delivers the messages sent to the window, WM_QUERYENDSESSION and
-    // WM_ENDSESSION among them. Input stays queued for after the cycle.
+    // taken from the queue and handed on (the logic carries it out after
+    // the cycle); any peek delivers the messages sent to the window,
+    // WM_QUERYENDSESSION and WM_ENDSESSION among them. Input stays queued
+    // for after the cycle.
     MSG message;
     while (PeekMessageW(&message, m_window, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {
         // A pending WM_QUIT comes whatever the filter: it is the message
@@ -437,10 +472,14 @@ bool TForm1::stopRequested()
             PostQuitMessage(static_cast<int>(message.wParam));
             break;
         }
-        m_stopRequested = m_closeAfterCycle = true;
+        onClose();
     }
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    return m_stopRequested;
+}
+
+void TForm1::closeWindow()
+{
+    PostMessageW(m_window, WM_CLOSE, 0, 0);
 }
 
 void TForm1::setTimerEnabled(bool enabled)

@@ -2,6 +2,7 @@
 // created, and the message loop until the operator closes it. The options
 // answer first, without a window and without the lock.
 #include "DortexDatabase.h"
+#include "Log.h"
 #include "Options.h"
 #include "Platform.h"
 #include "ProgramDirectory.h"
@@ -45,6 +46,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
     // from the program's own (which Windows searches first).
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     const std::string appPath = movik::platform::executableDirectory();
+    // The log knows its folder from the first line on; start-up sets its detail.
+    movik::configureLog(appPath, 0);
     const std::vector<std::string> arguments(__argv + 1, __argv + __argc);
     const movik::ProgramOptions options = movik::readProgramOptions(arguments);
     if (options.action != movik::ProgramAction::Run) {
