@@ -17,16 +17,16 @@
 #include "BenchTable.h"
 #include "FlushClock.h"
 
-#include "Dates.h"
-#include "DortexDatabase.h"
 #include "DortexTestDatabase.h"
-#include "ImportJournal.h"
-#include "Launcher.h"
-#include "Settings.h"
-#include "TForm1.h"
 #include "TempDir.h"
-#include "VisitorService.h"
 #include "VisitorServiceProcess.h"
+#include "app/ImportJournal.h"
+#include "app/qt/TForm1.h"
+#include "core/Dates.h"
+#include "core/Settings.h"
+#include "db/DortexDatabase.h"
+#include "platform/Launcher.h"
+#include "service/VisitorService.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -140,7 +140,7 @@ void BM_Backlog(benchmark::State& state, int visitors)
         QApplication::processEvents();
     };
     settle();
-    const Settings& s = form.logic().settings();
+    const Settings& s = form.logic().settingsInUse();
     if (s.PollWaitMSec != 500 || s.AckWaitMSec != 500)
         return state.SkipWithError("the settings are not the defaults");
     const std::string programDir = dir.path();

@@ -5,9 +5,9 @@
 // processor time: on a busy machine the elapsed time is mostly waiting.
 #include "BenchTable.h"
 
-#include "Scanner.h"
 #include "TempDir.h"
 #include "VisitorQueue.h"
+#include "vlist/Scanner.h"
 
 #include <nlohmann/json.hpp>
 

@@ -12,11 +12,11 @@
 // SQLite's page cache have filled.
 #include "BenchTable.h"
 
-#include "Dates.h"
 #include "DortexTestDatabase.h"
-#include "ImportJournal.h"
 #include "TempDir.h"
 #include "VisitorServiceProcess.h"
+#include "app/ImportJournal.h"
+#include "core/Dates.h"
 
 #include <algorithm>
 #include <chrono>

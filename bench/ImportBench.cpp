@@ -12,11 +12,11 @@
 #include "BenchTable.h"
 #include "FlushClock.h"
 
-#include "DortexDatabase.h"
 #include "DortexTestDatabase.h"
 #include "PostgresServer.h"
-#include "Settings.h"
 #include "TempDir.h"
+#include "core/Settings.h"
+#include "db/DortexDatabase.h"
 
 #include <algorithm>
 #include <chrono>

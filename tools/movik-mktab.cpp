@@ -6,7 +6,7 @@
 // Without PASSWORD the password is read as one line from standard input,
 // so that it does not show in the process list. An empty password is
 // stored as none.
-#include "Credentials.h"
+#include "db/Credentials.h"
 
 #include <cstdio>
 #include <filesystem>

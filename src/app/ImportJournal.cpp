@@ -3,11 +3,11 @@
 // which may hold tabs, line breaks or anything else, so every field is
 // escaped. A journal written before there were pending entries holds only
 // the states "0" and "1", each with its import time, and reads as it stands.
-#include "ImportJournal.h"
+#include "app/ImportJournal.h"
 
-#include "Dates.h"
-#include "Platform.h"
-#include "StringUtil.h"
+#include "core/Dates.h"
+#include "core/StringUtil.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -12,7 +12,7 @@
 // read and when it has grown to twice their number.
 #pragma once
 
-#include "Dates.h"
+#include "core/Dates.h"
 
 #include <cstdint>
 #include <string>

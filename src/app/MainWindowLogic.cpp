@@ -1,11 +1,11 @@
-#include "MainWindowLogic.h"
+#include "app/MainWindowLogic.h"
 
-#include "Log.h"
-#include "Platform.h"
-#include "ProgramDirectory.h"
-#include "Settings.h"
-#include "Startup.h"
-#include "StringUtil.h"
+#include "app/ProgramDirectory.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+#include "core/Startup.h"
+#include "core/StringUtil.h"
+#include "platform/Platform.h"
 
 #include <exception>
 

@@ -4,16 +4,16 @@
 // creates one, forwards its events to it, and does nothing else.
 #pragma once
 
-#include "CardImport.h"
-#include "ChangeReporter.h"
-#include "ImportJournal.h"
-#include "MainWindowView.h"
-#include "OperatorDisplay.h"
-#include "PollCycle.h"
-#include "Settings.h"
-#include "StatusFile.h"
-#include "StatusWriter.h"
-#include "VisitorService.h"
+#include "app/ImportJournal.h"
+#include "app/MainWindowView.h"
+#include "app/PollCycle.h"
+#include "app/StatusWriter.h"
+#include "core/CardImport.h"
+#include "core/ChangeReporter.h"
+#include "core/OperatorDisplay.h"
+#include "core/Settings.h"
+#include "core/StatusFile.h"
+#include "service/VisitorService.h"
 
 #include <cstdint>
 #include <functional>
@@ -70,7 +70,7 @@ public:
     PollCycle& pollCycle() { return m_cycle; }
     // The settings start-up read, which this logic owns and hands to its
     // parts: for a test to look at, or to change between cycles.
-    Settings& settings() { return m_settings; }
+    Settings& settingsInUse() { return m_settings; }
 
     // What Status_LED shows for a colour, the time of the last poll
     // ("dd/mm/yyyy hh:mm:ss", empty before the first) and what keeps it red

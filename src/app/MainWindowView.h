@@ -4,7 +4,7 @@
 // no log line, setting or database call of its own.
 #pragma once
 
-#include "OperatorDisplay.h"
+#include "core/OperatorDisplay.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
-#include "Options.h"
+#include "app/Options.h"
 
-#include "SetupCheck.h"
-#include "StatusCheck.h"
-#include "Version.h"
+#include "app/SetupCheck.h"
+#include "app/StatusCheck.h"
+#include "core/Version.h"
 
 namespace movik {
 

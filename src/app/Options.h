@@ -3,7 +3,7 @@
 // the instance lock and without writing anything in the program directory.
 #pragma once
 
-#include "StatusCheck.h"
+#include "app/StatusCheck.h"
 
 #include <cstdint>
 #include <ostream>

@@ -2,15 +2,15 @@
 // (run), the answer (DecodeVListFromFile), the list (scanVisitorList), each
 // visitor (handleRecord) and its acknowledgement (acknowledge); then what
 // they share: the stop between visitors, the journal, the status.
-#include "PollCycle.h"
+#include "app/PollCycle.h"
 
-#include "CardImport.h"
-#include "Dates.h"
-#include "Log.h"
-#include "OperatorDisplay.h"
-#include "PollAnswer.h"
-#include "Settings.h"
-#include "TextFile.h"
+#include "core/CardImport.h"
+#include "core/Dates.h"
+#include "core/Log.h"
+#include "core/OperatorDisplay.h"
+#include "core/Settings.h"
+#include "core/TextFile.h"
+#include "service/PollAnswer.h"
 
 #include <exception>
 

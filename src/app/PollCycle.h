@@ -5,11 +5,11 @@
 // timer tick, and tests run it with parts of their own.
 #pragma once
 
-#include "ChangeReporter.h"
-#include "ImportJournal.h"
-#include "Scanner.h"
-#include "StatusWriter.h"
-#include "VisitorService.h"
+#include "app/ImportJournal.h"
+#include "app/StatusWriter.h"
+#include "core/ChangeReporter.h"
+#include "service/VisitorService.h"
+#include "vlist/Scanner.h"
 
 #include <cstdint>
 #include <map>

@@ -1,10 +1,10 @@
-#include "ProgramDirectory.h"
+#include "app/ProgramDirectory.h"
 
-#include "ImportJournal.h"
-#include "Log.h"
-#include "Platform.h"
-#include "StatusFile.h"
-#include "VisitorService.h"
+#include "app/ImportJournal.h"
+#include "core/Log.h"
+#include "core/StatusFile.h"
+#include "platform/Platform.h"
+#include "service/VisitorService.h"
 
 namespace movik {
 

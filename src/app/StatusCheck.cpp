@@ -1,9 +1,9 @@
-#include "StatusCheck.h"
+#include "app/StatusCheck.h"
 
-#include "Dates.h"
-#include "Platform.h"
-#include "ProgramDirectory.h"
-#include "StatusFile.h"
+#include "app/ProgramDirectory.h"
+#include "core/Dates.h"
+#include "core/StatusFile.h"
+#include "platform/Platform.h"
 
 #include <map>
 #include <vector>

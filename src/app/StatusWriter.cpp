@@ -1,10 +1,10 @@
-#include "StatusWriter.h"
+#include "app/StatusWriter.h"
 
-#include "InstanceLock.h"
-#include "Log.h"
-#include "Platform.h"
-#include "Settings.h"
-#include "Version.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+#include "core/Version.h"
+#include "platform/InstanceLock.h"
+#include "platform/Platform.h"
 
 #include <exception>
 #include <utility>

@@ -5,9 +5,9 @@
 // logic at every tick.
 #pragma once
 
-#include "ChangeReporter.h"
-#include "Dates.h"
-#include "StatusFile.h"
+#include "core/ChangeReporter.h"
+#include "core/Dates.h"
+#include "core/StatusFile.h"
 
 #include <cstdint>
 

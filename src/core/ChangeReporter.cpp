@@ -1,7 +1,7 @@
-#include "ChangeReporter.h"
+#include "core/ChangeReporter.h"
 
-#include "Dates.h"
-#include "Log.h"
+#include "core/Dates.h"
+#include "core/Log.h"
 
 #include <utility>
 

@@ -9,7 +9,7 @@
 // their text, which names curl's exit status.
 #pragma once
 
-#include "Dates.h"
+#include "core/Dates.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "Dates.h"
+#include "core/Dates.h"
 
 #include <chrono>
 

@@ -1,9 +1,9 @@
 // Profile-file reader with the rules of the Windows profile functions.
-#include "IniFile.h"
+#include "core/IniFile.h"
 
-#include "StringUtil.h"
+#include "core/StringUtil.h"
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 namespace movik {
 

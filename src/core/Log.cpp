@@ -1,8 +1,8 @@
-#include "Log.h"
+#include "core/Log.h"
 
-#include "OperatorDisplay.h"
-#include "Platform.h"
-#include "StringUtil.h"
+#include "core/OperatorDisplay.h"
+#include "core/StringUtil.h"
+#include "platform/Platform.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "OperatorDisplay.h"
+#include "core/OperatorDisplay.h"
 
 namespace movik {
 

@@ -1,8 +1,8 @@
 // Settings record and the reader of "movik.ini".
-#include "Settings.h"
+#include "core/Settings.h"
 
-#include "IniFile.h"
-#include "Platform.h"
+#include "core/IniFile.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
 

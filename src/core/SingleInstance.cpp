@@ -1,8 +1,8 @@
-#include "SingleInstance.h"
+#include "core/SingleInstance.h"
 
-#include "InstanceLock.h"
-#include "Log.h"
-#include "Platform.h"
+#include "core/Log.h"
+#include "platform/InstanceLock.h"
+#include "platform/Platform.h"
 
 namespace movik {
 

@@ -1,10 +1,10 @@
-#include "Startup.h"
+#include "core/Startup.h"
 
-#include "Log.h"
-#include "Platform.h"
-#include "Settings.h"
-#include "TextFile.h"
-#include "Version.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+#include "core/TextFile.h"
+#include "core/Version.h"
+#include "platform/Platform.h"
 
 #include <exception>
 

@@ -1,8 +1,8 @@
-#include "StatusFile.h"
+#include "core/StatusFile.h"
 
-#include "Dates.h"
-#include "Platform.h"
-#include "StringUtil.h"
+#include "core/Dates.h"
+#include "core/StringUtil.h"
+#include "platform/Platform.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "StringUtil.h"
+#include "core/StringUtil.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
-#include "TextFile.h"
+#include "core/TextFile.h"
 
-#include "Log.h"
-#include "Platform.h"
+#include "core/Log.h"
+#include "platform/Platform.h"
 
 #include <exception>
 

@@ -5,7 +5,7 @@
 // between them.
 #pragma once
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
 // The drivers an alias may name in the Linux program.
-#include "AliasFile.h"
+#include "db/AliasFile.h"
 
 namespace movik {
 

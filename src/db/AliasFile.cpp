@@ -1,8 +1,8 @@
-#include "AliasFile.h"
+#include "db/AliasFile.h"
 
-#include "IniFile.h"
-#include "Platform.h"
-#include "StringUtil.h"
+#include "core/IniFile.h"
+#include "core/StringUtil.h"
+#include "platform/Platform.h"
 
 namespace movik {
 

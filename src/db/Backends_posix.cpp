@@ -1,8 +1,8 @@
 // The Linux program's backends: Qt Sql for SQLite and PostgreSQL, ODBC
 // through unixODBC for everything else.
-#include "DbConnection.h"
-#include "OdbcConnection.h"
-#include "QtSqlConnection.h"
+#include "db/DbConnection.h"
+#include "db/odbc/OdbcConnection.h"
+#include "db/qtsql/QtSqlConnection.h"
 
 namespace movik {
 

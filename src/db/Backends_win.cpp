@@ -1,7 +1,7 @@
 // The Windows program reaches every database through ODBC; it has no
 // SQLite or PostgreSQL client of its own.
-#include "DbConnection.h"
-#include "OdbcConnection.h"
+#include "db/DbConnection.h"
+#include "db/odbc/OdbcConnection.h"
 
 namespace movik {
 

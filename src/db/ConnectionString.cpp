@@ -1,6 +1,6 @@
-#include "ConnectionString.h"
+#include "db/ConnectionString.h"
 
-#include "StringUtil.h"
+#include "core/StringUtil.h"
 
 #include <functional>
 

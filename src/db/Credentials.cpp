@@ -1,6 +1,6 @@
-#include "Credentials.h"
+#include "db/Credentials.h"
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <exception>
 

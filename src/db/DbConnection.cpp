@@ -1,7 +1,7 @@
-#include "DbConnection.h"
+#include "db/DbConnection.h"
 
-#include "ConnectionString.h"
-#include "StringUtil.h"
+#include "core/StringUtil.h"
+#include "db/ConnectionString.h"
 
 #include <utility>
 

@@ -4,7 +4,7 @@
 // ODBC) hold only their driver calls and error texts.
 #pragma once
 
-#include "AliasFile.h"
+#include "db/AliasFile.h"
 
 #include <memory>
 #include <string>

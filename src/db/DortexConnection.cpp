@@ -1,6 +1,6 @@
-#include "DortexConnection.h"
+#include "db/DortexConnection.h"
 
-#include "Credentials.h"
+#include "db/Credentials.h"
 
 namespace movik {
 

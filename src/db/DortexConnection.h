@@ -2,7 +2,7 @@
 // alias "Morvane", and the rules for when it is opened again.
 #pragma once
 
-#include "DbConnection.h"
+#include "db/DbConnection.h"
 
 #include <memory>
 #include <string>

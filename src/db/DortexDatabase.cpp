@@ -1,8 +1,8 @@
-#include "DortexDatabase.h"
+#include "db/DortexDatabase.h"
 
-#include "Dates.h"
-#include "Log.h"
-#include "StringUtil.h"
+#include "core/Dates.h"
+#include "core/Log.h"
+#include "core/StringUtil.h"
 
 #include <cstdio>
 #include <exception>

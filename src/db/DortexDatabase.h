@@ -4,8 +4,8 @@
 // connection interface; the driver backends lie below it.
 #pragma once
 
-#include "CardImport.h"
-#include "DortexConnection.h"
+#include "core/CardImport.h"
+#include "db/DortexConnection.h"
 
 #include <string>
 

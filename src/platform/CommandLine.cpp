@@ -2,7 +2,7 @@
 // that it survives the split, shared by every platform: on Windows the
 // started program splits its own command line by these rules, on Linux the
 // launcher splits it before the start.
-#include "Launcher.h"
+#include "platform/Launcher.h"
 
 namespace movik::platform {
 

@@ -4,7 +4,7 @@
 // beyond the standard ones) never hold it. flock needs no write access: a
 // user who may not write another user's lock file locks it for reading, so
 // copies of different users in one directory still exclude each other.
-#include "InstanceLock.h"
+#include "platform/InstanceLock.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -3,9 +3,9 @@
 // while the holder's process id stays readable to anyone. A user who may
 // not write the file holds it open for reading with no sharing at all,
 // which keeps every other copy out just the same.
-#include "InstanceLock.h"
+#include "platform/InstanceLock.h"
 
-#include "WideText_win.h"
+#include "platform/WideText_win.h"
 
 #include <windows.h>
 

@@ -6,7 +6,7 @@
 // umask set around it; a failure in any of that or in the exec comes back
 // as the spawn's errno. Only the children started here are ever reaped, by
 // pid.
-#include "Launcher.h"
+#include "platform/Launcher.h"
 
 #include <algorithm>
 #include <cerrno>

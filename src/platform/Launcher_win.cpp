@@ -1,9 +1,9 @@
 // Windows launcher: the shell starts the program hidden and hands back a
 // process handle; the new process splits the parameter text into its
 // arguments itself.
-#include "Launcher.h"
+#include "platform/Launcher.h"
 
-#include "WideText_win.h"
+#include "platform/WideText_win.h"
 
 #include <windows.h>
 

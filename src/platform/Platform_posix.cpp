@@ -1,5 +1,5 @@
 // Linux implementation of the platform services.
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <cerrno>
 #include <csignal>

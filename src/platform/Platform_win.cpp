@@ -1,9 +1,9 @@
 // Windows implementation of the platform services.
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <windows.h>
 
-#include "WideText_win.h"
+#include "platform/WideText_win.h"
 
 #include <aclapi.h>
 #include <sddl.h>

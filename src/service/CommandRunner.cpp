@@ -1,10 +1,10 @@
 // The command runner. The tool starts in the program directory, because the
 // answers are read from there: a program started from an autostart entry or
 // a desktop launcher has some other current directory.
-#include "CommandRunner.h"
+#include "service/CommandRunner.h"
 
-#include "Log.h"
-#include "OperatorDisplay.h"
+#include "core/Log.h"
+#include "core/OperatorDisplay.h"
 
 #include <exception>
 

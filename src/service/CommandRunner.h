@@ -4,7 +4,7 @@
 // to write.
 #pragma once
 
-#include "Launcher.h"
+#include "platform/Launcher.h"
 
 #include <cstddef>
 #include <string>

@@ -1,4 +1,4 @@
-#include "CurlExitText.h"
+#include "service/CurlExitText.h"
 
 namespace movik {
 

@@ -1,6 +1,6 @@
-#include "PollAnswer.h"
+#include "service/PollAnswer.h"
 
-#include "StringUtil.h"
+#include "core/StringUtil.h"
 
 #include <cstdio>
 

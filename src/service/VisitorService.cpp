@@ -2,16 +2,16 @@
 // that a missing file means the tool has not answered yet; before that it
 // ends a tool of the previous request on the same file that still runs, so
 // that a late answer cannot land in the new request's file.
-#include "VisitorService.h"
+#include "service/VisitorService.h"
 
-#include "CommandRunner.h"
-#include "CurlExitText.h"
-#include "InstanceLock.h"
-#include "Launcher.h"
-#include "Log.h"
-#include "Platform.h"
-#include "Settings.h"
-#include "TextFile.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+#include "core/TextFile.h"
+#include "platform/InstanceLock.h"
+#include "platform/Launcher.h"
+#include "platform/Platform.h"
+#include "service/CommandRunner.h"
+#include "service/CurlExitText.h"
 
 #include <algorithm>
 #include <cstdint>

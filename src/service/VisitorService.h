@@ -5,7 +5,7 @@
 // read from its own request and tools never pile up behind a slow service.
 #pragma once
 
-#include "Launcher.h"
+#include "platform/Launcher.h"
 
 #include <functional>
 #include <string>

@@ -1,8 +1,8 @@
-#include "Member.h"
+#include "vlist/Member.h"
 
-#include "Dates.h"
-#include "Log.h"
-#include "StringUtil.h"
+#include "core/Dates.h"
+#include "core/Log.h"
+#include "core/StringUtil.h"
 
 #include <cstdint>
 #include <exception>

@@ -1,10 +1,10 @@
 // The visitor list scanner. Not a JSON reader: the service sends flat
 // objects whose members come in a fixed order, and the scanner cuts the
 // answer at braces and commas outside strings.
-#include "Scanner.h"
+#include "vlist/Scanner.h"
 
-#include "Dates.h"
-#include "StringUtil.h"
+#include "core/Dates.h"
+#include "core/StringUtil.h"
 
 namespace movik {
 

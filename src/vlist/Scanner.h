@@ -3,7 +3,7 @@
 // records out; what happens to a record is the poll cycle's business.
 #pragma once
 
-#include "Member.h"
+#include "vlist/Member.h"
 
 #include <cstddef>
 #include <functional>

@@ -4,8 +4,8 @@
 // an SQLite database; and how the program ends when it is told to stop.
 #include "SiteFixtures.h"
 #include "TempDir.h"
-#include "Version.h"
 #include "VisitorServiceProcess.h"
+#include "core/Version.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The whole job: the real window running its poll cycle, the real curl, the
 // visitor service from tools/ and a real access-control database (an SQLite
 // file, a PostgreSQL server and a MariaDB server through ODBC).
-#include "PollCycle.h"
 #include "PostgresServer.h"
 #include "RecordingImport.h"
-#include "Settings.h"
 #include "SiteFixtures.h"
 #include "SiteWindow.h"
+#include "app/PollCycle.h"
+#include "core/Settings.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>

@@ -2,7 +2,7 @@
 // damaged file still gives, and when entries leave it; each with the real
 // digest of a visit and with one that makes every visit collide. Its use by
 // the poll cycle is covered end to end.
-#include "ImportJournal.h"
+#include "app/ImportJournal.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

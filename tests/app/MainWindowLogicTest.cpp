@@ -2,10 +2,10 @@
 // timer discipline, start-up and the "Automatic Poll" start state, the
 // operator display and the status light's explanation. It builds without Qt,
 // so the Windows program's logic is tested under Wine too.
-#include "MainWindowLogic.h"
+#include "app/MainWindowLogic.h"
 #include "RecordingImport.h"
-#include "Settings.h"
 #include "TempDir.h"
+#include "core/Settings.h"
 
 #include <gtest/gtest.h>
 
@@ -132,8 +132,8 @@ TEST_F(WindowLogic, StartUpOpensTheDatabaseAndTicksAutomaticPoll)
     writeFile(m_dir.file("movik.ini"), "[Options]\r\nAutoPoll=1\r\n");
     writeFile(m_dir.file("_$wak"), "token\r\n");
     create();
-    EXPECT_EQ(m_logic->settings().AppPath, m_dir.path());
-    EXPECT_EQ(m_logic->settings().ApiKey, "token");
+    EXPECT_EQ(m_logic->settingsInUse().AppPath, m_dir.path());
+    EXPECT_EQ(m_logic->settingsInUse().ApiKey, "token");
     EXPECT_EQ(m_database.connects, 1);
     EXPECT_TRUE(m_view.ticked);
     const std::string messages = logMessages(m_dir);

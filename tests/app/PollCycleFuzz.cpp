@@ -1,12 +1,12 @@
 // libFuzzer target for the visitor list scanner and the poll cycle's
 // handling of its records: any answer the service (or something pretending
 // to be it) sends must be handled without a crash.
-#include "CardImport.h"
-#include "Log.h"
-#include "OperatorDisplay.h"
-#include "PollCycle.h"
-#include "Settings.h"
-#include "StatusFile.h"
+#include "app/PollCycle.h"
+#include "core/CardImport.h"
+#include "core/Log.h"
+#include "core/OperatorDisplay.h"
+#include "core/Settings.h"
+#include "core/StatusFile.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,14 +2,14 @@
 // where each record's outcome is reported. The card import here records the
 // records it is handed; the whole road through the database and the service
 // is covered by the end-to-end tests.
-#include "PollCycle.h"
-#include "Log.h"
+#include "app/PollCycle.h"
 #include "RecordingDisplay.h"
 #include "RecordingImport.h"
-#include "Settings.h"
-#include "StatusFile.h"
-#include "StringUtil.h"
 #include "TempDir.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+#include "core/StatusFile.h"
+#include "core/StringUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -4,14 +4,14 @@
 // commas is imported with its own card and acknowledged by its own
 // identifier.
 #include "LaunchedChildren.h"
-#include "PollCycle.h"
 #include "RecordingDisplay.h"
 #include "RecordingImport.h"
-#include "Settings.h"
-#include "StatusFile.h"
 #include "TempDir.h"
-#include "TextFile.h"
 #include "VisitorServiceProcess.h"
+#include "app/PollCycle.h"
+#include "core/Settings.h"
+#include "core/StatusFile.h"
+#include "core/TextFile.h"
 
 #include <gtest/gtest.h>
 

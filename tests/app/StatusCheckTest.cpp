@@ -1,9 +1,9 @@
 // What "movik --status" tells a monitor, from the status file's lines: one
 // row per verdict.
-#include "StatusCheck.h"
+#include "app/StatusCheck.h"
 
-#include "StatusFile.h"
 #include "TempDir.h"
+#include "core/StatusFile.h"
 
 #include <gtest/gtest.h>
 

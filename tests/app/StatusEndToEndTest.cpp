@@ -2,11 +2,11 @@
 // cycle with real curl, the visitor service's faults and an SQLite database;
 // the status light, the reasons in the log (once per change) and the status
 // file a monitor reads.
-#include "Settings.h"
 #include "SiteFixtures.h"
 #include "SiteWindow.h"
-#include "StatusFile.h"
-#include "Version.h"
+#include "core/Settings.h"
+#include "core/StatusFile.h"
+#include "core/Version.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +38,7 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     Site site;
     ASSERT_TRUE(site.open(service, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n"));
     SiteWindow window(site, /*waitForTools=*/true);
-    Settings& settings = window.form.logic().settings();
+    Settings& settings = window.form.logic().settingsInUse();
     const std::string serviceUrl = settings.CurlURL;
 
     // Nobody listens.

@@ -1,5 +1,5 @@
 // The status light's exact fills and its outline, read from the drawn pixels.
-#include "StatusLed.h"
+#include "app/qt/StatusLed.h"
 
 #include <QImage>
 

@@ -1,11 +1,11 @@
 // The main window on the offscreen platform: its parts, start-up, the
 // operator's services and the timer discipline of the poll cycle.
-#include "TForm1.h"
-#include "DortexDatabase.h"
-#include "OperatorDisplay.h"
-#include "Settings.h"
-#include "StatusLed.h"
+#include "app/qt/TForm1.h"
 #include "TempDir.h"
+#include "app/qt/StatusLed.h"
+#include "core/OperatorDisplay.h"
+#include "core/Settings.h"
+#include "db/DortexDatabase.h"
 
 #include <QCheckBox>
 #include <QFontInfo>
@@ -269,8 +269,8 @@ TEST_F(Form1Test, StartUpOpensTheDatabase)
 {
     writeFile(m_dir.file("_$wak"), "token\r\n");
     create();
-    EXPECT_EQ(m_form->logic().settings().AppPath, m_dir.path());
-    EXPECT_EQ(m_form->logic().settings().ApiKey, "token");
+    EXPECT_EQ(m_form->logic().settingsInUse().AppPath, m_dir.path());
+    EXPECT_EQ(m_form->logic().settingsInUse().ApiKey, "token");
     const std::string messages = logMessages(m_dir);
     EXPECT_EQ(messages.rfind("--- MOVIK 1.0.0.1 ---\n", 0), 0u) << messages;
     EXPECT_TRUE(linesStartingWith(messages, "<FCr>").empty()) << messages;

@@ -2,8 +2,8 @@
 // fonts, the light's name and tooltip, the text area's line limit, "Clear",
 // a tick of Timer1 and closing.
 #include "RecordingImport.h"
-#include "TForm1.h"
 #include "TempDir.h"
+#include "app/win32/TForm1.h"
 
 #include <commctrl.h>
 #include <windows.h>

@@ -1,8 +1,8 @@
 // Reasons once per change: a failure is logged when it starts, reminded of
 // once an hour while it lasts, and its end is logged.
-#include "ChangeReporter.h"
-#include "Settings.h"
+#include "core/ChangeReporter.h"
 #include "TempDir.h"
+#include "core/Settings.h"
 
 #include <gtest/gtest.h>
 

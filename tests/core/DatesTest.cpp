@@ -1,5 +1,5 @@
 // Calendar arithmetic used for the time shift and the expiry day.
-#include "Dates.h"
+#include "core/Dates.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Two processes appending to one log lose and interleave no line.
-#include "Log.h"
 #include "TempDir.h"
+#include "core/Log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The log file: level rule, line layout, re-creation and the Ctrl-Z cut.
-#include "Log.h"
-#include "Settings.h"
+#include "core/Log.h"
 #include "TempDir.h"
+#include "core/Settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Settings file reading: profile-file rules, integer rules, defaults and
 // normalisations of "movik.ini".
-#include "Settings.h"
-#include "IniFile.h"
-#include "Platform.h"
+#include "core/Settings.h"
 #include "TempDir.h"
+#include "core/IniFile.h"
+#include "platform/Platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // One copy per program directory, with the real program: a second copy
 // started beside a running one logs who runs and ends at once with status 3,
 // touching nothing of the first one's.
-#include "InstanceLock.h"
-#include "Launcher.h"
 #include "TempDir.h"
+#include "platform/InstanceLock.h"
+#include "platform/Launcher.h"
 
 #include <gtest/gtest.h>
 

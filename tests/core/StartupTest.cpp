@@ -1,7 +1,7 @@
 // Start-up up to the database: settings, banner and the service key.
-#include "Startup.h"
-#include "Settings.h"
+#include "core/Startup.h"
 #include "TempDir.h"
+#include "core/Settings.h"
 
 #include <gtest/gtest.h>
 

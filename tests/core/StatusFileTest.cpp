@@ -1,5 +1,5 @@
 // The status file a monitor reads: its lines, and its replacement as a whole.
-#include "StatusFile.h"
+#include "core/StatusFile.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The text-file line rule shared by the key file and the answer files.
-#include "TextFile.h"
+#include "core/TextFile.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

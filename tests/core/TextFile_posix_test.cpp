@@ -1,7 +1,7 @@
 // Linux has no sharing modes: a file some process still has open for writing
 // is recognised by a read-lease probe and refused.
 #include "TempDir.h"
-#include "TextFile.h"
+#include "core/TextFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "AliasFile.h"
+#include "db/AliasFile.h"
 
 #include "TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "Credentials.h"
+#include "db/Credentials.h"
 
 #include "DortexTestDatabase.h"
 

@@ -1,10 +1,10 @@
 // Opening the connection "DX1": alias file, credentials, and what happens
 // while the database cannot be reached. Real SQLite files and real
 // PostgreSQL servers, stopped and started under the program.
-#include "DortexDatabase.h"
+#include "db/DortexDatabase.h"
 
 #include "DortexTestDatabase.h"
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <gtest/gtest.h>
 

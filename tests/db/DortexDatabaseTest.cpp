@@ -1,10 +1,10 @@
 // Card import on real databases: an SQLite file and a PostgreSQL server,
 // each through its own driver and through ODBC, and a MariaDB server through
 // ODBC.
-#include "DortexDatabase.h"
+#include "db/DortexDatabase.h"
 
 #include "DortexTestDatabase.h"
-#include "Settings.h"
+#include "core/Settings.h"
 
 #include <gtest/gtest.h>
 

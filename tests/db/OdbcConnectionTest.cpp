@@ -1,10 +1,10 @@
 // The ODBC backend on its own: the connection string it hands the driver
 // manager, and a site's data source through unixODBC.
-#include "OdbcConnection.h"
-#include "DortexDatabase.h"
+#include "db/odbc/OdbcConnection.h"
+#include "db/DortexDatabase.h"
 
 #include "DortexTestDatabase.h"
-#include "Settings.h"
+#include "core/Settings.h"
 
 #include <gtest/gtest.h>
 

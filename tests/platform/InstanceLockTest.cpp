@@ -1,8 +1,8 @@
 // The instance lock: one holder at a time, the holder's process id readable
 // by whoever is refused, released with its holder; and owner-only files.
-#include "InstanceLock.h"
-#include "Platform.h"
+#include "platform/InstanceLock.h"
 #include "TempDir.h"
+#include "platform/Platform.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // and gets its own umask, waits that end with the child, ending a child, and
 // reaping that leaves no zombies and takes no one else's children.
 #include "LaunchedChildren.h"
-#include "Launcher.h"
 #include "TempDir.h"
+#include "platform/Launcher.h"
 
 #include <gtest/gtest.h>
 

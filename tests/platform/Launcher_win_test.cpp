@@ -2,13 +2,13 @@
 // directory and does not wait for it, hands back a handle to wait on or end
 // it with, and the tool's own C runtime splits the composed command lines
 // into exactly the arguments of the requests.
-#include "CommandRunner.h"
-#include "Launcher.h"
-#include "Platform.h"
 #include "RecordingDisplay.h"
-#include "Settings.h"
 #include "TempDir.h"
-#include "VisitorService.h"
+#include "core/Settings.h"
+#include "platform/Launcher.h"
+#include "platform/Platform.h"
+#include "service/CommandRunner.h"
+#include "service/VisitorService.h"
 
 #include <gtest/gtest.h>
 

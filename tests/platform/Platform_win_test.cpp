@@ -1,11 +1,11 @@
 // Windows platform services: paths and defaults, file sharing of the answer
 // files and the log, and the log's regional timestamp.
-#include "Log.h"
-#include "Platform.h"
-#include "Settings.h"
-#include "Startup.h"
 #include "TempDir.h"
-#include "TextFile.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+#include "core/Startup.h"
+#include "core/TextFile.h"
+#include "platform/Platform.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // launch (whatever its error number), the limits of the launcher's request,
 // and a tool that starts in the program directory whatever the current
 // directory is.
-#include "CommandRunner.h"
 #include "LaunchedChildren.h"
 #include "RecordingDisplay.h"
-#include "Settings.h"
 #include "TempDir.h"
+#include "core/Settings.h"
+#include "service/CommandRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Telling a visitor list from whatever else lands in the poll's answer file,
 // and what the log shows of it; the transfer tool's exit statuses in words.
-#include "PollAnswer.h"
-#include "CurlExitText.h"
+#include "service/PollAnswer.h"
+#include "service/CurlExitText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The tool's command lines for the poll and the acknowledgement, blank for
 // blank: the tool's own command-line splitting depends on every one.
-#include "VisitorService.h"
-#include "Settings.h"
+#include "service/VisitorService.h"
+#include "core/Settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // Poll and acknowledgement with the real transfer tool against the visitor
 // service program, and the arguments the tool gets from the command lines.
 #include "LaunchedChildren.h"
-#include "Launcher.h"
-#include "Platform.h"
 #include "RecordingDisplay.h"
-#include "Settings.h"
 #include "TempDir.h"
-#include "TextFile.h"
-#include "VisitorService.h"
 #include "VisitorServiceProcess.h"
+#include "core/Settings.h"
+#include "core/TextFile.h"
+#include "platform/Launcher.h"
+#include "platform/Platform.h"
+#include "service/VisitorService.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "DortexTestDatabase.h"
 
-#include "Platform.h"
 #include "VisitorServiceProcess.h"
+#include "platform/Platform.h"
 
 #include <QCoreApplication>
 #include <QSqlError>

@@ -1,7 +1,7 @@
 #include "LaunchedChildren.h"
 
-#include "Launcher.h"
-#include "Platform.h"
+#include "platform/Launcher.h"
+#include "platform/Platform.h"
 
 namespace movik::test {
 

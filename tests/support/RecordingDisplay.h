@@ -2,7 +2,7 @@
 // as it lives, so tests can read the lines that went to Memo1.
 #pragma once
 
-#include "OperatorDisplay.h"
+#include "core/OperatorDisplay.h"
 
 #include <string>
 #include <vector>

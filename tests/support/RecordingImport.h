@@ -4,7 +4,7 @@
 // as issued already.
 #pragma once
 
-#include "CardImport.h"
+#include "core/CardImport.h"
 
 #include <string>
 #include <vector>

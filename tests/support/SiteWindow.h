@@ -3,11 +3,11 @@
 // database, "Automatic Poll" ticked, and a tick of Timer1 at the test's call.
 #pragma once
 
-#include "DortexDatabase.h"
 #include "LaunchedChildren.h"
-#include "StatusLed.h"
-#include "TForm1.h"
 #include "TempDir.h"
+#include "app/qt/StatusLed.h"
+#include "app/qt/TForm1.h"
+#include "db/DortexDatabase.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>

@@ -1,8 +1,8 @@
 #include "TempDir.h"
 
-#include "Log.h"
+#include "core/Log.h"
 
-#include "Settings.h"
+#include "core/Settings.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,7 +1,7 @@
 // Temporary program directories for tests.
 #pragma once
 
-#include "Settings.h"
+#include "core/Settings.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // Starts the visitor service program and reads the port it prints.
 #include "VisitorServiceProcess.h"
 
-#include "Settings.h"
+#include "core/Settings.h"
 
 #include "VisitorQueue.h"
 

@@ -1,5 +1,5 @@
 // Member values: the time shift, the Id/Card rule and whole-file reading.
-#include "Member.h"
+#include "vlist/Member.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The scanner on its own: what records it cuts from an answer. What the
 // cycle does with them is tested with the cycle.
-#include "Scanner.h"
+#include "vlist/Scanner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "StatusLed.h"
+#include "app/qt/StatusLed.h"
 
 #include <QPainter>
 

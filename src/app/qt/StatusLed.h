@@ -2,7 +2,7 @@
 // fill tells the operator how the last poll went.
 #pragma once
 
-#include "OperatorDisplay.h"
+#include "core/OperatorDisplay.h"
 
 #include <QColor>
 #include <QWidget>

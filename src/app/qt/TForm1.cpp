@@ -1,6 +1,6 @@
-#include "TForm1.h"
+#include "app/qt/TForm1.h"
 
-#include "StatusLed.h"
+#include "app/qt/StatusLed.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -4,9 +4,9 @@
 // program up.
 #pragma once
 
-#include "CardImport.h"
-#include "MainWindowLogic.h"
-#include "MainWindowView.h"
+#include "app/MainWindowLogic.h"
+#include "app/MainWindowView.h"
+#include "core/CardImport.h"
 
 #include <QStringList>
 #include <QWidget>

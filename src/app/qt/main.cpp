@@ -1,12 +1,12 @@
 // The program: one window, which starts everything up as it is created, and
 // the event loop until the operator closes it.
-#include "DortexDatabase.h"
-#include "Log.h"
-#include "Options.h"
-#include "Platform.h"
-#include "ProgramDirectory.h"
-#include "SingleInstance.h"
-#include "TForm1.h"
+#include "app/Options.h"
+#include "app/ProgramDirectory.h"
+#include "app/qt/TForm1.h"
+#include "core/Log.h"
+#include "core/SingleInstance.h"
+#include "db/DortexDatabase.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

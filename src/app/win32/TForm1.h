@@ -5,9 +5,9 @@
 // "ZUN Visitor - Dortex Interface" or its class name "TForm1".
 #pragma once
 
-#include "CardImport.h"
-#include "MainWindowLogic.h"
-#include "MainWindowView.h"
+#include "app/MainWindowLogic.h"
+#include "app/MainWindowView.h"
+#include "core/CardImport.h"
 
 #include <windows.h>
 

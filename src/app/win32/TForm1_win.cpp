@@ -1,6 +1,6 @@
-#include "TForm1.h"
+#include "app/win32/TForm1.h"
 
-#include "WideText_win.h"
+#include "platform/WideText_win.h"
 
 #include <commctrl.h>
 

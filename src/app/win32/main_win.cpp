@@ -1,14 +1,14 @@
 // The Windows program: one window, which starts everything up as it is
 // created, and the message loop until the operator closes it. The options
 // answer first, without a window and without the lock.
-#include "DortexDatabase.h"
-#include "Log.h"
-#include "Options.h"
-#include "Platform.h"
-#include "ProgramDirectory.h"
-#include "SingleInstance.h"
-#include "TForm1.h"
-#include "WideText_win.h"
+#include "app/Options.h"
+#include "app/ProgramDirectory.h"
+#include "app/win32/TForm1.h"
+#include "core/Log.h"
+#include "core/SingleInstance.h"
+#include "db/DortexDatabase.h"
+#include "platform/Platform.h"
+#include "platform/WideText_win.h"
 
 #include <windows.h>
 

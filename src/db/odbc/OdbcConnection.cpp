@@ -1,8 +1,8 @@
-#include "OdbcConnection.h"
+#include "db/odbc/OdbcConnection.h"
 
-#include "ConnectionString.h"
-#include "Log.h"
-#include "StringUtil.h"
+#include "core/Log.h"
+#include "core/StringUtil.h"
+#include "db/ConnectionString.h"
 
 // The ODBC headers of Windows build on the Windows types.
 #ifdef _WIN32

@@ -3,7 +3,7 @@
 // program uses it through unixODBC for Driver=odbc.
 #pragma once
 
-#include "DbConnection.h"
+#include "db/DbConnection.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "QtSqlConnection.h"
+#include "db/qtsql/QtSqlConnection.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>

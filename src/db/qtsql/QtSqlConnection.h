@@ -2,7 +2,7 @@
 // program.
 #pragma once
 
-#include "DbConnection.h"
+#include "db/DbConnection.h"
 
 #include <memory>
 
