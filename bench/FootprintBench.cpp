@@ -243,19 +243,35 @@ double startProgram(const Site& site, const std::string& display, pid_t& pid)
     return std::nan("");
 }
 
-void BM_Footprint(benchmark::State& state)
+// What every run here needs: a display of its own, the visitor service and a
+// site with its own copy of the program.
+struct Stage
 {
-    ensureQtApplication();
+    bool open(std::string& error)
+    {
+        ensureQtApplication();
+        if (!display.start(error))
+            return false;
+        if (run({"xdotool", "version"}, {"DISPLAY=" + display.name()}) != 0) {
+            error = "xdotool is missing (package xdotool)";
+            return false;
+        }
+        return site.prepare(service, error);
+    }
     VirtualDisplay display;
-    std::string error;
-    if (!display.start(error))
-        return state.SkipWithError(error.c_str());
-    if (run({"xdotool", "version"}, {"DISPLAY=" + display.name()}) != 0)
-        return state.SkipWithError("xdotool is missing (package xdotool)");
     VisitorServiceProcess service;
     Site site;
-    if (!site.prepare(service, error))
+};
+
+void BM_Footprint(benchmark::State& state)
+{
+    Stage stage;
+    std::string error;
+    if (!stage.open(error))
         return state.SkipWithError(error.c_str());
+    const VirtualDisplay& display = stage.display;
+    VisitorServiceProcess& service = stage.service;
+    const Site& site = stage.site;
 
     for (auto _ : state) {
         pid_t pid = -1;
@@ -315,15 +331,13 @@ constexpr double maxKbPerEntry = 0.1;
 void BM_JournalMemory(benchmark::State& state)
 {
     const int entries = static_cast<int>(state.range(0));
-    ensureQtApplication();
-    VirtualDisplay display;
+    Stage stage;
     std::string error;
-    if (!display.start(error))
+    if (!stage.open(error))
         return state.SkipWithError(error.c_str());
-    VisitorServiceProcess service;
-    Site site;
-    if (!site.prepare(service, error))
-        return state.SkipWithError(error.c_str());
+    const VirtualDisplay& display = stage.display;
+    VisitorServiceProcess& service = stage.service;
+    const Site& site = stage.site;
     std::vector<JournalEntry> journal;
     const std::int64_t now = secondsNow();
     for (int i = 0; i < entries; ++i)
@@ -350,15 +364,13 @@ constexpr int longRunVisitors = 20000;
 // as the 10 000th and the 20 000th leave the queue.
 void BM_LongRun(benchmark::State& state)
 {
-    ensureQtApplication();
-    VirtualDisplay display;
+    Stage stage;
     std::string error;
-    if (!display.start(error))
+    if (!stage.open(error))
         return state.SkipWithError(error.c_str());
-    VisitorServiceProcess service;
-    Site site;
-    if (!site.prepare(service, error))
-        return state.SkipWithError(error.c_str());
+    const VirtualDisplay& display = stage.display;
+    VisitorServiceProcess& service = stage.service;
+    const Site& site = stage.site;
     service.generateVisitors(longRunVisitors);
     for (auto _ : state) {
         pid_t pid = -1;

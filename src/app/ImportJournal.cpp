@@ -266,10 +266,10 @@ std::vector<JournalEntry> ImportJournal::parse(const std::string& text, std::siz
             return;
         }
         const Visit visit{entry.id, entry.card, entry.start, entry.end};
-        const std::uint64_t digest = visitDigest(entry.id, entry.card, entry.start, entry.end);
-        std::uint32_t at = journal.locate(digest, visit, &text);
+        const Key key = journal.keyOf(visit);
+        std::uint32_t at = journal.locate(key, visit, &text);
         if (at == notFound)
-            at = journal.add(digest);
+            at = journal.add(key);
         Record& record = journal.m_records[at];
         record.state = entry.state;
         record.time = entry.time;
@@ -324,20 +324,36 @@ bool ImportJournal::sameVisit(const Record& record, const Visit& visit, const st
            entry.start == visit.start && entry.end == visit.end;
 }
 
-std::uint32_t ImportJournal::locate(std::uint64_t digest, const Visit& visit, const std::string* text) const
+ImportJournal::Key ImportJournal::keyOf(const Visit& visit) const
+{
+    // FNV-1a with 32 bits, independent of the digest.
+    std::uint32_t h = 0x811c9dc5u;
+    for (const std::string* value : {&visit.id, &visit.card, &visit.start, &visit.end}) {
+        for (char c : *value) {
+            h ^= static_cast<unsigned char>(c);
+            h *= 0x01000193u;
+        }
+        h ^= 0xffu;
+        h *= 0x01000193u;
+    }
+    return Key{m_digest(visit.id, visit.card, visit.start, visit.end),
+               static_cast<std::uint16_t>(h ^ (h >> 16))};
+}
+
+std::uint32_t ImportJournal::locate(const Key& key, const Visit& visit, const std::string* text) const
 {
     if (m_slots.empty())
         return notFound;
     const std::size_t mask = m_slots.size() - 1;
-    for (std::size_t i = static_cast<std::size_t>(digest) & mask; m_slots[i] != 0; i = (i + 1) & mask) {
-        const std::uint32_t at = m_slots[i] - 1;
-        if (m_records[at].digest == digest && sameVisit(m_records[at], visit, text))
-            return at;
+    for (std::size_t i = static_cast<std::size_t>(key.digest) & mask; m_slots[i] != 0; i = (i + 1) & mask) {
+        const Record& record = m_records[m_slots[i] - 1];
+        if (record.digest == key.digest && record.check == key.check && sameVisit(record, visit, text))
+            return m_slots[i] - 1;
     }
     return notFound;
 }
 
-std::uint32_t ImportJournal::add(std::uint64_t digest)
+std::uint32_t ImportJournal::add(const Key& key)
 {
     // Kept at most half full, so that a search ends soon at an empty slot.
     if (2 * (m_records.size() + 1) > m_slots.size()) {
@@ -353,9 +369,10 @@ std::uint32_t ImportJournal::add(std::uint64_t digest)
     }
     const auto at = static_cast<std::uint32_t>(m_records.size());
     m_records.push_back(Record{});
-    m_records.back().digest = digest;
+    m_records.back().digest = key.digest;
+    m_records.back().check = key.check;
     const std::size_t mask = m_slots.size() - 1;
-    std::size_t i = static_cast<std::size_t>(digest) & mask;
+    std::size_t i = static_cast<std::size_t>(key.digest) & mask;
     while (m_slots[i] != 0)
         i = (i + 1) & mask;
     m_slots[i] = at + 1;
@@ -429,10 +446,10 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
         visit.card.swap(entry.card);
         visit.start.swap(entry.start);
         visit.end.swap(entry.end);
-        const std::uint64_t digest = m_digest(visit.id, visit.card, visit.start, visit.end);
-        std::uint32_t at = locate(digest, visit, &text);
+        const Key key = keyOf(visit);
+        std::uint32_t at = locate(key, visit, &text);
         if (at == notFound)
-            at = add(digest);
+            at = add(key);
         Record& record = m_records[at];
         setState(record, entry.state);
         record.time = entry.time;
@@ -462,7 +479,8 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
 const JournalEntry* ImportJournal::find(const std::string& id, const std::string& card,
                                         const std::string& start, const std::string& end) const
 {
-    const std::uint32_t at = locate(m_digest(id, card, start, end), Visit{id, card, start, end}, nullptr);
+    const Visit visit{id, card, start, end};
+    const std::uint32_t at = locate(keyOf(visit), visit, nullptr);
     if (at == notFound || !live(m_records[at]))
         return nullptr;
     m_found = JournalEntry{id, card, start, end, m_records[at].state, m_records[at].time};
@@ -474,8 +492,8 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
 {
     const std::int64_t time = m_clock();
     const Visit visit{id, card, start, end};
-    const std::uint64_t digest = m_digest(id, card, start, end);
-    std::uint32_t at = locate(digest, visit, nullptr);
+    const Key key = keyOf(visit);
+    std::uint32_t at = locate(key, visit, nullptr);
     const bool held = at != notFound && live(m_records[at]);
     if (state == JournalState::Removed && !held)
         return true;
@@ -483,7 +501,7 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
         time - m_records[at].time < relistSeconds)
         return true;
     if (at == notFound)
-        at = add(digest);
+        at = add(key);
     Record& record = m_records[at];
     setState(record, state);
     record.time = time;
@@ -582,7 +600,7 @@ void ImportJournal::rebuild(const std::vector<std::uint32_t>& order, const std::
     m_held = kept.size();
     m_records.reserve(kept.size());
     for (const Record& record : kept) {
-        const std::uint32_t at = add(record.digest);
+        const std::uint32_t at = add(Key{record.digest, record.check});
         m_records[at] = record;
     }
 }

@@ -122,12 +122,21 @@ private:
         std::string start;
         std::string end;
     };
+    // Where a visit is looked for: its digest, and a 16-bit check of a hash
+    // of its own, so that visits whose digests collide are told apart
+    // without reading their lines, but for one in 65 536.
+    struct Key
+    {
+        std::uint64_t digest = 0;
+        std::uint16_t check = 0;
+    };
     struct Record
     {
         std::uint64_t digest = 0;
         std::int64_t time = 0;
         std::uint64_t offset = 0;      // where its latest line starts in the file
         std::uint32_t held = noValues; // its values in m_visits, or noValues
+        std::uint16_t check = 0;
         JournalState state = JournalState::Removed;
     };
     static constexpr std::uint32_t noValues = 0xffffffffu;
@@ -138,9 +147,10 @@ private:
     // The record of this visit, removed ones included; notFound when none.
     // Records without values are compared by their line: in text where
     // given (the file's content), else read from the file.
-    std::uint32_t locate(std::uint64_t digest, const Visit& visit, const std::string* text) const;
+    Key keyOf(const Visit& visit) const;
+    std::uint32_t locate(const Key& key, const Visit& visit, const std::string* text) const;
     bool sameVisit(const Record& record, const Visit& visit, const std::string* text) const;
-    std::uint32_t add(std::uint64_t digest);
+    std::uint32_t add(const Key& key);
     void setState(Record& record, JournalState state);
     void keepValues(Record& record, const Visit& visit);
     void dropValues(Record& record);

@@ -298,12 +298,15 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
 
 namespace {
 
-// Reads what is left of an open file and closes it.
-bool readToEnd(int fd, const std::string& path, std::string& content, std::string& error)
+// Reads from an open file into content until its end, or until limit bytes
+// are in content; then closes it.
+bool readAndClose(int fd, const std::string& path, std::string& content, std::string& error,
+                  std::size_t limit = std::string::npos)
 {
     char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
+    while (content.size() < limit) {
+        const std::size_t wanted = std::min(sizeof buffer, limit - content.size());
+        const ssize_t n = ::read(fd, buffer, wanted);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -332,7 +335,7 @@ bool readWholeFile(const std::string& path, std::string& content, bool& missing,
         error = failure("Cannot open", path, errno);
         return false;
     }
-    return readToEnd(fd, path, content, error);
+    return readAndClose(fd, path, content, error);
 }
 
 namespace {
@@ -365,36 +368,25 @@ int openOwnFile(const std::string& path, bool& missing, std::string& error)
 bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size, std::string& content,
                 std::string& error)
 {
-    content.assign(size, '\0');
+    content.clear();
     int fd = openRegular(path, O_RDONLY);
     if (fd < 0) {
         error = failure("Cannot open", path, errno);
         return false;
     }
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, content.data() + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = failure("Cannot read", path, errno);
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
+    if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        error = failure("Cannot read", path, errno);
+        ::close(fd);
+        return false;
     }
-    ::close(fd);
-    content.resize(done);
-    return true;
+    return readAndClose(fd, path, content, error, size);
 }
 
 bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error)
 {
     content.clear();
     const int fd = openOwnFile(path, missing, error);
-    return fd >= 0 && readToEnd(fd, path, content, error);
+    return fd >= 0 && readAndClose(fd, path, content, error);
 }
 
 bool isOwnFile(const std::string& path, std::string& error)

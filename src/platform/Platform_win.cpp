@@ -420,13 +420,16 @@ std::string othersWhoMayWrite(PACL acl)
 
 namespace {
 
-// Reads what is left of an open file and closes it.
-bool readToEnd(HANDLE file, const std::string& path, std::string& content, std::string& error)
+// Reads from an open file into content until its end, or until limit bytes
+// are in content; then closes it.
+bool readToEnd(HANDLE file, const std::string& path, std::string& content, std::string& error,
+               std::size_t limit = std::string::npos)
 {
     char buffer[65536];
-    for (;;) {
+    while (content.size() < limit) {
         DWORD got = 0;
-        if (!::ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+        const auto wanted = static_cast<DWORD>(std::min<std::size_t>(sizeof buffer, limit - content.size()));
+        if (!::ReadFile(file, buffer, wanted, &got, nullptr)) {
             error = failure("Cannot read", path, ::GetLastError());
             ::CloseHandle(file);
             return false;
@@ -507,33 +510,19 @@ HANDLE openOwnFile(const std::string& path, bool& missing, std::string& error)
 bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size, std::string& content,
                 std::string& error)
 {
+    content.clear();
     bool missing = false;
     HANDLE file = openForReading(path, GENERIC_READ, Links::Refuse, missing, error);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    content.assign(size, '\0');
-    std::size_t done = 0;
-    while (done < size) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>((offset + done) & 0xffffffffu);
-        at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
-        DWORD got = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 20));
-        if (!::ReadFile(file, content.data() + done, chunk, &got, &at)) {
-            const DWORD code = ::GetLastError();
-            if (code == ERROR_HANDLE_EOF)
-                break;
-            error = failure("Cannot read", path, code);
-            ::CloseHandle(file);
-            return false;
-        }
-        if (got == 0)
-            break;
-        done += got;
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
+        error = failure("Cannot read", path, ::GetLastError());
+        ::CloseHandle(file);
+        return false;
     }
-    ::CloseHandle(file);
-    content.resize(done);
-    return true;
+    return readToEnd(file, path, content, error, size);
 }
 
 bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error)
