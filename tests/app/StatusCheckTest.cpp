@@ -10,48 +10,19 @@
 using namespace movik;
 using namespace movik::test;
 
-namespace {
-
-struct Row
-{
-    const char* lines; // replacing the healthy file's lines of the same keys
-    MonitorState state;
-    const char* says;
-};
-
-// A healthy program's status, written 4 s before the check.
-const std::int64_t written = 1796699045;
-std::string healthy()
-{
-    StatusRecord record;
-    record.cycleTime = written;
-    record.poll = "ok";
-    record.database = "reachable";
-    record.imports = 12;
-    record.pollFailures = 3;
-    record.automaticPoll = true;
-    return statusFileText(record);
-}
-
-std::string with(std::string text, const std::string& lines)
-{
-    std::size_t from = 0;
-    while (from < lines.size()) {
-        const std::size_t end = lines.find('\n', from);
-        const std::string line = lines.substr(from, end - from);
-        const std::string key = line.substr(0, line.find('=') + 1);
-        const std::size_t at = text.find("\n" + key) + 1;
-        text.replace(at, text.find('\n', at) - at, line);
-        from = end + 1;
-    }
-    return text;
-}
-
-} // namespace
-
 TEST(StatusCheck, EachVerdictWithItsReasonCountsAndPerformanceData)
 {
-    const Row rows[] = {
+    // A healthy program's status, written 4 s before the check; a row's
+    // lines come after it, and the last line of a key counts.
+    const std::int64_t written = 1796699045;
+    const std::string healthy = "cycle_epoch=1796699045\npoll=ok\ndatabase=reachable\nimports=12\n"
+                                "import_failures=0\npoll_failures=3\nautomatic_poll=on\njournal=ok\nlog=ok\n";
+    const struct
+    {
+        const char* lines;
+        MonitorState state;
+        const char* says;
+    } rows[] = {
         {"", MonitorState::Ok,
          "MOVIK OK - polling, database reachable; 12 imported, 0 import failures, 3 poll "
          "failures since start | imports=12c import_failures=0c poll_failures=3c age=4s;;60"},
@@ -70,9 +41,9 @@ TEST(StatusCheck, EachVerdictWithItsReasonCountsAndPerformanceData)
          "Already issued: 5002;"},
         {"cycle_epoch=\n", MonitorState::Unknown, "MOVIK UNKNOWN - "},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         TempDir dir;
-        writeFile(dir.file(StatusFileName), with(healthy(), row.lines));
+        writeFile(dir.file(StatusFileName), healthy + row.lines);
         std::string line;
         EXPECT_EQ(judgeStatus(dir.path(), DefaultStatusMaxAge, written + 4, line), row.state) << row.lines;
         EXPECT_EQ(line.rfind(row.says, 0), 0u) << line;

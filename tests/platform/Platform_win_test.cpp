@@ -12,7 +12,6 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <aclapi.h>
 #include <sddl.h>
 
 #include <algorithm>
@@ -294,32 +293,16 @@ TEST(PlatformWin, AProgramDirectoryOthersMayWriteIsKnownWithItsFix)
     std::string who;
     EXPECT_FALSE(platform::directoryWritableByOthers(dir.path(), who)) << who;
     // What a folder made under a drive's root has: a group of every account
-    // may add files. (Wine keeps such an entry for Everyone only, as mode
-    // 0777.)
-    PSID everyone = nullptr;
-    ASSERT_TRUE(::ConvertStringSidToSidA("S-1-1-0", &everyone));
-    EXPLICIT_ACCESS_A entry{};
-    entry.grfAccessPermissions = FILE_ADD_FILE;
-    entry.grfAccessMode = GRANT_ACCESS;
-    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    entry.Trustee.ptstrName = static_cast<LPSTR>(everyone);
-    PACL before = nullptr;
-    PACL after = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    std::string path = dir.path();
-    ASSERT_EQ(::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                      nullptr, &before, nullptr, &descriptor),
-              ERROR_SUCCESS);
-    ASSERT_EQ(::SetEntriesInAclA(1, &entry, before, &after), ERROR_SUCCESS);
-    ASSERT_EQ(::SetNamedSecurityInfoA(path.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                      nullptr, after, nullptr),
-              ERROR_SUCCESS);
-    ::LocalFree(after);
-    ::LocalFree(descriptor);
-    ::LocalFree(everyone);
-    EXPECT_TRUE(platform::directoryWritableByOthers(path, who));
+    // may add files (Wine keeps such an entry for Everyone only, as mode 0777).
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;OW)(A;;0x2;;;WD)",
+                                                                       SDDL_REVISION_1, &open, nullptr));
+    EXPECT_TRUE(::SetFileSecurityA(dir.path().c_str(), DACL_SECURITY_INFORMATION, open));
+    ::LocalFree(open);
+    EXPECT_TRUE(platform::directoryWritableByOthers(dir.path(), who));
     EXPECT_EQ(who, "Everyone");
-    const std::string fix = platform::openDirectoryFix(path);
-    path.pop_back();
-    EXPECT_EQ(fix.rfind("icacls \"" + path + "\" /inheritance:r /grant:r ", 0), 0u) << fix;
+    const std::string fix = platform::openDirectoryFix(dir.path());
+    EXPECT_EQ(fix.rfind("icacls \"" + dir.path().substr(0, dir.path().size() - 1) + "\" /inheritance:r", 0),
+              0u)
+        << fix;
 }

@@ -1,40 +1,14 @@
 #include "MariadbServer.h"
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
 namespace movik::test {
 
 using namespace serverProcess;
-
-namespace {
-
-// True once the server accepts connections on its socket.
-bool accepts(const std::string& socketPath)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socketPath.size() >= sizeof address.sun_path)
-        return false;
-    socketPath.copy(address.sun_path, socketPath.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
-}
-
-bool alive(pid_t pid)
-{
-    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
-}
-
-} // namespace
 
 MariadbServer::~MariadbServer()
 {
@@ -88,17 +62,23 @@ bool MariadbServer::start(std::string& error)
         "exec /usr/sbin/mariadbd --no-defaults" + serverOptions() + " --socket=" + shellQuote(socketPath()) +
         " --pid-file=" + shellQuote(pidFile) + " --log-error=" + shellQuote(log) +
         " --skip-networking --skip-log-bin --sql-mode= --innodb-flush-log-at-trx-commit=0";
+    // Each start says it is ready in the log, which a restart appends to.
+    auto starts = [&log] {
+        const std::string text = readWholeFile(log);
+        int n = 0;
+        for (std::size_t at = text.find("ready for connections"); at != std::string::npos;
+             at = text.find("ready for connections", at + 1))
+            ++n;
+        return text.find("[ERROR] Aborting") != std::string::npos ? -1 : n;
+    };
+    const int before = starts();
     if (!run("setsid sh -c " + shellQuote(command) + " </dev/null >/dev/null 2>&1 &", m_directory, error))
         return false;
-    for (int waited = 0; waited < 60000; waited += 50) {
-        const std::string pid = readWholeFile(pidFile);
-        if (!pid.empty() && accepts(socketPath())) {
-            m_pid = static_cast<pid_t>(std::stol(pid));
-            return true;
-        }
-        if (readWholeFile(log).find("[ERROR] Aborting") != std::string::npos)
-            break;
+    for (int waited = 0; waited < 60000 && starts() == before; waited += 50)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (const std::string pid = readWholeFile(pidFile); starts() > before && !pid.empty()) {
+        m_pid = static_cast<pid_t>(std::stol(pid));
+        return true;
     }
     error = "mariadbd did not start: " + readWholeFile(log);
     return false;
@@ -108,10 +88,11 @@ bool MariadbServer::stop(std::string& error)
 {
     if (m_pid <= 0)
         return true;
+    // Not this process's child: gone once a signal finds no process.
     ::kill(m_pid, SIGTERM);
-    for (int waited = 0; waited < 60000 && alive(m_pid); waited += 50)
+    for (int waited = 0; waited < 60000 && ::kill(m_pid, 0) == 0; waited += 50)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (alive(m_pid)) {
+    if (::kill(m_pid, 0) == 0) {
         error = "mariadbd did not stop within a minute";
         return false;
     }
