@@ -1,5 +1,7 @@
 #include "MariadbServer.h"
 
+#include "TempDir.h"
+
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -64,7 +66,7 @@ bool MariadbServer::start(std::string& error)
         " --skip-networking --skip-log-bin --sql-mode= --innodb-flush-log-at-trx-commit=0";
     // Each start says it is ready in the log, which a restart appends to.
     auto starts = [&log] {
-        const std::string text = readWholeFile(log);
+        const std::string text = readFile(log);
         int n = 0;
         for (std::size_t at = text.find("ready for connections"); at != std::string::npos;
              at = text.find("ready for connections", at + 1))
@@ -76,11 +78,11 @@ bool MariadbServer::start(std::string& error)
         return false;
     for (int waited = 0; waited < 60000 && starts() == before; waited += 50)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (const std::string pid = readWholeFile(pidFile); starts() > before && !pid.empty()) {
+    if (const std::string pid = readFile(pidFile); starts() > before && !pid.empty()) {
         m_pid = static_cast<pid_t>(std::stol(pid));
         return true;
     }
-    error = "mariadbd did not start: " + readWholeFile(log);
+    error = "mariadbd did not start: " + readFile(log);
     return false;
 }
 

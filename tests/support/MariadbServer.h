@@ -23,7 +23,6 @@ public:
     Engine engine() const override { return Engine::Mariadb; }
     bool start(std::string& error) override;
     bool stop(std::string& error) override;
-    bool isRunning() const override { return m_pid > 0; }
 
     // The socket; the superuser "root" logs in through it without a password.
     std::string socketPath() const { return m_directory + "/sock"; }

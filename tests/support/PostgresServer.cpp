@@ -1,5 +1,7 @@
 #include "PostgresServer.h"
 
+#include "TempDir.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -146,7 +148,7 @@ bool PostgresServer::stop(std::string& error)
 
 std::string PostgresServer::logText() const
 {
-    return readWholeFile(m_directory + "/server.log");
+    return readFile(m_directory + "/server.log");
 }
 
 PostgresServer* sharedPostgresServer(std::string& reason)

@@ -32,7 +32,6 @@ public:
     Engine engine() const override { return Engine::Postgresql; }
     bool start(std::string& error) override;
     bool stop(std::string& error) override;
-    bool isRunning() const override { return m_running; }
 
     const std::string& socketDirectory() const { return m_directory; }
     int port() const { return m_port; }

@@ -2,12 +2,11 @@
 
 #include "MariadbServer.h"
 #include "PostgresServer.h"
+#include "TempDir.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,15 +14,8 @@ namespace movik::test {
 
 std::string engineName(Engine engine)
 {
-    switch (engine) {
-    case Engine::Sqlite:
-        return "SQLite";
-    case Engine::Postgresql:
-        return "PostgreSQL";
-    case Engine::Mariadb:
-        return "MariaDB";
-    }
-    return {};
+    const char* const names[] = {"SQLite", "PostgreSQL", "MariaDB"};
+    return names[static_cast<int>(engine)];
 }
 
 std::unique_ptr<TestServer> makeTestServer(Engine engine)
@@ -77,21 +69,13 @@ std::string shellQuote(const std::string& text)
     return quoted + "'";
 }
 
-std::string readWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 bool run(const std::string& command, const std::string& directory, std::string& error)
 {
     const std::string output = directory + "/command.out";
     const int status = std::system((command + " >" + shellQuote(output) + " 2>&1").c_str());
     if (status == 0)
         return true;
-    error = "\"" + command + "\" failed: " + readWholeFile(output);
+    error = "\"" + command + "\" failed: " + readFile(output);
     return false;
 }
 

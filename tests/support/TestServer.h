@@ -23,7 +23,6 @@ public:
     // Creates the server's files on the first start. False with the reason.
     virtual bool start(std::string& error) = 0;
     virtual bool stop(std::string& error) = 0;
-    virtual bool isRunning() const = 0;
 };
 
 // A new server of engine, not started yet; nullptr for SQLite.
@@ -43,7 +42,6 @@ bool serverRequired(Engine engine);
 namespace serverProcess {
 
 std::string shellQuote(const std::string& text);
-std::string readWholeFile(const std::string& path);
 // Runs a shell command with its output in directory/command.out; false
 // with the command and its output.
 bool run(const std::string& command, const std::string& directory, std::string& error);
