@@ -32,30 +32,10 @@ bool execOn(QSqlDatabase db, const std::string& sql, std::string& error)
     return false;
 }
 
-QSqlDatabase mariadbConnection(const QString& name, const std::string& socket, const std::string& database)
-{
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
-    db.setConnectOptions(QStringLiteral("UNIX_SOCKET=") + QString::fromStdString(socket));
-    db.setDatabaseName(QString::fromStdString(database));
-    db.setUserName(QStringLiteral("root"));
-    return db;
-}
-
 std::string uniqueDatabaseName()
 {
     std::random_device random;
     return "dortex_" + std::to_string(random() % 1000000000u);
-}
-
-QSqlDatabase postgresConnection(const QString& name, const std::string& socketDirectory, int port,
-                                const std::string& database)
-{
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-    db.setHostName(QString::fromStdString(socketDirectory));
-    db.setPort(port);
-    db.setDatabaseName(QString::fromStdString(database));
-    db.setUserName(QStringLiteral("postgres"));
-    return db;
 }
 
 void dropConnection(QString& name)
@@ -187,53 +167,52 @@ bool DortexTestDatabase::createSqlite(const TempDir& programDir, const std::stri
 
 bool DortexTestDatabase::createPostgres(PostgresServer& server, std::string& error)
 {
-    ensureQtApplication();
-    m_engine = Engine::Postgresql;
-    m_socketDirectory = server.socketDirectory();
-    m_port = server.port();
-    m_serverName = uniqueDatabaseName();
-
-    m_adminName = uniqueConnectionName("admin");
-    QSqlDatabase admin = postgresConnection(m_adminName, m_socketDirectory, m_port, "postgres");
-    if (!admin.open()) {
-        error = admin.lastError().text().toStdString();
-        return false;
-    }
-    if (!execOn(admin, "create database " + m_serverName, error))
-        return false;
-    m_sideName = uniqueConnectionName("postgres");
-    postgresConnection(m_sideName, m_socketDirectory, m_port, m_serverName);
-    return openSide(error) && loadSchema(error);
+    return createOn(server, error);
 }
 
-bool DortexTestDatabase::createMariadb(MariadbServer& server, std::string& error)
+QSqlDatabase DortexTestDatabase::serverConnection(const QString& name, const std::string& database) const
 {
-    ensureQtApplication();
-    // The program reaches it through ODBC only.
-    if (!useTestOdbcDrivers(error))
-        return false;
-    m_engine = Engine::Mariadb;
-    m_socketDirectory = server.socketPath();
-    m_serverName = uniqueDatabaseName();
-    m_adminName = uniqueConnectionName("admin");
-    QSqlDatabase admin = mariadbConnection(m_adminName, m_socketDirectory, "");
-    if (!admin.open()) {
-        error = admin.lastError().text().toStdString();
-        return false;
+    const bool mariadb = m_engine == Engine::Mariadb;
+    QSqlDatabase db =
+        QSqlDatabase::addDatabase(mariadb ? QStringLiteral("QMYSQL") : QStringLiteral("QPSQL"), name);
+    if (mariadb) {
+        db.setConnectOptions(QStringLiteral("UNIX_SOCKET=") + QString::fromStdString(m_socketDirectory));
+    } else {
+        db.setHostName(QString::fromStdString(m_socketDirectory));
+        db.setPort(m_port);
     }
-    // The server's own default is latin1.
-    if (!execOn(admin, "create database " + m_serverName + " character set utf8mb4", error))
-        return false;
-    m_sideName = uniqueConnectionName("mariadb");
-    mariadbConnection(m_sideName, m_socketDirectory, m_serverName);
-    return openSide(error) && loadSchema(error);
+    db.setDatabaseName(QString::fromStdString(database));
+    db.setUserName(mariadb ? QStringLiteral("root") : QStringLiteral("postgres"));
+    return db;
 }
 
 bool DortexTestDatabase::createOn(TestServer& server, std::string& error)
 {
-    if (server.engine() == Engine::Mariadb)
-        return createMariadb(static_cast<MariadbServer&>(server), error);
-    return createPostgres(static_cast<PostgresServer&>(server), error);
+    ensureQtApplication();
+    m_engine = server.engine();
+    const bool mariadb = m_engine == Engine::Mariadb;
+    if (mariadb) {
+        // The program reaches it through ODBC only.
+        if (!useTestOdbcDrivers(error))
+            return false;
+        m_socketDirectory = static_cast<MariadbServer&>(server).socketPath();
+    } else {
+        m_socketDirectory = static_cast<PostgresServer&>(server).socketDirectory();
+        m_port = static_cast<PostgresServer&>(server).port();
+    }
+    m_serverName = uniqueDatabaseName();
+    m_adminName = uniqueConnectionName("admin");
+    QSqlDatabase admin = serverConnection(m_adminName, mariadb ? "" : "postgres");
+    if (!admin.open()) {
+        error = admin.lastError().text().toStdString();
+        return false;
+    }
+    // MariaDB's own default character set is latin1.
+    if (!execOn(admin, "create database " + m_serverName + (mariadb ? " character set utf8mb4" : ""), error))
+        return false;
+    m_sideName = uniqueConnectionName("server");
+    serverConnection(m_sideName, m_serverName);
+    return openSide(error) && loadSchema(error);
 }
 
 bool DortexTestDatabase::openSide(std::string& error)

@@ -64,7 +64,6 @@ public:
     bool createSqlite(const TempDir& programDir, const std::string& fileName, std::string& error);
     // A fresh database on server.
     bool createPostgres(PostgresServer& server, std::string& error);
-    bool createMariadb(MariadbServer& server, std::string& error);
     bool createOn(TestServer& server, std::string& error);
     Engine engine() const { return m_engine; }
 
@@ -94,6 +93,7 @@ public:
 
 private:
     bool openSide(std::string& error);
+    QSqlDatabase serverConnection(const QString& name, const std::string& database) const;
     bool loadSchema(std::string& error);
 
     Engine m_engine = Engine::Sqlite;
