@@ -358,17 +358,15 @@ TEST(WindowsZip, HoldsBothProgramsAndTheSiteFiles)
     EXPECT_NE(aliases.find("ODBC Driver 18 for SQL Server"), std::string::npos);
     EXPECT_NE(readFile(site.file("movik.ini.example")).find("[Options]\r\n"), std::string::npos);
 
-    // What Windows loads with movik.exe: only its KnownDLLs, always taken
-    // from the system folder, and the common controls its manifest names;
-    // the ODBC driver manager is loaded from the system folder later.
+    // What Windows loads with movik.exe: only KnownDLLs, always taken from
+    // the system folder, and the manifest's common controls (odbc32 later).
     const std::string imports = site.file("imports.txt");
-    ASSERT_EQ(std::system(("x86_64-w64-mingw32-objdump -p '" + site.file("movik.exe") + "' | sed -n " +
-                           "'s/^\\s*DLL Name: //p' | tr A-Z a-z | sort > '" + imports + "'")
-                              .c_str()),
-              0);
+    EXPECT_EQ(
+        run({"sh", "-c", "x86_64-w64-mingw32-objdump -p movik.exe | sed -n 's/^\\s*DLL Name: //p' | sort -f"},
+            site.path, imports),
+        0);
     EXPECT_EQ(readFile(imports),
-              "advapi32.dll\ncomctl32.dll\ngdi32.dll\nkernel32.dll\nmsvcrt.dll\nshell32.dll\n"
-              "user32.dll\n");
+              "ADVAPI32.dll\nCOMCTL32.dll\nGDI32.dll\nKERNEL32.dll\nmsvcrt.dll\nSHELL32.dll\nUSER32.dll\n");
 }
 
 // Three visitors, one of whose cards is issued already: the other two are
