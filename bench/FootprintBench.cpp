@@ -258,6 +258,15 @@ struct Stage
         }
         return site.prepare(service, error);
     }
+    // Opens the stage or marks the run skipped with the reason.
+    bool openOrSkip(benchmark::State& state)
+    {
+        std::string error;
+        if (open(error))
+            return true;
+        state.SkipWithError(error.c_str());
+        return false;
+    }
     VirtualDisplay display;
     VisitorServiceProcess service;
     Site site;
@@ -266,12 +275,9 @@ struct Stage
 void BM_Footprint(benchmark::State& state)
 {
     Stage stage;
-    std::string error;
-    if (!stage.open(error))
-        return state.SkipWithError(error.c_str());
-    const VirtualDisplay& display = stage.display;
-    VisitorServiceProcess& service = stage.service;
-    const Site& site = stage.site;
+    if (!stage.openOrSkip(state))
+        return;
+    auto& [display, service, site] = stage;
 
     for (auto _ : state) {
         pid_t pid = -1;
@@ -332,12 +338,9 @@ void BM_JournalMemory(benchmark::State& state)
 {
     const int entries = static_cast<int>(state.range(0));
     Stage stage;
-    std::string error;
-    if (!stage.open(error))
-        return state.SkipWithError(error.c_str());
-    const VirtualDisplay& display = stage.display;
-    VisitorServiceProcess& service = stage.service;
-    const Site& site = stage.site;
+    if (!stage.openOrSkip(state))
+        return;
+    auto& [display, service, site] = stage;
     std::vector<JournalEntry> journal;
     const std::int64_t now = secondsNow();
     for (int i = 0; i < entries; ++i)
@@ -365,12 +368,9 @@ constexpr int longRunVisitors = 20000;
 void BM_LongRun(benchmark::State& state)
 {
     Stage stage;
-    std::string error;
-    if (!stage.open(error))
-        return state.SkipWithError(error.c_str());
-    const VirtualDisplay& display = stage.display;
-    VisitorServiceProcess& service = stage.service;
-    const Site& site = stage.site;
+    if (!stage.openOrSkip(state))
+        return;
+    auto& [display, service, site] = stage;
     service.generateVisitors(longRunVisitors);
     for (auto _ : state) {
         pid_t pid = -1;
