@@ -257,32 +257,14 @@ std::vector<JournalEntry> ImportJournal::parse(const std::string& text, std::siz
 {
     ImportJournal journal([] { return std::int64_t{0}; });
     skipped = 0;
-    std::size_t count = 0;
-    JournalEntry entry;
-    forEachLine(text, [&](std::uint64_t offset, std::string_view line) {
-        ++count;
-        if (!parseLine(line, entry)) {
-            ++skipped;
-            return;
-        }
-        const Visit visit{entry.id, entry.card, entry.start, entry.end};
-        const Key key = journal.keyOf(visit);
-        std::uint32_t at = journal.locate(key, visit, &text);
-        if (at == notFound)
-            at = journal.add(key);
-        Record& record = journal.m_records[at];
-        record.state = entry.state;
-        record.time = entry.time;
-        record.offset = offset;
-    });
+    journal.readText(text, skipped);
     if (lines != nullptr)
-        *lines = count;
+        *lines = journal.m_fileLines;
     std::vector<JournalEntry> entries;
-    for (const Record& record : journal.m_records) {
-        if (record.state == JournalState::Removed || !parseLine(lineAt(text, record.offset), entry))
-            continue;
-        entries.push_back(entry);
-    }
+    JournalEntry entry;
+    for (const Record& record : journal.m_records)
+        if (record.state != JournalState::Removed && parseLine(lineAt(text, record.offset), entry))
+            entries.push_back(entry);
     return entries;
 }
 
@@ -296,11 +278,8 @@ std::string_view ImportJournal::lineAt(const std::string& text, std::uint64_t of
 
 bool ImportJournal::sameVisit(const Record& record, const Visit& visit, const std::string* text) const
 {
-    if (record.held != noValues) {
-        const Visit& kept = m_visits[record.held];
-        return kept.id == visit.id && kept.card == visit.card && kept.start == visit.start &&
-               kept.end == visit.end;
-    }
+    if (record.held != noValues)
+        return m_visits[record.held] == visit;
     // Its line, from the content at hand or from the file; one that cannot
     // be read joins nothing.
     std::string read;
@@ -320,8 +299,7 @@ bool ImportJournal::sameVisit(const Record& record, const Visit& visit, const st
         }
     }
     JournalEntry entry;
-    return parseLine(line, entry) && entry.id == visit.id && entry.card == visit.card &&
-           entry.start == visit.start && entry.end == visit.end;
+    return parseLine(line, entry) && Visit{entry.id, entry.card, entry.start, entry.end} == visit;
 }
 
 ImportJournal::Key ImportJournal::keyOf(const Visit& visit) const
@@ -353,29 +331,36 @@ std::uint32_t ImportJournal::locate(const Key& key, const Visit& visit, const st
     return notFound;
 }
 
-std::uint32_t ImportJournal::add(const Key& key)
+void ImportJournal::place(std::uint32_t at)
+{
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t i = static_cast<std::size_t>(m_records[at].digest) & mask;
+    while (m_slots[i] != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = at + 1;
+}
+
+void ImportJournal::placeAll()
 {
     // Kept at most half full, so that a search ends soon at an empty slot.
-    if (2 * (m_records.size() + 1) > m_slots.size()) {
-        std::vector<std::uint32_t> slots(std::max<std::size_t>(64, 2 * m_slots.size()), 0);
-        const std::size_t mask = slots.size() - 1;
-        for (std::uint32_t at = 0; at < m_records.size(); ++at) {
-            std::size_t i = static_cast<std::size_t>(m_records[at].digest) & mask;
-            while (slots[i] != 0)
-                i = (i + 1) & mask;
-            slots[i] = at + 1;
-        }
-        m_slots.swap(slots);
-    }
+    std::size_t size = 64;
+    while (size < 2 * (m_records.size() + 1))
+        size *= 2;
+    m_slots.assign(size, 0);
+    for (std::uint32_t at = 0; at < m_records.size(); ++at)
+        place(at);
+}
+
+std::uint32_t ImportJournal::add(const Key& key)
+{
     const auto at = static_cast<std::uint32_t>(m_records.size());
     m_records.push_back(Record{});
     m_records.back().digest = key.digest;
     m_records.back().check = key.check;
-    const std::size_t mask = m_slots.size() - 1;
-    std::size_t i = static_cast<std::size_t>(key.digest) & mask;
-    while (m_slots[i] != 0)
-        i = (i + 1) & mask;
-    m_slots[i] = at + 1;
+    if (2 * (m_records.size() + 1) > m_slots.size())
+        placeAll();
+    else
+        place(at);
     return at;
 }
 
@@ -433,6 +418,20 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
             return false;
     }
     m_fileExists = !missing;
+    readText(text, skipped);
+    m_loaded = true;
+    // Written anew when anything in it is no longer live, which leaves only
+    // live records held. A failure here leaves the file as it was, which
+    // still reads the same.
+    if (m_fileLines != size()) {
+        writeLive(&text, error);
+        error.clear();
+    }
+    return true;
+}
+
+void ImportJournal::readText(const std::string& text, std::size_t& skipped)
+{
     m_records.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
     JournalEntry entry;
     Visit visit;
@@ -459,21 +458,6 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
         else
             dropValues(record);
     });
-    m_loaded = true;
-    // Written anew when anything in it is no longer live, which leaves only
-    // live records held. A failure here leaves the file as it was, which
-    // still reads the same.
-    if (m_fileLines != size()) {
-        std::string out;
-        std::vector<std::uint32_t> order;
-        if (liveLines(&text, out, order, error) && platform::replaceFile(m_path, out, error)) {
-            m_fileExists = true;
-            m_fileLines = order.size();
-            rebuild(order, out);
-        }
-        error.clear();
-    }
-    return true;
 }
 
 const JournalEntry* ImportJournal::find(const std::string& id, const std::string& card,
@@ -589,20 +573,11 @@ void ImportJournal::rebuild(const std::vector<std::uint32_t>& order, const std::
         }
         records.push_back(record);
     }
-    m_records.clear();
-    m_records.shrink_to_fit();
-    m_slots.clear();
+    m_records.swap(records);
     m_visits = std::move(visits);
     m_freeVisits.clear();
-    // Re-added in order, so the slots match the records.
-    std::vector<Record> kept;
-    kept.swap(records);
-    m_held = kept.size();
-    m_records.reserve(kept.size());
-    for (const Record& record : kept) {
-        const std::uint32_t at = add(Key{record.digest, record.check});
-        m_records[at] = record;
-    }
+    m_held = m_records.size();
+    placeAll();
 }
 
 bool ImportJournal::compact(std::string& error)
@@ -611,9 +586,14 @@ bool ImportJournal::compact(std::string& error)
         error = "not read";
         return false;
     }
+    return writeLive(nullptr, error);
+}
+
+bool ImportJournal::writeLive(const std::string* text, std::string& error)
+{
     std::string out;
     std::vector<std::uint32_t> order;
-    if (!liveLines(nullptr, out, order, error) || !platform::replaceFile(m_path, out, error))
+    if (!liveLines(text, out, order, error) || !platform::replaceFile(m_path, out, error))
         return false;
     m_fileExists = true;
     m_fileLines = order.size();

@@ -121,6 +121,7 @@ private:
         std::string card;
         std::string start;
         std::string end;
+        bool operator==(const Visit&) const = default;
     };
     // Where a visit is looked for: its digest, and a 16-bit check of a hash
     // of its own, so that visits whose digests collide are told apart
@@ -150,7 +151,10 @@ private:
     Key keyOf(const Visit& visit) const;
     std::uint32_t locate(const Key& key, const Visit& visit, const std::string* text) const;
     bool sameVisit(const Record& record, const Visit& visit, const std::string* text) const;
+    // A new record for the key; the slots grow to stay at most half full.
     std::uint32_t add(const Key& key);
+    void place(std::uint32_t at);
+    void placeAll();
     void setState(Record& record, JournalState state);
     void keepValues(Record& record, const Visit& visit);
     void dropValues(Record& record);
@@ -160,6 +164,11 @@ private:
     bool liveLines(const std::string* text, std::string& out, std::vector<std::uint32_t>& order,
                    std::string& error) const;
     void rebuild(const std::vector<std::uint32_t>& order, const std::string& text);
+    // Writes the file anew with the live entries, read from text where given.
+    bool writeLive(const std::string* text, std::string& error);
+    // Holds the records of the file's content: the last line of each visit
+    // counts; lines that are not entries are counted in skipped.
+    void readText(const std::string& text, std::size_t& skipped);
 
     SecondsClock m_clock;
     VisitDigest m_digest;
