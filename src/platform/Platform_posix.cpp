@@ -132,10 +132,6 @@ void ignoreLeaseSignal()
     (void)done;
 }
 
-} // namespace
-
-namespace {
-
 // Opens a file of the program directory without waiting on a pipe someone
 // put in its place, and (unless told to follow) without following a link;
 // anything but a regular file is refused with EINVAL.
@@ -198,10 +194,6 @@ std::string failure(const char* step, const std::string& path, int code)
 {
     return std::string(step) + " " + path + ": " + fileErrorText(code);
 }
-
-} // namespace
-
-namespace {
 
 // fsync of the directory holding path, so that a rename or a new name in it
 // is on the disk too.
@@ -322,35 +314,24 @@ bool readAndClose(int fd, const std::string& path, std::string& content, std::st
     return true;
 }
 
-} // namespace
-
-bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
-                   Links links)
+// Opens a regular file for reading; -1 with the reason in error, and
+// missing set when there is no file.
+int openForReading(const std::string& path, Links links, bool& missing, std::string& error)
 {
-    content.clear();
-    missing = false;
-    int fd = openRegular(path, O_RDONLY, 0, links);
-    if (fd < 0) {
-        missing = errno == ENOENT;
+    const int fd = openRegular(path, O_RDONLY, 0, links);
+    missing = fd < 0 && errno == ENOENT;
+    if (fd < 0)
         error = failure("Cannot open", path, errno);
-        return false;
-    }
-    return readAndClose(fd, path, content, error);
+    return fd;
 }
-
-namespace {
 
 // Opens path if it is a file the program keeps for itself; -1 with the
 // reason in error otherwise. Judged on the file opened, not on the name.
 int openOwnFile(const std::string& path, bool& missing, std::string& error)
 {
-    missing = false;
-    int fd = openRegular(path, O_RDONLY);
-    if (fd < 0) {
-        missing = errno == ENOENT;
-        error = failure("Cannot open", path, errno);
+    const int fd = openForReading(path, Links::Refuse, missing, error);
+    if (fd < 0)
         return -1;
-    }
     struct stat st
     {
     };
@@ -365,15 +346,22 @@ int openOwnFile(const std::string& path, bool& missing, std::string& error)
 
 } // namespace
 
+bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
+                   Links links)
+{
+    content.clear();
+    const int fd = openForReading(path, links, missing, error);
+    return fd >= 0 && readAndClose(fd, path, content, error);
+}
+
 bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size, std::string& content,
                 std::string& error)
 {
     content.clear();
-    int fd = openRegular(path, O_RDONLY);
-    if (fd < 0) {
-        error = failure("Cannot open", path, errno);
+    bool missing = false;
+    const int fd = openForReading(path, Links::Refuse, missing, error);
+    if (fd < 0)
         return false;
-    }
     if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
         error = failure("Cannot read", path, errno);
         ::close(fd);

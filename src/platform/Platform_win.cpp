@@ -416,10 +416,6 @@ std::string othersWhoMayWrite(PACL acl)
     return who;
 }
 
-} // namespace
-
-namespace {
-
 // Reads from an open file into content until its end, or until limit bytes
 // are in content; then closes it.
 bool readToEnd(HANDLE file, const std::string& path, std::string& content, std::string& error,
@@ -474,19 +470,6 @@ std::string othersWhoMayWriteFile(HANDLE file)
     return who;
 }
 
-} // namespace
-
-bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
-                   Links links)
-{
-    content.clear();
-    missing = false;
-    HANDLE file = openForReading(path, GENERIC_READ, links, missing, error);
-    return file != INVALID_HANDLE_VALUE && readToEnd(file, path, content, error);
-}
-
-namespace {
-
 // Opens path if it is a file the program keeps for itself; an invalid
 // handle with the reason in error otherwise. Judged on the file opened.
 HANDLE openOwnFile(const std::string& path, bool& missing, std::string& error)
@@ -506,6 +489,15 @@ HANDLE openOwnFile(const std::string& path, bool& missing, std::string& error)
 }
 
 } // namespace
+
+bool readWholeFile(const std::string& path, std::string& content, bool& missing, std::string& error,
+                   Links links)
+{
+    content.clear();
+    missing = false;
+    HANDLE file = openForReading(path, GENERIC_READ, links, missing, error);
+    return file != INVALID_HANDLE_VALUE && readToEnd(file, path, content, error);
+}
 
 bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size, std::string& content,
                 std::string& error)
