@@ -184,18 +184,12 @@ bool parseLine(std::string_view line, JournalEntry& entry)
 
 // Calls each(offset, line) for every line of text that may be an entry
 // (neither empty nor a comment).
-template <typename Each> void forEachLine(const std::string& text, Each each)
+template <typename Each> void forEachEntryLine(const std::string& text, Each each)
 {
-    std::size_t from = 0;
-    while (from < text.size()) {
-        std::size_t end = text.find('\n', from);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string_view line(text.data() + from, end - from);
+    forEachLine(text, [&each](std::size_t offset, std::string_view line) {
         if (!line.empty() && line != "\r" && line[0] != '#')
-            each(from, line);
-        from = end + 1;
-    }
+            each(offset, line);
+    });
 }
 
 std::uint64_t mix(std::uint64_t h)
@@ -435,7 +429,7 @@ void ImportJournal::readText(const std::string& text, std::size_t& skipped)
     m_records.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
     JournalEntry entry;
     Visit visit;
-    forEachLine(text, [&](std::uint64_t offset, std::string_view line) {
+    forEachEntryLine(text, [&](std::uint64_t offset, std::string_view line) {
         ++m_fileLines;
         if (!parseLine(line, entry)) {
             ++skipped;
@@ -616,7 +610,7 @@ std::vector<JournalEntry> ImportJournal::entries() const
     if (!liveLines(nullptr, text, order, error))
         return result;
     JournalEntry entry;
-    forEachLine(text, [&](std::uint64_t, std::string_view line) {
+    forEachEntryLine(text, [&](std::uint64_t, std::string_view line) {
         if (parseLine(line, entry))
             result.push_back(entry);
     });

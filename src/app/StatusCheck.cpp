@@ -3,6 +3,7 @@
 #include "app/ProgramDirectory.h"
 #include "core/Dates.h"
 #include "core/StatusFile.h"
+#include "core/StringUtil.h"
 #include "platform/Platform.h"
 
 #include <map>
@@ -15,16 +16,10 @@ namespace {
 std::map<std::string, std::string> statusValues(const std::string& text)
 {
     std::map<std::string, std::string> values;
-    std::size_t from = 0;
-    while (from < text.size()) {
-        std::size_t end = text.find('\n', from);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(from, end - from);
-        if (const std::size_t equals = line.find('='); equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-        from = end + 1;
-    }
+    forEachLine(text, [&values](std::size_t, std::string_view line) {
+        if (const std::size_t equals = line.find('='); equals != std::string_view::npos)
+            values[std::string(line.substr(0, equals))] = line.substr(equals + 1);
+    });
     return values;
 }
 

@@ -4,8 +4,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace movik {
+
+// Calls each(offset, line) for every line of text, ended by a line feed or
+// by the end of text, with where it starts; the line feed is left out.
+template <typename Each> void forEachLine(const std::string& text, Each each)
+{
+    for (std::size_t from = 0; from < text.size();) {
+        std::size_t end = text.find('\n', from);
+        if (end == std::string::npos)
+            end = text.size();
+        each(from, std::string_view(text.data() + from, end - from));
+        from = end + 1;
+    }
+}
 
 // Removes blanks and tabs at both ends.
 std::string trimBlanks(const std::string& text);
