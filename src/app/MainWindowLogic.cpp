@@ -104,12 +104,10 @@ bool MainWindowLogic::closeRequested()
 
 void MainWindowLogic::sessionEnding(bool final)
 {
-    if (m_inCycle)
+    if (m_inCycle || final)
         m_stopRequested = true;
-    if (final) {
-        m_stopRequested = true;
+    if (final)
         FormClose();
-    }
 }
 
 void MainWindowLogic::afterCycle()

@@ -4,7 +4,6 @@
 #include "core/Settings.h"
 #include "core/Version.h"
 #include "platform/InstanceLock.h"
-#include "platform/Platform.h"
 
 #include <exception>
 #include <utility>
