@@ -163,38 +163,32 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
     try {
         // A visit without a valid start or end stays in the service's queue
         // instead of becoming a card with an empty date.
-        if (!isCompactTime(start)) {
+        if (!isCompactTime(start))
             return refuse("<VListDX>'" + start + "' is not a valid visit start (yyyymmddhhmmss)");
-        }
-        if (!isCompactTime(end)) {
+        if (!isCompactTime(end))
             return refuse("<VListDX>'" + end + "' is not a valid visit end (yyyymmddhhmmss)");
-        }
         // Every backend would store something else in its place, or (a
         // driver that runs batches) something worse.
-        if (!isValidUtf8(card)) {
+        if (!isValidUtf8(card))
             return refuse("<VListDX>The card number is not valid UTF-8");
-        }
         // MySQL, MariaDB and a PostgreSQL without standard strings read a
         // backslash as an escape, which would let the card out of its
         // literal; the session is told otherwise too, but no card needs one.
-        if (card.find('\\') != std::string::npos) {
+        if (card.find('\\') != std::string::npos)
             return refuse("<VListDX>The card number holds a backslash");
-        }
         const std::string startDay = start.substr(0, 8);
         std::string endDay = end.substr(0, 8);
         if (startDay == endDay) {
             // A card must not expire on the day it starts.
             std::string error;
-            if (!nextDay(endDay, endDay, error)) {
+            if (!nextDay(endDay, endDay, error))
                 return refuse("<VListDX>" + error);
-            }
         }
 
         const std::string c = quoted(card);
         bool failed = false;
-        if (RunSQL("select * from cards where card_number='" + c + "'", true, failed)) {
+        if (RunSQL("select * from cards where card_number='" + c + "'", true, failed))
             return refuse("Already issued: " + card);
-        }
         if (failed)
             return statementFailed(); // an unreadable cards table must not issue a duplicate card
 

@@ -38,10 +38,9 @@ bool prepareHeaderFile(const Settings& s, const RequestFiles& files, std::string
     const std::string content = "Authorization: Bearer " + s.ApiKey + "\n";
     // Looked at before every request: a file someone else put in its place,
     // or opened to others, is written anew before the tool reads it.
-    const bool ready = platform::isOwnPrivateFile(path, content) ||
-                       platform::replaceFile(path, content, error, platform::FileReaders::Owner,
-                                             platform::FileFlush::Cached);
-    return ready;
+    return platform::isOwnPrivateFile(path, content) ||
+           platform::replaceFile(path, content, error, platform::FileReaders::Owner,
+                                 platform::FileFlush::Cached);
 }
 
 std::string pollParameters(const Settings& s, const RequestFiles& files, bool headerInFile)
