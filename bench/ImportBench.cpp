@@ -115,7 +115,7 @@ bool prepare(Subject& subject, Engine engine, std::string& error)
             error = "no PostgreSQL server: " + error;
             return false;
         }
-        if (!subject.database.createPostgres(*server, error))
+        if (!subject.database.createOn(*server, error))
             return false;
     }
     if (subject.cards > 0 && !subject.database.exec(prefillStatement(engine, subject.cards), error))

@@ -290,7 +290,7 @@ protected:
         PostgresServer* server = sharedPostgresServer(error);
         if (server == nullptr)
             MOVIK_POSTGRES_UNAVAILABLE(error);
-        ASSERT_TRUE(m_db.createPostgres(*server, error)) << error;
+        ASSERT_TRUE(m_db.createOn(*server, error)) << error;
         // A login role other than the alias's user.
         if (m_db.rows("select 1 from pg_roles where rolname='dortex_import'").empty()) {
             ASSERT_TRUE(m_db.exec("create role dortex_import login", error)) << error;
@@ -362,7 +362,7 @@ protected:
         }
         if (!m_server.start(error))
             MOVIK_POSTGRES_UNAVAILABLE(error);
-        ASSERT_TRUE(m_db.createPostgres(m_server, error)) << error;
+        ASSERT_TRUE(m_db.createOn(m_server, error)) << error;
         writeAliasFile(m_dir, m_db.aliasSection(GetParam()));
     }
 
@@ -377,7 +377,7 @@ TEST_F(ConnectionTest, ThePasswordGoesWithEveryOpenRequest)
     if (!server.start(error))
         MOVIK_POSTGRES_UNAVAILABLE(error);
     writeAliasFile(m_dir,
-                   "[Morvane]\nDriver=postgresql\nDatabase=postgres\nServer=" + server.socketDirectory() +
+                   "[Morvane]\nDriver=postgresql\nDatabase=postgres\nServer=" + server.socket() +
                        "\nPort=" + std::to_string(server.port()) + "\nUser Name=postgres\n");
     DortexDatabase dx;
 

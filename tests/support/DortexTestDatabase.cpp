@@ -165,11 +165,6 @@ bool DortexTestDatabase::createSqlite(const TempDir& programDir, const std::stri
     return openSide(error) && loadSchema(error);
 }
 
-bool DortexTestDatabase::createPostgres(PostgresServer& server, std::string& error)
-{
-    return createOn(server, error);
-}
-
 QSqlDatabase DortexTestDatabase::serverConnection(const QString& name, const std::string& database) const
 {
     const bool mariadb = m_engine == Engine::Mariadb;
@@ -195,11 +190,9 @@ bool DortexTestDatabase::createOn(TestServer& server, std::string& error)
         // The program reaches it through ODBC only.
         if (!useTestOdbcDrivers(error))
             return false;
-        m_socketDirectory = static_cast<MariadbServer&>(server).socketPath();
-    } else {
-        m_socketDirectory = static_cast<PostgresServer&>(server).socketDirectory();
-        m_port = static_cast<PostgresServer&>(server).port();
     }
+    m_socketDirectory = server.socket();
+    m_port = server.port();
     m_serverName = uniqueDatabaseName();
     m_adminName = uniqueConnectionName("admin");
     QSqlDatabase admin = serverConnection(m_adminName, mariadb ? "" : "postgres");

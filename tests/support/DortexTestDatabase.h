@@ -4,7 +4,6 @@
 // the rows or change them behind the program's back.
 #pragma once
 
-#include "MariadbServer.h"
 #include "PostgresServer.h"
 #include "TempDir.h"
 
@@ -63,7 +62,6 @@ public:
     // An SQLite file fileName in the program directory.
     bool createSqlite(const TempDir& programDir, const std::string& fileName, std::string& error);
     // A fresh database on server.
-    bool createPostgres(PostgresServer& server, std::string& error);
     bool createOn(TestServer& server, std::string& error);
     Engine engine() const { return m_engine; }
 

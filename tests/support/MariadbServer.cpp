@@ -1,16 +1,52 @@
-#include "MariadbServer.h"
-
+// A throwaway MariaDB server for tests: its own data directory made by
+// mariadb-install-db, reachable only through a Unix socket in that
+// directory (no TCP).
 #include "TempDir.h"
+#include "TestServer.h"
 
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <memory>
+#include <sys/types.h>
 #include <thread>
 #include <unistd.h>
 
 namespace movik::test {
 
 using namespace serverProcess;
+
+namespace {
+
+class MariadbServer : public TestServer
+{
+public:
+    MariadbServer() = default;
+    ~MariadbServer() override;
+    MariadbServer(const MariadbServer&) = delete;
+    MariadbServer& operator=(const MariadbServer&) = delete;
+
+    Engine engine() const override { return Engine::Mariadb; }
+    bool start(std::string& error) override;
+    bool stop(std::string& error) override;
+
+    std::string socket() const override { return m_directory + "/sock"; }
+
+private:
+    bool prepare(std::string& error);
+    std::string serverOptions() const;
+
+    std::string m_directory; // the data, the socket and the log live here
+    bool m_prepared = false;
+    pid_t m_pid = -1;
+};
+
+} // namespace
+
+std::unique_ptr<TestServer> makeMariadbServer()
+{
+    return std::make_unique<MariadbServer>();
+}
 
 MariadbServer::~MariadbServer()
 {
@@ -61,7 +97,7 @@ bool MariadbServer::start(std::string& error)
     const std::string pidFile = m_directory + "/pid";
     std::filesystem::remove(pidFile);
     const std::string command =
-        "exec /usr/sbin/mariadbd --no-defaults" + serverOptions() + " --socket=" + shellQuote(socketPath()) +
+        "exec /usr/sbin/mariadbd --no-defaults" + serverOptions() + " --socket=" + shellQuote(socket()) +
         " --pid-file=" + shellQuote(pidFile) + " --log-error=" + shellQuote(log) +
         " --skip-networking --skip-log-bin --sql-mode= --innodb-flush-log-at-trx-commit=0";
     // Each start says it is ready in the log, which a restart appends to.

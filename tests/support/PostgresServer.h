@@ -33,8 +33,8 @@ public:
     bool start(std::string& error) override;
     bool stop(std::string& error) override;
 
-    const std::string& socketDirectory() const { return m_directory; }
-    int port() const { return m_port; }
+    std::string socket() const override { return m_directory; }
+    int port() const override { return m_port; }
     // The server's log; every statement it receives is logged.
     std::string logText() const;
 

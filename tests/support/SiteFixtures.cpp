@@ -18,11 +18,6 @@ namespace movik::test {
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult Site::createPostgres(PostgresServer& server)
-{
-    return createOn(server);
-}
-
 ::testing::AssertionResult Site::createOn(TestServer& server)
 {
     std::string error;

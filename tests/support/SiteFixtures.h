@@ -25,7 +25,6 @@ public:
     // The database: an SQLite file "dortex.db" in the directory, or a fresh
     // database on a server.
     ::testing::AssertionResult createSqlite();
-    ::testing::AssertionResult createPostgres(PostgresServer& server);
     ::testing::AssertionResult createOn(TestServer& server);
 
     // Settings, key file and alias file pointed at service and the database,

@@ -1,6 +1,5 @@
 #include "TestServer.h"
 
-#include "MariadbServer.h"
 #include "PostgresServer.h"
 #include "TempDir.h"
 
@@ -23,7 +22,7 @@ std::unique_ptr<TestServer> makeTestServer(Engine engine)
     if (engine == Engine::Postgresql)
         return std::make_unique<PostgresServer>();
     if (engine == Engine::Mariadb)
-        return std::make_unique<MariadbServer>();
+        return makeMariadbServer();
     return nullptr;
 }
 

@@ -23,10 +23,18 @@ public:
     // Creates the server's files on the first start. False with the reason.
     virtual bool start(std::string& error) = 0;
     virtual bool stop(std::string& error) = 0;
+    // Where clients reach it: PostgreSQL's socket directory (with the port),
+    // MariaDB's socket file (its superuser "root" needs no password there).
+    virtual std::string socket() const = 0;
+    virtual int port() const { return 0; }
 };
 
 // A new server of engine, not started yet; nullptr for SQLite.
 std::unique_ptr<TestServer> makeTestServer(Engine engine);
+// A MariaDB server as a site's permissive one may be set up: sql_mode
+// empty, so a backslash escapes in literals and a value too long for its
+// column is cut, unless a session says otherwise.
+std::unique_ptr<TestServer> makeMariadbServer();
 
 // The server of engine that the tests of one test program share: started
 // on first use, stopped when the program ends. nullptr with the reason when

@@ -464,7 +464,7 @@ TEST(WineEndToEndPostgres, DatabaseDownAndBack)
     if (!server.start(error))
         MOVIK_POSTGRES_UNAVAILABLE(error);
     WineSite site;
-    ASSERT_TRUE(site.dir.createPostgres(server));
+    ASSERT_TRUE(site.dir.createOn(server));
     DortexTestDatabase& database = site.database;
     writeLogin(site);
     VisitorServiceProcess service;
