@@ -376,9 +376,8 @@ TEST_F(ConnectionTest, ThePasswordGoesWithEveryOpenRequest)
     std::string error;
     if (!server.start(error))
         MOVIK_POSTGRES_UNAVAILABLE(error);
-    writeAliasFile(m_dir,
-                   "[Morvane]\nDriver=postgresql\nDatabase=postgres\nServer=" + server.socket() +
-                       "\nPort=" + std::to_string(server.port()) + "\nUser Name=postgres\n");
+    writeAliasFile(m_dir, "[Morvane]\nDriver=postgresql\nDatabase=postgres\nServer=" + server.socket() +
+                              "\nPort=" + std::to_string(server.port()) + "\nUser Name=postgres\n");
     DortexDatabase dx;
 
     writeCredentialsFile(m_dir, "postgres", "top secret");
