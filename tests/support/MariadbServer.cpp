@@ -96,25 +96,18 @@ bool MariadbServer::start(std::string& error)
     const std::string log = m_directory + "/server.log";
     const std::string pidFile = m_directory + "/pid";
     std::filesystem::remove(pidFile);
+    std::filesystem::remove(log);
     const std::string command =
         "exec /usr/sbin/mariadbd --no-defaults" + serverOptions() + " --socket=" + shellQuote(socket()) +
         " --pid-file=" + shellQuote(pidFile) + " --log-error=" + shellQuote(log) +
         " --skip-networking --skip-log-bin --sql-mode= --innodb-flush-log-at-trx-commit=0";
-    // Each start says it is ready in the log, which a restart appends to.
-    auto starts = [&log] {
-        const std::string text = readFile(log);
-        int n = 0;
-        for (std::size_t at = text.find("ready for connections"); at != std::string::npos;
-             at = text.find("ready for connections", at + 1))
-            ++n;
-        return text.find("[ERROR] Aborting") != std::string::npos ? -1 : n;
-    };
-    const int before = starts();
     if (!run("setsid sh -c " + shellQuote(command) + " </dev/null >/dev/null 2>&1 &", m_directory, error))
         return false;
-    for (int waited = 0; waited < 60000 && starts() == before; waited += 50)
+    auto logSays = [&log](const char* what) { return readFile(log).find(what) != std::string::npos; };
+    for (int waited = 0; waited < 60000 && !logSays("ready for connections") && !logSays("[ERROR] Aborting");
+         waited += 50)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (const std::string pid = readFile(pidFile); starts() > before && !pid.empty()) {
+    if (const std::string pid = readFile(pidFile); logSays("ready for connections") && !pid.empty()) {
         m_pid = static_cast<pid_t>(std::stol(pid));
         return true;
     }
