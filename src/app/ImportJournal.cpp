@@ -144,19 +144,6 @@ std::string lineOf(const JournalEntry& e)
     return line;
 }
 
-bool parseSeconds(std::string_view text, std::int64_t& value)
-{
-    if (text.empty() || text.size() > 18)
-        return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    return true;
-}
-
 // One line, without its line feed (a CR before it, from a hand edit on
 // Windows, is left out too), into the entry: false for a line that is not
 // one. The entry's strings are reused, so reading a file costs no
@@ -179,7 +166,7 @@ bool parseLine(std::string_view line, JournalEntry& entry)
     }
     return count == 6 && unescape(fields[0], entry.id) && unescape(fields[1], entry.card) &&
            unescape(fields[2], entry.start) && unescape(fields[3], entry.end) &&
-           parseState(fields[4], entry.state) && parseSeconds(fields[5], entry.time);
+           parseState(fields[4], entry.state) && parseDigits(fields[5], 18, entry.time);
 }
 
 // Calls each(offset, line) for every line of text that may be an entry

@@ -2,6 +2,7 @@
 
 #include "app/SetupCheck.h"
 #include "app/StatusCheck.h"
+#include "core/StringUtil.h"
 #include "core/Version.h"
 
 namespace movik {
@@ -20,12 +21,8 @@ ProgramOptions readProgramOptions(const std::vector<std::string>& arguments)
         options.action = ProgramAction::Status;
         if (arguments.size() == 1)
             return options;
-        const bool seconds = arguments.size() == 3 && arguments[1] == "--max-age" && !arguments[2].empty() &&
-                             arguments[2].size() <= 9 &&
-                             arguments[2].find_first_not_of("0123456789") == std::string::npos;
-        if (seconds)
-            options.maxAge = std::stoll(arguments[2]);
-        else
+        if (arguments.size() != 3 || arguments[1] != "--max-age" ||
+            !parseDigits(arguments[2], 9, options.maxAge))
             options.statusError = "cannot read the command line after --status";
         return options;
     }

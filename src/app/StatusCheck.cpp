@@ -27,10 +27,8 @@ std::map<std::string, std::string> statusValues(const std::string& text)
 std::int64_t countOf(const std::map<std::string, std::string>& values, const std::string& key)
 {
     const auto found = values.find(key);
-    if (found == values.end() || found->second.empty() || found->second.size() > 18 ||
-        found->second.find_first_not_of("0123456789") != std::string::npos)
-        return -1;
-    return std::stoll(found->second);
+    std::int64_t count = -1;
+    return found != values.end() && parseDigits(found->second, 18, count) ? count : -1;
 }
 
 std::string joined(const std::vector<std::string>& parts)

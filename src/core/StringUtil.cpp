@@ -163,4 +163,18 @@ std::string visibleText(const std::string& text)
     return visible;
 }
 
+bool parseDigits(std::string_view text, std::size_t maxDigits, std::int64_t& value)
+{
+    if (text.empty() || text.size() > maxDigits || text.size() > 18)
+        return false;
+    std::int64_t digits = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        digits = digits * 10 + (c - '0');
+    }
+    value = digits;
+    return true;
+}
+
 } // namespace movik

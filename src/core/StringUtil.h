@@ -49,5 +49,9 @@ std::string boundedLines(const std::string& text, std::size_t limit = MaxLineLen
 std::string visibleText(const std::string& text);
 // Value of a hexadecimal digit in either case; -1 for any other character.
 int hexDigitValue(char c);
+// The value of text when it is 1 to maxDigits decimal digits and nothing
+// else (no sign, no blank); maxDigits is at most 18, so it never overflows.
+// False, leaving value alone, otherwise.
+bool parseDigits(std::string_view text, std::size_t maxDigits, std::int64_t& value);
 
 } // namespace movik

@@ -10,10 +10,11 @@ namespace {
 
 bool parsePort(const std::string& text, int& port)
 {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+    std::int64_t value = 0;
+    if (!parseDigits(text, 5, value) || value < 1 || value > 65535)
         return false;
-    port = std::stoi(text);
-    return port >= 1 && port <= 65535;
+    port = static_cast<int>(value);
+    return true;
 }
 
 } // namespace

@@ -157,10 +157,8 @@ void splitOptions(const std::string& options, int& loginTimeout, std::string& at
         const std::string part = trimBlanks(options.substr(pos, end - pos));
         const std::string name = "sql_attr_login_timeout=";
         if (lowerCase(part).rfind(name, 0) == 0) {
-            const std::string value = part.substr(name.size());
-            if (!value.empty() && value.find_first_not_of("0123456789") == std::string::npos &&
-                value.size() < 6)
-                loginTimeout = std::stoi(value);
+            if (std::int64_t seconds = 0; parseDigits(part.substr(name.size()), 5, seconds))
+                loginTimeout = static_cast<int>(seconds);
         } else if (!part.empty()) {
             attributes += (attributes.empty() ? "" : ";") + part;
         }
