@@ -36,12 +36,12 @@ PollCycle::PollCycle(const Settings& settings, VisitorService& service, CardImpo
       m_clock(std::move(clock))
 {
     // The waits for the tools keep the status fresh and end at a stop.
-    m_service.whileWaiting([this] { return betweenVisitors(); });
+    m_service.stopWaitingWhen([this] { return !betweenVisitors(); });
 }
 
 PollCycle::~PollCycle()
 {
-    m_service.whileWaiting({});
+    m_service.stopWaitingWhen({});
 }
 
 void PollCycle::run()

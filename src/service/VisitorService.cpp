@@ -177,7 +177,7 @@ ToolOutcome VisitorService::waitForPollAnswer(int boundMs)
     try {
         // A tool that never started writes no answer: nothing to wait for.
         if (m_poll.started)
-            m_poll.process.waitFor(boundMs, stopRequested());
+            m_poll.process.waitFor(boundMs, m_stopWaiting);
         return outcomeOf(m_poll);
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Poll>") + e.what());
@@ -185,13 +185,6 @@ ToolOutcome VisitorService::waitForPollAnswer(int boundMs)
         WriteLog(LogAlways, "<Poll>Unknown failure");
     }
     return {};
-}
-
-std::function<bool()> VisitorService::stopRequested() const
-{
-    if (!m_goOn)
-        return {};
-    return [this] { return !m_goOn(); };
 }
 
 void VisitorService::endRunningTools()
@@ -207,7 +200,7 @@ bool VisitorService::RemoveFromVisitorList(const std::string& id, std::string& r
         if (!startRequest(m_ack, m_files.ackAnswer, ackParameters(m_settings, id, m_files, true)))
             return false;
         if (m_ack.started)
-            m_ack.process.waitFor(m_settings.AckWaitMSec, stopRequested());
+            m_ack.process.waitFor(m_settings.AckWaitMSec, m_stopWaiting);
         // Only the text counts: a file still being written reads as empty.
         GetResult(m_settings.AppPath + m_files.ackAnswer, response);
         return response.find("Deleted") != std::string::npos;

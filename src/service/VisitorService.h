@@ -65,10 +65,10 @@ public:
 
     const RequestFiles& files() const { return m_files; }
 
-    // Asked at least every 50 ms while a wait for a tool runs: false ends
+    // Asked at least every 50 ms while a wait for a tool runs: true ends
     // the wait at once (a stop of the program). The tool goes on until
     // endRunningTools().
-    void whileWaiting(std::function<bool()> goOn) { m_goOn = std::move(goOn); }
+    void stopWaitingWhen(std::function<bool()> stop) { m_stopWaiting = std::move(stop); }
 
     // Deletes the old poll answer and starts the tool for a new one; returns at once.
     void PollZUNVList();
@@ -107,13 +107,12 @@ private:
 
     bool startRequest(Tool& tool, const std::string& answerName, const std::string& parameters);
     static ToolOutcome outcomeOf(Tool& tool);
-    std::function<bool()> stopRequested() const;
 
     const Settings& m_settings;
     RequestFiles m_files;
     Tool m_poll;
     Tool m_ack;
-    std::function<bool()> m_goOn;
+    std::function<bool()> m_stopWaiting;
     std::string m_headerWritten; // the header file this client wrote, removed at close
 };
 

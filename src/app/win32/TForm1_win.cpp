@@ -112,17 +112,16 @@ void TForm1::fitSwitchCaption()
 {
     // The caption starts 16 pixels (at 96 DPI) into the control, after the box.
     const std::wstring caption = L"Automatic Poll";
-    auto fits = [this, &caption](HFONT font, int controlWidth) {
-        return scaled(16) + drawnWidth(CheckBox1, font, caption) <= scaled(controlWidth);
-    };
+    auto fits = [this](int captionWidth) { return scaled(16) + captionWidth <= scaled(97); };
     int characterWidth = 0;
-    if (fits(m_font, 97) || drawnWidth(CheckBox1, m_font, caption, &characterWidth) <= 0)
+    const int width = drawnWidth(CheckBox1, m_font, caption, &characterWidth);
+    if (width <= 0 || fits(width))
         return;
     // Narrower, down to four fifths of the font's own width, as the Qt
     // window draws its stand-in font semi-condensed.
-    for (int width = characterWidth - 1; width * 5 >= characterWidth * 4 && width > 0; --width) {
-        HFONT narrower = windowFont(scaled(11), width);
-        if (fits(narrower, 97)) {
+    for (int average = characterWidth - 1; average * 5 >= characterWidth * 4 && average > 0; --average) {
+        HFONT narrower = windowFont(scaled(11), average);
+        if (fits(drawnWidth(CheckBox1, narrower, caption))) {
             m_switchFont = narrower;
             SendMessageW(CheckBox1, WM_SETFONT, reinterpret_cast<WPARAM>(m_switchFont), FALSE);
             return;
