@@ -84,16 +84,17 @@ protected:
     }
 
     // The access-control system's own writer locks the tables the import
-    // reads and writes, until unlock().
-    void lockTables()
+    // reads and writes, until unlock(); with " nowait", failing at once
+    // where another connection holds a lock.
+    void lockTables(const std::string& wait = "")
     {
         if (engine() == Engine::Sqlite) {
             exec("begin exclusive");
         } else if (engine() == Engine::Mariadb) {
-            exec("lock tables int_card_import write, card_validity write, cards write");
+            exec("lock tables int_card_import write, card_validity write, cards write" + wait);
         } else {
             exec("begin");
-            exec("lock table cards in access exclusive mode");
+            exec("lock table cards in access exclusive mode" + wait);
         }
     }
     void unlock() { exec(engine() == Engine::Mariadb ? "unlock tables" : "rollback"); }
@@ -174,20 +175,11 @@ TEST_P(ImportTest, TheAlreadyIssuedCheckLeavesNoLockBehind)
 {
     exec("insert into cards(card_number) values('123')");
     EXPECT_FALSE(m_dx->VListToDortex("123", "20240301080000", "20240301170000"));
-    // The access-control system's own writers must get in at once: the
-    // test's connection does not wait for locks. An SQLite result set left
-    // open holds a read lock; on the server, an open cursor would hold a
-    // share lock on the table.
-    if (engine() == Engine::Sqlite) {
-        exec("insert into cards(card_number) values('124')");
-    } else if (engine() == Engine::Mariadb) {
-        exec("lock tables cards write nowait");
-        exec("unlock tables");
-    } else {
-        exec("begin");
-        exec("lock table cards in access exclusive mode nowait");
-        exec("commit");
-    }
+    // The access-control system's own writers must get in at once. An
+    // SQLite result set left open holds a read lock; on the server, an open
+    // cursor would hold a share lock on the table.
+    lockTables(" nowait");
+    unlock();
 }
 
 TEST_P(ImportTest, StoresACardWithAnApostropheIntact)
