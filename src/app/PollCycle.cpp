@@ -168,11 +168,8 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
     // the refusal, so that a visitor an earlier version imported is taken
     // off the queue even where its card would be refused now.
     if (state == JournalState::Imported || state == JournalState::Acknowledged) {
-        WriteLog(LogDetail, "Already imported: " + visitor.card);
         // Kept for as long as the service lists it without taking it back.
-        if (state == JournalState::Imported)
-            journalRecord(visitor, JournalState::Imported);
-        acknowledge(visitor);
+        acknowledgeImported(visitor, state == JournalState::Imported);
         return;
     }
     // Such a visitor stays in the service's queue.
@@ -196,9 +193,7 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
             return;
         }
         if (found) {
-            WriteLog(LogDetail, "Already imported: " + visitor.card);
-            journalRecord(visitor, JournalState::Imported);
-            acknowledge(visitor);
+            acknowledgeImported(visitor, true);
             return;
         }
     }
@@ -221,6 +216,14 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
     // Before the service hears of it: once acknowledged, a visitor listed
     // again must be recognised even after a restart.
     journalRecord(visitor, JournalState::Imported);
+    acknowledge(visitor);
+}
+
+void PollCycle::acknowledgeImported(const Visitor& visitor, bool recordImported)
+{
+    WriteLog(LogDetail, "Already imported: " + visitor.card);
+    if (recordImported)
+        journalRecord(visitor, JournalState::Imported);
     acknowledge(visitor);
 }
 

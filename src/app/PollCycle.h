@@ -60,6 +60,9 @@ private:
 
     void handleRecord(const VisitorRecord& record, Visitors& visitors);
     void acknowledge(const Visitor& visitor);
+    // A visitor an earlier cycle wrote to the database: logged as such and
+    // acknowledged again; recordImported refreshes its journal line first.
+    void acknowledgeImported(const Visitor& visitor, bool recordImported);
     void databaseFailed(Visitors& visitors);
     bool betweenVisitors();
     bool openJournal();

@@ -418,8 +418,8 @@ std::string othersWhoMayWrite(PACL acl)
 
 // Reads from an open file into content until its end, or until limit bytes
 // are in content; then closes it.
-bool readToEnd(HANDLE file, const std::string& path, std::string& content, std::string& error,
-               std::size_t limit = std::string::npos)
+bool readAndClose(HANDLE file, const std::string& path, std::string& content, std::string& error,
+                  std::size_t limit = std::string::npos)
 {
     char buffer[65536];
     while (content.size() < limit) {
@@ -496,7 +496,7 @@ bool readWholeFile(const std::string& path, std::string& content, bool& missing,
     content.clear();
     missing = false;
     HANDLE file = openForReading(path, GENERIC_READ, links, missing, error);
-    return file != INVALID_HANDLE_VALUE && readToEnd(file, path, content, error);
+    return file != INVALID_HANDLE_VALUE && readAndClose(file, path, content, error);
 }
 
 bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size, std::string& content,
@@ -514,14 +514,14 @@ bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size,
         ::CloseHandle(file);
         return false;
     }
-    return readToEnd(file, path, content, error, size);
+    return readAndClose(file, path, content, error, size);
 }
 
 bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error)
 {
     content.clear();
     HANDLE file = openOwnFile(path, missing, error);
-    return file != INVALID_HANDLE_VALUE && readToEnd(file, path, content, error);
+    return file != INVALID_HANDLE_VALUE && readAndClose(file, path, content, error);
 }
 
 bool isOwnFile(const std::string& path, std::string& error)

@@ -34,8 +34,6 @@ Visitor visitorOf(const VisitorRecord& record)
 
 std::string visitorRefusal(const Visitor& visitor)
 {
-    const std::string& start = visitor.start;
-    const std::string& end = visitor.end;
     const std::string& card = visitor.card;
     if (card.empty())
         return "has no card number";
@@ -50,8 +48,8 @@ std::string visitorRefusal(const Visitor& visitor)
         return "has a card number holding a backslash";
     if (!isValidUtf8(card))
         return "has a card number that is not valid UTF-8";
-    if (isCompactTime(start) && isCompactTime(end) && end < start)
-        return "has a visit that ends (" + end + ") before it starts (" + start + ")";
+    if (isCompactTime(visitor.start) && isCompactTime(visitor.end) && visitor.end < visitor.start)
+        return "has a visit that ends (" + visitor.end + ") before it starts (" + visitor.start + ")";
     return {};
 }
 
