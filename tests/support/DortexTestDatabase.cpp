@@ -171,9 +171,9 @@ QSqlDatabase DortexTestDatabase::serverConnection(const QString& name, const std
     QSqlDatabase db =
         QSqlDatabase::addDatabase(mariadb ? QStringLiteral("QMYSQL") : QStringLiteral("QPSQL"), name);
     if (mariadb) {
-        db.setConnectOptions(QStringLiteral("UNIX_SOCKET=") + QString::fromStdString(m_socketDirectory));
+        db.setConnectOptions(QStringLiteral("UNIX_SOCKET=") + QString::fromStdString(m_socket));
     } else {
-        db.setHostName(QString::fromStdString(m_socketDirectory));
+        db.setHostName(QString::fromStdString(m_socket));
         db.setPort(m_port);
     }
     db.setDatabaseName(QString::fromStdString(database));
@@ -191,7 +191,7 @@ bool DortexTestDatabase::createOn(TestServer& server, std::string& error)
         if (!useTestOdbcDrivers(error))
             return false;
     }
-    m_socketDirectory = server.socket();
+    m_socket = server.socket();
     m_port = server.port();
     m_serverName = uniqueDatabaseName();
     m_adminName = uniqueConnectionName("admin");
@@ -254,7 +254,7 @@ std::string DortexTestDatabase::aliasSection(const std::string& extraLines) cons
     if (m_engine == Engine::Sqlite) {
         section += "Driver=sqlite\nDatabase=" + m_sqliteFile + "\n";
     } else {
-        section += "Driver=postgresql\nDatabase=" + m_serverName + "\nServer=" + m_socketDirectory +
+        section += "Driver=postgresql\nDatabase=" + m_serverName + "\nServer=" + m_socket +
                    "\nPort=" + std::to_string(m_port) + "\nUser Name=postgres\n";
     }
     return section + extraLines;
@@ -266,10 +266,10 @@ std::string DortexTestDatabase::odbcAliasSection(const std::string& extraLines) 
     if (m_engine == Engine::Sqlite) {
         section += "Database=Driver=SQLite3;Database=" + m_sqlitePath + "\n";
     } else if (m_engine == Engine::Mariadb) {
-        section += "Database=Driver={MariaDB Unicode};Socket=" + m_socketDirectory +
-                   ";Database=" + m_serverName + "\nUser Name=root\n";
+        section += "Database=Driver={MariaDB Unicode};Socket=" + m_socket + ";Database=" + m_serverName +
+                   "\nUser Name=root\n";
     } else {
-        section += "Database=Driver={PostgreSQL Unicode};Servername=" + m_socketDirectory +
+        section += "Database=Driver={PostgreSQL Unicode};Servername=" + m_socket +
                    ";Port=" + std::to_string(m_port) + ";Database=" + m_serverName + "\nUser Name=postgres\n";
     }
     return section + extraLines;

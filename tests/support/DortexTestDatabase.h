@@ -95,10 +95,10 @@ private:
     bool loadSchema(std::string& error);
 
     Engine m_engine = Engine::Sqlite;
-    std::string m_sqliteFile;      // as the alias names it
-    std::string m_sqlitePath;      // in full
-    std::string m_serverName;      // the database's name on a server
-    std::string m_socketDirectory; // PostgreSQL's; MariaDB's socket itself
+    std::string m_sqliteFile; // as the alias names it
+    std::string m_sqlitePath; // in full
+    std::string m_serverName; // the database's name on a server
+    std::string m_socket;     // as TestServer::socket() says where the server is reached
     int m_port = 0;
     QString m_sideName;  // the test's own connection
     QString m_adminName; // PostgreSQL: the connection that created the database

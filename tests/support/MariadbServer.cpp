@@ -21,10 +21,7 @@ namespace {
 class MariadbServer : public TestServer
 {
 public:
-    MariadbServer() = default;
     ~MariadbServer() override;
-    MariadbServer(const MariadbServer&) = delete;
-    MariadbServer& operator=(const MariadbServer&) = delete;
 
     Engine engine() const override { return Engine::Mariadb; }
     bool start(std::string& error) override;

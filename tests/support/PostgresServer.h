@@ -26,8 +26,6 @@ public:
     explicit PostgresServer(std::string superuserPassword = {},
                             Durability durability = Durability::Throwaway);
     ~PostgresServer() override;
-    PostgresServer(const PostgresServer&) = delete;
-    PostgresServer& operator=(const PostgresServer&) = delete;
 
     Engine engine() const override { return Engine::Postgresql; }
     bool start(std::string& error) override;

@@ -18,6 +18,10 @@ std::string engineName(Engine engine);
 class TestServer
 {
 public:
+    // A server is its directory and its process: never copied.
+    TestServer() = default;
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
     virtual ~TestServer() = default;
     virtual Engine engine() const = 0;
     // Creates the server's files on the first start. False with the reason.
