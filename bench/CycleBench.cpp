@@ -165,7 +165,7 @@ void BM_Backlog(benchmark::State& state, int visitors)
         // The floor: the same requests for as many visitors, by the tool alone.
         service.generateVisitors(visitors);
         std::string headerError;
-        const bool headerInFile = prepareHeaderFile(s, RequestFiles{}, headerError);
+        const bool headerInFile = prepareSecretFiles(s, RequestFiles{}, headerError);
         const double poll = timedTool(s, pollParameters(s, RequestFiles{}, headerInFile), programDir);
         if (poll < 0)
             return state.SkipWithError("curl failed to poll");

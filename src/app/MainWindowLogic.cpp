@@ -67,7 +67,8 @@ void MainWindowLogic::Timer1Timer()
     // Stopped for the whole cycle and started again after it, so cycles never
     // overlap and the next tick comes a full interval after this one ends.
     m_view.setTimerEnabled(false);
-    if (m_view.automaticPoll()) {
+    // A busy service's Retry-After keeps the ticks from polling while it runs.
+    if (m_view.automaticPoll() && m_cycle.due()) {
         m_lastPoll = platform::localTimestamp();
         m_inCycle = true;
         m_stopRequested = false;
@@ -119,6 +120,12 @@ void MainWindowLogic::afterCycle()
 void MainWindowLogic::Button4Click()
 {
     m_view.clearLines();
+}
+
+void MainWindowLogic::CheckBox1Click()
+{
+    if (!m_view.automaticPoll())
+        m_cycle.forgetServiceDelay();
 }
 
 void MainWindowLogic::FormClose()

@@ -42,6 +42,9 @@ public:
     void Timer1Timer();
     // "Clear": empties Memo1 only.
     void Button4Click();
+    // "Automatic Poll" was clicked: unticked, it forgets how long a busy
+    // service asked to be left alone, so ticking it again polls at the next tick.
+    void CheckBox1Click();
     // The window is closing: no further cycle starts.
     void FormClose();
 

@@ -19,11 +19,21 @@ ProgramOptions readProgramOptions(const std::vector<std::string>& arguments)
     // cannot have meant is their UNKNOWN, not a usage text.
     if (first == "--status") {
         options.action = ProgramAction::Status;
-        if (arguments.size() == 1)
-            return options;
-        if (arguments.size() != 3 || arguments[1] != "--max-age" ||
-            !parseDigits(arguments[2], 9, options.maxAge))
-            options.statusError = "cannot read the command line after --status";
+        for (std::size_t i = 1; i < arguments.size() && options.statusError.empty(); i += 2) {
+            const std::string& option = arguments[i];
+            const std::string value = i + 1 < arguments.size() ? arguments[i + 1] : std::string();
+            bool read = false;
+            if (option == "--max-age")
+                read = parseDigits(value, 9, options.limits.maxAge);
+            else if (option == "--max-failing")
+                read = parseDigits(value, 9, options.limits.maxFailing);
+            else if (option == "--format" && (value == "prometheus" || value == "plugin")) {
+                options.format = value == "prometheus" ? StatusFormat::Prometheus : StatusFormat::Plugin;
+                read = true;
+            }
+            if (!read)
+                options.statusError = "cannot read the command line after --status";
+        }
         return options;
     }
     if (first == "--version")
@@ -60,7 +70,7 @@ int answerProgramOptions(const ProgramOptions& options, const std::string& appPa
             out << unreadableStatusCommand(options.statusError) << '\n' << std::flush;
             return static_cast<int>(MonitorState::Unknown);
         }
-        return printStatusCheck(appPath, options.maxAge, out);
+        return printStatusCheck(appPath, options.limits, options.format, out);
     case ProgramAction::Usage:
     case ProgramAction::Run:
         break;
@@ -76,7 +86,8 @@ std::string versionText()
 
 std::string helpText()
 {
-    return "Usage: movik [--check | --status [--max-age SECONDS] | --version | --help]\n"
+    return "Usage: movik [--check | --status [--max-age SECONDS] [--max-failing SECONDS]\n"
+           "                       [--format prometheus] | --version | --help]\n"
            "Imports the visitor service's waiting visitors into the access-control\n"
            "database. Without options it opens its window and works from the files in\n"
            "its own directory (movik.ini, _$wak, morvane.tab, aliases.ini), logging to\n"
@@ -87,15 +98,19 @@ std::string helpText()
            "             service; one PASS or FAIL line each. Exit status 0 when all\n"
            "             pass, 1 otherwise. Safe beside a running copy: it takes no\n"
            "             lock and writes none of the running copy's files.\n"
-           "  --status [--max-age SECONDS]\n"
+           "  --status [--max-age SECONDS] [--max-failing SECONDS] [--format prometheus]\n"
            "             for a monitoring agent: one line from movik.status, \"MOVIK OK\",\n"
            "             \"MOVIK WARNING\", \"MOVIK CRITICAL\" or \"MOVIK UNKNOWN\" with the\n"
            "             reasons and performance data, and exit status 0, 1, 2 or 3.\n"
-           "             A status older than SECONDS (default 60), a stopped program,\n"
-           "             an unreachable database or a program directory others may\n"
-           "             write is critical; a failed poll, Automatic Poll off, a log or\n"
-           "             journal that cannot be used, or visitors stuck in the queue\n"
-           "             warn. Takes no lock and writes nothing.\n"
+           "             A status older than --max-age (default 60 s), a stopped\n"
+           "             program, an unreachable database, a program directory others\n"
+           "             may write, a refused token or certificate, a wrong address, or\n"
+           "             polls failing for longer than --max-failing (default 900 s) is\n"
+           "             critical; a failed poll, Automatic Poll off, a log or journal\n"
+           "             that cannot be used, or visitors stuck in the queue warn. A\n"
+           "             status written in the future is unknown. With --format\n"
+           "             prometheus the same figures in Prometheus' text format, exit\n"
+           "             status 0. Takes no lock and writes nothing.\n"
            "  --version  print the version\n"
            "  --help     print this text\n";
 }
@@ -104,7 +119,8 @@ std::string usageText(const std::string& unknown)
 {
     return "movik: unknown option \"" + unknown +
            "\"\n"
-           "Usage: movik [--check | --status [--max-age SECONDS] | --version | --help]\n";
+           "Usage: movik [--check | --status [--max-age SECONDS] [--max-failing SECONDS]\n"
+           "                       [--format prometheus] | --version | --help]\n";
 }
 
 } // namespace movik

@@ -27,9 +27,10 @@ constexpr int UsageExitStatus = 2;
 struct ProgramOptions
 {
     ProgramAction action = ProgramAction::Run;
-    std::string unknown;                       // the argument that was not understood (Usage)
-    std::int64_t maxAge = DefaultStatusMaxAge; // Status: the oldest status that counts as live, in seconds
-    std::string statusError;                   // Status: why its command line cannot be read
+    std::string unknown;                        // the argument that was not understood (Usage)
+    StatusLimits limits;                        // Status: how old a status and how long failing polls may be
+    StatusFormat format = StatusFormat::Plugin; // Status: the plugins' line, or Prometheus' text format
+    std::string statusError;                    // Status: why its command line cannot be read
 };
 
 // Reads the arguments after the program's name.

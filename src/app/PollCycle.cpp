@@ -10,8 +10,11 @@
 #include "core/OperatorDisplay.h"
 #include "core/Settings.h"
 #include "core/TextFile.h"
+#include "platform/Platform.h"
+#include "service/HttpResponse.h"
 #include "service/PollAnswer.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace movik {
@@ -47,6 +50,8 @@ PollCycle::~PollCycle()
 void PollCycle::run()
 {
     m_stopping = false;
+    m_acknowledgementsHeld = false;
+    forgetServiceDelay();
     // A database that could not be reached costs one connect timeout per
     // cycle, not one per waiting visitor.
     m_database.beginCycle();
@@ -67,14 +72,6 @@ void PollCycle::run()
 
 void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& tool)
 {
-    // The status keeps the last cycle's poll while this one runs: a monitor
-    // that reads it in the middle of a long list sees the program live.
-    auto pollEnded = [this](const std::string& reason) {
-        m_status.poll = reason.empty() ? "ok" : "failed";
-        m_status.pollReason = reason;
-        if (!reason.empty())
-            ++m_status.pollFailures;
-    };
     m_stopping = false;
     try {
         const std::string toolFailure = toolFailureText(tool);
@@ -84,11 +81,35 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
         else if (tool.state == ToolOutcome::State::Exited)
             m_reporter.recover(FailureKind::Tool);
 
+        // Only a success counts: an error page, a maintenance notice or a
+        // list the service sent with a failing status is never scanned. A
+        // tool whose end cannot be seen has answered once its header file
+        // or its answer is there.
+        const bool answered = tool.state == ToolOutcome::State::Exited || tool.response.status != 0 ||
+                              platform::fileExists(path);
+        if (toolFailure.empty() && answered && !isSuccessStatus(tool.response.status)) {
+            std::string body;
+            bool missing = false;
+            std::string error;
+            platform::readWholeFile(path, body, missing, error);
+            const std::string failure = httpFailureText(tool.response, !m_settings.ProxyServer.empty(), body);
+            m_reporter.fail(FailureKind::HttpStatus, failure, std::to_string(tool.response.status));
+            if (isBusyStatus(tool.response.status))
+                serviceAskedToWait(
+                    retryAfterSeconds(tool.response.retryAfter, m_clock(), MaxRetryAfterSeconds));
+            m_display.setStatusLight(StatusLight::Red);
+            pollEnded(failure, httpFailureClass(tool.response.status));
+            return;
+        }
+        if (toolFailure.empty() && answered)
+            m_reporter.recover(FailureKind::HttpStatus);
+
         std::string text;
         if (!GetResult(path, text)) {
             m_display.setStatusLight(StatusLight::Red);
             WriteLog(LogPollFile, "Poll Error - file not ready");
-            pollEnded(toolFailure.empty() ? "no readable answer" : toolFailure);
+            pollEnded(toolFailure.empty() ? "no readable answer" : toolFailure,
+                      toolFailure.empty() ? FailureClass::Other : toolFailureClass(tool));
             return;
         }
 
@@ -115,14 +136,52 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
         if (!failed && list.stopped)
             markStopped("stopped before the end of the list; the rest stays queued");
         else
-            pollEnded(reason);
+            pollEnded(reason, toolFailure.empty() ? FailureClass::Other : toolFailureClass(tool));
         const bool troubled = lastingTrouble();
         if (failed || troubled || !list.stopped)
             m_display.setStatusLight(failed || troubled ? StatusLight::Red : StatusLight::Lime);
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<DecVList>") + e.what());
-        pollEnded("the answer could not be handled");
+        pollEnded("the answer could not be handled", FailureClass::Other);
     }
+}
+
+// The status keeps the last cycle's poll while this one runs: a monitor
+// that reads it in the middle of a long list sees the program live. An
+// empty reason is a poll that went well.
+void PollCycle::pollEnded(const std::string& reason, FailureClass why)
+{
+    m_status.poll = reason.empty() ? "ok" : "failed";
+    m_status.pollReason = reason;
+    m_status.pollFailure = reason.empty() ? FailureClass::None : why;
+    if (reason.empty()) {
+        m_status.pollFailingSince = 0;
+        return;
+    }
+    ++m_status.pollFailures;
+    if (m_status.pollFailingSince == 0)
+        m_status.pollFailingSince = m_clock();
+}
+
+bool PollCycle::due() const
+{
+    return m_pollNotBefore == 0 || m_clock() >= m_pollNotBefore;
+}
+
+void PollCycle::forgetServiceDelay()
+{
+    m_pollNotBefore = 0;
+    m_status.pollRetryUntil = 0;
+}
+
+// A busy service's Retry-After: no poll before it has run out (seconds <
+// 0: the answer named no wait, and the next tick polls as usual).
+void PollCycle::serviceAskedToWait(std::int64_t seconds)
+{
+    if (seconds <= 0)
+        return;
+    m_pollNotBefore = std::max(m_pollNotBefore, m_clock() + seconds);
+    m_status.pollRetryUntil = m_pollNotBefore;
 }
 
 ListResult PollCycle::scanVisitorList(const std::string& text)
@@ -229,18 +288,30 @@ void PollCycle::acknowledgeImported(const Visitor& visitor, bool recordImported)
 
 void PollCycle::acknowledge(const Visitor& visitor)
 {
+    // A busy service asked for no more this cycle: the visitor stays
+    // imported, and the journal has it acknowledged at a later poll.
+    if (m_acknowledgementsHeld)
+        return;
     m_display.appendLine("> Updating Card: " + visitor.card);
-    std::string response;
-    if (m_service.RemoveFromVisitorList(visitor.id, response)) {
+    AckAnswer answer;
+    if (m_service.RemoveFromVisitorList(visitor.id, answer)) {
         m_display.appendLine("  OK");
         WriteLog(LogDetail, "Q.Ack - " + visitor.card);
         journalRecord(visitor, JournalState::Acknowledged);
         m_reporter.recover(FailureKind::Acknowledgement);
-    } else if (!m_stopping) {
-        // One cut short by a stop is sent again after the next start.
-        WriteLog(LogDetail, "Remove: " + response.substr(0, 15));
-        m_reporter.fail(FailureKind::Acknowledgement,
-                        response.empty() ? "no answer within AckWaitMSec" : answerExcerpt(response));
+        return;
+    }
+    // A stop during the wait (which may have ended its curl before the wait
+    // asked) is no failure: the visitor is acknowledged again after the next
+    // start, since the journal holds it unacknowledged.
+    if (m_stopping || !betweenVisitors())
+        return;
+    WriteLog(LogDetail, "Remove: " + answer.response.substr(0, 15));
+    // Told apart by status, as the poll's are.
+    m_reporter.fail(FailureKind::Acknowledgement, answer.refusal, std::to_string(answer.status));
+    if (answer.busy) {
+        m_acknowledgementsHeld = true;
+        serviceAskedToWait(answer.retryAfter);
     }
 }
 

@@ -44,7 +44,7 @@ public:
 
     // Judges the poll's tool, reads the answer at path whole and handles
     // every visitor in it; then the light and the status record's poll.
-    void DecodeVListFromFile(const std::string& path, const ToolOutcome& tool = {});
+    void DecodeVListFromFile(const std::string& path, const ToolOutcome& tool);
 
     // Cuts a visitor list into visitor records and handles each one: import,
     // then acknowledge. Between visitors the status file is kept fresh and
@@ -55,6 +55,13 @@ public:
     // request cut the cycle short, or the program closed.
     void markStopped(const std::string& reason);
 
+    // False while a busy service's Retry-After (at most 300 s) still runs:
+    // a tick then sends no poll, though the status is written as always.
+    bool due() const;
+    // Polls again at the next tick, whatever the service asked: "Automatic
+    // Poll" was unticked, so the operator's ticking it again means now.
+    void forgetServiceDelay();
+
 private:
     struct Visitors;
 
@@ -64,6 +71,8 @@ private:
     // acknowledged again; recordImported refreshes its journal line first.
     void acknowledgeImported(const Visitor& visitor, bool recordImported);
     void databaseFailed(Visitors& visitors);
+    void pollEnded(const std::string& reason, FailureClass why);
+    void serviceAskedToWait(std::int64_t seconds);
     bool betweenVisitors();
     bool openJournal();
     void journalRecord(const Visitor& visitor, JournalState state);
@@ -90,6 +99,10 @@ private:
     bool m_journalOpen = false;
     // A stop request came during this cycle: what it cut short is no failure.
     bool m_stopping = false;
+    // A busy service refused an acknowledgement: no more this cycle.
+    bool m_acknowledgementsHeld = false;
+    // The service asked not to be polled before then (seconds since 1970); 0: no wait.
+    std::int64_t m_pollNotBefore = 0;
     // A broken journal is reported once, not at every visitor; a later
     // success re-arms the report.
     bool m_journalFailureReported = false;

@@ -14,6 +14,7 @@
 #include "platform/Platform.h"
 #include "service/CommandRunner.h"
 #include "service/CurlExitText.h"
+#include "service/HttpResponse.h"
 #include "service/PollAnswer.h"
 #include "service/VisitorService.h"
 #include "vlist/Member.h"
@@ -50,6 +51,45 @@ CheckLine fail(const std::string& item, const std::string& text)
     return {false, item, text};
 }
 
+CheckLine warn(const std::string& item, const std::string& text)
+{
+    return {true, item, text, true};
+}
+
+// The host of an address: what lies between "://" and the port or path.
+std::string hostOf(const std::string& url)
+{
+    const std::size_t from = url.find("://");
+    if (from == std::string::npos)
+        return {};
+    std::string host = url.substr(from + 3, url.find_first_of("/?#", from + 3) - (from + 3));
+    host = host.substr(host.rfind('@') == std::string::npos ? 0 : host.rfind('@') + 1);
+    if (!host.empty() && host.front() == '[')
+        return lowerCase(host.substr(1, host.find(']') - 1));
+    return lowerCase(host.substr(0, host.find(':')));
+}
+
+bool isLoopback(const std::string& host)
+{
+    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+// What a site should change although the program works: a token that
+// would cross the network in clear, a proxy password others may read.
+std::vector<CheckLine> settingsWarnings(const std::string& ini, const Settings& s)
+{
+    std::vector<CheckLine> lines;
+    const std::string host = hostOf(s.CurlURL);
+    if (lowerCase(s.CurlURL).rfind("http://", 0) == 0 && !isLoopback(host))
+        lines.push_back(warn("settings", "CurlURL " + s.CurlURL + " is plain http:// to " + host +
+                                             ": the token in _$wak would travel in clear; use https://"));
+    std::string who;
+    if (proxyHasCredentials(s.ProxyServer) && platform::othersMayRead(ini, who))
+        lines.push_back(warn("settings", ini + " holds the proxy's password in ProxyServer and " + who +
+                                             " may read it: keep it as private as _$wak"));
+    return lines;
+}
+
 std::string driverName(AliasDriver driver)
 {
     switch (driver) {
@@ -63,9 +103,12 @@ std::string driverName(AliasDriver driver)
     return "?";
 }
 
-// What to do about a tool that ended with a failure.
-std::string toolAdvice(int status)
+// What to do about a tool that ended with a failure; through a proxy,
+// curl connects to the proxy alone.
+std::string toolAdvice(int status, bool proxied)
 {
+    if (proxied && (status == 5 || status == 7 || status == 28 || status == 56))
+        return "check ProxyServer in movik.ini, and that the proxy runs and reaches the service";
     switch (status) {
     case 1:
     case 3:
@@ -87,27 +130,6 @@ std::string toolAdvice(int status)
     default:
         return "check CurlURL and ProxyServer in movik.ini";
     }
-}
-
-// The status of the last response in a header file written by the tool's
-// -D option (several after a redirect): "HTTP/1.1 404 Not Found" gives 404.
-int lastHttpStatus(const std::string& headers)
-{
-    int status = 0;
-    std::size_t at = 0;
-    while ((at = headers.find("HTTP/", at)) != std::string::npos) {
-        if (at == 0 || headers[at - 1] == '\n') {
-            const std::size_t blank = headers.find(' ', at);
-            if (blank != std::string::npos) {
-                try {
-                    status = std::stoi(headers.substr(blank + 1, 3));
-                } catch (const std::exception&) {
-                }
-            }
-        }
-        at += 5;
-    }
-    return status;
 }
 
 // A base address the tool can use: http:// or https:// and a host.
@@ -159,9 +181,9 @@ CheckLine checkPoll(const Settings& s)
     const std::string pid = platform::currentProcessId();
     // The running copy's names with the check's own ending: its files stay untouched.
     RequestFiles files;
-    for (std::string* name : {&files.pollAnswer, &files.ackAnswer, &files.header})
+    for (std::string* name : {&files.pollAnswer, &files.ackAnswer, &files.pollHeaders, &files.ackHeaders,
+                              &files.header, &files.proxyConfig})
         *name += ".check." + pid;
-    const std::string headersFile = "_$WAVH.check." + pid;
     struct Cleanup
     {
         std::vector<std::string> paths;
@@ -170,16 +192,16 @@ CheckLine checkPoll(const Settings& s)
             for (const auto& path : paths)
                 platform::deleteFile(path);
         }
-    } cleanup{{s.AppPath + files.pollAnswer, s.AppPath + files.header, s.AppPath + headersFile}};
+    } cleanup{{s.AppPath + files.pollAnswer, s.AppPath + files.header, s.AppPath + files.pollHeaders,
+               s.AppPath + files.proxyConfig}};
     for (const auto& path : cleanup.paths)
         platform::deleteFile(path);
 
-    std::string headerError;
-    if (!prepareHeaderFile(s, files, headerError))
-        return fail(item, "the header file " + files.header + " could not be written (" + headerError +
-                              "): check that the program directory is writable");
-    platform::LaunchResult launch = CommandRunner(s.AppPath).RunThis(
-        curlToolPath(s), pollParameters(s, files, true) + " -D " + headersFile);
+    std::string secretsError;
+    if (!prepareSecretFiles(s, files, secretsError))
+        return fail(item, secretsError + ": check that the program directory is writable");
+    platform::LaunchResult launch =
+        CommandRunner(s.AppPath).RunThis(curlToolPath(s), pollParameters(s, files, true));
     if (!launch.started)
         return fail(item, "could not start " + curlToolPath(s) + " (error " + std::to_string(launch.code) +
                               "): set CurlPath in movik.ini to curl's directory");
@@ -191,28 +213,25 @@ CheckLine checkPoll(const Settings& s)
         return fail(item, "no answer within " + std::to_string(CheckPollBoundMs / 1000) +
                               " s: check CurlURL, ProxyServer and the network");
     }
-    if (launch.process.known() && launch.process.exitStatus() != 0) {
-        const int status = launch.process.exitStatus();
-        return fail(item, curlExitText(status) + ": " + toolAdvice(status));
-    }
-
     std::string headers;
     std::string answer;
     std::string error;
     bool missing = false;
-    platform::readWholeFile(s.AppPath + headersFile, headers, missing, error);
-    const int http = lastHttpStatus(headers);
+    platform::readWholeFile(s.AppPath + files.pollHeaders, headers, missing, error);
+    const ResponseHead head = readResponseHead(headers);
+    if (launch.process.known() && launch.process.exitStatus() != 0) {
+        const int status = launch.process.exitStatus();
+        if (status == 56 && head.status != 0 && !isSuccessStatus(head.status))
+            return fail(item, "the proxy " + proxyForLog(s.ProxyServer) + " refused the tunnel (HTTP " +
+                                  std::to_string(head.status) + "): check ProxyServer in movik.ini");
+        return fail(item, curlExitText(status, proxyForLog(s.ProxyServer)) + ": " +
+                              toolAdvice(status, !s.ProxyServer.empty()));
+    }
     if (!platform::readWholeFile(s.AppPath + files.pollAnswer, answer, missing, error) && !missing)
         return fail(item, "the answer could not be read: " + error);
-    const std::string httpText = http > 0 ? "HTTP " + std::to_string(http) : "no HTTP status";
-    if (http == 401 || http == 403)
-        return fail(item, httpText + ", the service refused the token: put the right token into _$wak (" +
-                              answerExcerpt(answer) + ")");
-    if (http == 404)
-        return fail(item,
-                    httpText + ": check the path in CurlURL (the program asks for CurlURL + \"latest\")");
-    if (http < 200 || http > 299)
-        return fail(item, httpText + ": check CurlURL and ProxyServer (" + answerExcerpt(answer) + ")");
+    if (!isSuccessStatus(head.status))
+        return fail(item, httpFailureText(head, !s.ProxyServer.empty(), answer));
+    const std::string httpText = "HTTP " + std::to_string(head.status);
     if (!isVisitorList(answer))
         return fail(item, httpText + " but not a visitor list: " + answerExcerpt(answer) +
                               ": check CurlURL and ProxyServer");
@@ -226,7 +245,7 @@ CheckLine checkPoll(const Settings& s)
 
 std::string checkLineText(const CheckLine& line)
 {
-    return std::string(line.pass ? "PASS " : "FAIL ") + line.item + ": " + line.text;
+    return std::string(line.warning ? "WARN " : line.pass ? "PASS " : "FAIL ") + line.item + ": " + line.text;
 }
 
 std::vector<CheckLine> runSetupCheck(const std::string& appPath)
@@ -251,6 +270,8 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
             lines.insert(lines.end(), wrong.begin(), wrong.end());
         else
             lines.push_back(pass("settings", ini + " read, CurlURL " + s.CurlURL));
+        for (const CheckLine& warning : settingsWarnings(ini, s))
+            lines.push_back(warning);
 
         // Where the program refuses to run; there the check sends nothing
         // either, so the token never leaves.

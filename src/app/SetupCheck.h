@@ -16,9 +16,11 @@ struct CheckLine
     bool pass = false;
     std::string item; // "settings", "key file", ...
     std::string text; // what was found, and for a failure what to fix
+    // Passes, but a site should act on it (a token that travels in clear).
+    bool warning = false;
 };
 
-// One line as printed: "PASS item: text" or "FAIL item: text".
+// One line as printed: "PASS item: text", "WARN item: text" or "FAIL item: text".
 std::string checkLineText(const CheckLine& line);
 
 // Checks the program directory appPath (ending with the separator). The
@@ -26,7 +28,7 @@ std::string checkLineText(const CheckLine& line);
 std::vector<CheckLine> runSetupCheck(const std::string& appPath);
 
 // Runs the check, prints one line per item to out and returns the exit
-// status: 0 when every item passed, 1 otherwise.
+// status: 0 when every item passed (warnings pass), 1 otherwise.
 int printSetupCheck(const std::string& appPath, std::ostream& out);
 
 // How long the check waits for its poll's tool before giving up on it.

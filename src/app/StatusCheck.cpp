@@ -6,6 +6,7 @@
 #include "core/StringUtil.h"
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -13,9 +14,11 @@ namespace movik {
 
 namespace {
 
-std::map<std::string, std::string> statusValues(const std::string& text)
+using StatusValues = std::map<std::string, std::string>;
+
+StatusValues statusValues(const std::string& text)
 {
-    std::map<std::string, std::string> values;
+    StatusValues values;
     forEachLine(text, [&values](std::size_t, std::string_view line) {
         if (const std::size_t equals = line.find('='); equals != std::string_view::npos)
             values[std::string(line.substr(0, equals))] = line.substr(equals + 1);
@@ -23,19 +26,33 @@ std::map<std::string, std::string> statusValues(const std::string& text)
     return values;
 }
 
-// A count of the file: digits only, else -1.
-std::int64_t countOf(const std::map<std::string, std::string>& values, const std::string& key)
+std::string valueOf(const StatusValues& values, const std::string& key)
 {
     const auto found = values.find(key);
-    std::int64_t count = -1;
-    return found != values.end() && parseDigits(found->second, 18, count) ? count : -1;
+    return found == values.end() ? std::string() : found->second;
 }
 
+// A count of the file: digits only, else -1.
+std::int64_t countOf(const StatusValues& values, const std::string& key)
+{
+    std::int64_t count = -1;
+    return parseDigits(valueOf(values, key), 18, count) ? count : -1;
+}
+
+// A time of the file; 0 when it holds none.
+std::int64_t timeOf(const StatusValues& values, const std::string& key)
+{
+    std::int64_t seconds = 0;
+    return readUtcTimestamp(valueOf(values, key), seconds) ? seconds : 0;
+}
+
+// The reasons, joined; a "|" would start the plugins' performance data.
 std::string joined(const std::vector<std::string>& parts)
 {
     std::string text;
     for (const std::string& part : parts)
         text += (text.empty() ? "" : "; ") + part;
+    std::replace(text.begin(), text.end(), '|', '/');
     return text;
 }
 
@@ -54,10 +71,33 @@ const char* word(MonitorState state)
     return "UNKNOWN";
 }
 
+// The poll's failure: critical at once when only a person can mend it,
+// and when it has lasted beyond maxFailing, unless the service itself
+// asked to be left alone for a while that still runs.
+void judgePoll(const StatusValues& values, const StatusLimits& limits, std::int64_t now,
+               std::vector<std::string>& critical, std::vector<std::string>& warning)
+{
+    if (valueOf(values, "poll") != "failed")
+        return;
+    const std::string reason = "last poll failed: " + valueOf(values, "poll_reason");
+    const std::int64_t retryUntil = timeOf(values, "poll_retry_until");
+    const std::int64_t failingSince = timeOf(values, "poll_failing_since");
+    if (valueOf(values, "poll_failure") == failureClassWord(FailureClass::NeedsAction))
+        critical.push_back(reason + " (no poll can succeed until this is put right)");
+    else if (retryUntil > now)
+        warning.push_back(reason + "; the service asked not to be polled before " + utcTimestamp(retryUntil));
+    else if (failingSince > 0 && now - failingSince > limits.maxFailing)
+        critical.push_back(reason + "; polls have failed since " + utcTimestamp(failingSince) +
+                           " (more than " + std::to_string(limits.maxFailing) + " s)");
+    else
+        warning.push_back(reason);
+}
+
 } // namespace
 
-MonitorState judgeStatus(const std::string& appPath, std::int64_t maxAge, std::int64_t now, std::string& line)
+StatusVerdict judgeStatus(const std::string& appPath, const StatusLimits& limits, std::int64_t now)
 {
+    StatusVerdict verdict;
     std::vector<std::string> critical;
     std::vector<std::string> warning;
     // Whatever the file says, the program does not run there.
@@ -71,71 +111,110 @@ MonitorState judgeStatus(const std::string& appPath, std::int64_t maxAge, std::i
     if (!platform::readWholeFile(path, text, missing, error)) {
         if (missing)
             critical.push_back("no " + path + ": MOVIK has not run here");
-        const MonitorState state = critical.empty() ? MonitorState::Unknown : MonitorState::Critical;
-        line = std::string("MOVIK ") + word(state) + " - " + (critical.empty() ? error : joined(critical));
-        return state;
+        verdict.state = critical.empty() ? MonitorState::Unknown : MonitorState::Critical;
+        verdict.reasons = critical.empty() ? error : joined(critical);
+        return verdict;
     }
-    const auto values = statusValues(text);
-    auto value = [&values](const std::string& key) {
-        const auto found = values.find(key);
-        return found == values.end() ? std::string() : found->second;
-    };
-    const std::int64_t epoch = countOf(values, "cycle_epoch");
-    if (epoch < 0) {
-        line = "MOVIK UNKNOWN - " + path + " holds no cycle_epoch";
-        return MonitorState::Unknown;
+    const StatusValues values = statusValues(text);
+    verdict.imports = countOf(values, "imports");
+    verdict.importFailures = countOf(values, "import_failures");
+    verdict.pollFailures = countOf(values, "poll_failures");
+    verdict.stuck = countOf(values, "stuck");
+    verdict.statusTime = countOf(values, "cycle_epoch");
+    if (verdict.statusTime < 0) {
+        verdict.reasons = path + " holds no cycle_epoch";
+        return verdict;
     }
-    const std::int64_t age = now - epoch;
-    if (age > maxAge)
-        critical.push_back("its last status is " + std::to_string(age) + " s old (more than " +
-                           std::to_string(maxAge) + " s)");
-    if (value("poll") == "stopped")
-        critical.push_back("MOVIK stopped: " + value("poll_reason"));
-    if (value("database") == "unreachable")
-        critical.push_back("database unreachable: " + value("database_reason"));
-    if (value("poll") == "failed")
-        warning.push_back("last poll failed: " + value("poll_reason"));
-    if (value("automatic_poll") == "off")
+    verdict.age = now - verdict.statusTime;
+    if (verdict.age < -StatusClockTolerance) {
+        verdict.reasons = "its last status is " + std::to_string(-verdict.age) +
+                          " s in the future: the clock was set back, so it tells nothing of the program now";
+        return verdict;
+    }
+    if (verdict.age > limits.maxAge)
+        critical.push_back("its last status is " + std::to_string(verdict.age) + " s old (more than " +
+                           std::to_string(limits.maxAge) + " s)");
+    if (valueOf(values, "poll") == "stopped")
+        critical.push_back("MOVIK stopped: " + valueOf(values, "poll_reason"));
+    if (valueOf(values, "database") == "unreachable")
+        critical.push_back("database unreachable: " + valueOf(values, "database_reason"));
+    judgePoll(values, limits, now, critical, warning);
+    if (valueOf(values, "automatic_poll") == "off")
         warning.push_back("Automatic Poll is off");
-    if (value("log") == "failed")
-        warning.push_back("the log cannot be written: " + value("log_reason"));
-    if (value("journal") == "failed")
-        warning.push_back("the journal cannot be used: " + value("journal_reason"));
-    if (const std::int64_t stuck = countOf(values, "stuck"); stuck > 0)
-        warning.push_back(std::to_string(stuck) + (stuck == 1 ? " visitor" : " visitors") +
-                          " stuck in the queue since " + value("stuck_since") + ", the longest " +
-                          value("stuck_reason"));
+    if (valueOf(values, "log") == "failed")
+        warning.push_back("the log cannot be written: " + valueOf(values, "log_reason"));
+    if (valueOf(values, "journal") == "failed")
+        warning.push_back("the journal cannot be used: " + valueOf(values, "journal_reason"));
+    if (verdict.stuck > 0)
+        warning.push_back(std::to_string(verdict.stuck) + (verdict.stuck == 1 ? " visitor" : " visitors") +
+                          " stuck in the queue since " + valueOf(values, "stuck_since") + ", the longest " +
+                          valueOf(values, "stuck_reason"));
 
-    const MonitorState state = !critical.empty()  ? MonitorState::Critical
-                               : !warning.empty() ? MonitorState::Warning
-                                                  : MonitorState::Ok;
-    const std::string reasons =
-        !critical.empty() ? joined(critical)
-        : !warning.empty()
-            ? joined(warning)
-            : "polling, database " + (value("database").empty() ? "unknown" : value("database"));
-    auto counted = [&](const std::string& key) {
-        return std::to_string(std::max<std::int64_t>(countOf(values, key), 0));
-    };
-    line = std::string("MOVIK ") + word(state) + " - " + reasons + "; " + counted("imports") + " imported, " +
-           counted("import_failures") + " import failures, " + counted("poll_failures") +
-           " poll failures since start | imports=" + counted("imports") +
-           "c import_failures=" + counted("import_failures") + "c poll_failures=" + counted("poll_failures") +
-           "c age=" + std::to_string(age) + "s;;" + std::to_string(maxAge);
-    return state;
+    verdict.state = !critical.empty()  ? MonitorState::Critical
+                    : !warning.empty() ? MonitorState::Warning
+                                       : MonitorState::Ok;
+    const std::string database = valueOf(values, "database");
+    verdict.reasons = !critical.empty() ? joined(critical)
+                      : !warning.empty()
+                          ? joined(warning)
+                          : "polling, database " + (database.empty() ? std::string("unknown") : database);
+    return verdict;
 }
 
-int printStatusCheck(const std::string& appPath, std::int64_t maxAge, std::ostream& out)
+std::string pluginLine(const StatusVerdict& verdict, const StatusLimits& limits)
 {
-    std::string line;
-    const MonitorState state = judgeStatus(appPath, maxAge, secondsNow(), line);
-    out << line << '\n' << std::flush;
-    return static_cast<int>(state);
+    std::string line = std::string("MOVIK ") + word(verdict.state) + " - " + verdict.reasons;
+    if (verdict.statusTime < 0 || verdict.state == MonitorState::Unknown)
+        return line;
+    auto counted = [](std::int64_t count) { return std::to_string(std::max<std::int64_t>(count, 0)); };
+    return line + "; " + counted(verdict.imports) + " imported, " + counted(verdict.importFailures) +
+           " import failures, " + counted(verdict.pollFailures) +
+           " poll failures since start | imports=" + counted(verdict.imports) +
+           "c import_failures=" + counted(verdict.importFailures) +
+           "c poll_failures=" + counted(verdict.pollFailures) + "c age=" + std::to_string(verdict.age) +
+           "s;;" + std::to_string(limits.maxAge);
+}
+
+std::string prometheusText(const StatusVerdict& verdict)
+{
+    std::string text;
+    auto metric = [&text](const char* name, const char* type, const char* help, std::int64_t value) {
+        if (value < 0)
+            return;
+        text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" + name +
+                " " + std::to_string(value) + "\n";
+    };
+    metric("movik_state", "gauge", "What movik --status says: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.",
+           static_cast<std::int64_t>(verdict.state));
+    metric("movik_status_time_seconds", "gauge",
+           "When the running program last wrote movik.status, in seconds since 1970 (UTC).",
+           verdict.statusTime);
+    metric("movik_imports_total", "counter", "Visitors imported since the program started.", verdict.imports);
+    metric("movik_import_failures_total", "counter", "Imports that failed since the program started.",
+           verdict.importFailures);
+    metric("movik_poll_failures_total", "counter", "Poll cycles whose poll failed since the program started.",
+           verdict.pollFailures);
+    metric("movik_stuck_visitors", "gauge", "Visitors of the last list that stay queued for their own sake.",
+           verdict.stuck);
+    return text;
+}
+
+int printStatusCheck(const std::string& appPath, const StatusLimits& limits, StatusFormat format,
+                     std::ostream& out)
+{
+    const StatusVerdict verdict = judgeStatus(appPath, limits, secondsNow());
+    if (format == StatusFormat::Prometheus) {
+        out << prometheusText(verdict) << std::flush;
+        return out ? 0 : static_cast<int>(MonitorState::Unknown);
+    }
+    out << pluginLine(verdict, limits) << '\n' << std::flush;
+    return static_cast<int>(verdict.state);
 }
 
 std::string unreadableStatusCommand(const std::string& why)
 {
-    return "MOVIK UNKNOWN - " + why + ": use movik --status [--max-age SECONDS]";
+    return "MOVIK UNKNOWN - " + why +
+           ": use movik --status [--max-age SECONDS] [--max-failing SECONDS] [--format prometheus]";
 }
 
 } // namespace movik

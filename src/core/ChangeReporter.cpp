@@ -11,6 +11,7 @@ std::string ChangeReporter::failureLine(FailureKind kind, const std::string& rea
 {
     switch (kind) {
     case FailureKind::Tool:
+    case FailureKind::HttpStatus:
         return "Poll failed: " + reason;
     case FailureKind::Answer:
         return "Poll answer is not a visitor list: " + reason;
@@ -30,6 +31,8 @@ std::string ChangeReporter::recoveryLine(FailureKind kind)
     switch (kind) {
     case FailureKind::Tool:
         return "Visitor service answers again";
+    case FailureKind::HttpStatus:
+        return "Visitor service answers polls with success again";
     case FailureKind::Answer:
         return "Visitor service sends a visitor list again";
     case FailureKind::Acknowledgement:
@@ -44,14 +47,16 @@ std::string ChangeReporter::recoveryLine(FailureKind kind)
 
 ChangeReporter::ChangeReporter(SecondsClock clock) : m_clock(std::move(clock)) {}
 
-void ChangeReporter::fail(FailureKind kind, const std::string& reason)
+void ChangeReporter::fail(FailureKind kind, const std::string& reason, const std::string& variant)
 {
     State& state = m_state[index(kind)];
     const std::int64_t time = m_clock();
-    const bool same = state.failing && (kind != FailureKind::Tool || state.reason == reason);
+    const std::string& which = kind == FailureKind::Tool ? reason : variant;
+    const bool same = state.failing && state.variant == which;
     state.known = true;
     state.failing = true;
     state.reason = reason;
+    state.variant = which;
     state.checkedAt = time;
     if (same) {
         ++state.unreported;

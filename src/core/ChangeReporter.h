@@ -5,8 +5,9 @@
 // failures since the last line and the latest text; its recovery is logged
 // too. A failure is the same one as long as its kind is: a service's error
 // answer that carries a fresh request id or time at every poll is one
-// failure, not one per poll. Only the tool's failures are told apart by
-// their text, which names curl's exit status.
+// failure, not one per poll. Within a kind, failures are told apart only
+// by a variant the caller names: the tool's by their text, which names
+// curl's exit status, and a failing HTTP status by its code.
 #pragma once
 
 #include "core/Dates.h"
@@ -20,12 +21,13 @@ namespace movik {
 
 enum class FailureKind {
     Tool,            // the transfer tool failed on the poll (its exit status)
+    HttpStatus,      // the service answered the poll with a status that is not a success
     Answer,          // the poll's answer is not a visitor list
     Acknowledgement, // the service did not accept an acknowledgement
     Database,        // the access-control database cannot be reached
     Queued,          // visitors were left queued for a later cycle
 };
-constexpr std::size_t failureKindCount = 5;
+constexpr std::size_t failureKindCount = 6;
 
 class ChangeReporter
 {
@@ -36,9 +38,9 @@ public:
     explicit ChangeReporter(SecondsClock clock = secondsNow);
 
     // A failure of kind: logged at 999 as the kind's lead-in + reason, unless
-    // the kind is already failing the same way; then only a reminder, at
-    // most once an hour.
-    void fail(FailureKind kind, const std::string& reason);
+    // the kind is already failing the same way (the same variant; for the
+    // tool, the same reason); then only a reminder, at most once an hour.
+    void fail(FailureKind kind, const std::string& reason, const std::string& variant = {});
     // The kind works: logs its recovery line when it was failing.
     void recover(FailureKind kind);
     // Records how the kind stands without a line of its own, for a state
@@ -66,6 +68,7 @@ private:
         bool known = false;
         bool failing = false;
         std::string reason;
+        std::string variant;
         std::int64_t checkedAt = 0;
         std::int64_t reportedAt = 0; // the last line written for the failure
         long unreported = 0;         // failures since that line

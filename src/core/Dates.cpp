@@ -56,4 +56,16 @@ bool isCompactTime(const std::string& value)
     return value.size() == 14 && value.find_first_not_of("0123456789") == std::string::npos;
 }
 
+bool secondsFromCivil(std::int64_t year, std::int64_t month, std::int64_t day, std::int64_t hour,
+                      std::int64_t minute, std::int64_t second, std::int64_t& seconds)
+{
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 ||
+        !isValidDate(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)) || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+        return false;
+    seconds = daysFromCivil(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)) * 86400 +
+              hour * 3600 + minute * 60 + second;
+    return true;
+}
+
 } // namespace movik

@@ -19,6 +19,10 @@ bool isValidDate(int year, int month, int day);
 // Days since 1970-01-01 (negative before).
 std::int64_t daysFromCivil(int year, int month, int day);
 CivilDate civilFromDays(std::int64_t days);
+// A valid date and time of day (UTC) in seconds since 1970; false, leaving
+// seconds alone, for a date or time that does not exist.
+bool secondsFromCivil(std::int64_t year, std::int64_t month, std::int64_t day, std::int64_t hour,
+                      std::int64_t minute, std::int64_t second, std::int64_t& seconds);
 
 // Now, in seconds since 1970-01-01 UTC.
 std::int64_t secondsNow();

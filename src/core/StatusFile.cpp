@@ -25,6 +25,32 @@ std::string utcTimestamp(std::int64_t seconds)
     return text;
 }
 
+bool readUtcTimestamp(const std::string& text, std::int64_t& seconds)
+{
+    std::int64_t y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    const std::string_view t(text);
+    return t.size() == 20 && t[4] == '-' && t[7] == '-' && t[10] == 'T' && t[13] == ':' && t[16] == ':' &&
+           t[19] == 'Z' && parseDigits(t.substr(0, 4), 4, y) && parseDigits(t.substr(5, 2), 2, mo) &&
+           parseDigits(t.substr(8, 2), 2, d) && parseDigits(t.substr(11, 2), 2, h) &&
+           parseDigits(t.substr(14, 2), 2, mi) && parseDigits(t.substr(17, 2), 2, s) &&
+           secondsFromCivil(y, mo, d, h, mi, s, seconds);
+}
+
+const char* failureClassWord(FailureClass kind)
+{
+    switch (kind) {
+    case FailureClass::None:
+        return "none";
+    case FailureClass::NeedsAction:
+        return "action";
+    case FailureClass::Busy:
+        return "busy";
+    case FailureClass::Other:
+        break;
+    }
+    return "other";
+}
+
 std::string statusFileText(const StatusRecord& record)
 {
     std::string text;
@@ -38,6 +64,10 @@ std::string statusFileText(const StatusRecord& record)
     line("cycle_epoch", std::to_string(record.cycleTime));
     line("poll", record.poll);
     line("poll_reason", record.pollReason);
+    line("poll_failure", failureClassWord(record.pollFailure));
+    line("poll_failing_since",
+         record.pollFailingSince > 0 ? utcTimestamp(record.pollFailingSince) : std::string());
+    line("poll_retry_until", record.pollRetryUntil > 0 ? utcTimestamp(record.pollRetryUntil) : std::string());
     line("database", record.database);
     line("database_reason", record.databaseReason);
     line("database_checked",

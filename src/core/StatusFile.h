@@ -9,11 +9,24 @@
 
 namespace movik {
 
+// What a failure needs before it can go away: nothing known (Other), a
+// person (a refused token or certificate, a wrong address: no poll can
+// succeed until someone acts), or only time (a busy service, a handshake
+// that failed for a moment).
+enum class FailureClass { None, NeedsAction, Busy, Other };
+
+// "none", "action", "busy", "other": the status file's words.
+const char* failureClassWord(FailureClass kind);
+
 struct StatusRecord
 {
-    std::int64_t cycleTime = 0;       // end of the last cycle, seconds since 1970 (UTC)
-    std::string poll = "none";        // "ok", "failed" or "none" (no cycle polled yet)
-    std::string pollReason;           // why the last poll failed; empty when it did not
+    std::int64_t cycleTime = 0;                    // end of the last cycle, seconds since 1970 (UTC)
+    std::string poll = "none";                     // "ok", "failed" or "none" (no cycle polled yet)
+    std::string pollReason;                        // why the last poll failed; empty when it did not
+    FailureClass pollFailure = FailureClass::None; // what that failure needs
+    std::int64_t pollFailingSince = 0;             // since when polls fail without a success between, seconds
+                                                   // since 1970 (UTC); 0 while they work
+    std::int64_t pollRetryUntil = 0;  // the service asked not to be polled before then; 0: it did not
     std::string database = "unknown"; // "reachable", "unreachable" or "unknown"
     std::string databaseReason;       // why it is unreachable
     std::int64_t databaseChecked = 0; // when that was last seen, seconds since 1970 (UTC); 0: never
@@ -47,5 +60,7 @@ bool writeStatusFile(const std::string& path, const StatusRecord& record, std::s
 
 // Seconds since 1970 as "yyyy-mm-ddThh:mm:ssZ".
 std::string utcTimestamp(std::int64_t seconds);
+// The other way round; false for any other text.
+bool readUtcTimestamp(const std::string& text, std::int64_t& seconds);
 
 } // namespace movik

@@ -89,6 +89,10 @@ std::vector<std::string> directoryEntries(const std::string& directory);
 // Authenticated Users, Everyone or INTERACTIVE (Windows), may create files
 // in directory: true, with who they are in who.
 bool directoryWritableByOthers(const std::string& directory, std::string& who);
+// When others than the file's owner and group (Linux), or the groups that
+// directoryWritableByOthers names (Windows), may read path: true, with who
+// they are in who.
+bool othersMayRead(const std::string& path, std::string& who);
 // The command that lets only the directory's owner (and group) write it, for
 // a site to run: chmod on Linux, icacls on Windows.
 std::string openDirectoryFix(const std::string& directory);

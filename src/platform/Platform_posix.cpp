@@ -442,6 +442,17 @@ std::string openDirectoryFix(const std::string& directory)
     return "chmod o-w " + directory;
 }
 
+bool othersMayRead(const std::string& path, std::string& who)
+{
+    struct stat st
+    {
+    };
+    if (::stat(path.c_str(), &st) != 0 || (st.st_mode & S_IROTH) == 0)
+        return false;
+    who = "every local user";
+    return true;
+}
+
 std::string fileOwner(const std::string& path)
 {
     struct stat st

@@ -381,10 +381,10 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
 
 namespace {
 
-// The groups any local account belongs to that an entry of acl lets add,
-// replace or remove files, or write one; empty when none. No access list
-// at all lets everyone do anything.
-std::string othersWhoMayWrite(PACL acl)
+// The groups any local account belongs to that an entry of acl grants any
+// of access; empty when none. No access list at all lets everyone do
+// anything.
+std::string othersWithAccess(PACL acl, DWORD access)
 {
     struct Group
     {
@@ -395,8 +395,6 @@ std::string othersWhoMayWrite(PACL acl)
                             {"S-1-5-11", "Authenticated Users"},
                             {"S-1-5-32-545", "Users"},
                             {"S-1-5-4", "INTERACTIVE"}};
-    const DWORD writing = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_DATA |
-                          FILE_APPEND_DATA | GENERIC_WRITE | GENERIC_ALL | WRITE_DAC | WRITE_OWNER | DELETE;
     if (acl == nullptr)
         return "Everyone";
     std::string who;
@@ -406,7 +404,7 @@ std::string othersWhoMayWrite(PACL acl)
             (ace->AceFlags & INHERIT_ONLY_ACE) != 0)
             continue;
         auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-        if ((allowed->Mask & writing) == 0)
+        if ((allowed->Mask & access) == 0)
             continue;
         const std::string sid = sidText(&allowed->SidStart);
         for (const Group& group : groups)
@@ -414,6 +412,15 @@ std::string othersWhoMayWrite(PACL acl)
                 who += (who.empty() ? "" : ", ") + std::string(group.name);
     }
     return who;
+}
+
+// The groups any local account belongs to that an entry of acl lets add,
+// replace or remove files, or write one.
+std::string othersWhoMayWrite(PACL acl)
+{
+    return othersWithAccess(acl, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_DATA |
+                                     FILE_APPEND_DATA | GENERIC_WRITE | GENERIC_ALL | WRITE_DAC |
+                                     WRITE_OWNER | DELETE);
 }
 
 // Reads from an open file into content until its end, or until limit bytes
@@ -577,6 +584,18 @@ bool directoryWritableByOthers(const std::string& directory, std::string& who)
                                 nullptr, nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
     who = othersWhoMayWrite(acl);
+    ::LocalFree(descriptor);
+    return !who.empty();
+}
+
+bool othersMayRead(const std::string& path, std::string& who)
+{
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(widePath(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    who = othersWithAccess(acl, FILE_READ_DATA | GENERIC_READ | GENERIC_ALL);
     ::LocalFree(descriptor);
     return !who.empty();
 }

@@ -60,11 +60,17 @@ const char* meaning(int status)
 
 } // namespace
 
-std::string curlExitText(int status)
+std::string curlExitText(int status, const std::string& proxy)
 {
     std::string text = "curl " + std::to_string(status);
+    if (!proxy.empty() && status == 7)
+        return text + ": could not connect to the proxy " + proxy;
     if (const char* words = meaning(status))
         text += std::string(": ") + words;
+    if (!proxy.empty() && status == 5)
+        text += " " + proxy;
+    else if (!proxy.empty() && (status == 28 || status == 56))
+        text += ", through the proxy " + proxy;
     return text;
 }
 

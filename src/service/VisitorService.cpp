@@ -4,6 +4,7 @@
 // that a late answer cannot land in the new request's file.
 #include "service/VisitorService.h"
 
+#include "core/Dates.h"
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "core/TextFile.h"
@@ -12,6 +13,7 @@
 #include "platform/Platform.h"
 #include "service/CommandRunner.h"
 #include "service/CurlExitText.h"
+#include "service/PollAnswer.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -22,20 +24,29 @@ namespace movik {
 
 namespace {
 
-std::string authorization(const Settings& s, const RequestFiles& files, bool headerInFile)
+std::string authorization(const Settings& s, const RequestFiles& files, bool secretsInFiles)
 {
-    if (headerInFile)
+    if (secretsInFiles)
         return "@" + files.header;
     return "\"Authorization: Bearer " + platform::quoteForCommandLine(s.ApiKey) + "\"";
 }
 
-} // namespace
-
-bool prepareHeaderFile(const Settings& s, const RequestFiles& files, std::string& error)
+// The proxy's option, led by its lead-in ("--proxy " or " --proxy "): a
+// proxy address with credentials is read from the config file, where no
+// other user can see it.
+std::string proxyOption(const Settings& s, const RequestFiles& files, bool secretsInFiles,
+                        const std::string& leadIn)
 {
-    const std::string path = s.AppPath + files.header;
-    // The tool sends each line of the file as it stands: the key goes in raw.
-    const std::string content = "Authorization: Bearer " + s.ApiKey + "\n";
+    if (s.ProxyServer.empty())
+        return {};
+    if (secretsInFiles && proxyHasCredentials(s.ProxyServer))
+        return leadIn.substr(0, leadIn.find("--")) + "-K " + files.proxyConfig + " ";
+    return leadIn + s.ProxyServer + " ";
+}
+
+// Makes sure path holds exactly content, for the program's user alone.
+bool preparePrivateFile(const std::string& path, const std::string& content, std::string& error)
+{
     // Looked at before every request: a file someone else put in its place,
     // or opened to others, is written anew before the tool reads it.
     return platform::isOwnPrivateFile(path, content) ||
@@ -43,29 +54,56 @@ bool prepareHeaderFile(const Settings& s, const RequestFiles& files, std::string
                                  platform::FileFlush::Cached);
 }
 
-std::string pollParameters(const Settings& s, const RequestFiles& files, bool headerInFile)
+} // namespace
+
+std::string proxyConfigText(const std::string& proxy)
+{
+    std::string quoted;
+    for (const char c : proxy) {
+        if (c == '\\' || c == '"')
+            quoted += '\\';
+        quoted += c;
+    }
+    return "proxy = \"" + quoted + "\"\n";
+}
+
+bool prepareSecretFiles(const Settings& s, const RequestFiles& files, std::string& error)
+{
+    // The tool sends each line of the file as it stands: the key goes in raw.
+    std::string why;
+    if (!preparePrivateFile(s.AppPath + files.header, "Authorization: Bearer " + s.ApiKey + "\n", why)) {
+        error = "the header file " + files.header + " could not be written (" + why + ")";
+        return false;
+    }
+    if (proxyHasCredentials(s.ProxyServer) &&
+        !preparePrivateFile(s.AppPath + files.proxyConfig, proxyConfigText(s.ProxyServer), why)) {
+        error = "the proxy's config file " + files.proxyConfig + " could not be written (" + why + ")";
+        return false;
+    }
+    return true;
+}
+
+std::string pollParameters(const Settings& s, const RequestFiles& files, bool secretsInFiles)
 {
     std::string text = " -s ";
-    if (!s.ProxyServer.empty())
-        text += "--proxy " + s.ProxyServer + " ";
+    text += proxyOption(s, files, secretsInFiles, "--proxy ");
     text += " " + s.CurlURL + "latest -H ";
-    text += " " + authorization(s, files, headerInFile) + " ";
+    text += " " + authorization(s, files, secretsInFiles) + " ";
     text += "  -o " + files.pollAnswer;
-    return text;
+    return text + " -D " + files.pollHeaders;
 }
 
 std::string ackParameters(const Settings& s, const std::string& id, const RequestFiles& files,
-                          bool headerInFile)
+                          bool secretsInFiles)
 {
     std::string text = " -s -X DELETE  ";
-    if (!s.ProxyServer.empty())
-        text += " --proxy " + s.ProxyServer + " ";
+    text += proxyOption(s, files, secretsInFiles, " --proxy ");
     text += " " + s.CurlURL + "ack -H ";
-    text += authorization(s, files, headerInFile);
+    text += authorization(s, files, secretsInFiles);
     text += " -H \"Content-Type: application/json\" --data ";
     // The tool receives exactly ["id"]: id is JSON text already.
     text += "\"[\\\"" + platform::quoteForCommandLine(id) + "\\\"]\"  -o " + files.ackAnswer;
-    return text;
+    return text + " -D " + files.ackHeaders;
 }
 
 VisitorService::VisitorService(const Settings& settings, RequestFiles files)
@@ -81,17 +119,21 @@ VisitorService::~VisitorService()
 void VisitorService::close()
 {
     endRunningTools();
-    // The key stays on the disk no longer than the program runs.
-    if (!m_headerWritten.empty())
-        platform::deleteFile(m_headerWritten);
-    m_headerWritten.clear();
+    // The key and the proxy's credentials stay on the disk no longer than
+    // the program runs; so do the headers of the last answers.
+    for (const std::string& path : m_written)
+        platform::deleteFile(path);
+    m_written.clear();
+    for (const std::string* name : {&m_files.pollHeaders, &m_files.ackHeaders})
+        platform::deleteFile(m_settings.AppPath + *name);
 }
 
-ToolOutcome VisitorService::outcomeOf(Tool& tool)
+ToolOutcome VisitorService::outcomeOf(Tool& tool) const
 {
     ToolOutcome outcome;
     outcome.launchCode = tool.launchCode;
     outcome.refusal = tool.refusal;
+    outcome.proxy = proxyForLog(m_settings.ProxyServer);
     if (!tool.started)
         return outcome;
     outcome.processId = tool.process.id();
@@ -101,34 +143,45 @@ ToolOutcome VisitorService::outcomeOf(Tool& tool)
         break;
     case platform::ChildProcess::State::Running:
         outcome.state = ToolOutcome::State::Running;
-        break;
+        return outcome;
     case platform::ChildProcess::State::Exited:
         outcome.state = ToolOutcome::State::Exited;
         outcome.exitStatus = tool.process.exitStatus();
         break;
     }
+    std::string headers;
+    std::string error;
+    bool missing = false;
+    if (platform::readWholeFile(m_settings.AppPath + tool.headersName, headers, missing, error))
+        outcome.response = readResponseHead(headers);
     return outcome;
 }
 
-// Ends the previous tool on answerName and deletes the answer; then, with
-// the header file in order, starts the tool anew with parameters. Without
-// it nothing is sent: the key never goes on a command line that every local
-// user can read. False when no request was sent.
-bool VisitorService::startRequest(Tool& tool, const std::string& answerName, const std::string& parameters)
+// Ends the previous tool on answerName and deletes the answer and its
+// headers; then, with the files that hold the secrets in order, starts the
+// tool anew with parameters. Without them nothing is sent: the key and the
+// proxy's password never go on a command line that every local user can
+// read. False when no request was sent.
+bool VisitorService::startRequest(Tool& tool, const std::string& answerName, const std::string& headersName,
+                                  const std::string& parameters)
 {
-    const std::string answerPath = m_settings.AppPath + answerName;
     tool.process.end();
-    platform::deleteFile(answerPath);
+    platform::deleteFile(m_settings.AppPath + answerName);
+    platform::deleteFile(m_settings.AppPath + headersName);
     tool.started = false;
     tool.launchCode = 0;
     tool.refusal.clear();
+    tool.headersName = headersName;
     std::string error;
-    if (!prepareHeaderFile(m_settings, m_files, error)) {
-        tool.refusal =
-            "the header file " + m_files.header + " could not be written, no request sent (" + error + ")";
+    const bool prepared = prepareSecretFiles(m_settings, m_files, error);
+    for (const std::string* name : {&m_files.header, &m_files.proxyConfig})
+        if (platform::fileExists(m_settings.AppPath + *name) &&
+            std::find(m_written.begin(), m_written.end(), m_settings.AppPath + *name) == m_written.end())
+            m_written.push_back(m_settings.AppPath + *name);
+    if (!prepared) {
+        tool.refusal = error + ": no request sent";
         return false;
     }
-    m_headerWritten = m_settings.AppPath + m_files.header;
     const CommandRunner runner(m_settings.AppPath);
     platform::LaunchResult launch = runner.RunThis(curlToolPath(m_settings), parameters);
     tool.started = launch.started;
@@ -137,11 +190,29 @@ bool VisitorService::startRequest(Tool& tool, const std::string& answerName, con
     return true;
 }
 
+namespace {
+
+// curl's failure of a tunnel: its last response is the proxy's refusal of
+// CONNECT, not the service's answer.
+bool tunnelRefused(const ToolOutcome& tool)
+{
+    return tool.state == ToolOutcome::State::Exited && tool.exitStatus == 56 && tool.response.status != 0 &&
+           !isSuccessStatus(tool.response.status);
+}
+
+} // namespace
+
 std::string toolFailureText(const ToolOutcome& tool)
 {
     switch (tool.state) {
     case ToolOutcome::State::Exited:
-        return tool.exitStatus != 0 ? curlExitText(tool.exitStatus) : std::string();
+        if (tunnelRefused(tool))
+            return "curl 56: the proxy " + tool.proxy + " refused the tunnel to the service (HTTP " +
+                   std::to_string(tool.response.status) + ")" +
+                   (tool.response.status == 401 || tool.response.status == 407
+                        ? ": check the credentials in ProxyServer"
+                        : "");
+        return tool.exitStatus != 0 ? curlExitText(tool.exitStatus, tool.proxy) : std::string();
     case ToolOutcome::State::Running:
         return "no answer within the wait";
     case ToolOutcome::State::NotStarted:
@@ -155,6 +226,15 @@ std::string toolFailureText(const ToolOutcome& tool)
     return {};
 }
 
+FailureClass toolFailureClass(const ToolOutcome& tool)
+{
+    if (tunnelRefused(tool))
+        return httpFailureClass(tool.response.status);
+    if (tool.state == ToolOutcome::State::Exited)
+        return curlFailureClass(tool.exitStatus);
+    return toolFailureText(tool).empty() ? FailureClass::None : FailureClass::Other;
+}
+
 int pollWaitBoundMs(const Settings& settings)
 {
     const std::int64_t bound = 500 + std::int64_t{settings.PollWaitMSec};
@@ -164,7 +244,8 @@ int pollWaitBoundMs(const Settings& settings)
 void VisitorService::PollZUNVList()
 {
     try {
-        startRequest(m_poll, m_files.pollAnswer, pollParameters(m_settings, m_files, true));
+        startRequest(m_poll, m_files.pollAnswer, m_files.pollHeaders,
+                     pollParameters(m_settings, m_files, true));
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Poll>") + e.what());
     } catch (...) {
@@ -193,24 +274,52 @@ void VisitorService::endRunningTools()
     m_ack.process.end();
 }
 
-bool VisitorService::RemoveFromVisitorList(const std::string& id, std::string& response)
+bool VisitorService::RemoveFromVisitorList(const std::string& id, AckAnswer& answer)
 {
+    answer = AckAnswer{};
     try {
-        response.clear();
-        if (!startRequest(m_ack, m_files.ackAnswer, ackParameters(m_settings, id, m_files, true)))
+        if (!startRequest(m_ack, m_files.ackAnswer, m_files.ackHeaders,
+                          ackParameters(m_settings, id, m_files, true))) {
+            answer.refusal = m_ack.refusal;
             return false;
+        }
         if (m_ack.started)
             m_ack.process.waitFor(m_settings.AckWaitMSec, m_stopWaiting);
-        // Only the text counts: a file still being written reads as empty.
-        GetResult(m_settings.AppPath + m_files.ackAnswer, response);
-        return response.find("Deleted") != std::string::npos;
+        // A file still being written reads as empty.
+        GetResult(m_settings.AppPath + m_files.ackAnswer, answer.response);
+        const ToolOutcome tool = outcomeOf(m_ack);
+        const ResponseHead& head = tool.response;
+        if (tool.state == ToolOutcome::State::Running ||
+            (tool.state == ToolOutcome::State::Unknown && head.status == 0))
+            answer.refusal = "no answer within AckWaitMSec";
+        else if (const std::string failure = toolFailureText(tool); !failure.empty())
+            answer.refusal = failure;
+        else if (!isSuccessStatus(head.status))
+            answer.refusal = httpFailureText(head, !m_settings.ProxyServer.empty(), answer.response);
+        else if (answer.response.find("Deleted") == std::string::npos)
+            answer.refusal =
+                "the service answered without \"Deleted\"" +
+                (answer.response.empty() ? std::string() : ": " + answerExcerpt(answer.response));
+        answer.status = head.status;
+        answer.busy = isBusyStatus(head.status);
+        if (answer.busy)
+            answer.retryAfter = retryAfterSeconds(head.retryAfter, secondsNow(), MaxRetryAfterSeconds);
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Remove>") + e.what());
-        return false;
+        answer.refusal = std::string("<Remove>") + e.what();
     } catch (...) {
         WriteLog(LogAlways, "<Remove>Unknown failure");
-        return false;
+        answer.refusal = "<Remove>Unknown failure";
     }
+    return answer.refusal.empty();
+}
+
+bool VisitorService::RemoveFromVisitorList(const std::string& id, std::string& response)
+{
+    AckAnswer answer;
+    const bool accepted = RemoveFromVisitorList(id, answer);
+    response = answer.response;
+    return accepted;
 }
 
 } // namespace movik

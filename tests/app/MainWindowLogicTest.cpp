@@ -3,6 +3,7 @@
 // operator display and the status light's explanation. It builds without Qt,
 // so the Windows program's logic is tested under Wine too.
 #include "app/MainWindowLogic.h"
+#include "AnsweredTool.h"
 #include "RecordingImport.h"
 #include "TempDir.h"
 #include "core/Settings.h"
@@ -242,7 +243,7 @@ TEST_F(WindowLogic, ALogThatCannotBeWrittenIsShownOnceWithARedLight)
     const std::string answer = m_dir.file("answer");
     writeFile(answer, "[]");
     m_view.ticked = true;
-    logic.setPollCycle([&] { logic.pollCycle().DecodeVListFromFile(answer); });
+    logic.setPollCycle([&] { logic.pollCycle().DecodeVListFromFile(answer, answeredWith(200)); });
     logic.Timer1Timer();
     EXPECT_EQ(m_view.light.colour, StatusLight::Red);
     EXPECT_NE(m_view.light.description.find(" The log cannot be written: " + m_dir.file("MOVIK.log")),

@@ -3,6 +3,7 @@
 // records it is handed; the whole road through the database and the service
 // is covered by the end-to-end tests.
 #include "app/PollCycle.h"
+#include "AnsweredTool.h"
 #include "RecordingDisplay.h"
 #include "RecordingImport.h"
 #include "TempDir.h"
@@ -61,7 +62,7 @@ protected:
         writeFile(dir.file("_$WAVL"), answer);
         DecodeVListFromFile(dir.file("_$WAVL"));
     }
-    void DecodeVListFromFile(const std::string& path) { cycle->DecodeVListFromFile(path); }
+    void DecodeVListFromFile(const std::string& path) { cycle->DecodeVListFromFile(path, answeredWith(200)); }
 
     TempDir dir;
     Settings settings;
@@ -191,13 +192,13 @@ TEST_F(PollCycleAnswer, RefusedImportIsNotAcknowledged)
 
 TEST_F(PollCycleAnswer, ImportedVisitorIsAcknowledged)
 {
-    // The transfer tool is missing: the acknowledgement finds no answer.
+    // The transfer tool is missing: the acknowledgement says so.
     import.accept = true;
     decode("[" + visitor1 + "]");
     EXPECT_EQ(screen.lines(), "> Updating Card: 1001\nError - failed to exec (2)\n");
     EXPECT_EQ(logMessages(dir),
               "Error (2) - " + curlToolPath(settings) +
-                  "\nRemove: \nAcknowledgement not accepted: no answer within AckWaitMSec\n");
+                  "\nRemove: \nAcknowledgement not accepted: curl could not be started (2)\n");
     EXPECT_EQ(screen.light(), StatusLight::Lime);
 }
 

@@ -9,13 +9,17 @@
 #include "TempDir.h"
 #include "VisitorServiceProcess.h"
 #include "app/PollCycle.h"
+#include "core/Log.h"
 #include "core/Settings.h"
 #include "core/StatusFile.h"
 #include "core/TextFile.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 
 using namespace movik;
 using namespace movik::test;
@@ -30,6 +34,26 @@ void fetchPollAnswer(const VisitorServiceProcess& service, const std::string& pa
                                 service.baseUrl() + "latest'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
+
+// A poll cycle over the real client for a service, whose card import
+// accepts every card and whose display is the test's.
+struct ServedCycle
+{
+    ServedCycle(Settings settings, OperatorDisplay& display) : s(std::move(settings))
+    {
+        import.accept = true;
+        cycle = std::make_unique<PollCycle>(s, client, import, journal, reporter, statusWriter, display);
+    }
+
+    Settings s;
+    VisitorService client{s};
+    RecordingImport import;
+    ImportJournal journal;
+    ChangeReporter reporter;
+    StatusRecord status;
+    StatusWriter statusWriter{s, status, reporter};
+    std::unique_ptr<PollCycle> cycle;
+};
 
 std::vector<VisitorRecord> recordsOf(const std::string& path)
 {
@@ -77,23 +101,63 @@ TEST(ServiceAnswer, VisitorHoldingQuotesBracesAndCommasIsImportedAndAcknowledged
         R"([{"VisitorId":"say \"hi\", {x}\\","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"500}00012"}])");
     service.setMode(R"({"pretty":true})");
 
-    VisitorService client(s);
-    RecordingImport import;
-    import.accept = true;
-    ImportJournal journal;
-    ChangeReporter reporter;
-    StatusRecord status;
-    StatusWriter statusWriter(s, status, reporter);
-    PollCycle cycle(s, client, import, journal, reporter, statusWriter, display);
-    client.PollZUNVList();
-    cycle.DecodeVListFromFile(dir.file("_$WAVL"), client.waitForPollAnswer(5000));
+    ServedCycle served(s, display);
+    served.client.PollZUNVList();
+    served.cycle->DecodeVListFromFile(dir.file("_$WAVL"), served.client.waitForPollAnswer(5000));
     EXPECT_TRUE(waitForLaunchedChildren());
 
-    EXPECT_EQ(import.calls,
+    EXPECT_EQ(served.import.calls,
               (std::vector<std::string>{"card=500}00012 start=20260501173000 end=20260501230000"}));
     const std::vector<ReceivedRequest> requests = service.requests();
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests.back().body, R"(["say \"hi\", {x}\\"])");
     EXPECT_EQ(service.queuedIds(), std::vector<std::string>()) << "acknowledged by its own identifier";
     EXPECT_EQ(display.lines(), (std::vector<std::string>{"> Updating Card: 500}00012", "  OK"}));
+}
+
+// A stop that ended the acknowledgement's curl before the wait asked
+// whether to stop, as a service manager's SIGTERM to the whole process group
+// may: no failure is logged, and the journal keeps the visitor imported,
+// to be acknowledged after the next start.
+TEST(ServiceAnswer, AStopThatEndedTheAcknowledgementsCurlIsNoFailure)
+{
+    TempDir dir;
+    VisitorServiceProcess service({"--ack-delay", "3600000"});
+    service.addVisitors(twoVisitorsJson);
+    struct GroupStop : RecordingDisplay
+    {
+        GroupStop(const TempDir& dir, const VisitorServiceProcess& service) : dir(dir), service(service) {}
+        bool betweenVisitors() override
+        {
+            if (ended)
+                return false; // the signal is seen only now
+            if (service.acknowledgements() == 0)
+                return true;
+            for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+                std::error_code ignored;
+                if (std::filesystem::read_symlink(entry.path() / "cwd", ignored).string() + "/" ==
+                        dir.path() &&
+                    readFile((entry.path() / "comm").string()) == "curl\n")
+                    ended = ::kill(std::stoi(entry.path().filename().string()), SIGTERM) == 0;
+            }
+            return true;
+        }
+        const TempDir& dir;
+        const VisitorServiceProcess& service;
+        bool ended = false;
+    } display(dir, service);
+    Settings s = useService(dir, service);
+    configureLog(dir.path(), 1);
+    s.AckWaitMSec = 60000;
+    ServedCycle served(s, display);
+
+    served.cycle->run();
+
+    EXPECT_TRUE(display.ended);
+    EXPECT_EQ(served.import.calls.size(), 1u) << "the list ended after the visitor in hand";
+    EXPECT_EQ(logMessages(dir), "") << "no failure of the acknowledgement";
+    EXPECT_EQ(served.status.poll, "stopped");
+    std::string journalText;
+    GetResult(dir.file(ImportJournal::fileName), journalText);
+    EXPECT_NE(journalText.find("V-1\t5001\t"), std::string::npos) << journalText;
 }

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <unistd.h>
 
 using namespace movik;
@@ -29,15 +30,28 @@ std::map<std::string, std::string> statusOf(const TempDir& site)
     return values;
 }
 
+// Two visitors queued at a service, a site on SQLite polling it, and the
+// window, whose cycles wait for their tools.
+class ProgramStatus : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        service.addVisitors(twoVisitorsJson);
+        ASSERT_TRUE(site.open(service, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n"));
+        window.emplace(site, /*waitForTools=*/true);
+    }
+
+    VisitorServiceProcess service;
+    Site site;
+    std::optional<SiteWindow> window;
+};
+
 } // namespace
 
-TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
+TEST_F(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(twoVisitorsJson);
-    Site site;
-    ASSERT_TRUE(site.open(service, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n"));
-    SiteWindow window(site, /*waitForTools=*/true);
+    SiteWindow& window = *this->window;
     Settings& settings = window.form.logic().settingsInUse();
     const std::string serviceUrl = settings.CurlURL;
 
@@ -52,14 +66,20 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     window.cycle();
     EXPECT_EQ(window.light(), red);
 
-    // The service answers its error object (a wrong token), then an HTML page.
+    // The service refuses the token, then fails with an HTML page: neither
+    // is cut into records, and each status is one failure of its own.
     settings.CurlURL = serviceUrl;
     service.setMode(R"({"token":"another-token"})");
     window.cycle();
     EXPECT_EQ(window.light(), red);
     window.cycle();
-    EXPECT_EQ(window.memo(), "") << "judged by its start, not cut into records";
+    EXPECT_EQ(window.memo(), "") << "judged by its status, not cut into records";
     service.setMode(R"({"token":"test-token","poll":"html-error"})");
+    window.cycle();
+    window.cycle();
+    EXPECT_EQ(window.light(), red);
+    // A success that is no visitor list.
+    service.setMode(R"({"poll":"garbage"})");
     window.cycle();
     window.cycle();
     EXPECT_EQ(window.light(), red);
@@ -78,12 +98,14 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     const std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "Poll failed: curl 7: could not connect to the service\n"), 1) << log;
     EXPECT_EQ(countOf(log, "Visitor service answers again\n"), 1) << log;
-    EXPECT_EQ(countOf(log, "Poll answer is not a visitor list: "
+    EXPECT_EQ(countOf(log, "Poll failed: the service refused the token in _$wak (HTTP 401): "
                            "{\"Message\":\"Authorization has been denied for this request.\"}\n"),
               1)
         << log;
-    // The page is the same failure as the error object: not a visitor list.
-    EXPECT_EQ(countOf(log, "Poll answer is not a visitor list: <"), 0) << log;
+    EXPECT_EQ(countOf(log, "Poll failed: the service is busy or broken (HTTP 500): <!DOCTYPE html>"), 1)
+        << log;
+    EXPECT_EQ(countOf(log, "Visitor service answers polls with success again\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "Poll answer is not a visitor list: "), 1) << log;
     EXPECT_EQ(countOf(log, "Visitor service sends a visitor list again\n"), 1) << log;
     EXPECT_LT(log.find("Poll failed: curl 7"), log.find("Visitor service answers again"));
 
@@ -91,10 +113,11 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     auto status = statusOf(site);
     EXPECT_EQ(status["poll"], "ok");
     EXPECT_EQ(status["poll_reason"], "");
+    EXPECT_EQ(status["poll_failing_since"], "");
     EXPECT_EQ(status["database"], "reachable");
     EXPECT_EQ(status["imports"], "2");
     EXPECT_EQ(status["import_failures"], "0");
-    EXPECT_EQ(status["poll_failures"], "6");
+    EXPECT_EQ(status["poll_failures"], "8");
     EXPECT_EQ(status["version"], MOVIK_VERSION);
     EXPECT_EQ(status["pid"], std::to_string(::getpid()));
     const auto age = std::chrono::system_clock::now().time_since_epoch() -
@@ -106,7 +129,9 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     service.setMode(R"({"poll":"varying-error"})");
     for (int i = 0; i < 3; ++i)
         window.cycle();
-    EXPECT_EQ(countOf(logMessages(site), "Poll answer is not a visitor list: {\"requestId\":"), 1)
+    EXPECT_EQ(
+        countOf(logMessages(site), "Poll failed: the service is busy or broken (HTTP 500): {\"requestId\":"),
+        1)
         << logMessages(site);
 
     window.form.close();
@@ -114,17 +139,12 @@ TEST(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     EXPECT_EQ(countOf(logMessages(site), "--- MOVIK stopped ---\n"), 1);
 }
 
-TEST(ProgramStatus, DatabaseFailureTurnsTheLightRedButAnIssuedCardDoesNot)
+TEST_F(ProgramStatus, DatabaseFailureTurnsTheLightRedButAnIssuedCardDoesNot)
 {
-    VisitorServiceProcess service;
-    service.addVisitors(twoVisitorsJson);
-    Site site;
-    ASSERT_TRUE(site.createSqlite());
+    SiteWindow& window = *this->window;
     DortexTestDatabase& database = site.database;
     std::string error;
     ASSERT_TRUE(database.exec("insert into cards(card_number) values('5001')", error)) << error;
-    site.configure(service, "AckWaitMSec=2000\r\nPollWaitMSec=2000\r\n");
-    SiteWindow window(site, /*waitForTools=*/true);
 
     // 5001 is already issued: refused, not a failure. 5002 cannot be written.
     ASSERT_TRUE(database.exec("drop table card_validity", error)) << error;
@@ -143,4 +163,75 @@ TEST(ProgramStatus, DatabaseFailureTurnsTheLightRedButAnIssuedCardDoesNot)
     const std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "Already issued: 5001\n"), 2) << log;
     EXPECT_EQ(statusOf(site)["imports"], "1");
+}
+
+// Each way the service answers, through the real curl: only a success
+// counts, a failing status is named with its meaning, and a busy service's
+// Retry-After holds the next polls back.
+TEST_F(ProgramStatus, EveryAnswerIsJudgedByItsHttpStatus)
+{
+    SiteWindow& window = *this->window;
+    const std::string normal = R"({"poll":"normal","pollStatus":0,"pollBody":"normal","ackStatus":0,)"
+                               R"("ackBody":"normal","token":"test-token","location":"","retryAfter":""})";
+    const struct
+    {
+        const char* mode;
+        const char* logged;
+        const char* failure; // the status file's poll_failure
+        std::size_t imported;
+        int acknowledgements; // sent in the cycle
+    } rows[] = {
+        {R"({"pollStatus":503,"pollBody":"empty"})",
+         "Poll failed: the service is busy or broken (HTTP 503): (empty)\n", "busy", 0, 0},
+        {R"({"pollStatus":500})", "Poll failed: the service is busy or broken (HTTP 500): [{\"VisitorId\"",
+         "busy", 0, 0},
+        {R"({"token":"wrong"})",
+         "Poll failed: the service refused the token in _$wak (HTTP 401): {\"Message\":\"Authorization",
+         "action", 0, 0},
+        {R"({"pollStatus":301,"pollBody":"moved","location":"https://zun.example/v2/"})",
+         "Poll failed: the service's address has moved to https://zun.example/v2/: check CurlURL (HTTP 301): "
+         "<html>Moved</html>\n",
+         "other", 0, 0},
+        {R"({"ackStatus":500})",
+         "Acknowledgement not accepted: the service is busy or broken (HTTP 500): Deleted 1 visitor\n",
+         "none", 2, 2},
+        {R"({"ackBody":"empty"})", "Acknowledgement not accepted: the service answered without \"Deleted\"\n",
+         "none", 2, 2},
+        // A busy acknowledgement ends the cycle's acknowledgements.
+        {R"({"ackStatus":503})",
+         "Acknowledgement not accepted: the service is busy or broken (HTTP 503): Deleted 1 visitor\n",
+         "none", 2, 1},
+    };
+    for (const auto& row : rows) {
+        service.setMode(normal);
+        service.setMode(row.mode);
+        const int acknowledgements = service.acknowledgements();
+        window.cycle();
+        const std::string log = logMessages(site);
+        EXPECT_EQ(countOf(log, row.logged), 1) << row.mode << "\n" << log;
+        EXPECT_EQ(statusOf(site)["poll_failure"], row.failure) << row.mode;
+        EXPECT_EQ(window.light(), std::string(row.failure) == "none" ? lime : red) << row.mode;
+        EXPECT_EQ(site.database.rows("select * from card_validity").size(), row.imported) << row.mode;
+        EXPECT_EQ(service.acknowledgements() - acknowledgements, row.acknowledgements) << row.mode;
+        EXPECT_EQ(service.queuedIds().size(), 2u) << row.mode;
+    }
+
+    // Retry-After: the ticks send no poll while it runs, but the status is
+    // written and says until when; unticking "Automatic Poll" forgets it.
+    service.setMode(normal);
+    service.setMode(R"({"pollStatus":503,"retryAfter":"120"})");
+    window.cycle();
+    const int polls = service.polls();
+    window.cycle();
+    EXPECT_EQ(service.polls(), polls);
+    EXPECT_EQ(statusOf(site)["poll_retry_until"].size(), 20u);
+    auto* automaticPoll = window.form.findChild<QCheckBox*>("CheckBox1");
+    automaticPoll->click();
+    automaticPoll->click();
+    service.setMode(normal);
+    window.cycle();
+    EXPECT_EQ(service.polls(), polls + 1);
+    EXPECT_TRUE(service.queuedIds().empty()) << "acknowledged from the journal, imported once";
+    EXPECT_EQ(site.database.rows("select * from card_validity").size(), 2u);
+    EXPECT_EQ(statusOf(site)["poll_retry_until"], "");
 }

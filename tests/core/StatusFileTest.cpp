@@ -16,6 +16,8 @@ TEST(StatusFile, LinesAndWholeReplacement)
     record.cycleTime = 1796688000 + 3 * 3600 + 4 * 60 + 5; // 2026-12-08 03:04:05 UTC
     record.poll = "failed";
     record.pollReason = "Poll answer is not a visitor list: <html>\\r\\n";
+    record.pollFailure = FailureClass::Busy;
+    record.pollFailingSince = record.cycleTime - 3600;
     record.database = "unreachable";
     record.databaseReason = "could not connect\nto server"; // a line break must not start a new key
     record.databaseChecked = record.cycleTime - 60;
@@ -36,6 +38,9 @@ TEST(StatusFile, LinesAndWholeReplacement)
                               "cycle_epoch=1796699045\n"
                               "poll=failed\n"
                               "poll_reason=Poll answer is not a visitor list: <html>\\r\\n\n"
+                              "poll_failure=busy\n"
+                              "poll_failing_since=2026-12-08T02:04:05Z\n"
+                              "poll_retry_until=\n"
                               "database=unreachable\n"
                               "database_reason=could not connect\\nto server\n"
                               "database_checked=2026-12-08T03:03:05Z\n"
@@ -75,4 +80,13 @@ TEST(StatusFile, UtcTimestamps)
     EXPECT_EQ(utcTimestamp(951782399), "2000-02-28T23:59:59Z");
     EXPECT_EQ(utcTimestamp(951782400 + 86400), "2000-03-01T00:00:00Z") << "2000 is a leap year";
     EXPECT_EQ(utcTimestamp(4102444800), "2100-01-01T00:00:00Z");
+    // And back, as the monitor reads them.
+    for (const std::int64_t seconds : {0ll, 951782399ll, 951782400ll + 86400, 4102444800ll}) {
+        std::int64_t read = -1;
+        EXPECT_TRUE(readUtcTimestamp(utcTimestamp(seconds), read));
+        EXPECT_EQ(read, seconds);
+    }
+    std::int64_t read = 0;
+    for (const char* text : {"", "2026-02-29T00:00:00Z", "2026-12-08T24:00:00Z", "2026-12-08 03:04:05Z"})
+        EXPECT_FALSE(readUtcTimestamp(text, read)) << text;
 }

@@ -105,7 +105,7 @@ TEST(LauncherWin, PollArgumentsReachTheTool)
         ASSERT_GT(r.code, 32);
         EXPECT_EQ(r.arguments,
                   (Lines{"-s", "--proxy", "proxy.example:3128", "http://zun.example:8080/api/latest", "-H",
-                         "Authorization: Bearer tok\\en\\", "-o", "_$WAVL"}));
+                         "Authorization: Bearer tok\\en\\", "-o", "_$WAVL", "-D", "_$WAVLH"}));
     }
     s.ProxyServer.clear();
     s.ApiKey.clear();
@@ -114,7 +114,7 @@ TEST(LauncherWin, PollArgumentsReachTheTool)
         Received r = launchEcho(dir, pollParameters(s));
         ASSERT_GT(r.code, 32);
         EXPECT_EQ(r.arguments, (Lines{"-s", "http://zun.example:8080/api/latest", "-H",
-                                      "Authorization: Bearer ", "-o", "_$WAVL"}));
+                                      "Authorization: Bearer ", "-o", "_$WAVL", "-D", "_$WAVLH"}));
     }
 }
 
@@ -132,16 +132,16 @@ TEST(LauncherWin, AcknowledgementArgumentsReachTheTool)
         EXPECT_EQ(r.arguments,
                   (Lines{"-s", "-X", "DELETE", "--proxy", "proxy.example:3128", "http://zun.example/ack",
                          "-H", "Authorization: Bearer K1", "-H", "Content-Type: application/json", "--data",
-                         "[\" V-17\\\\\"]", "-o", "_$WAVL2"}));
+                         "[\" V-17\\\\\"]", "-o", "_$WAVL2", "-D", "_$WAVL2H"}));
     }
     s.ProxyServer.clear();
     {
         TempDir dir;
         Received r = launchEcho(dir, ackParameters(s, "42"));
         ASSERT_GT(r.code, 32);
-        EXPECT_EQ(r.arguments,
-                  (Lines{"-s", "-X", "DELETE", "http://zun.example/ack", "-H", "Authorization: Bearer K1",
-                         "-H", "Content-Type: application/json", "--data", "[\"42\"]", "-o", "_$WAVL2"}));
+        EXPECT_EQ(r.arguments, (Lines{"-s", "-X", "DELETE", "http://zun.example/ack", "-H",
+                                      "Authorization: Bearer K1", "-H", "Content-Type: application/json",
+                                      "--data", "[\"42\"]", "-o", "_$WAVL2", "-D", "_$WAVL2H"}));
     }
 }
 

@@ -2,9 +2,11 @@
 // service program, and the arguments the tool gets from the command lines.
 #include "LaunchedChildren.h"
 #include "RecordingDisplay.h"
+#include "ServiceRoute.h"
 #include "TempDir.h"
 #include "VisitorServiceProcess.h"
 #include "core/Settings.h"
+#include "core/StringUtil.h"
 #include "core/TextFile.h"
 #include "platform/Launcher.h"
 #include "platform/Platform.h"
@@ -59,26 +61,30 @@ bool contains(const std::vector<std::string>& list, const std::string& item)
 TEST(RequestArgumentsTest, PollGivesTheListedArgumentsInOrder)
 {
     EXPECT_EQ(platform::splitCommandLine(pollParameters(site())),
-              (Arguments{"-s", Url + "latest", "-H", "Authorization: Bearer k3y", "-o", "_$WAVL"}));
+              (Arguments{"-s", Url + "latest", "-H", "Authorization: Bearer k3y", "-o", "_$WAVL", "-D",
+                         "_$WAVLH"}));
     EXPECT_EQ(platform::splitCommandLine(pollParameters(site("http://proxy.site:3128"))),
               (Arguments{"-s", "--proxy", "http://proxy.site:3128", Url + "latest", "-H",
-                         "Authorization: Bearer k3y", "-o", "_$WAVL"}));
-    EXPECT_EQ(platform::splitCommandLine(pollParameters(site("", ""))),
-              (Arguments{"-s", Url + "latest", "-H", "Authorization: Bearer ", "-o", "_$WAVL"}));
+                         "Authorization: Bearer k3y", "-o", "_$WAVL", "-D", "_$WAVLH"}));
+    EXPECT_EQ(
+        platform::splitCommandLine(pollParameters(site("", ""))),
+        (Arguments{"-s", Url + "latest", "-H", "Authorization: Bearer ", "-o", "_$WAVL", "-D", "_$WAVLH"}));
 }
 
 TEST(RequestArgumentsTest, AcknowledgementGivesTheListedArgumentsInOrder)
 {
     EXPECT_EQ(platform::splitCommandLine(ackParameters(site(), "V-1")),
               (Arguments{"-s", "-X", "DELETE", Url + "ack", "-H", "Authorization: Bearer k3y", "-H",
-                         "Content-Type: application/json", "--data", R"(["V-1"])", "-o", "_$WAVL2"}));
+                         "Content-Type: application/json", "--data", R"(["V-1"])", "-o", "_$WAVL2", "-D",
+                         "_$WAVL2H"}));
     EXPECT_EQ(platform::splitCommandLine(ackParameters(site("http://proxy.site:3128"), "V-1")),
               (Arguments{"-s", "-X", "DELETE", "--proxy", "http://proxy.site:3128", Url + "ack", "-H",
                          "Authorization: Bearer k3y", "-H", "Content-Type: application/json", "--data",
-                         R"(["V-1"])", "-o", "_$WAVL2"}));
+                         R"(["V-1"])", "-o", "_$WAVL2", "-D", "_$WAVL2H"}));
     EXPECT_EQ(platform::splitCommandLine(ackParameters(site("", ""), "V-1")),
               (Arguments{"-s", "-X", "DELETE", Url + "ack", "-H", "Authorization: Bearer ", "-H",
-                         "Content-Type: application/json", "--data", R"(["V-1"])", "-o", "_$WAVL2"}));
+                         "Content-Type: application/json", "--data", R"(["V-1"])", "-o", "_$WAVL2", "-D",
+                         "_$WAVL2H"}));
 }
 
 TEST(RequestArgumentsTest, EveryIdentifierAndKeyComesBackIntact)
@@ -89,14 +95,14 @@ TEST(RequestArgumentsTest, EveryIdentifierAndKeyComesBackIntact)
     };
     for (const std::string& piece : pieces) {
         Arguments ack = platform::splitCommandLine(ackParameters(site("", piece), piece));
-        ASSERT_EQ(ack.size(), 12u) << piece;
+        ASSERT_EQ(ack.size(), 14u) << piece;
         EXPECT_EQ(ack[5], "Authorization: Bearer " + piece);
         EXPECT_EQ(ack[9], "[\"" + piece + "\"]");
         EXPECT_EQ(ack[10], "-o");
         EXPECT_EQ(ack[11], "_$WAVL2");
 
         Arguments poll = platform::splitCommandLine(pollParameters(site("", piece)));
-        ASSERT_EQ(poll.size(), 6u) << piece;
+        ASSERT_EQ(poll.size(), 8u) << piece;
         EXPECT_EQ(poll[3], "Authorization: Bearer " + piece);
         EXPECT_EQ(poll[5], "_$WAVL");
     }
@@ -330,6 +336,15 @@ TEST(VisitorServiceMissingToolTest, BothRequestsReportCodeTwoAndTheAcknowledgeme
 
 namespace {
 
+// How many requests the service received through tinyproxy.
+std::size_t requestsThroughProxy(const VisitorServiceProcess& service)
+{
+    std::size_t through = 0;
+    for (const ReceivedRequest& request : service.requests())
+        through += request.header("Via").find("tinyproxy") != std::string::npos;
+    return through;
+}
+
 // Hang guard for a request the service is still holding: true once it has
 // recorded count requests.
 bool serviceReceived(const VisitorServiceProcess& service, std::size_t count)
@@ -401,11 +416,13 @@ TEST_F(VisitorServiceRequestsTest, ToolsInFlightStayOnePerAnswerFile)
     EXPECT_EQ(platform::reapChildren(), 2);
 }
 
-TEST_F(VisitorServiceRequestsTest, KeyTravelsInAPrivateHeaderFile)
+TEST_F(VisitorServiceRequestsTest, KeyAndProxyPasswordTravelInPrivateFiles)
 {
     const std::string key = "s3cr3t-k3y";
     m_service.setMode(R"({"token":"s3cr3t-k3y","pollDelayMs":3600000})");
     m_settings.ApiKey = key;
+    TestProxy proxy;
+    m_settings.ProxyServer = proxy.address();
     // With the file impossible to write nothing is sent: the key never goes
     // on the command line, and the old answer is gone.
     writeFile(m_dir.file("_$WAVL"), "[]");
@@ -413,8 +430,8 @@ TEST_F(VisitorServiceRequestsTest, KeyTravelsInAPrivateHeaderFile)
     m_client.PollZUNVList();
     ToolOutcome refused = m_client.pollOutcome();
     EXPECT_EQ(refused.state, ToolOutcome::State::NotStarted);
-    EXPECT_EQ(refused.refusal.find("the header file _$WAH could not be written, no request sent ("), 0u)
-        << refused.refusal;
+    EXPECT_EQ(refused.refusal.find("the header file _$WAH could not be written ("), 0u) << refused.refusal;
+    EXPECT_TRUE(endsWith(refused.refusal, "): no request sent")) << refused.refusal;
     std::string response;
     EXPECT_FALSE(m_client.RemoveFromVisitorList("V-1", response));
     EXPECT_FALSE(fs::exists(m_dir.file("_$WAVL")));
@@ -437,6 +454,11 @@ TEST_F(VisitorServiceRequestsTest, KeyTravelsInAPrivateHeaderFile)
     const std::string commandLine = readFile("/proc/" + std::to_string(running.processId) + "/cmdline");
     EXPECT_NE(commandLine.find("@_$WAH"), std::string::npos) << commandLine;
     EXPECT_EQ(commandLine.find(key), std::string::npos) << commandLine;
+    EXPECT_EQ(commandLine.find(TestProxy::Password), std::string::npos) << commandLine;
+    EXPECT_EQ(readFile(m_dir.file("_$WAP")), proxyConfigText(proxy.address()));
+    EXPECT_EQ(fs::status(m_dir.file("_$WAP")).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_NE(requestsThroughProxy(m_service), 0u) << "the requests went through the proxy";
 
     auto requests = m_service.requests();
     EXPECT_EQ(requests[1].header("Authorization"), "Bearer " + key);
@@ -459,10 +481,14 @@ TEST(HeaderFileTest, RemovedWhenTheClientThatWroteItCloses)
     Settings s = useProgramDirectory(dir);
     s.ApiKey = "k3y";
     s.CurlPath = dir.file("nowhere/");
+    s.ProxyServer = "http://u:p@127.0.0.1:9";
     {
         VisitorService client(s);
         client.PollZUNVList();
         EXPECT_EQ(readFile(dir.file("_$WAH")), "Authorization: Bearer k3y\n") << "the file was not written";
+        EXPECT_EQ(readFile(dir.file("_$WAP")), "proxy = \"http://u:p@127.0.0.1:9\"\n");
+        writeFile(dir.file("_$WAVLH"), "HTTP/1.1 200 OK\r\n");
     }
-    EXPECT_FALSE(fs::exists(dir.file("_$WAH")));
+    for (const char* name : {"_$WAH", "_$WAP", "_$WAVLH"})
+        EXPECT_FALSE(fs::exists(dir.file(name))) << name;
 }

@@ -10,6 +10,11 @@
 
 namespace movik::test {
 
+std::string jobCaseName(const JobCase& job)
+{
+    return engineName(job.engine) + (job.route == Route::Http ? "" : routeName(job.route));
+}
+
 ::testing::AssertionResult Site::createSqlite()
 {
     std::string error;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "DortexTestDatabase.h"
+#include "ServiceRoute.h"
 #include "TempDir.h"
 #include "VisitorServiceProcess.h"
 
@@ -17,6 +18,17 @@
 #include <vector>
 
 namespace movik::test {
+
+// A case of the whole job: the access-control database's engine, and the
+// route to the visitor service.
+struct JobCase
+{
+    Engine engine;
+    Route route;
+};
+
+// "SQLite", "SQLiteHttps", ...: a test's name for its case.
+std::string jobCaseName(const JobCase& job);
 
 // A program directory with its own access-control database.
 class Site : public TempDir

@@ -75,8 +75,10 @@ public:
     VisitorServiceProcess& operator=(const VisitorServiceProcess&) = delete;
 
     int port() const { return m_port; }
-    // "http://127.0.0.1:PORT/", the form CurlURL takes.
+    // "http://127.0.0.1:PORT/", the form CurlURL takes; for a service
+    // started with a TLS certificate, "https://localhost:TLSPORT/".
     std::string baseUrl() const;
+    int tlsPort() const { return m_tlsPort; }
 
     // Control calls; each throws std::runtime_error when the service refuses.
     std::vector<ReceivedRequest> requests() const;
@@ -107,6 +109,7 @@ private:
 
     pid_t m_pid = -1;
     int m_port = 0;
+    int m_tlsPort = 0;
 };
 
 } // namespace movik::test

@@ -103,6 +103,10 @@ VisitorServiceProcess::VisitorServiceProcess(const std::vector<std::string>& arg
         throw std::runtime_error("cannot start " + all[0] + ": error " + std::to_string(rc));
     }
     m_port = readPort(out[0]);
+    // Serving HTTPS as well, it names that port on the next line.
+    for (const std::string& a : arguments)
+        if (a == "--tls-cert" && m_port > 0)
+            m_tlsPort = readPort(out[0]);
     ::close(out[0]);
     if (m_port <= 0) {
         stop();
@@ -134,6 +138,8 @@ void VisitorServiceProcess::stop()
 
 std::string VisitorServiceProcess::baseUrl() const
 {
+    if (m_tlsPort > 0)
+        return "https://localhost:" + std::to_string(m_tlsPort) + "/";
     return "http://127.0.0.1:" + std::to_string(m_port) + "/";
 }
 

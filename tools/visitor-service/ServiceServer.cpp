@@ -52,6 +52,14 @@ std::string choice(const Json& value, const std::string& name, std::initializer_
     throw std::invalid_argument("\"" + name + "\" must be one of " + list);
 }
 
+int httpStatus(const Json& value, const std::string& name)
+{
+    if (!value.is_number_integer() ||
+        (value.get<int>() != 0 && (value.get<int>() < 100 || value.get<int>() > 599)))
+        throw std::invalid_argument("\"" + name + "\" must be 0 or an HTTP status from 100 to 599");
+    return value.get<int>();
+}
+
 int milliseconds(const Json& value, const std::string& name)
 {
     if (!value.is_number_integer() || value.get<long long>() < 0 || value.get<long long>() > 3600000)
@@ -104,6 +112,18 @@ void applyMode(const Json& changes, Mode& mode)
             next.token = value.get<std::string>();
         else if (key == "pretty" && value.is_boolean())
             next.pretty = value.get<bool>();
+        else if (key == "pollStatus")
+            next.pollStatus = httpStatus(value, key);
+        else if (key == "pollBody")
+            next.pollBody = choice(value, key, {"normal", "empty", "moved"});
+        else if (key == "ackStatus")
+            next.ackStatus = httpStatus(value, key);
+        else if (key == "ackBody")
+            next.ackBody = choice(value, key, {"normal", "empty"});
+        else if (key == "retryAfter" && value.is_string())
+            next.retryAfter = value.get<std::string>();
+        else if (key == "location" && value.is_string())
+            next.location = value.get<std::string>();
         else
             throw std::invalid_argument("unknown or mistyped mode member \"" + key + "\"");
     }
@@ -121,6 +141,12 @@ Json modeToJson(const Mode& mode)
     json["ackDelayMs"] = mode.ackDelayMs;
     json["token"] = mode.token;
     json["pretty"] = mode.pretty;
+    json["pollStatus"] = mode.pollStatus;
+    json["pollBody"] = mode.pollBody;
+    json["ackStatus"] = mode.ackStatus;
+    json["ackBody"] = mode.ackBody;
+    json["retryAfter"] = mode.retryAfter;
+    json["location"] = mode.location;
     return json;
 }
 
@@ -132,24 +158,39 @@ ServiceServer::ServiceServer(VisitorQueue queue, Mode mode, std::string journalP
     // addresses (a base address without its final slash, say) are answered
     // 404 and recorded just before that answer goes out, so a client that has
     // its answer always finds its request recorded.
-    m_server.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request& request,
-                                                                           httplib::Response&) {
+    addRoutes(m_server);
+    addControlRoutes();
+}
+
+// The two requests, on the plain server and the TLS one alike.
+void ServiceServer::addRoutes(httplib::Server& server)
+{
+    server.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request& request,
+                                                                         httplib::Response&) {
         if (request.path != "/latest" && request.path != "/ack" && request.path.rfind("/_control/", 0) != 0)
             record(request);
         return httplib::Server::HandlerResponse::Unhandled;
     }));
-    m_server.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
+    server.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
         if (!m_quiet)
             std::fprintf(stderr, "%s %s %d\n", request.method.c_str(), request.target.c_str(),
                          response.status);
     });
-    m_server.Get("/latest", [this](const httplib::Request& request, httplib::Response& response) {
+    server.Get("/latest", [this](const httplib::Request& request, httplib::Response& response) {
         answerPoll(request, response);
     });
-    m_server.Delete("/ack", [this](const httplib::Request& request, httplib::Response& response) {
+    server.Delete("/ack", [this](const httplib::Request& request, httplib::Response& response) {
         answerAck(request, response);
     });
-    addControlRoutes();
+}
+
+int ServiceServer::bindTls(const std::string& certificateFile, const std::string& keyFile)
+{
+    m_tls = std::make_unique<httplib::SSLServer>(certificateFile.c_str(), keyFile.c_str());
+    if (!m_tls->is_valid())
+        return -1;
+    addRoutes(*m_tls);
+    return m_tls->bind_to_any_port("127.0.0.1");
 }
 
 int ServiceServer::bind(int port)
@@ -161,7 +202,14 @@ int ServiceServer::bind(int port)
 
 bool ServiceServer::run()
 {
+    std::thread tls;
+    if (m_tls)
+        tls = std::thread([this] { m_tls->listen_after_bind(); });
     bool ok = m_server.listen_after_bind();
+    if (tls.joinable()) {
+        m_tls->stop();
+        tls.join();
+    }
     m_runFinished = true;
     return ok;
 }
@@ -178,6 +226,8 @@ void ServiceServer::stop()
     for (int i = 0; i < 200 && !m_server.is_running() && !m_runFinished; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     m_server.stop();
+    if (m_tls)
+        m_tls->stop();
 }
 
 void ServiceServer::pause(int milliseconds)
@@ -270,6 +320,13 @@ void ServiceServer::answerPoll(const httplib::Request& request, httplib::Respons
         body = dumpJson(m_queue.list(), mode.pretty ? 2 : -1);
     }
 
+    if (mode.pollBody == "empty")
+        body.clear();
+    else if (mode.pollBody == "moved") {
+        body = "<html>Moved</html>";
+        type = "text/html";
+    }
+    applyHttpFaults(mode, mode.pollStatus, response);
     if (mode.pollStallMs <= 0 || body.size() < 2) {
         response.set_content(body, type);
         return;
@@ -299,6 +356,12 @@ void ServiceServer::answerAck(const httplib::Request& request, httplib::Response
         answer(response, 500, "Acknowledgement refused\r\n", TextType);
         return;
     }
+    // A service that failed after its answer was written, or that says nothing.
+    if (mode.ackStatus != 0 || mode.ackBody == "empty") {
+        answer(response, 200, mode.ackBody == "empty" ? "" : "Deleted 1 visitor\r\n", TextType);
+        applyHttpFaults(mode, mode.ackStatus, response);
+        return;
+    }
 
     Json ids = Json::parse(request.body, nullptr, false);
     if (ids.is_discarded() || !ids.is_array() || ids.empty()) {
@@ -326,6 +389,16 @@ void ServiceServer::answerAck(const httplib::Request& request, httplib::Response
     if (unknown > 0)
         text += ", " + std::to_string(unknown) + " not found";
     answer(response, 200, text + "\r\n", TextType);
+}
+
+void ServiceServer::applyHttpFaults(const Mode& mode, int status, httplib::Response& response)
+{
+    if (status != 0)
+        response.status = status;
+    if (!mode.retryAfter.empty())
+        response.set_header("Retry-After", mode.retryAfter);
+    if (!mode.location.empty())
+        response.set_header("Location", mode.location);
 }
 
 void ServiceServer::addControlRoutes()

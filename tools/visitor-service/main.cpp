@@ -49,6 +49,9 @@ Options:
                     the visitor stays queued)
   --ack-delay MS    wait MS milliseconds before handling an acknowledgement
   --pretty          lay the visitor list out over several lines
+  --tls-cert FILE   also serve both requests over HTTPS, at a second free port
+  --tls-key FILE    of 127.0.0.1 printed on the second line, with the
+                    certificate chain and key in these PEM files
   --journal FILE    append every request received to FILE, one JSON object
                     (method, path, target, headers, body) per line
   --quiet           do not print a line per request on standard error
@@ -74,8 +77,10 @@ Control calls (no token needed):
   GET    /_control/mode      the current mode
   POST   /_control/mode      body: a JSON object with any of "poll",
                              "rawHex", "pollDelayMs", "pollStallMs", "ack",
-                             "ackDelayMs", "token", "pretty"; answers the new
-                             mode
+                             "ackDelayMs", "token", "pretty", "pollStatus",
+                             "pollBody" (normal, empty, moved), "ackStatus",
+                             "ackBody" (normal, empty), "retryAfter",
+                             "location"; answers the new mode
   POST   /_control/shutdown  stop the service (as SIGTERM or SIGINT do)
 
 A POST needs a body, if only an empty one: curl -X POST --data "" URL
@@ -88,6 +93,8 @@ struct Options
     std::string seedFile;
     int generate = 0;
     std::string journalFile;
+    std::string tlsCertificate;
+    std::string tlsKey;
     bool quiet = false;
     bool exitWithParent = false;
 };
@@ -138,6 +145,10 @@ bool parseArguments(int argc, char** argv, Options& options)
             options.generate = wholeNumber(option, value);
         else if (option == "--journal")
             options.journalFile = value;
+        else if (option == "--tls-cert")
+            options.tlsCertificate = value;
+        else if (option == "--tls-key")
+            options.tlsKey = value;
         else if (option == "--poll")
             modeChanges["poll"] = value;
         else if (option == "--poll-delay")
@@ -152,6 +163,8 @@ bool parseArguments(int argc, char** argv, Options& options)
             throw std::invalid_argument("unknown option " + option + " (see --help)");
     }
     applyMode(modeChanges, options.mode);
+    if (options.tlsCertificate.empty() != options.tlsKey.empty())
+        throw std::invalid_argument("--tls-cert and --tls-key go together");
     return true;
 }
 
@@ -211,6 +224,14 @@ int main(int argc, char** argv)
         return 1;
     }
     std::cout << port << std::endl;
+    if (!options.tlsCertificate.empty()) {
+        const int tlsPort = server.bindTls(options.tlsCertificate, options.tlsKey);
+        if (tlsPort <= 0) {
+            std::cerr << "visitor-service: cannot serve TLS with " << options.tlsCertificate << "\n";
+            return 1;
+        }
+        std::cout << tlsPort << std::endl;
+    }
     if (!options.quiet)
         std::cerr << "visitor-service: serving http://127.0.0.1:" << port << "/ with " << queued
                   << " visitor(s) queued, token \"" << options.mode.token << "\"\n";

@@ -90,6 +90,7 @@ void TForm1::createParts()
     CheckBox1 = new QCheckBox("Automatic Poll", this);
     CheckBox1->setObjectName("CheckBox1");
     CheckBox1->setGeometry(320, 312, 97, 17);
+    connect(CheckBox1, &QCheckBox::clicked, this, [this] { m_logic->CheckBox1Click(); });
 
     Status_LED = new StatusLed(this);
     Status_LED->setObjectName("Status_LED");

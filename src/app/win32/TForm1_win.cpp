@@ -304,6 +304,8 @@ LRESULT TForm1::onCommand(WORD id, WORD code)
 {
     if (id == Button4Id && code == BN_CLICKED && m_logic)
         m_logic->Button4Click();
+    else if (id == CheckBox1Id && code == BN_CLICKED && m_logic)
+        m_logic->CheckBox1Click();
     return 0;
 }
 
