@@ -6,6 +6,7 @@
 #include "app/ImportJournal.h"
 
 #include "core/Dates.h"
+#include "core/StatusFile.h"
 #include "core/StringUtil.h"
 #include "platform/Platform.h"
 
@@ -19,6 +20,38 @@ namespace {
 const char* const headerLine =
     "# identifier, card, start, end, state (p pending, 0 imported, 1 acknowledged, - removed), "
     "since (seconds since 1970 UTC); tab-separated, backslash escapes; the last line of a visit counts\n";
+// Kept while a journal that started empty may not know a visitor imported
+// in the retention before it: such visitors are looked up before import.
+const std::string emptyStartLead = "# started empty at ";
+
+std::string emptyStartLine(std::int64_t since)
+{
+    return emptyStartLead + std::to_string(since) +
+           " (seconds since 1970 UTC): until 30 days after, a visitor not listed here is looked up in "
+           "card_validity before it is imported\n";
+}
+
+// A time as a file name may carry it: "20261209T033000Z".
+std::string compactUtcTime(std::int64_t seconds)
+{
+    std::string text = utcTimestamp(seconds);
+    text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == '-' || c == ':'; }),
+               text.end());
+    return text;
+}
+
+// When the journal of text started empty, by its line; 0 when it did not.
+std::int64_t emptyStartOf(const std::string& text)
+{
+    std::int64_t since = 0;
+    forEachLine(text, [&since](std::size_t, std::string_view line) {
+        if (since == 0 && line.substr(0, emptyStartLead.size()) == emptyStartLead) {
+            const std::string_view rest = line.substr(emptyStartLead.size());
+            parseDigits(rest.substr(0, rest.find(' ')), 18, since);
+        }
+    });
+    return since;
+}
 
 // A backslash, a tab, a line break and any other control byte are escaped;
 // so is '#', which at the start of a line marks a comment. Every other byte
@@ -379,36 +412,87 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
     m_path = path;
     m_loaded = false;
     m_fileExists = false;
+    m_mustRewrite = false;
     m_fileLines = 0;
     m_records.clear();
     m_slots.clear();
     m_visits.clear();
     m_freeVisits.clear();
     m_held = 0;
+    m_setAside.clear();
     skipped = 0;
     std::string text;
     bool missing = false;
+    bool foreign = false;
     // Only a file of the program's own is trusted: one that someone else
     // wrote could list waiting visitors as imported, and they would be
     // acknowledged without their rows.
-    if (!platform::readOwnFile(path, text, missing, error)) {
+    if (!platform::readOwnFile(path, text, missing, error, &foreign)) {
         // No file in a directory that exists is an empty journal; with no
         // directory there would be nowhere to write one.
         std::size_t slash = path.find_last_of(std::string(1, platform::pathSeparator()) + "/");
-        if (!missing || (slash != std::string::npos && !platform::fileExists(path.substr(0, slash + 1))))
+        if (missing && slash != std::string::npos && !platform::fileExists(path.substr(0, slash + 1)))
             return false;
+        // One that cannot be read for now (a disk's error, a backup program
+        // holding it) is neither trusted nor replaced: imports wait for it.
+        if (!missing && !foreign)
+            return false;
+        if (foreign) {
+            // Never read, never written: kept aside for a person to look at,
+            // and a journal of the program's own started in its place.
+            const std::string aside = path + ".untrusted-" + compactUtcTime(m_clock());
+            std::string why;
+            if (!platform::renameFile(path, aside, why)) {
+                error += "; it could not be set aside (" + why + ")";
+                return false;
+            }
+            m_setAside = aside;
+            missing = true;
+        }
     }
     m_fileExists = !missing;
+    // A journal that starts empty does not know what the last 30 days
+    // imported; one that did keeps the time it started.
+    m_emptySince = missing ? m_clock() : emptyStartOf(text);
+    // A last line without its line feed was cut short (a crash, a full
+    // disk): it is left out, and the file goes on from whole lines.
+    const bool torn = !text.empty() && text.back() != '\n';
+    if (torn)
+        text.erase(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
     readText(text, skipped);
+    skipped += torn ? 1 : 0;
     m_loaded = true;
     // Written anew when anything in it is no longer live, which leaves only
     // live records held. A failure here leaves the file as it was, which
-    // still reads the same.
-    if (m_fileLines != size()) {
-        writeLive(&text, error);
+    // still reads the same; only a torn one must not be appended to.
+    if (torn || m_fileLines != size()) {
+        if (!writeLive(&text, error) && torn) {
+            m_loaded = false;
+            return false;
+        }
         error.clear();
     }
     return true;
+}
+
+bool ImportJournal::stillThere(std::string& error)
+{
+    if (!m_loaded || !m_fileExists || platform::fileExists(m_path))
+        return true;
+    // Deleted while the program runs: written anew whole, from what this
+    // process holds. The entries held by their lines alone went with it, so
+    // the journal now counts as started empty.
+    for (Record& r : m_records)
+        if (r.held == noValues && r.state != JournalState::Removed)
+            setState(r, JournalState::Removed);
+    m_emptySince = m_clock();
+    m_fileExists = false;
+    return compact(error);
+}
+
+bool ImportJournal::mayHaveForgotten() const
+{
+    return m_emptySince != 0 && m_clock() - m_emptySince < keepSeconds;
 }
 
 void ImportJournal::readText(const std::string& text, std::size_t& skipped)
@@ -462,8 +546,10 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
     const bool held = at != notFound && live(m_records[at]);
     if (state == JournalState::Removed && !held)
         return true;
+    // A state held only in memory (its write failed) is not on the disk:
+    // it is written again, never taken as done.
     if (held && m_records[at].state == state && time >= m_records[at].time &&
-        time - m_records[at].time < relistSeconds)
+        time - m_records[at].time < relistSeconds && m_fileExists && !m_mustRewrite)
         return true;
     if (at == notFound)
         at = add(key);
@@ -477,9 +563,12 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
         return false;
     }
     ++m_fileLines;
-    // A file that is new or grown to twice its live entries is written anew:
-    // the new state goes with it.
-    if (!m_fileExists || (m_fileLines >= compactionFloor && m_fileLines >= 2 * m_held))
+    if (!stillThere(error))
+        return false;
+    // A file that is new, grown to twice its live entries, or that may end
+    // in part of a line a failed write left, is written anew: the new state
+    // goes with it.
+    if (!m_fileExists || m_mustRewrite || (m_fileLines >= compactionFloor && m_fileLines >= 2 * m_held))
         return compact(error);
     const auto flush =
         state == JournalState::Pending ? platform::FileFlush::ToDisk : platform::FileFlush::Cached;
@@ -494,8 +583,11 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
         return true;
     }
     // A file of the program's own that cannot take the line is written
-    // anew; one that is not (someone else's, a link) is never touched.
-    return platform::isOwnFile(m_path, error) && compact(error);
+    // anew; one that is not (someone else's, a link) is never touched. Until
+    // one of them works, no line is appended after what may be part of one.
+    m_mustRewrite = true;
+    std::string why;
+    return platform::isOwnFile(m_path, why) && compact(why);
 }
 
 bool ImportJournal::liveLines(const std::string* text, std::string& out, std::vector<std::uint32_t>& order,
@@ -512,6 +604,8 @@ bool ImportJournal::liveLines(const std::string* text, std::string& out, std::ve
         text = &read;
     }
     out = headerLine;
+    if (mayHaveForgotten())
+        out += emptyStartLine(m_emptySince);
     order.clear();
     for (std::uint32_t at = 0; at < m_records.size(); ++at) {
         const Record& record = m_records[at];
@@ -543,7 +637,10 @@ void ImportJournal::rebuild(const std::vector<std::uint32_t>& order, const std::
     std::vector<Record> records;
     records.reserve(order.size());
     std::vector<Visit> visits;
-    std::uint64_t offset = text.find('\n') + 1; // after the header
+    // After the comments that lead the file.
+    std::uint64_t offset = 0;
+    while (offset < text.size() && text[offset] == '#')
+        offset = text.find('\n', offset) + 1;
     for (std::uint32_t at : order) {
         Record record = m_records[at];
         record.offset = offset;
@@ -567,7 +664,9 @@ bool ImportJournal::compact(std::string& error)
         error = "not read";
         return false;
     }
-    return writeLive(nullptr, error);
+    // Until a write works, what is held may not be on the disk.
+    m_mustRewrite = !writeLive(nullptr, error);
+    return !m_mustRewrite;
 }
 
 bool ImportJournal::writeLive(const std::string* text, std::string& error)
@@ -577,6 +676,7 @@ bool ImportJournal::writeLive(const std::string* text, std::string& error)
     if (!liveLines(text, out, order, error) || !platform::replaceFile(m_path, out, error))
         return false;
     m_fileExists = true;
+    m_mustRewrite = false;
     m_fileLines = order.size();
     rebuild(order, out);
     return true;

@@ -77,8 +77,24 @@ public:
     // in error when the file exists but cannot be read, or is not the
     // program's own (another user's, a link, one others may write): nothing
     // is then held and nothing is written until a load succeeds.
+    //
+    // A file that is there but not the program's own is set aside under
+    // path + ".untrusted-<UTC time>" (setAside() names it; error says why)
+    // and an empty journal started in its place; when it cannot be set
+    // aside, or cannot be read for now, load fails. A last line cut short is
+    // left out and counted in skipped, and the file written anew.
     bool load(const std::string& path, std::size_t& skipped, std::string& error);
     bool isLoaded() const { return m_loaded; }
+    // The file the last load set aside; empty when it set none aside.
+    const std::string& setAside() const { return m_setAside; }
+    // True for keepSeconds after the journal started empty (new, set aside,
+    // or deleted while the program ran): a visitor it does not hold may
+    // have been imported before, and is looked up before it is imported.
+    // The start is kept in the file.
+    bool mayHaveForgotten() const;
+    // A file deleted while the program runs is written anew whole from what
+    // is held; it then counts as started empty. False when that fails.
+    bool stillThere(std::string& error);
     const std::string& path() const { return m_path; }
 
     // The live entry of this visitor and visit; null when there is none.
@@ -175,6 +191,10 @@ private:
     std::string m_path;
     bool m_loaded = false;
     bool m_fileExists = false;
+    // A write failed part-way: the file may end in part of a line.
+    bool m_mustRewrite = false;
+    std::int64_t m_emptySince = 0; // when the journal started empty; 0: it did not
+    std::string m_setAside;
     std::size_t m_fileLines = 0;
     std::vector<Record> m_records;      // in the order first held
     std::size_t m_held = 0;             // records not removed, expired ones included

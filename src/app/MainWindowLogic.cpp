@@ -165,6 +165,8 @@ void MainWindowLogic::showLight()
         trouble += " The log cannot be written: " + log + ".";
     if (!m_status.journalReason.empty())
         trouble += " The journal cannot be used: " + m_status.journalReason + ".";
+    if (!m_status.directoryReason.empty())
+        trouble += " " + m_status.directoryReason;
     m_view.setLight(describeLight(m_light, m_lastPoll, trouble));
 }
 

@@ -4,6 +4,7 @@
 // they share: the stop between visitors, the journal, the status.
 #include "app/PollCycle.h"
 
+#include "app/ProgramDirectory.h"
 #include "core/CardImport.h"
 #include "core/Dates.h"
 #include "core/Log.h"
@@ -23,6 +24,9 @@ namespace movik {
 struct PollCycle::Visitors
 {
     bool databaseDown = false;
+    // The journal cannot be read, or could not take a pending line: no
+    // visitor is imported, while those it knows are still acknowledged.
+    bool journalDown = false;
     int leftQueued = 0;
     // An import failed for the database's sake (not "Already issued").
     bool databaseFailed = false;
@@ -51,6 +55,18 @@ void PollCycle::run()
 {
     m_stopping = false;
     m_acknowledgementsHeld = false;
+    // Judged again before every cycle: a directory whose writers changed,
+    // or one moved away with a twin put in its place, gets no poll.
+    if (const std::string refusal = programDirectoryRefusal(m_settings.AppPath); !refusal.empty()) {
+        m_reporter.fail(FailureKind::Directory, refusal);
+        m_status.directory = "refused";
+        m_status.directoryReason = refusal;
+        m_display.setStatusLight(StatusLight::Red);
+        return;
+    }
+    m_reporter.recover(FailureKind::Directory);
+    m_status.directory = "ok";
+    m_status.directoryReason.clear();
     forgetServiceDelay();
     // A database that could not be reached costs one connect timeout per
     // cycle, not one per waiting visitor.
@@ -192,6 +208,7 @@ ListResult PollCycle::scanVisitorList(const std::string& text)
     m_status.journalReason.clear();
     m_journalOpen = openJournal();
     Visitors visitors;
+    visitors.journalDown = !m_journalOpen;
     ListResult result;
     scanVisitorRecords(
         text, [this, &visitors](const VisitorRecord& record) { handleRecord(record, visitors); },
@@ -238,13 +255,18 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
         visitors.stuck[visitor.id] = refusal;
         return;
     }
+    // Without its journal line a visitor is not imported: after a crash
+    // its rows could not be told from a second import's.
+    if (visitors.journalDown)
+        return;
     if (visitors.databaseDown) {
         ++visitors.leftQueued;
         return;
     }
-    if (state == JournalState::Pending) {
-        // A crash came between the journal's line and the commit, or just
-        // after the commit: the visit's own row tells which.
+    // A crash came between the journal's line and the commit, or just after
+    // the commit; or the journal started empty (new, set aside, lost) within
+    // the retention and may not know an import: the visit's own row tells.
+    if (state == JournalState::Pending || (state == JournalState::Removed && m_journal.mayHaveForgotten())) {
         bool failed = false;
         const bool found = m_database.findVisit(visitor.card, visitor.start, visitor.end, failed);
         if (failed) {
@@ -259,8 +281,14 @@ void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
     // On the disk before the commit, once the card is known to be new:
     // whatever comes between the two, the next start knows that this
     // visitor may have been written. A card already issued writes nothing.
-    if (!m_database.VListToDortex(visitor.card, visitor.start, visitor.end,
-                                  [this, &visitor] { journalRecord(visitor, JournalState::Pending); })) {
+    if (!m_database.VListToDortex(visitor.card, visitor.start, visitor.end, [this, &visitor] {
+            return journalRecord(visitor, JournalState::Pending);
+        })) {
+        if (m_database.lastFailure() == ImportFailure::Held) {
+            // Its line could not be written: it and the rest wait.
+            visitors.journalDown = true;
+            return;
+        }
         // Not acknowledged: the visitor stays in the service's queue. A
         // pending entry (of this try, or of a crash) is taken back.
         journalRecord(visitor, JournalState::Removed);
@@ -343,35 +371,46 @@ bool PollCycle::betweenVisitors()
 }
 
 // Reads the journal at the start of a cycle, unless it is already held for
-// this program directory. False when it cannot be read: the cycle then runs
-// as if there were no journal.
+// this program directory. False when it cannot be read: the cycle then
+// imports no one, and tries again at the next.
 bool PollCycle::openJournal()
 {
     const std::string path = m_settings.AppPath + ImportJournal::fileName;
-    if (m_journal.isLoaded() && m_journal.path() == path)
-        return true;
-    std::size_t skipped = 0;
     std::string error;
+    if (m_journal.isLoaded() && m_journal.path() == path) {
+        if (m_journal.stillThere(error))
+            return true;
+        reportJournalFailure(error);
+        return false;
+    }
+    std::size_t skipped = 0;
     if (!m_journal.load(path, skipped, error)) {
         reportJournalFailure(error);
         return false;
     }
+    if (!m_journal.setAside().empty())
+        WriteLog(LogAlways,
+                 "<Journal>" + error + ": set aside as " + m_journal.setAside() +
+                     " for a person to look at; a new journal is started, and each visitor it does "
+                     "not know is looked up in the database before it is imported");
     if (skipped > 0)
         WriteLog(LogAlways, "<Journal>" + std::to_string(skipped) + " unreadable lines dropped from " + path);
     return true;
 }
 
-// Records a visitor's new state in the journal, if the cycle has one. A
-// journal that cannot be written never holds a visitor back.
-void PollCycle::journalRecord(const Visitor& visitor, JournalState state)
+// Records a visitor's new state in the journal. False when the line could
+// not be written, which holds the visitor's import back.
+bool PollCycle::journalRecord(const Visitor& visitor, JournalState state)
 {
     if (!m_journalOpen)
-        return;
+        return false;
     std::string error;
-    if (m_journal.record(visitor.id, visitor.card, visitor.start, visitor.end, state, error))
+    if (m_journal.record(visitor.id, visitor.card, visitor.start, visitor.end, state, error)) {
         m_journalFailureReported = false;
-    else
-        reportJournalFailure(error);
+        return true;
+    }
+    reportJournalFailure(error);
+    return false;
 }
 
 void PollCycle::reportJournalFailure(const std::string& error)
@@ -381,7 +420,7 @@ void PollCycle::reportJournalFailure(const std::string& error)
     if (m_journalFailureReported)
         return;
     m_journalFailureReported = true;
-    WriteLog(LogAlways, "<Journal>" + error + " - carrying on without the journal");
+    WriteLog(LogAlways, "<Journal>" + error + " - no visitor is imported until it can be written again");
 }
 
 void PollCycle::noteStuck(const std::map<std::string, std::string>& stuck)

@@ -75,7 +75,7 @@ private:
     void serviceAskedToWait(std::int64_t seconds);
     bool betweenVisitors();
     bool openJournal();
-    void journalRecord(const Visitor& visitor, JournalState state);
+    bool journalRecord(const Visitor& visitor, JournalState state);
     void reportJournalFailure(const std::string& error);
     // The visitors of a whole list that stayed queued for their own sake:
     // the status counts them and names the one stuck longest.
@@ -104,7 +104,7 @@ private:
     // The service asked not to be polled before then (seconds since 1970); 0: no wait.
     std::int64_t m_pollNotBefore = 0;
     // A broken journal is reported once, not at every visitor; a later
-    // success re-arms the report.
+    // line written re-arms the report.
     bool m_journalFailureReported = false;
     struct StuckVisitor
     {

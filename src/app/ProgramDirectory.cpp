@@ -33,17 +33,36 @@ void removeLeftoverFiles(const std::string& appPath)
 
 std::string programDirectoryRefusal(const std::string& appPath)
 {
-    std::string who;
-    if (!platform::directoryWritableByOthers(appPath, who))
+    const platform::DirectoryDistrust distrust = platform::judgeProgramDirectory(appPath);
+    if (distrust.empty())
         return {};
-    return "The program directory " + appPath + " is writable by " + who +
-           ": MOVIK does not run there, for any of them could replace the files it reads, the answers curl "
-           "writes, its journal or the libraries it loads. Let only the program's user write it: " +
-           platform::openDirectoryFix(appPath) + " (docs/deploy.md)";
+    const bool itself = distrust.folder == appPath;
+    const std::string folder =
+        itself ? "The program directory " + appPath
+               : "The directory " + distrust.folder + " above the program directory " + appPath;
+    if (!distrust.reason.empty())
+        return folder + " cannot be trusted: " + distrust.reason +
+               ". MOVIK does not run there, for it could not tell who may change the files it reads and "
+               "writes "
+               "(docs/deploy.md)";
+    return folder + " is writable by " + distrust.who + ": MOVIK does not run there, for any of them could " +
+           (itself
+                ? "replace the files it reads, the answers curl writes, its journal or the libraries it loads"
+                : "move the program directory away and put one of their own in its place") +
+           (itself ? ". Let only the program's user write it: "
+                   : ". Let only root and the program's user write it: ") +
+           distrust.fix + " (docs/deploy.md)";
 }
 
 bool acceptProgramDirectory(const std::string& appPath, std::string& refusal)
 {
+    // Held first, so the directory judged is the one the program works in.
+    std::string error;
+    if (!platform::holdProgramDirectory(appPath, error)) {
+        refusal = "The program directory " + appPath + " cannot be held open: " + error;
+        WriteLog(LogAlways, refusal);
+        return false;
+    }
     refusal = programDirectoryRefusal(appPath);
     if (refusal.empty())
         return true;

@@ -16,16 +16,17 @@ void removeLeftoverFiles(const std::string& appPath);
 // Exit status of a program that refuses its directory.
 constexpr int OpenDirectoryExitStatus = 4;
 
-// Empty when only the directory's owner and group (Linux), or no one beyond
-// the accounts the site chose (Windows), may create files in appPath;
-// otherwise one line that names the folder, says the program does not run
-// there, and gives the fix.
+// Empty when only the accounts a site trusts may change what appPath holds
+// or move it away (platform::judgeProgramDirectory); otherwise one line
+// that names the folder at fault, says the program does not run there, and
+// gives the fix. Asked at start-up and before every poll cycle.
 std::string programDirectoryRefusal(const std::string& appPath);
 
-// The first thing the program does: true when it may run in appPath.
-// Otherwise the refusal is logged (the log is all it writes there) and
-// handed back for the standard error; the caller ends at once with
-// OpenDirectoryExitStatus, before any request, lock, window or library.
+// The first thing the program does: holds appPath for the rest of the run,
+// then true when it may run there. Otherwise the refusal is logged (the log
+// is all it writes there) and handed back for the standard error; the
+// caller ends at once with OpenDirectoryExitStatus, before any request,
+// lock, window or library.
 bool acceptProgramDirectory(const std::string& appPath, std::string& refusal);
 
 } // namespace movik

@@ -1,5 +1,6 @@
 #include "app/StatusCheck.h"
 
+#include "app/ImportJournal.h"
 #include "app/ProgramDirectory.h"
 #include "core/Dates.h"
 #include "core/StatusFile.h"
@@ -138,13 +139,20 @@ StatusVerdict judgeStatus(const std::string& appPath, const StatusLimits& limits
         critical.push_back("MOVIK stopped: " + valueOf(values, "poll_reason"));
     if (valueOf(values, "database") == "unreachable")
         critical.push_back("database unreachable: " + valueOf(values, "database_reason"));
+    if (valueOf(values, "directory") == "refused")
+        critical.push_back("no polls: " + valueOf(values, "directory_reason"));
     judgePoll(values, limits, now, critical, warning);
     if (valueOf(values, "automatic_poll") == "off")
         warning.push_back("Automatic Poll is off");
     if (valueOf(values, "log") == "failed")
         warning.push_back("the log cannot be written: " + valueOf(values, "log_reason"));
+    // No visitor is imported while it lasts.
     if (valueOf(values, "journal") == "failed")
-        warning.push_back("the journal cannot be used: " + valueOf(values, "journal_reason"));
+        critical.push_back("the journal cannot be used: " + valueOf(values, "journal_reason"));
+    for (const std::string& name : platform::directoryEntries(appPath))
+        if (name.rfind(std::string(ImportJournal::fileName) + ".untrusted-", 0) == 0)
+            warning.push_back("a journal MOVIK could not trust was set aside as " + appPath + name +
+                              ": look at it, then remove it");
     if (verdict.stuck > 0)
         warning.push_back(std::to_string(verdict.stuck) + (verdict.stuck == 1 ? " visitor" : " visitors") +
                           " stuck in the queue since " + valueOf(values, "stuck_since") + ", the longest " +

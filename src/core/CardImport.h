@@ -15,6 +15,7 @@ enum class ImportFailure {
     Refused,    // the visitor's own fault: card already issued, visit data unusable
     Statement,  // a statement failed; the connection itself may be fine
     Connection, // the database is unreachable or timed out: the cycle's other visitors wait
+    Held,       // beforeWriting said no (the journal could not take the visitor's line): nothing written
 };
 
 class CardImport
@@ -38,17 +39,19 @@ public:
     // Imports the visitor's card; true only when the card was new and both
     // of its rows were written, so the visitor may be acknowledged.
     // beforeWriting, when given, runs once the card is known to be new and
-    // before its rows are written: a card already issued costs nothing but
-    // the query that finds it.
+    // before its rows are written (a card already issued costs nothing but
+    // the query that finds it); when it says false, nothing is written and
+    // the import fails as Held.
     virtual bool VListToDortex(const std::string& card, const std::string& start, const std::string& end,
-                               const std::function<void()>& beforeWriting) = 0;
+                               const std::function<bool()>& beforeWriting) = 0;
     bool VListToDortex(const std::string& card, const std::string& start, const std::string& end)
     {
         return VListToDortex(card, start, end, {});
     }
-    // Whether the rows of this visit are in the database already: asked only
-    // for a visitor whose import a crash may have cut short, never in normal
-    // running. failed tells a failure (its kind in lastFailure()) from "no row".
+    // Whether the rows of this visit are in the database already: asked for
+    // a visitor whose import a crash may have cut short, and for a visitor
+    // a journal that started empty does not know. failed tells a failure
+    // (its kind in lastFailure()) from "no row".
     virtual bool findVisit(const std::string& card, const std::string& start, const std::string& end,
                            bool& failed) = 0;
     // Why the last VListToDortex or findVisit failed. After Connection, the

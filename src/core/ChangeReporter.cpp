@@ -20,7 +20,8 @@ std::string ChangeReporter::failureLine(FailureKind kind, const std::string& rea
     case FailureKind::Database:
         return "Database unreachable: " + reason;
     case FailureKind::Queued:
-        // The caller's own count line says it all.
+    case FailureKind::Directory:
+        // The caller's own line says it all.
         return reason;
     }
     return reason;
@@ -41,6 +42,8 @@ std::string ChangeReporter::recoveryLine(FailureKind kind)
         return "Database reachable again";
     case FailureKind::Queued:
         return "No visitors left queued";
+    case FailureKind::Directory:
+        return "The program directory can be trusted again: polling goes on";
     }
     return {};
 }

@@ -26,8 +26,9 @@ enum class FailureKind {
     Acknowledgement, // the service did not accept an acknowledgement
     Database,        // the access-control database cannot be reached
     Queued,          // visitors were left queued for a later cycle
+    Directory,       // the program directory can no longer be trusted
 };
-constexpr std::size_t failureKindCount = 6;
+constexpr std::size_t failureKindCount = 7;
 
 class ChangeReporter
 {

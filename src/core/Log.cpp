@@ -18,16 +18,17 @@ std::string g_failure;
 std::string g_failingPath;
 std::string g_failingSince;
 
-// Appends a line to a log that could not be written before: the gap is
-// named first, in the file that had it.
-bool appendAfterGap(const std::string& path, const std::string& now, int& error)
+// Appends line (empty: none) to a log that could not be written before,
+// led by a line that names the gap, in the file that had it. Only a write
+// of every byte ends the failure: a disk that takes part of a line, or a
+// write of nothing, proves nothing.
+bool appendAfterGap(const std::string& path, const std::string& now, const std::string& line, int& error)
 {
-    if (!platform::appendLogLine(path, "", error))
-        return false;
+    std::string text = line;
     if (path == g_failingPath)
-        platform::appendLogLine(
-            path, now + " " + path + " could not be written from " + g_failingSince + " until now\r\n",
-            error);
+        text = now + " " + path + " could not be written from " + g_failingSince + " until now\r\n" + text;
+    if (text.empty() || !platform::appendLogLine(path, text, error))
+        return false;
     g_failure.clear();
     return true;
 }
@@ -51,7 +52,7 @@ std::string logFailure()
     // again is known at once.
     if (!g_failure.empty() && !g_sink) {
         int error = 0;
-        appendAfterGap(logFilePath(), platform::localTimestamp(), error);
+        appendAfterGap(logFilePath(), platform::localTimestamp(), {}, error);
     }
     return g_failure;
 }
@@ -78,9 +79,10 @@ void WriteLog(std::int32_t level, const std::string& message)
         const std::string path = logFilePath();
         const std::string now = platform::localTimestamp();
         int error = 0;
+        const std::string line = boundedLines(now + " " + message) + "\r\n";
         // Back after a gap: the log itself says which lines are missing.
-        if ((g_failure.empty() || appendAfterGap(path, now, error)) &&
-            platform::appendLogLine(path, boundedLines(now + " " + message) + "\r\n", error))
+        if (g_failure.empty() ? platform::appendLogLine(path, line, error)
+                              : appendAfterGap(path, now, line, error))
             return;
         // The line is lost, but the operator hears once which file failed
         // and why, and the light turns red: never a silent window. The poll

@@ -79,6 +79,8 @@ std::string statusFileText(const StatusRecord& record)
     line("journal_reason", record.journalReason);
     line("log", record.log);
     line("log_reason", record.logReason);
+    line("directory", record.directory);
+    line("directory_reason", record.directoryReason);
     line("stuck", std::to_string(record.stuck));
     line("stuck_since", record.stuckSince > 0 ? utcTimestamp(record.stuckSince) : std::string());
     line("stuck_reason", record.stuckReason);

@@ -37,6 +37,8 @@ struct StatusRecord
     std::string journalReason;        // why
     std::string log = "ok";           // "ok", or "failed" while MOVIK.log cannot be written
     std::string logReason;            // why
+    std::string directory = "ok";     // "ok", or "refused" while the program directory cannot be trusted
+    std::string directoryReason;      // why
     std::int64_t stuck = 0;           // visitors of the last list that stay queued for their own sake
     std::int64_t stuckSince = 0;      // since when at least one has, seconds since 1970 (UTC); 0: none
     std::string stuckReason;          // the one stuck longest, and why

@@ -150,7 +150,7 @@ bool DortexDatabase::findVisit(const std::string& card, const std::string& start
 }
 
 bool DortexDatabase::VListToDortex(const std::string& card, const std::string& start, const std::string& end,
-                                   const std::function<void()>& beforeWriting)
+                                   const std::function<bool()>& beforeWriting)
 {
     m_lastFailure = ImportFailure::None;
     // Once the database failed as a whole in this cycle, a statement per
@@ -192,8 +192,10 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
         if (failed)
             return statementFailed(); // an unreadable cards table must not issue a duplicate card
 
-        if (beforeWriting)
-            beforeWriting();
+        if (beforeWriting && !beforeWriting()) {
+            m_lastFailure = ImportFailure::Held;
+            return false;
+        }
         DbError error;
         if (!Database1.beginTransaction(error)) {
             fail(error);

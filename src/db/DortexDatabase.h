@@ -39,7 +39,7 @@ public:
     // written in one transaction. A start or end that is not a compact time
     // of 14 digits, and a card that is not UTF-8, are refused.
     bool VListToDortex(const std::string& card, const std::string& start, const std::string& end,
-                       const std::function<void()>& beforeWriting) override;
+                       const std::function<bool()>& beforeWriting) override;
     using CardImport::VListToDortex;
 
     // Looks for the visit's card_validity row.

@@ -6,6 +6,8 @@
 // copies of different users in one directory still exclude each other.
 #include "platform/InstanceLock.h"
 
+#include "platform/HeldDirectory_posix.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -39,10 +41,11 @@ InstanceLock::Result InstanceLock::take(const std::string& path, std::string& ho
     holder.clear();
     error = 0;
     bool writable = true;
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const held::Where at = held::where(path);
+    int fd = ::openat(at.directory, at.name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0 && errno == EACCES) {
         writable = false;
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        fd = ::openat(at.directory, at.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     }
     if (fd < 0) {
         error = errno;

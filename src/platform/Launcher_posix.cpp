@@ -8,6 +8,8 @@
 // pid.
 #include "platform/Launcher.h"
 
+#include "platform/HeldDirectory_posix.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -186,7 +188,11 @@ LaunchResult launchProcess(const std::string& executable, const std::string& par
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attributes);
-    if (!workingDirectory.empty())
+    // In the held program directory by its descriptor: a rename above it
+    // cannot start the tool somewhere else.
+    if (const int held = held::descriptorOf(workingDirectory); held >= 0)
+        posix_spawn_file_actions_addfchdir_np(&actions, held);
+    else if (!workingDirectory.empty())
         posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
     // The tool gets the standard descriptors and nothing else, whatever a
     // library in this process opened without close-on-exec (the database

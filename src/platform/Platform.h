@@ -70,10 +70,17 @@ bool readWholeFile(const std::string& path, std::string& content, bool& missing,
 // The whole content of a file the program keeps for itself: a regular file
 // (not a link) of the program's user that no one else may write (Linux: not
 // writable by others; its group may, as in the installed layout. Windows: of
-// its user or its default owner, and writable by none of the groups that
-// directoryWritableByOthers names). Anything else is refused, unread, with
-// the reason in error; missing as readWholeFile.
-bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error);
+// its user, its default owner, Administrators or SYSTEM, and writable by no
+// other account). Anything else is refused, unread, with the reason in
+// error; missing as readWholeFile. Where given, foreign tells a file that is
+// there but not the program's own (another's, a link, not a plain file,
+// writable by others) from one that cannot be read for now (a device error,
+// a backup program holding it).
+bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error,
+                 bool* foreign = nullptr);
+// Renames a file within its directory, never over another; false with the
+// reason in error.
+bool renameFile(const std::string& from, const std::string& to, std::string& error);
 // Whether path is such a file; false with the reason in error.
 bool isOwnFile(const std::string& path, std::string& error);
 
@@ -85,17 +92,44 @@ bool isOwnPrivateFile(const std::string& path, const std::string& content);
 // when it cannot be read.
 std::vector<std::string> directoryEntries(const std::string& directory);
 
-// When others than the directory's owner and group (Linux), or Users,
-// Authenticated Users, Everyone or INTERACTIVE (Windows), may create files
-// in directory: true, with who they are in who.
-bool directoryWritableByOthers(const std::string& directory, std::string& who);
-// When others than the file's owner and group (Linux), or the groups that
-// directoryWritableByOthers names (Windows), may read path: true, with who
-// they are in who.
+// Holds the program directory for the rest of the run. From then on its
+// files are reached through the hold: on Linux a descriptor (files opened
+// relative to it, curl started in it), so a rename above the directory
+// cannot send them into another; on Windows a handle opened without
+// FILE_SHARE_DELETE, which keeps the folder (and on NTFS those above it)
+// from being renamed or moved. False with the reason in error.
+bool holdProgramDirectory(const std::string& directory, std::string& error);
+
+// Why a directory cannot be trusted to hold what the program reads and
+// writes; nothing in it when it can.
+struct DirectoryDistrust
+{
+    std::string folder; // the directory at fault: the one judged, or one above it
+    std::string who;    // who besides the trusted may change it ("every local user", "user nobody", ...)
+    std::string fix;    // the command that puts it right, for a site to run
+    std::string reason; // instead of who: why it cannot be judged (an access list that cannot be read,
+                        // a directory no longer the one held)
+    bool empty() const { return who.empty() && reason.empty(); }
+};
+
+// Judges the program directory and every directory above it. Trusted in the
+// directory itself (Linux): its owner, its group, root and the program's
+// user, by its mode, its access list (the mask counted) and its default
+// access list (what the files the program creates there would allow); in
+// a directory above it: root, the program's user and the program
+// directory's group, and a sticky directory whose owner and the next one's
+// are root or the program's user. Windows: an allowed entry that grants
+// write, add, delete or ownership rights in the folder (in a folder above
+// it: rights to rename or re-permission what it holds) to any but the
+// program's user, the folder's owner, SYSTEM, Administrators and
+// TrustedInstaller. An access list that cannot be read distrusts, as does a
+// held directory whose name now leads elsewhere.
+DirectoryDistrust judgeProgramDirectory(const std::string& directory);
+
+// When others than the file's owner and group (Linux), or accounts beyond
+// the program's user, SYSTEM and Administrators (Windows), may read path:
+// true, with who they are in who.
 bool othersMayRead(const std::string& path, std::string& who);
-// The command that lets only the directory's owner (and group) write it, for
-// a site to run: chmod on Linux, icacls on Windows.
-std::string openDirectoryFix(const std::string& directory);
 
 // The account that owns path, by name where it has one; empty when unknown.
 std::string fileOwner(const std::string& path);

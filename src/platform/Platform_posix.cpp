@@ -1,6 +1,8 @@
 // Linux implementation of the platform services.
 #include "platform/Platform.h"
 
+#include "platform/HeldDirectory_posix.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -8,8 +10,11 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
@@ -18,6 +23,53 @@
 #include <cstdio>
 
 namespace movik::platform {
+
+namespace {
+
+// The program directory once held: its path (with the separator) and a
+// descriptor of it, and what it was when it was taken.
+struct Held
+{
+    std::string path;
+    int fd = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+Held g_held;
+
+} // namespace
+
+held::Where held::where(const std::string& path)
+{
+    if (g_held.fd >= 0 && path.size() > g_held.path.size() &&
+        path.compare(0, g_held.path.size(), g_held.path) == 0 &&
+        path.find('/', g_held.path.size()) == std::string::npos)
+        return {g_held.fd, path.substr(g_held.path.size())};
+    return {AT_FDCWD, path};
+}
+
+int held::descriptorOf(const std::string& directory)
+{
+    return g_held.fd >= 0 && directory == g_held.path ? g_held.fd : -1;
+}
+
+bool holdProgramDirectory(const std::string& directory, std::string& error)
+{
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat st
+    {
+    };
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        error = "Cannot open " + directory + ": " + fileErrorText(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    if (g_held.fd >= 0)
+        ::close(g_held.fd);
+    g_held = Held{directory, fd, st.st_dev, st.st_ino};
+    return true;
+}
 
 char pathSeparator()
 {
@@ -54,12 +106,14 @@ bool fileExists(const std::string& path)
     struct stat st
     {
     };
-    return ::stat(path.c_str(), &st) == 0;
+    const held::Where at = held::where(path);
+    return ::fstatat(at.directory, at.name.c_str(), &st, 0) == 0;
 }
 
 bool deleteFile(const std::string& path)
 {
-    return ::unlink(path.c_str()) == 0;
+    const held::Where at = held::where(path);
+    return ::unlinkat(at.directory, at.name.c_str(), 0) == 0;
 }
 
 std::string fileErrorText(int code)
@@ -138,7 +192,8 @@ void ignoreLeaseSignal()
 int openRegular(const std::string& path, int flags, mode_t mode = 0600, Links links = Links::Refuse)
 {
     const int noFollow = links == Links::Refuse ? O_NOFOLLOW : 0;
-    int fd = ::open(path.c_str(), flags | noFollow | O_NONBLOCK | O_CLOEXEC, mode);
+    const held::Where at = held::where(path);
+    int fd = ::openat(at.directory, at.name.c_str(), flags | noFollow | O_NONBLOCK | O_CLOEXEC, mode);
     if (fd < 0)
         return -1;
     struct stat st
@@ -166,10 +221,12 @@ bool appendLogLine(const std::string& path, const std::string& line, int& error)
     }
     bool ok = cutAtCtrlZ(fd);
     if (ok) {
+        errno = 0;
         ssize_t written = ::write(fd, line.data(), line.size());
         ok = written == static_cast<ssize_t>(line.size());
     }
-    error = ok ? 0 : (errno != 0 ? errno : EIO);
+    // A write cut short (the disk, a file-size limit) says no more than that.
+    error = ok ? 0 : (errno != 0 ? errno : ENOSPC);
     ::close(fd);
     return ok;
 }
@@ -199,6 +256,12 @@ std::string failure(const char* step, const std::string& path, int code)
 // is on the disk too.
 bool flushDirectoryOf(const std::string& path, std::string& error)
 {
+    if (const held::Where at = held::where(path); at.directory != AT_FDCWD) {
+        if (::fsync(at.directory) == 0)
+            return true;
+        error = failure("Cannot flush directory", g_held.path, errno);
+        return false;
+    }
     auto slash = path.rfind('/');
     std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -216,18 +279,43 @@ bool flushDirectoryOf(const std::string& path, std::string& error)
 
 } // namespace
 
+namespace {
+
+// A new file beside at, named at.name + ".tmp-" + six random letters:
+// O_CREAT | O_EXCL, 0600, so nothing made in advance under a guessed name is
+// ever written through. Its name in name.
+int createBeside(const held::Where& at, std::string& name)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[6] = {};
+        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+            return -1;
+        name = at.name + ".tmp-";
+        for (unsigned char r : random)
+            name += letters[r % (sizeof letters - 1)];
+        const int fd =
+            ::openat(at.directory, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+} // namespace
+
 bool replaceFile(const std::string& path, const std::string& content, std::string& error, FileReaders readers,
                  FileFlush flush)
 {
-    // Beside the target, so the rename never crosses file systems; created
-    // new (mkstemp: O_CREAT | O_EXCL, 0600), so nothing made in advance
-    // under a guessed name is ever written through.
-    std::string temp = path + ".tmp-XXXXXX";
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    // Beside the target, so the rename never crosses file systems.
+    const held::Where at = held::where(path);
+    std::string name;
+    int fd = createBeside(at, name);
     if (fd < 0) {
         error = failure("Cannot create", path + ".tmp-*", errno);
         return false;
     }
+    const std::string temp = path.substr(0, path.size() - at.name.size()) + name;
     bool ok = readers != FileReaders::Everyone || ::fchmod(fd, 0644) == 0;
     if (ok)
         ok = writeAll(fd, content);
@@ -240,12 +328,12 @@ bool replaceFile(const std::string& path, const std::string& content, std::strin
     }
     if (!ok) {
         error = failure("Cannot write", temp, code);
-        ::unlink(temp.c_str());
+        ::unlinkat(at.directory, name.c_str(), 0);
         return false;
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
+    if (::renameat(at.directory, name.c_str(), at.directory, at.name.c_str()) != 0) {
         error = failure("Cannot replace", path, errno);
-        ::unlink(temp.c_str());
+        ::unlinkat(at.directory, name.c_str(), 0);
         return false;
     }
     return flush == FileFlush::Cached || flushDirectoryOf(path, error);
@@ -267,9 +355,9 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
     struct stat st
     {
     };
-    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & S_IWOTH) != 0) {
         ::close(fd);
-        error = "Cannot append to " + path + ": not a file of this user";
+        error = "Cannot append to " + path + ": not a file of this user that no one else may write";
         return false;
     }
     // One program writes the file (its lock says so): its end now is where
@@ -326,10 +414,14 @@ int openForReading(const std::string& path, Links links, bool& missing, std::str
 }
 
 // Opens path if it is a file the program keeps for itself; -1 with the
-// reason in error otherwise. Judged on the file opened, not on the name.
-int openOwnFile(const std::string& path, bool& missing, std::string& error)
+// reason in error otherwise, and foreign set for one that is there but not
+// its own. Judged on the file opened, not on the name.
+int openOwnFile(const std::string& path, bool& missing, std::string& error, bool& foreign)
 {
     const int fd = openForReading(path, Links::Refuse, missing, error);
+    // A link (ELOOP), a directory or other non-file, another user's file.
+    foreign = fd < 0 && (errno == ELOOP || errno == EISDIR || errno == EINVAL || errno == EACCES ||
+                         errno == EPERM || errno == ENOTDIR);
     if (fd < 0)
         return -1;
     struct stat st
@@ -338,6 +430,7 @@ int openOwnFile(const std::string& path, bool& missing, std::string& error)
     if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & S_IWOTH) != 0) {
         error = path + " is not the program's own: it belongs to " + fileOwner(path) +
                 ((st.st_mode & S_IWOTH) != 0 ? " and every local user may write it" : "");
+        foreign = true;
         ::close(fd);
         return -1;
     }
@@ -370,17 +463,34 @@ bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size,
     return readAndClose(fd, path, content, error, size);
 }
 
-bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error)
+bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error,
+                 bool* foreign)
 {
     content.clear();
-    const int fd = openOwnFile(path, missing, error);
+    bool notOwn = false;
+    const int fd = openOwnFile(path, missing, error, notOwn);
+    if (foreign != nullptr)
+        *foreign = notOwn;
     return fd >= 0 && readAndClose(fd, path, content, error);
+}
+
+bool renameFile(const std::string& from, const std::string& to, std::string& error)
+{
+    const held::Where source = held::where(from);
+    const held::Where target = held::where(to);
+    // Never over another file.
+    if (::renameat2(source.directory, source.name.c_str(), target.directory, target.name.c_str(),
+                    RENAME_NOREPLACE) == 0)
+        return true;
+    error = failure("Cannot rename", from, errno);
+    return false;
 }
 
 bool isOwnFile(const std::string& path, std::string& error)
 {
     bool missing = false;
-    const int fd = openOwnFile(path, missing, error);
+    bool foreign = false;
+    const int fd = openOwnFile(path, missing, error, foreign);
     if (fd >= 0)
         ::close(fd);
     return fd >= 0;
@@ -414,7 +524,9 @@ bool isOwnPrivateFile(const std::string& path, const std::string& content)
 std::vector<std::string> directoryEntries(const std::string& directory)
 {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(directory.c_str());
+    const int held = held::descriptorOf(directory);
+    DIR* dir = held >= 0 ? ::fdopendir(::openat(held, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+                         : ::opendir(directory.c_str());
     if (dir == nullptr)
         return names;
     while (const dirent* entry = ::readdir(dir)) {
@@ -426,20 +538,198 @@ std::vector<std::string> directoryEntries(const std::string& directory)
     return names;
 }
 
-bool directoryWritableByOthers(const std::string& directory, std::string& who)
+namespace {
+
+// A POSIX access list as the kernel keeps it in the extended attribute
+// system.posix_acl_access (or _default): a version, then entries of tag,
+// permission bits and id, little-endian.
+struct AclEntry
 {
-    struct stat st
-    {
+    std::uint16_t tag = 0;
+    std::uint16_t perm = 0;
+    std::uint32_t id = 0;
+};
+constexpr std::uint16_t aclUserObj = 0x01, aclUser = 0x02, aclGroupObj = 0x04, aclGroup = 0x08,
+                        aclMask = 0x10, aclOther = 0x20;
+constexpr std::uint16_t aclWrite = 2;
+
+// False with errno for a list that is there but cannot be read; a file
+// system without access lists, or a directory without one, gives an empty
+// list (its mode then says it all).
+bool readAcl(int fd, const char* name, std::vector<AclEntry>& entries)
+{
+    entries.clear();
+    const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+    if (size < 0)
+        return errno == ENODATA || errno == ENOTSUP;
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    const ssize_t n = ::fgetxattr(fd, name, bytes.data(), bytes.size());
+    auto number = [&bytes](std::size_t at, int width) {
+        std::uint32_t value = 0;
+        for (int i = width - 1; i >= 0; --i)
+            value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+        return value;
     };
-    if (::stat(directory.c_str(), &st) != 0 || (st.st_mode & S_IWOTH) == 0)
+    if (n < 4 || (n - 4) % 8 != 0 || number(0, 4) != 2) {
+        errno = n < 0 ? errno : EINVAL;
         return false;
-    who = "every local user";
+    }
+    for (std::size_t at = 4; at + 8 <= static_cast<std::size_t>(n); at += 8)
+        entries.push_back({static_cast<std::uint16_t>(number(at, 2)),
+                           static_cast<std::uint16_t>(number(at + 2, 2)), number(at + 4, 4)});
     return true;
 }
 
-std::string openDirectoryFix(const std::string& directory)
+std::string userName(uid_t uid)
 {
-    return "chmod o-w " + directory;
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+        return found->pw_name;
+    return std::to_string(uid);
+}
+
+std::string groupName(gid_t gid)
+{
+    group entry{};
+    group* found = nullptr;
+    char buffer[4096];
+    if (::getgrgid_r(gid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+        return found->gr_name;
+    return std::to_string(gid);
+}
+
+// A path as a shell takes it whole: in single quotes, each quote in it
+// written '\''.
+std::string shellQuoted(const std::string& path)
+{
+    std::string quoted = "'";
+    for (char c : path)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Who may write the directory open at fd (named folder) beyond the trusted:
+// root, the program's user, trustedOwner (the directory's own owner, for
+// the program directory; none above it) and trustedGroup. The first writer
+// found, with its fix; empty when none.
+DirectoryDistrust writersOf(int fd, const std::string& folder, const struct stat& st, bool trustOwner,
+                            gid_t trustedGroup)
+{
+    DirectoryDistrust found;
+    const std::string quoted = shellQuoted(folder);
+    auto trustedUser = [&](uid_t uid) {
+        return uid == 0 || uid == ::geteuid() || (trustOwner && uid == st.st_uid);
+    };
+    auto distrust = [&](std::string who, std::string fix) {
+        if (found.empty()) {
+            found.folder = folder;
+            found.who = std::move(who);
+            found.fix = std::move(fix);
+        }
+    };
+    std::vector<AclEntry> access;
+    std::vector<AclEntry> defaults;
+    if (!readAcl(fd, "system.posix_acl_access", access) ||
+        !readAcl(fd, "system.posix_acl_default", defaults)) {
+        found.folder = folder;
+        found.reason = "its access list cannot be read (" + fileErrorText(errno) + ")";
+        return found;
+    }
+    // Without an access list the mode is one: its owner, group and others.
+    if (access.empty())
+        access = {{aclUserObj, static_cast<std::uint16_t>(st.st_mode >> 6 & 7), 0},
+                  {aclGroupObj, static_cast<std::uint16_t>(st.st_mode >> 3 & 7), 0},
+                  {aclOther, static_cast<std::uint16_t>(st.st_mode & 7), 0}};
+    // The entries that give write, the mask counted for the named ones and
+    // the owning group, as the kernel counts it.
+    auto judge = [&](const std::vector<AclEntry>& entries, const std::string& through,
+                     const std::string& fixAll) {
+        std::uint16_t mask = 7;
+        for (const AclEntry& e : entries)
+            if (e.tag == aclMask)
+                mask = e.perm;
+        for (const AclEntry& e : entries) {
+            const bool masked = e.tag == aclUser || e.tag == aclGroup || e.tag == aclGroupObj;
+            if (((masked ? e.perm & mask : e.perm) & aclWrite) == 0)
+                continue;
+            if (e.tag == aclUserObj && !trustedUser(st.st_uid))
+                distrust("its owner " + userName(st.st_uid) + through, "chown root " + quoted);
+            else if (e.tag == aclUser && !trustedUser(e.id))
+                distrust("user " + userName(e.id) + through,
+                         fixAll.empty() ? "setfacl -x u:" + userName(e.id) + " " + quoted : fixAll);
+            else if (e.tag == aclGroupObj && st.st_gid != trustedGroup)
+                distrust("group " + groupName(st.st_gid) + through, "chmod g-w " + quoted);
+            else if (e.tag == aclGroup && e.id != trustedGroup)
+                distrust("group " + groupName(e.id) + through,
+                         fixAll.empty() ? "setfacl -x g:" + groupName(e.id) + " " + quoted : fixAll);
+            else if (e.tag == aclOther)
+                distrust("every local user" + through, fixAll.empty() ? "chmod o-w " + quoted : fixAll);
+        }
+    };
+    judge(access, "", "");
+    judge(defaults, " (through its default access list, in the files MOVIK creates there)",
+          "setfacl -k " + quoted);
+    return found;
+}
+
+} // namespace
+
+DirectoryDistrust judgeProgramDirectory(const std::string& directory)
+{
+    DirectoryDistrust distrust;
+    const int held = held::descriptorOf(directory);
+    const int fd = held >= 0 ? held : ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat st
+    {
+    };
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        distrust.folder = directory;
+        distrust.reason = "it cannot be opened (" + fileErrorText(errno) + ")";
+        if (fd >= 0 && fd != held)
+            ::close(fd);
+        return distrust;
+    }
+    struct stat named
+    {
+    };
+    if (held >= 0 && (::stat(directory.c_str(), &named) != 0 || named.st_dev != g_held.device ||
+                      named.st_ino != g_held.inode)) {
+        distrust.folder = directory;
+        distrust.reason = "it is no longer the directory MOVIK started in: it was moved or replaced";
+        return distrust;
+    }
+    distrust = writersOf(fd, directory, st, true, st.st_gid);
+    if (fd != held)
+        ::close(fd);
+    // Every directory above it: whoever may write one may rename what it
+    // holds, the program directory or a directory on the way to it.
+    const gid_t programGroup = st.st_gid;
+    uid_t below = st.st_uid;
+    std::string path = directory;
+    while (distrust.empty() && path.size() > 1) {
+        path.pop_back();
+        path.erase(path.rfind('/') + 1);
+        const int above = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat ast
+        {
+        };
+        if (above < 0 || ::fstat(above, &ast) != 0) {
+            distrust.folder = path;
+            distrust.reason = "it cannot be opened (" + fileErrorText(errno) + ")";
+        } else {
+            // In a sticky directory only an entry's owner, and the
+            // directory's, may rename it.
+            const auto trusted = [](uid_t uid) { return uid == 0 || uid == ::geteuid(); };
+            if ((ast.st_mode & S_ISVTX) == 0 || !trusted(ast.st_uid) || !trusted(below))
+                distrust = writersOf(above, path, ast, false, programGroup);
+        }
+        if (above >= 0)
+            ::close(above);
+        below = ast.st_uid;
+    }
+    return distrust;
 }
 
 bool othersMayRead(const std::string& path, std::string& who)
@@ -447,7 +737,8 @@ bool othersMayRead(const std::string& path, std::string& who)
     struct stat st
     {
     };
-    if (::stat(path.c_str(), &st) != 0 || (st.st_mode & S_IROTH) == 0)
+    const held::Where at = held::where(path);
+    if (::fstatat(at.directory, at.name.c_str(), &st, 0) != 0 || (st.st_mode & S_IROTH) == 0)
         return false;
     who = "every local user";
     return true;
@@ -458,7 +749,8 @@ std::string fileOwner(const std::string& path)
     struct stat st
     {
     };
-    if (::lstat(path.c_str(), &st) != 0)
+    const held::Where at = held::where(path);
+    if (::fstatat(at.directory, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return {};
     passwd entry{};
     passwd* found = nullptr;

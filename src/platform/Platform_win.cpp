@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "platform/AccessList_win.h"
 #include "platform/WideText_win.h"
 
 #include <aclapi.h>
@@ -15,6 +16,10 @@
 #include <memory>
 
 namespace movik::platform {
+
+using access::moveRights;
+using access::readRights;
+using access::writeRights;
 
 namespace {
 
@@ -179,14 +184,21 @@ bool isPlainFile(HANDLE file)
 // Full access for the file's owner and the system account, nothing
 // inherited from the directory; applies to files it creates. Should the
 // descriptor not be built, the directory's own permissions apply.
+std::string tokenSid(TOKEN_INFORMATION_CLASS which);
+
 class OwnerOnly
 {
 public:
     OwnerOnly()
     {
+        // Owned by the program's user, also when it runs elevated (whose
+        // default owner is Administrators): the next ordinary start finds
+        // the file its own.
+        static const std::string user = tokenSid(TokenUser);
+        const std::string sddl = (user.empty() ? std::string() : "O:" + user) + "D:P(A;;FA;;;OW)(A;;FA;;;SY)";
         m_attributes.nLength = sizeof m_attributes;
-        if (::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)(A;;FA;;;SY)",
-                                                                   SDDL_REVISION_1, &m_descriptor, nullptr))
+        if (::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                   &m_descriptor, nullptr))
             m_attributes.lpSecurityDescriptor = m_descriptor;
     }
     ~OwnerOnly()
@@ -258,6 +270,43 @@ bool ownedByThisProcess(HANDLE file)
     return !owner.empty() && (owner == user || owner == defaultOwner);
 }
 
+// An account by its name ("DOMAIN\name"), or by its identifier when it has none.
+std::string accountName(PSID sid)
+{
+    wchar_t name[256] = {};
+    wchar_t domain[256] = {};
+    DWORD nameSize = 256;
+    DWORD domainSize = 256;
+    SID_NAME_USE use{};
+    if (::LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
+        return domain[0] != L'\0' ? utf8Text(domain) + "\\" + utf8Text(name) : utf8Text(name);
+    return sidText(sid);
+}
+
+// The accounts a site need not be asked about: the program's user, the
+// object's owner, SYSTEM, Administrators and TrustedInstaller.
+bool trustedAccount(const std::string& sid, const std::string& owner)
+{
+    static const std::string user = tokenSid(TokenUser);
+    return sid == user || sid == owner || sid == "S-1-5-18" || sid == "S-1-5-32-544" ||
+           sid == "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+}
+
+// Who beyond the trusted an object's access list grants access; a list
+// that cannot be read names itself.
+std::string untrustedWithAccess(HANDLE object, DWORD access)
+{
+    PACL acl = nullptr;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                          &owner, nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return "accounts its unreadable access list may name";
+    const std::string who = access::untrusted(acl, access, sidText(owner));
+    ::LocalFree(descriptor);
+    return who;
+}
+
 } // namespace
 
 bool appendLogLine(const std::string& path, const std::string& line, int& error)
@@ -283,7 +332,8 @@ bool appendLogLine(const std::string& path, const std::string& line, int& error)
              ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
              written == line.size();
     }
-    error = ok ? 0 : static_cast<int>(::GetLastError());
+    // A write cut short without a code of its own is a full disk.
+    error = ok ? 0 : (::GetLastError() != 0 ? static_cast<int>(::GetLastError()) : ERROR_DISK_FULL);
     ::CloseHandle(file);
     return ok;
 }
@@ -357,9 +407,9 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
         error = failure("Cannot open", path, ::GetLastError());
         return false;
     }
-    if (!isPlainFile(file) || !ownedByThisProcess(file)) {
+    if (!isPlainFile(file) || !ownedByThisProcess(file) || !untrustedWithAccess(file, writeRights).empty()) {
         ::CloseHandle(file);
-        error = "Cannot append to " + path + ": not a file of this user";
+        error = "Cannot append to " + path + ": not a file of this user that no one else may write";
         return false;
     }
     // One program writes the file (its lock says so): its end now is where
@@ -380,48 +430,6 @@ bool appendToFile(const std::string& path, const std::string& text, FileFlush fl
 }
 
 namespace {
-
-// The groups any local account belongs to that an entry of acl grants any
-// of access; empty when none. No access list at all lets everyone do
-// anything.
-std::string othersWithAccess(PACL acl, DWORD access)
-{
-    struct Group
-    {
-        const char* sid;
-        const char* name;
-    };
-    const Group groups[] = {{"S-1-1-0", "Everyone"},
-                            {"S-1-5-11", "Authenticated Users"},
-                            {"S-1-5-32-545", "Users"},
-                            {"S-1-5-4", "INTERACTIVE"}};
-    if (acl == nullptr)
-        return "Everyone";
-    std::string who;
-    for (DWORD i = 0; i < acl->AceCount; ++i) {
-        ACE_HEADER* ace = nullptr;
-        if (!::GetAce(acl, i, reinterpret_cast<void**>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE ||
-            (ace->AceFlags & INHERIT_ONLY_ACE) != 0)
-            continue;
-        auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-        if ((allowed->Mask & access) == 0)
-            continue;
-        const std::string sid = sidText(&allowed->SidStart);
-        for (const Group& group : groups)
-            if (sid == group.sid && who.find(group.name) == std::string::npos)
-                who += (who.empty() ? "" : ", ") + std::string(group.name);
-    }
-    return who;
-}
-
-// The groups any local account belongs to that an entry of acl lets add,
-// replace or remove files, or write one.
-std::string othersWhoMayWrite(PACL acl)
-{
-    return othersWithAccess(acl, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_DATA |
-                                     FILE_APPEND_DATA | GENERIC_WRITE | GENERIC_ALL | WRITE_DAC |
-                                     WRITE_OWNER | DELETE);
-}
 
 // Reads from an open file into content until its end, or until limit bytes
 // are in content; then closes it.
@@ -464,31 +472,33 @@ HANDLE openForReading(const std::string& path, DWORD access, Links links, bool& 
     return file;
 }
 
-// Who of the groups any account belongs to may write the open file.
+// Who beyond the trusted may write the open file.
 std::string othersWhoMayWriteFile(HANDLE file)
 {
-    PACL acl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
-                          &descriptor) != ERROR_SUCCESS)
-        return "unknown accounts";
-    const std::string who = othersWhoMayWrite(acl);
-    ::LocalFree(descriptor);
-    return who;
+    return untrustedWithAccess(file, writeRights);
 }
 
 // Opens path if it is a file the program keeps for itself; an invalid
 // handle with the reason in error otherwise. Judged on the file opened.
-HANDLE openOwnFile(const std::string& path, bool& missing, std::string& error)
+HANDLE openOwnFile(const std::string& path, bool& missing, std::string& error, bool& foreign)
 {
     missing = false;
     HANDLE file = openForReading(path, GENERIC_READ | READ_CONTROL, Links::Refuse, missing, error);
+    // Held by another program (a backup's), or a disk's error, passes; a
+    // link, a folder or a file the program may not read does not.
+    const DWORD code = ::GetLastError();
+    foreign = file == INVALID_HANDLE_VALUE && !missing && code != ERROR_SHARING_VIOLATION &&
+              code != ERROR_LOCK_VIOLATION && code != ERROR_IO_DEVICE && code != ERROR_CRC;
     if (file == INVALID_HANDLE_VALUE)
         return file;
+    // A file an elevated start wrote belongs to Administrators; SYSTEM's
+    // is a service's. Either is the program's while no one else may write it.
+    const std::string owner = ownerSid(file);
     const std::string writers = othersWhoMayWriteFile(file);
-    if (!ownedByThisProcess(file) || !writers.empty()) {
+    if ((!ownedByThisProcess(file) && owner != "S-1-5-32-544" && owner != "S-1-5-18") || !writers.empty()) {
         error = path + " is not the program's own: it belongs to " + fileOwner(path) +
                 (writers.empty() ? "" : " and " + writers + " may write it");
+        foreign = true;
         ::CloseHandle(file);
         return INVALID_HANDLE_VALUE;
     }
@@ -524,17 +534,30 @@ bool readFileAt(const std::string& path, std::uint64_t offset, std::size_t size,
     return readAndClose(file, path, content, error, size);
 }
 
-bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error)
+bool readOwnFile(const std::string& path, std::string& content, bool& missing, std::string& error,
+                 bool* foreign)
 {
     content.clear();
-    HANDLE file = openOwnFile(path, missing, error);
+    bool notOwn = false;
+    HANDLE file = openOwnFile(path, missing, error, notOwn);
+    if (foreign != nullptr)
+        *foreign = notOwn;
     return file != INVALID_HANDLE_VALUE && readAndClose(file, path, content, error);
+}
+
+bool renameFile(const std::string& from, const std::string& to, std::string& error)
+{
+    if (::MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), 0))
+        return true;
+    error = failure("Cannot rename", from, ::GetLastError());
+    return false;
 }
 
 bool isOwnFile(const std::string& path, std::string& error)
 {
     bool missing = false;
-    HANDLE file = openOwnFile(path, missing, error);
+    bool foreign = false;
+    HANDLE file = openOwnFile(path, missing, error, foreign);
     if (file != INVALID_HANDLE_VALUE)
         ::CloseHandle(file);
     return file != INVALID_HANDLE_VALUE;
@@ -546,8 +569,11 @@ bool isOwnPrivateFile(const std::string& path, const std::string& content)
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | noFollow, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    // An access list that lets others in (one the file inherited, or kept
+    // from a folder copied after a crash) makes it another's to read.
     LARGE_INTEGER size{};
-    bool ok = isPlainFile(file) && ownedByThisProcess(file) && ::GetFileSizeEx(file, &size) &&
+    bool ok = isPlainFile(file) && ownedByThisProcess(file) &&
+              untrustedWithAccess(file, readRights | writeRights).empty() && ::GetFileSizeEx(file, &size) &&
               static_cast<std::size_t>(size.QuadPart) == content.size();
     if (ok) {
         std::string held(content.size(), '\0');
@@ -576,31 +602,35 @@ std::vector<std::string> directoryEntries(const std::string& directory)
     return names;
 }
 
-bool directoryWritableByOthers(const std::string& directory, std::string& who)
+namespace {
+
+// The program directory once held: its handle, opened without
+// FILE_SHARE_DELETE, and its path.
+struct Held
 {
-    PACL acl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoW(widePath(directory).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                nullptr, nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    who = othersWhoMayWrite(acl);
-    ::LocalFree(descriptor);
-    return !who.empty();
+    std::string path;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+};
+Held g_held;
+
+HANDLE openFolder(const std::string& folder, DWORD share)
+{
+    return ::CreateFileW(widePath(folder).c_str(), READ_CONTROL | FILE_LIST_DIRECTORY, share, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-bool othersMayRead(const std::string& path, std::string& who)
+bool sameFolder(HANDLE a, HANDLE b)
 {
-    PACL acl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoW(widePath(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    who = othersWithAccess(acl, FILE_READ_DATA | GENERIC_READ | GENERIC_ALL);
-    ::LocalFree(descriptor);
-    return !who.empty();
+    BY_HANDLE_FILE_INFORMATION one{};
+    BY_HANDLE_FILE_INFORMATION other{};
+    return ::GetFileInformationByHandle(a, &one) && ::GetFileInformationByHandle(b, &other) &&
+           one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
 }
 
-std::string openDirectoryFix(const std::string& directory)
+// The command that lets only the program's user, SYSTEM and Administrators
+// change the folder, nothing inherited.
+std::string icaclsFix(const std::string& directory)
 {
     // Without the separator at its end, which would escape the closing quote.
     std::string folder = directory;
@@ -609,9 +639,94 @@ std::string openDirectoryFix(const std::string& directory)
     wchar_t name[257] = {};
     DWORD size = 257;
     const std::string user = ::GetUserNameW(name, &size) ? utf8Text(name) : std::string("%USERNAME%");
-    // The program's user, SYSTEM and Administrators, nothing inherited.
     return "icacls \"" + folder + "\" /inheritance:r /grant:r \"" + user +
            ":(OI)(CI)F\" *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F";
+}
+
+// Who beyond the trusted may use rights on folder; a folder that cannot be
+// opened or whose list cannot be read distrusts with the reason.
+DirectoryDistrust judgeFolder(const std::string& folder, DWORD rights)
+{
+    DirectoryDistrust distrust;
+    HANDLE handle = openFolder(folder, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    PACL acl = nullptr;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD code = handle == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    if (code == ERROR_SUCCESS)
+        code =
+            ::GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, &acl, nullptr, &descriptor);
+    if (code != ERROR_SUCCESS) {
+        distrust.folder = folder;
+        distrust.reason =
+            (handle == INVALID_HANDLE_VALUE ? "it cannot be opened (" : "its access list cannot be read (") +
+            fileErrorText(static_cast<int>(code)) + ")";
+    } else if (const std::string who = access::untrusted(acl, rights, sidText(owner)); !who.empty()) {
+        distrust.folder = folder;
+        distrust.who = who;
+        distrust.fix = icaclsFix(folder);
+    }
+    if (descriptor != nullptr)
+        ::LocalFree(descriptor);
+    if (handle != INVALID_HANDLE_VALUE)
+        ::CloseHandle(handle);
+    return distrust;
+}
+
+} // namespace
+
+bool holdProgramDirectory(const std::string& directory, std::string& error)
+{
+    // Others may read and write in it, but none may delete, rename or move it.
+    HANDLE handle = openFolder(directory, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = "Cannot open " + directory + ": " + fileErrorText(static_cast<int>(::GetLastError()));
+        return false;
+    }
+    if (g_held.handle != INVALID_HANDLE_VALUE)
+        ::CloseHandle(g_held.handle);
+    g_held = Held{directory, handle};
+    return true;
+}
+
+DirectoryDistrust judgeProgramDirectory(const std::string& directory)
+{
+    if (g_held.handle != INVALID_HANDLE_VALUE && directory == g_held.path) {
+        HANDLE named = openFolder(directory, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        const bool same = named != INVALID_HANDLE_VALUE && sameFolder(named, g_held.handle);
+        if (named != INVALID_HANDLE_VALUE)
+            ::CloseHandle(named);
+        if (!same) {
+            DirectoryDistrust distrust;
+            distrust.folder = directory;
+            distrust.reason = "it is no longer the folder MOVIK started in: it was moved or replaced";
+            return distrust;
+        }
+    }
+    DirectoryDistrust distrust = judgeFolder(directory, writeRights);
+    // The folders above it, up to the drive's root.
+    std::string folder = directory;
+    while (distrust.empty() && folder.size() > 3) {
+        folder.pop_back();
+        const std::size_t separator = folder.find_last_of("\\/");
+        if (separator == std::string::npos || separator < 2)
+            break;
+        folder.erase(separator + 1);
+        distrust = judgeFolder(folder, moveRights);
+    }
+    return distrust;
+}
+
+bool othersMayRead(const std::string& path, std::string& who)
+{
+    HANDLE file = ::CreateFileW(widePath(path).c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    who = untrustedWithAccess(file, readRights);
+    ::CloseHandle(file);
+    return !who.empty();
 }
 
 std::string fileOwner(const std::string& path)
@@ -621,17 +736,7 @@ std::string fileOwner(const std::string& path)
     if (::GetNamedSecurityInfoW(widePath(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                                 nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return {};
-    std::string text;
-    wchar_t name[256] = {};
-    wchar_t domain[256] = {};
-    DWORD nameSize = 256;
-    DWORD domainSize = 256;
-    SID_NAME_USE use{};
-    if (owner != nullptr && ::LookupAccountSidW(nullptr, owner, name, &nameSize, domain, &domainSize, &use)) {
-        text = domain[0] != L'\0' ? utf8Text(domain) + "\\" + utf8Text(name) : utf8Text(name);
-    } else {
-        text = sidText(owner);
-    }
+    const std::string text = owner != nullptr ? accountName(owner) : std::string();
     ::LocalFree(descriptor);
     return text;
 }
@@ -685,6 +790,31 @@ void InputFile::close()
         ::CloseHandle(toHandle(m_handle));
         m_handle = invalidHandle;
     }
+}
+
+// The accounts beyond the trusted that an entry of acl grants any of
+// access; empty when none. No access list at all lets everyone do anything.
+// Entries that only pass rights on to what the folder will hold (CREATOR
+// OWNER among them) grant nothing here.
+std::string access::untrusted(PACL acl, DWORD access, const std::string& owner)
+{
+    if (acl == nullptr)
+        return "Everyone";
+    std::string who;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (!::GetAce(acl, i, reinterpret_cast<void**>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE ||
+            (ace->AceFlags & INHERIT_ONLY_ACE) != 0)
+            continue;
+        auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+        const std::string sid = sidText(&allowed->SidStart);
+        if ((allowed->Mask & access) == 0 || trustedAccount(sid, owner))
+            continue;
+        const std::string name = accountName(&allowed->SidStart);
+        if (who.find(name) == std::string::npos)
+            who += (who.empty() ? "" : ", ") + name;
+    }
+    return who;
 }
 
 } // namespace movik::platform

@@ -2,6 +2,7 @@
 // site's directory, its options, and the setup check against good and broken
 // setups and beside a running copy, with real curl, the visitor service and
 // an SQLite database; and how the program ends when it is told to stop.
+#include "ServiceRoute.h"
 #include "SiteFixtures.h"
 #include "TempDir.h"
 #include "VisitorServiceProcess.h"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sys/inotify.h>
 #include <thread>
 #include <unistd.h>
@@ -178,47 +180,139 @@ TEST(ProgramSetupCheck, GoodAndBrokenSetups)
     EXPECT_EQ(countOf(out, "settings: "), 4) << "an empty value is the default's" << out;
 }
 
-// A program directory every local user may write, with plugins planted
-// where Qt looks for them: the program refuses it before it takes the lock,
-// builds a Qt object or sends a request, and says why and how to fix it.
-// The setup check there loads nothing from it and sends nothing either.
-TEST(ProgramDirectory, OneOthersMayWriteIsRefusedBeforeAnythingIsLoadedOrSent)
+// A program directory others may change: the program refuses it before it
+// takes the lock, builds a Qt object or sends a request, says who and how
+// to fix it, and the check says the same. Whoever may write it by its mode
+// or its access list, or the files made in it through its default list, or
+// a directory above it (a sticky one owned by root passes).
+TEST(ProgramDirectory, OneOthersMayChangeIsRefusedBeforeAnythingIsLoadedOrSent)
+{
+    enum Fault { OthersWrite, AccessList, DefaultList, OpenParent, StickyParent };
+    const struct
+    {
+        Fault fault;
+        const char* who; // the folder at fault: {} the program directory, {parent} the one above it
+        const char* fix;
+    } rows[] = {
+        {OthersWrite, "{} is writable by every local user: ", "chmod o-w '{}'"},
+        {AccessList, "{} is writable by user nobody: ", "setfacl -x u:nobody '{}'"},
+        {DefaultList, "{} is writable by user nobody (through its default access list", "setfacl -k '{}'"},
+        {OpenParent,
+         "{parent} above the program directory {} is writable by every local user: ", "chmod o-w '{parent}'"},
+        {StickyParent, nullptr, nullptr},
+    };
+    for (const auto& row : rows) {
+        TempDir parent;
+        fs::permissions(parent.path(),
+                        row.fault == StickyParent ? fs::perms::all | fs::perms::sticky_bit : fs::perms::all);
+        std::optional<ScopedEnvironment> inParent;
+        if (row.fault == OpenParent || row.fault == StickyParent)
+            inParent.emplace("TMPDIR", parent.path());
+        VisitorServiceProcess service;
+        service.addVisitors(twoVisitorsJson);
+        Site site;
+        ASSERT_TRUE(site.open(service, "AutoPoll=1\r\n"));
+        if (row.fault == OthersWrite) {
+            fs::permissions(site.path(), fs::perms::others_write, fs::perm_options::add);
+        } else if (row.fault == AccessList || row.fault == DefaultList) {
+            std::vector<std::string> setfacl = {"setfacl", "-m", "u:nobody:rwx", site.path()};
+            if (row.fault == DefaultList)
+                setfacl.insert(setfacl.begin() + 1, "-d");
+            ASSERT_EQ(runProgram(setfacl), 0);
+        }
+        // Each planted file is watched: any event means it was opened.
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        for (const char* folder : {"platforms", "platformthemes", "sqldrivers", "imageformats"}) {
+            fs::create_directory(site.file(folder));
+            writeFile(site.file(std::string(folder) + "/libplanted.so"), "planted");
+            ASSERT_GE(::inotify_add_watch(watch, site.file(std::string(folder) + "/libplanted.so").c_str(),
+                                          IN_OPEN),
+                      0);
+        }
+        char event[4096];
+        Program program(site);
+        if (row.who == nullptr) {
+            // Trusted, the directory still holds Qt's plugin folders.
+            EXPECT_EQ(program.run({"--check"}), 0) << program.out();
+            EXPECT_EQ(program.run({}), 4);
+            EXPECT_EQ(program.err().rfind("The program directory " + site.path() +
+                                              " holds the folder platforms, where Qt would load plugins from",
+                                          0),
+                      0u)
+                << program.err();
+            EXPECT_LE(::read(watch, event, sizeof event), 0) << "a planted plugin was opened";
+            ::close(watch);
+            continue;
+        }
+        auto filled = [&](std::string text) {
+            for (std::size_t at; (at = text.find("{parent}")) != std::string::npos;)
+                text.replace(at, 8, parent.path());
+            for (std::size_t at; (at = text.find("{}")) != std::string::npos;)
+                text.replace(at, 2, site.path());
+            return text;
+        };
+        auto before = names(site);
+        before.push_back("MOVIK.log");
+        std::sort(before.begin(), before.end());
+        SCOPED_TRACE(row.who);
+
+        EXPECT_EQ(program.run({}), 4);
+        EXPECT_LE(::read(watch, event, sizeof event), 0) << "a planted plugin was opened";
+        const std::string refusal = filled(row.who);
+        EXPECT_NE(program.err().find(refusal), std::string::npos) << program.err();
+        EXPECT_NE(program.err().find("MOVIK does not run there"), std::string::npos) << program.err();
+        EXPECT_NE(program.err().find(filled(row.fix)), std::string::npos) << program.err();
+        EXPECT_EQ(countOf(logMessages(site), refusal), 1);
+        EXPECT_EQ(names(site), before) << "nothing but the log";
+
+        EXPECT_EQ(program.run({"--check"}), 1);
+        EXPECT_NE(program.out().find("FAIL program directory: "), std::string::npos) << program.out();
+        EXPECT_NE(program.out().find(refusal), std::string::npos) << program.out();
+        EXPECT_NE(program.out().find("FAIL poll: not sent"), std::string::npos) << program.out();
+        EXPECT_TRUE(service.requests().empty());
+        EXPECT_LE(::read(watch, event, sizeof event), 0) << "a planted plugin was opened by the check";
+        ::close(watch);
+    }
+}
+
+// The program directory moved away while the program runs, a twin put in
+// its place: the program goes on writing into its own (it holds it open),
+// sends no poll while its name leads elsewhere, and polls again once it is
+// back.
+TEST(ProgramDirectory, MovedAwayWhileRunningStopsThePollingUntilItIsBack)
 {
     VisitorServiceProcess service;
-    service.addVisitors(twoVisitorsJson);
     Site site;
     ASSERT_TRUE(site.open(service, "AutoPoll=1\r\n"));
-    // Each planted file is watched: any event means it was opened.
-    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    for (const char* folder : {"platforms", "platformthemes", "sqldrivers", "imageformats"}) {
-        fs::create_directory(site.file(folder));
-        writeFile(site.file(std::string(folder) + "/libplanted.so"), "planted");
-        ASSERT_GE(
-            ::inotify_add_watch(watch, site.file(std::string(folder) + "/libplanted.so").c_str(), IN_OPEN),
-            0);
-    }
-    char event[4096];
-    fs::permissions(site.path(), fs::perms::others_write, fs::perm_options::add);
     Program program(site);
-    auto before = names(site);
-    before.push_back("MOVIK.log");
-    std::sort(before.begin(), before.end());
+    program.start({});
+    auto pollsReach = [&service](int count) {
+        for (int i = 0; i < 200 && service.polls() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return service.polls() >= count;
+    };
+    ASSERT_TRUE(pollsReach(1));
+    const std::string directory = site.path().substr(0, site.path().size() - 1);
+    fs::rename(directory, directory + ".old");
+    fs::create_directory(directory);
+    const std::string moved = directory + ".old/";
+    for (int i = 0; i < 200 && countOf(logMessages(moved), "no longer the directory MOVIK started in") == 0;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int polls = service.polls();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    EXPECT_EQ(service.polls(), polls) << "no poll while the name leads elsewhere";
+    EXPECT_TRUE(fs::is_empty(directory)) << "nothing written into the twin";
+    EXPECT_NE(
+        readFile(moved + "movik.status").find("\ndirectory=refused\ndirectory_reason=The program directory "),
+        std::string::npos);
 
-    EXPECT_EQ(program.run({}), 4);
-    EXPECT_LE(::read(watch, event, sizeof event), 0) << "a planted plugin was opened";
-    const std::string refusal =
-        "The program directory " + site.path() + " is writable by every local user: MOVIK does not run there";
-    EXPECT_EQ(program.err().rfind(refusal, 0), 0u) << program.err();
-    EXPECT_NE(program.err().find("chmod o-w " + site.path()), std::string::npos) << program.err();
-    EXPECT_EQ(countOf(logMessages(site), refusal), 1);
-    EXPECT_EQ(names(site), before) << "nothing but the log";
-
-    EXPECT_EQ(program.run({"--check"}), 1);
-    EXPECT_NE(program.out().find("FAIL program directory: " + refusal), std::string::npos) << program.out();
-    EXPECT_NE(program.out().find("FAIL poll: not sent"), std::string::npos) << program.out();
-    EXPECT_TRUE(service.requests().empty());
-    EXPECT_LE(::read(watch, event, sizeof event), 0) << "a planted plugin was opened by the check";
-    ::close(watch);
+    fs::remove(directory);
+    fs::rename(directory + ".old", directory);
+    EXPECT_TRUE(pollsReach(polls + 1));
+    EXPECT_EQ(program.terminate(), 0);
+    EXPECT_EQ(countOf(logMessages(site), "The program directory can be trusted again: polling goes on"), 1)
+        << logMessages(site);
 }
 
 TEST(ProgramSetupCheck, BesideARunningCopy)

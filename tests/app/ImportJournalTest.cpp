@@ -4,8 +4,13 @@
 // the poll cycle is covered end to end.
 #include "app/ImportJournal.h"
 #include "TempDir.h"
+#include "platform/Platform.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <filesystem>
 
@@ -86,7 +91,8 @@ TEST_P(JournalFile, AnyBytesSurvive)
         ASSERT_TRUE(journal.record("V-2", "5002", "", "20270101060000", State::Imported, error)) << error;
         ASSERT_TRUE(journal.record("V-2", "5002", "", "20270101060000", State::Acknowledged, error));
     }
-    EXPECT_EQ(splitLines(readFile(path)).size(), 5u) << "a comment and a line per change";
+    EXPECT_EQ(splitLines(readFile(path)).size(), 6u)
+        << "a comment, the empty start's time and a line per change";
 
     Opened again(path, clock);
     EXPECT_EQ(again.skipped, 0u);
@@ -99,7 +105,14 @@ TEST_P(JournalFile, AnyBytesSurvive)
     EXPECT_NE(again.journal.find(odd, "#1\\x41", "20260501173000", "20260501230000"), nullptr);
     EXPECT_EQ(again.journal.find(odd, "#1\\x41", "20260501173000", "20260501230001"), nullptr);
     EXPECT_EQ(again.journal.find("V-2", "5002 ", "", "20270101060000"), nullptr);
-    EXPECT_EQ(splitLines(readFile(path)).size(), 3u) << "compacted when read";
+    EXPECT_EQ(splitLines(readFile(path)).size(), 4u) << "compacted when read";
+    // A new journal knows nothing of the retention before it, and says so
+    // until its end, when a compaction drops the line.
+    EXPECT_TRUE(again.journal.mayHaveForgotten());
+    clock.now += ImportJournal::keepSeconds;
+    EXPECT_FALSE(again.journal.mayHaveForgotten());
+    ASSERT_TRUE(again.journal.compact(error)) << error;
+    EXPECT_EQ(readFile(path).find("# started empty at "), std::string::npos);
 }
 
 TEST_P(JournalFile, DamagedLinesAreSkippedAndTheRestKept)
@@ -114,32 +127,47 @@ TEST_P(JournalFile, DamagedLinesAreSkippedAndTheRestKept)
                         "V-5\t5005\t20260501173000\t20260501230000\t0\t18000x0000\n"
                         "V-6\t5006\t2026\\x0\t20260501230000\t0\t1800000000\n"
                         "V-7\t5007\t20260501173000\t20260501230000\t0\t1800000000\r\n" // CR LF
-                        "V-8\t5008\t20260501173000\t20260501230000\t0\t1800000000\\"); // cut short
+                        "V-8\t5008\t20260501173000\t20260501230000\t0\t1800000000");   // its line feed lost
     Clock clock;
     Opened journal(path, clock);
     EXPECT_EQ(journal.skipped, 6u);
     ASSERT_EQ(journal.journal.entries().size(), 2u);
     EXPECT_EQ(journal.journal.entries()[1].card, "5007");
 
-    // The damaged lines left the file when it was read.
+    // The damaged lines left the file when it was read, and it goes on
+    // from a whole line.
     Opened again(path, clock);
     EXPECT_EQ(again.skipped, 0u);
     EXPECT_EQ(again.journal.entries().size(), 2u);
+    EXPECT_EQ(readFile(path).back(), '\n');
+    EXPECT_FALSE(again.journal.mayHaveForgotten()) << "it knew its visitors";
 
-    // A journal that exists but cannot be read holds nothing and writes nothing.
+    // What is not the program's own journal (here a directory) is set
+    // aside, untouched, and a new journal started empty.
     TempDir other;
     ASSERT_TRUE(std::filesystem::create_directory(other.file("movik.journal")));
-    ImportJournal unreadable(clock.function(), g_digest);
+    ImportJournal untrusted(clock.function(), g_digest);
     std::size_t skipped = 0;
     std::string error;
-    EXPECT_FALSE(unreadable.load(other.file("movik.journal"), skipped, error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(unreadable.record("V-1", "5001", "", "", State::Imported, error));
-    EXPECT_NE(unreadable.find("V-1", "5001", "", ""), nullptr) << "this process still remembers it";
+    ASSERT_TRUE(untrusted.load(other.file("movik.journal"), skipped, error));
+    EXPECT_EQ(untrusted.setAside().rfind(other.file("movik.journal.untrusted-20"), 0), 0u)
+        << untrusted.setAside();
+    EXPECT_TRUE(std::filesystem::is_directory(untrusted.setAside()));
+    EXPECT_TRUE(untrusted.mayHaveForgotten());
+#ifdef _WIN32
+    // One held by another program for now is neither set aside nor read.
+    HANDLE held = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ImportJournal busy(clock.function(), g_digest);
+    EXPECT_FALSE(busy.load(path, skipped, error));
+    EXPECT_FALSE(busy.record("V-1", "5001", "", "", State::Imported, error));
+    EXPECT_NE(busy.find("V-1", "5001", "", ""), nullptr) << "this process still remembers it";
+    EXPECT_TRUE(busy.setAside().empty());
+    ::CloseHandle(held);
+#endif
 
     // Nor is there a journal where its directory is missing.
-    EXPECT_FALSE(unreadable.load(other.file("gone/movik.journal"), skipped, error));
-    EXPECT_TRUE(unreadable.load(other.file("movik2.journal"), skipped, error)) << error;
+    EXPECT_FALSE(untrusted.load(other.file("gone/movik.journal"), skipped, error));
+    EXPECT_TRUE(untrusted.load(other.file("movik2.journal"), skipped, error)) << error;
 }
 
 TEST_P(JournalFile, TheLastLineOfAVisitCountsAndARemovedOneIsGone)
@@ -224,11 +252,22 @@ TEST_P(JournalFile, GrowsByAppendingAndIsCompactedAtTwiceItsLiveEntries)
     // the file reached twice the live entries, and grown again since.
     EXPECT_LT(journal.journal.fileLines(), ImportJournal::compactionFloor);
     EXPECT_GE(journal.journal.fileLines(), visitors);
-    EXPECT_EQ(splitLines(readFile(path)).size(), journal.journal.fileLines() + 1);
+    EXPECT_EQ(splitLines(readFile(path)).size(), journal.journal.fileLines() + 2) << "and two comments";
     Opened reread(path, clock);
     EXPECT_EQ(reread.journal.entries().size(), visitors);
     EXPECT_EQ(reread.find("V-2", "1")->state, State::Acknowledged);
     EXPECT_EQ(reread.find("V-3", "1")->state, State::Imported);
+
+    // Deleted while the program runs: written anew whole from what it
+    // holds, the acknowledged visitors held by their lines alone gone with
+    // the file, so it counts as started empty again.
+    ASSERT_TRUE(platform::deleteFile(path));
+    ASSERT_TRUE(reread.record("V-new", "1", State::Pending));
+    Opened rewritten(path, clock);
+    EXPECT_EQ(rewritten.journal.entries().size(), visitors / 2 + 1);
+    ASSERT_NE(rewritten.find("V-3", "1"), nullptr);
+    EXPECT_EQ(rewritten.find("V-3", "1")->state, State::Imported);
+    EXPECT_TRUE(rewritten.journal.mayHaveForgotten());
 }
 
 INSTANTIATE_TEST_SUITE_P(Digests, JournalFile, ::testing::Values(visitDigest, collidingDigest),

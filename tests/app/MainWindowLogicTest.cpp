@@ -10,10 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 using namespace movik;
 using namespace movik::test;
@@ -226,10 +230,57 @@ TEST_F(WindowLogic, ACycleWithoutAnAnswerTurnsTheLightRed)
     EXPECT_TRUE(m_view.timerOn);
 }
 
-TEST_F(WindowLogic, ALogThatCannotBeWrittenIsShownOnceWithARedLight)
+namespace {
+
+// What keeps the log from taking its lines: something that is no file in
+// its place, or (Linux) a file-size limit below the log's size, where every
+// write is cut short and a write of nothing still succeeds.
+enum class LogFault { Directory, SizeLimit };
+
+class WindowLogicLogFault : public WindowLogic, public testing::WithParamInterface<LogFault>
 {
-    // Something that is no file stands in the log's place.
-    std::filesystem::create_directory(m_dir.file("MOVIK.log"));
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == LogFault::Directory) {
+            std::filesystem::create_directory(m_dir.file("MOVIK.log"));
+            return;
+        }
+#ifdef _WIN32
+        GTEST_SKIP() << "no file-size limit on Windows";
+#else
+        writeFile(m_dir.file("MOVIK.log"), std::string(8192, 'x') + "\r\n");
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_limit);
+        struct rlimit lower = m_limit;
+        lower.rlim_cur = 4096;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lower), 0);
+#endif
+    }
+    void TearDown() override
+    {
+        mend();
+    }
+    // The fault goes away.
+    void mend()
+    {
+        if (GetParam() == LogFault::Directory)
+            std::filesystem::remove(m_dir.file("MOVIK.log"));
+#ifndef _WIN32
+        else
+            ::setrlimit(RLIMIT_FSIZE, &m_limit);
+#endif
+    }
+
+#ifndef _WIN32
+    struct rlimit m_limit = {};
+#endif
+};
+
+} // namespace
+
+TEST_P(WindowLogicLogFault, ALogThatCannotBeWrittenIsShownOnceWithARedLight)
+{
     create();
     ASSERT_FALSE(m_view.lines.empty());
     EXPECT_EQ(m_view.lines[0].rfind(m_dir.file("MOVIK.log") + " cannot be written (", 0), 0u)
@@ -245,7 +296,9 @@ TEST_F(WindowLogic, ALogThatCannotBeWrittenIsShownOnceWithARedLight)
     m_view.ticked = true;
     logic.setPollCycle([&] { logic.pollCycle().DecodeVListFromFile(answer, answeredWith(200)); });
     logic.Timer1Timer();
+    logic.Timer1Timer();
     EXPECT_EQ(m_view.light.colour, StatusLight::Red);
+    EXPECT_EQ(m_view.lines.size(), 1u) << "still once";
     EXPECT_NE(m_view.light.description.find(" The log cannot be written: " + m_dir.file("MOVIK.log")),
               std::string::npos)
         << m_view.light.description;
@@ -254,10 +307,16 @@ TEST_F(WindowLogic, ALogThatCannotBeWrittenIsShownOnceWithARedLight)
         std::string::npos);
 
     // Once it works again, the log says since when it did not.
-    std::filesystem::remove(m_dir.file("MOVIK.log"));
+    mend();
     logic.Timer1Timer();
     EXPECT_EQ(m_view.light.colour, StatusLight::Lime);
     logic.FormClose();
     EXPECT_EQ(count(logMessages(m_dir), m_dir.file("MOVIK.log") + " could not be written from "), 1)
         << logMessages(m_dir);
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, WindowLogicLogFault,
+                         testing::Values(LogFault::Directory, LogFault::SizeLimit), [](const auto& info) {
+                             return std::string(info.param == LogFault::Directory ? "Directory"
+                                                                                  : "SizeLimit");
+                         });

@@ -21,12 +21,10 @@ class AlternatingImport : public movik::CardImport
 public:
     bool SQLDB_Connect(const std::string&, std::string&, std::string&) override { return true; }
     bool VListToDortex(const std::string& card, const std::string&, const std::string&,
-                       const std::function<void()>& beforeWriting) override
+                       const std::function<bool()>& beforeWriting) override
     {
         const bool taken = !card.empty() && (card[0] & 1);
-        if (taken && beforeWriting)
-            beforeWriting();
-        return taken;
+        return taken && (!beforeWriting || beforeWriting());
     }
     bool findVisit(const std::string& card, const std::string&, const std::string&, bool& failed) override
     {

@@ -49,6 +49,7 @@ protected:
         settings.PollWaitMSec = 0;
         settings.AckWaitMSec = 0;
         settings.CurlPath = dir.file("no-tool-here/");
+        writeRunJournal(dir);
         showOn(screen.display);
     }
     // The cycle, telling display what it shows.

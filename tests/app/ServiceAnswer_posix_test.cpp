@@ -39,8 +39,9 @@ void fetchPollAnswer(const VisitorServiceProcess& service, const std::string& pa
 // accepts every card and whose display is the test's.
 struct ServedCycle
 {
-    ServedCycle(Settings settings, OperatorDisplay& display) : s(std::move(settings))
+    ServedCycle(const TempDir& dir, Settings settings, OperatorDisplay& display) : s(std::move(settings))
     {
+        writeRunJournal(dir);
         import.accept = true;
         cycle = std::make_unique<PollCycle>(s, client, import, journal, reporter, statusWriter, display);
     }
@@ -101,7 +102,7 @@ TEST(ServiceAnswer, VisitorHoldingQuotesBracesAndCommasIsImportedAndAcknowledged
         R"([{"VisitorId":"say \"hi\", {x}\\","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"500}00012"}])");
     service.setMode(R"({"pretty":true})");
 
-    ServedCycle served(s, display);
+    ServedCycle served(dir, s, display);
     served.client.PollZUNVList();
     served.cycle->DecodeVListFromFile(dir.file("_$WAVL"), served.client.waitForPollAnswer(5000));
     EXPECT_TRUE(waitForLaunchedChildren());
@@ -149,7 +150,7 @@ TEST(ServiceAnswer, AStopThatEndedTheAcknowledgementsCurlIsNoFailure)
     Settings s = useService(dir, service);
     configureLog(dir.path(), 1);
     s.AckWaitMSec = 60000;
-    ServedCycle served(s, display);
+    ServedCycle served(dir, s, display);
 
     served.cycle->run();
 

@@ -51,6 +51,8 @@ TEST(StatusFile, LinesAndWholeReplacement)
                               "journal_reason=\n"
                               "log=ok\n"
                               "log_reason=\n"
+                              "directory=ok\n"
+                              "directory_reason=\n"
                               "stuck=0\n"
                               "stuck_since=\n"
                               "stuck_reason=\n"

@@ -5,6 +5,7 @@
 #include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/TextFile.h"
+#include "platform/AccessList_win.h"
 #include "platform/Platform.h"
 
 #include <gtest/gtest.h>
@@ -280,13 +281,28 @@ TEST(PlatformWin, OwnFilesAreKnownAndAppendedTo)
     bool missing = false;
     EXPECT_TRUE(platform::readOwnFile(dir.file("journal"), content, missing, error)) << error;
     EXPECT_EQ(content, "one\ntwo\n");
+
+    // Opened to others (a list it inherited, a folder copied after a
+    // crash): the header file is no longer private, the journal no longer
+    // appended to.
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;OW)(A;;FA;;;WD)",
+                                                                       SDDL_REVISION_1, &open, nullptr));
+    for (const char* name : {"header", "journal"})
+        EXPECT_TRUE(::SetFileSecurityA(dir.file(name).c_str(), DACL_SECURITY_INFORMATION, open)) << name;
+    ::LocalFree(open);
+    EXPECT_FALSE(platform::isOwnPrivateFile(dir.file("header"), "Authorization: Bearer k\n"));
+    EXPECT_FALSE(platform::appendToFile(dir.file("journal"), "three\n", platform::FileFlush::Cached, error));
+    bool foreign = false;
+    EXPECT_FALSE(platform::readOwnFile(dir.file("journal"), content, missing, error, &foreign));
+    EXPECT_TRUE(foreign);
 }
 
 TEST(PlatformWin, AProgramDirectoryOthersMayWriteIsKnownWithItsFix)
 {
     TempDir dir;
-    std::string who;
-    EXPECT_FALSE(platform::directoryWritableByOthers(dir.path(), who)) << who;
+    EXPECT_TRUE(platform::judgeProgramDirectory(dir.path()).empty())
+        << platform::judgeProgramDirectory(dir.path()).who;
     // What a folder made under a drive's root has: a group of every account
     // may add files (Wine keeps such an entry for Everyone only, as mode 0777).
     PSECURITY_DESCRIPTOR open = nullptr;
@@ -294,10 +310,57 @@ TEST(PlatformWin, AProgramDirectoryOthersMayWriteIsKnownWithItsFix)
                                                                        SDDL_REVISION_1, &open, nullptr));
     EXPECT_TRUE(::SetFileSecurityA(dir.path().c_str(), DACL_SECURITY_INFORMATION, open));
     ::LocalFree(open);
-    EXPECT_TRUE(platform::directoryWritableByOthers(dir.path(), who));
-    EXPECT_EQ(who, "Everyone");
-    const std::string fix = platform::openDirectoryFix(dir.path());
-    EXPECT_EQ(fix.rfind("icacls \"" + dir.path().substr(0, dir.path().size() - 1) + "\" /inheritance:r", 0),
+    const platform::DirectoryDistrust distrust = platform::judgeProgramDirectory(dir.path());
+    EXPECT_EQ(distrust.who, "Everyone");
+    EXPECT_EQ(distrust.fix.rfind(
+                  "icacls \"" + dir.path().substr(0, dir.path().size() - 1) + "\" /inheritance:r", 0),
               0u)
-        << fix;
+        << distrust.fix;
+
+    // Held, the folder cannot be renamed; a missing one cannot be trusted.
+    std::string error;
+    ASSERT_TRUE(platform::holdProgramDirectory(dir.path(), error)) << error;
+    const std::string folder = dir.path().substr(0, dir.path().size() - 1);
+    EXPECT_FALSE(::MoveFileA(folder.c_str(), (folder + "-moved").c_str()));
+    EXPECT_EQ(platform::judgeProgramDirectory(dir.file("missing\\")).reason.rfind("it cannot be opened", 0),
+              0u);
+}
+
+// Every account an access list lets in counts, not only the groups every
+// account belongs to; Wine keeps no entry for other accounts on a folder,
+// so the lists are judged as they stand.
+TEST(PlatformWin, EveryAccountAnAccessListLetsInCounts)
+{
+    const char* const owner = "S-1-5-21-1-2-3-1000";
+    const struct
+    {
+        const char* sddl;
+        DWORD rights;
+        bool trusted;
+    } rows[] = {
+        {"D:(A;;0x1301bf;;;S-1-5-21-1-2-3-1001)", platform::access::writeRights, false}, // another account
+        {"D:(A;;0x1301bf;;;S-1-5-21-1-2-3-513)", platform::access::writeRights, false},  // Domain Users
+        {"D:(A;;0x2;;;BU)", platform::access::writeRights, false},                       // Users
+        {"D:(A;;FA;;;WD)", platform::access::writeRights, false},
+        {"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;S-1-5-21-1-2-3-1000)"
+         "(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)",
+         platform::access::writeRights, true},
+        {"D:(A;OICIIO;FA;;;CO)(A;;0x1200a9;;;WD)", platform::access::writeRights, true},
+        {"D:(A;;0x1200a9;;;WD)", platform::access::readRights, false},
+        // Above the program directory: adding a folder moves nothing.
+        {"D:(A;;0x4;;;AU)", platform::access::moveRights, true},
+        {"D:(A;;0x40;;;AU)", platform::access::moveRights, false},
+    };
+    for (const auto& row : rows) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(row.sddl, SDDL_REVISION_1,
+                                                                           &descriptor, nullptr))
+            << row.sddl;
+        PACL acl = nullptr;
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        ::GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted);
+        EXPECT_EQ(platform::access::untrusted(acl, row.rights, owner).empty(), row.trusted) << row.sddl;
+        ::LocalFree(descriptor);
+    }
 }

@@ -21,13 +21,12 @@ public:
     }
     void beginCycle() override { ++cycles; }
     bool VListToDortex(const std::string& card, const std::string& start, const std::string& end,
-                       const std::function<void()>& beforeWriting) override
+                       const std::function<bool()>& beforeWriting) override
     {
         calls.push_back("card=" + card + " start=" + start + " end=" + end);
         // A card it refuses counts as issued already.
-        if (accept && beforeWriting)
-            beforeWriting();
-        return accept;
+        held = accept && beforeWriting && !beforeWriting();
+        return accept && !held;
     }
     bool findVisit(const std::string& card, const std::string&, const std::string&, bool& failed) override
     {
@@ -37,6 +36,8 @@ public:
     }
     ImportFailure lastFailure() const override
     {
+        if (held)
+            return ImportFailure::Held;
         if (findFails)
             return ImportFailure::Statement;
         return accept ? ImportFailure::None : ImportFailure::Refused;
@@ -47,6 +48,7 @@ public:
     bool accept = false;
     bool found = false;
     bool findFails = false;
+    bool held = false; // the last import's beforeWriting said no
     int connects = 0;
     int cycles = 0;
 };

@@ -34,6 +34,7 @@ std::string jobCaseName(const JobCase& job)
 void Site::configure(const VisitorServiceProcess& service, const std::string& settingsLines) const
 {
     writeSiteFiles(*this, service, database, settingsLines);
+    writeRunJournal(*this);
 }
 
 ::testing::AssertionResult Site::open(const VisitorServiceProcess& service, const std::string& settingsLines)

@@ -40,7 +40,8 @@ public:
     ::testing::AssertionResult createOn(TestServer& server);
 
     // Settings, key file and alias file pointed at service and the database,
-    // with further settings lines (each ended by CR LF).
+    // with further settings lines (each ended by CR LF), and the journal of
+    // a program that has run there before.
     void configure(const VisitorServiceProcess& service, const std::string& settingsLines = {}) const;
     // An SQLite site configured for service at once.
     ::testing::AssertionResult open(const VisitorServiceProcess& service,

@@ -57,6 +57,15 @@ std::string readFile(const std::string& path)
     return content.str();
 }
 
+void writeRunJournal(const TempDir& dir)
+{
+    const std::string path = dir.file("movik.journal");
+    if (fs::exists(path))
+        return;
+    writeFile(path, "# the journal of a program that has run here before\n");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+}
+
 Settings useProgramDirectory(const TempDir& dir, int debugLevel)
 {
     configureLog(dir.path(), debugLevel);

@@ -39,6 +39,11 @@ std::string arrayOf(const std::string& object, int count);
 // How often what occurs in text, without overlaps.
 int countOf(const std::string& text, const std::string& what);
 
+// Gives dir the import journal of a program that has run there before
+// (owner-only, with no visitor in it): a journal that starts empty would
+// have each new visitor looked up in the database before its import.
+void writeRunJournal(const TempDir& dir);
+
 // Points the log at dir with the given debug level; the settings of a
 // program in dir, the other settings at their defaults.
 Settings useProgramDirectory(const TempDir& dir, int debugLevel = 0);

@@ -552,6 +552,11 @@ TEST(WineCurl, WaitsEndWhenCurlEnds)
     EXPECT_TRUE(eventually([&] { return service.queuedIds().empty(); }, 20)) << site.log();
     // The last line is written once its curl.exe has ended, after the service had the request.
     EXPECT_TRUE(eventually([&] { return countOf(site.log(), "Q.Ack - ") == 5; }, 5)) << site.log();
+    // Held open while it runs, its folder cannot be renamed away (Wine keeps
+    // this for the folder itself, NTFS for the folders above it too).
+    const std::string folder = windowsPath(site.path.substr(0, site.path.size() - 1));
+    EXPECT_NE(run({"wine", "cmd", "/c", "move", folder, folder + "-moved"}), 0);
+    EXPECT_TRUE(fs::exists(site.file("movik.exe")));
 }
 
 // A service that takes requests and never answers them: the launcher ends

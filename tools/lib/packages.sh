@@ -7,7 +7,7 @@ MOVIK_PACKAGES=(
   libgl-dev fonts-dejavu-core
   googletest libgtest-dev
   libcpp-httplib-dev nlohmann-json3-dev libbenchmark-dev
-  curl libssl-dev openssl tinyproxy
+  curl libssl-dev openssl tinyproxy acl
   postgresql sqlite3 mariadb-server-core mariadb-client-core
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
   xvfb xauth xdotool imagemagick

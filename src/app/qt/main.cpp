@@ -13,6 +13,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -49,6 +50,27 @@ void closeOnStopSignals(QApplication& application, QWidget& window)
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// The folders Qt 6.4 loads plugins from, which the application object looks
+// for in the program's directory while it is built, whatever library paths
+// were set before it. A member of the directory's group could plant one
+// there that runs in every other member's copy.
+const char* const qtPluginFolders[] = {"platforms",         "platformthemes", "styles",
+                                       "imageformats",      "iconengines",    "platforminputcontexts",
+                                       "xcbglintegrations", "generic",        "sqldrivers"};
+
+// Empty when appPath holds none of them; otherwise the line that refuses it.
+std::string pluginFolderRefusal(const std::string& appPath)
+{
+    for (const char* folder : qtPluginFolders)
+        if (std::filesystem::is_directory(std::filesystem::symlink_status(appPath + folder)) ||
+            std::filesystem::is_symlink(std::filesystem::symlink_status(appPath + folder)))
+            return "The program directory " + appPath + " holds the folder " + folder +
+                   ", where Qt would load plugins from into MOVIK: MOVIK does not run there. Remove it: rm "
+                   "-r '" +
+                   appPath + folder + "' (docs/deploy.md)";
+    return {};
+}
+
 // Qt adds the program's directory to its plugin folders while the
 // application object is built; plugins loaded afterwards (database drivers,
 // image formats) come from Qt's own folder only.
@@ -61,6 +83,9 @@ void usePluginsOfQtOnly()
 
 int main(int argc, char* argv[])
 {
+    // A file-size limit makes a write fail (EFBIG), which the program reports,
+    // instead of ending it.
+    ::signal(SIGXFSZ, SIG_IGN);
     const std::string appPath = movik::platform::executableDirectory();
     // The log knows its folder from the first line on; start-up sets its detail.
     movik::configureLog(appPath, 0);
@@ -76,6 +101,11 @@ int main(int argc, char* argv[])
     // First of all, before a lock, a request or any Qt object: the window's
     // application object would already look for plugins in the directory.
     if (std::string refusal; !movik::acceptProgramDirectory(appPath, refusal)) {
+        std::cerr << refusal << '\n';
+        return movik::OpenDirectoryExitStatus;
+    }
+    if (const std::string refusal = pluginFolderRefusal(appPath); !refusal.empty()) {
+        movik::WriteLog(movik::LogAlways, refusal);
         std::cerr << refusal << '\n';
         return movik::OpenDirectoryExitStatus;
     }
