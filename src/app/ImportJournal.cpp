@@ -539,6 +539,9 @@ const JournalEntry* ImportJournal::find(const std::string& id, const std::string
 bool ImportJournal::record(const std::string& id, const std::string& card, const std::string& start,
                            const std::string& end, JournalState state, std::string& error)
 {
+    // First, since writing a lost file anew places its records afresh.
+    std::string lost;
+    const bool there = stillThere(lost);
     const std::int64_t time = m_clock();
     const Visit visit{id, card, start, end};
     const Key key = keyOf(visit);
@@ -563,8 +566,10 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
         return false;
     }
     ++m_fileLines;
-    if (!stillThere(error))
+    if (!there) {
+        error = lost;
         return false;
+    }
     // A file that is new, grown to twice its live entries, or that may end
     // in part of a line a failed write left, is written anew: the new state
     // goes with it.
