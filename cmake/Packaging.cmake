@@ -49,7 +49,7 @@ install(FILES ${generated}/movik.desktop DESTINATION usr/share/applications COMP
 # the build compiles from source install nothing of their own into it.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME movik)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${MOVIK_VERSION})
 set(CPACK_PACKAGE_VENDOR "MOVIK")
 set(MOVIK_PACKAGE_CONTACT "MOVIK maintainers <movik@example.org>" CACHE STRING "The package's Maintainer field")
 set(CPACK_PACKAGE_CONTACT "${MOVIK_PACKAGE_CONTACT}")

@@ -81,7 +81,7 @@ int answerProgramOptions(const ProgramOptions& options, const std::string& appPa
 
 std::string versionText()
 {
-    return "MOVIK " MOVIK_VERSION "\n";
+    return "MOVIK " MOVIK_VERSION_AND_COMMIT "\n";
 }
 
 std::string helpText()

@@ -44,7 +44,7 @@ void StatusWriter::write(bool automaticPoll)
         const std::string log = logFailure();
         m_status.log = log.empty() ? "ok" : "failed";
         m_status.logReason = log;
-        m_status.version = MOVIK_VERSION;
+        m_status.version = MOVIK_VERSION_AND_COMMIT;
         m_status.processId = platform::currentProcessId();
         std::string error;
         if (writeStatusFile(m_settings.AppPath + StatusFileName, m_status, error))

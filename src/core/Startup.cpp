@@ -38,7 +38,9 @@ bool loadStartup(const std::string& appPath, Settings& s, std::string& error, Ke
         s.AppPath = appPath;
         readSettingsFile(s.AppPath + "movik.ini", s);
         configureLog(s.AppPath, s.DebugLevel);
-        WriteLog(LogAlways, "--- MOVIK " MOVIK_VERSION " ---");
+        WriteLog(LogAlways, BannerLine);
+        // Which build runs: the banner is the same for every one.
+        WriteLog(LogAlways, "Version " MOVIK_VERSION_AND_COMMIT);
 
         s.ApiKey.clear();
         const std::string keyFile = s.AppPath + "_$wak";

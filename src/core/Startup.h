@@ -8,6 +8,10 @@ namespace movik {
 
 struct Settings;
 
+// The line every start begins the log with, whatever the build: the
+// system's own text. The build's version follows it on a line of its own.
+constexpr const char* BannerLine = "--- MOVIK 1.0.0.1 ---";
+
 // What start-up found of the key file, beside what it logged.
 struct KeyFileFinding
 {
@@ -16,8 +20,8 @@ struct KeyFileFinding
 };
 
 // Reads the settings of the program directory appPath into settings: reads
-// "movik.ini", sets the log's detail from it and logs the banner, reads the
-// key file "_$wak". False with the failure's text in error when a step
+// "movik.ini", sets the log's detail from it and logs the banner and the
+// version, reads the key file "_$wak". False with the failure's text in error when a step
 // failed; the steps after it are skipped (ApiKey keeps what was read before
 // the failure).
 bool loadStartup(const std::string& appPath, Settings& settings, std::string& error, KeyFileFinding& key);

@@ -126,6 +126,12 @@ struct DirectoryDistrust
 // held directory whose name now leads elsewhere.
 DirectoryDistrust judgeProgramDirectory(const std::string& directory);
 
+// Where a site reads how to set the program directory right, as the
+// refusal names it: the installed deploy guide beside the program (Linux),
+// README.txt's section on installing (Windows, whose zip and installer
+// carry no deploy guide).
+std::string directoryGuide(const std::string& appPath);
+
 // When others than the file's owner and group (Linux), or accounts beyond
 // the program's user, SYSTEM and Administrators (Windows), may read path:
 // true, with who they are in who.

@@ -732,6 +732,12 @@ DirectoryDistrust judgeProgramDirectory(const std::string& directory)
     return distrust;
 }
 
+std::string directoryGuide(const std::string& appPath)
+{
+    const std::string installed = appPath + "docs/deploy.md";
+    return fileExists(installed) ? installed : std::string("docs/deploy.md");
+}
+
 bool othersMayRead(const std::string& path, std::string& who)
 {
     struct stat st

@@ -718,6 +718,11 @@ DirectoryDistrust judgeProgramDirectory(const std::string& directory)
     return distrust;
 }
 
+std::string directoryGuide(const std::string& appPath)
+{
+    return appPath + "README.txt, section 2 (Install)";
+}
+
 bool othersMayRead(const std::string& path, std::string& who)
 {
     HANDLE file = ::CreateFileW(widePath(path).c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -55,7 +55,7 @@ TEST(ProgramCommandLine, AnswersAndLeavesTheDirectoryAlone)
     const auto before = names(site);
 
     EXPECT_EQ(program.run({"--version"}), 0);
-    EXPECT_EQ(program.out(), "MOVIK " MOVIK_VERSION "\n");
+    EXPECT_EQ(program.out(), "MOVIK " MOVIK_VERSION_AND_COMMIT "\n");
     EXPECT_EQ(program.run({"--help"}), 0);
     EXPECT_NE(program.out().find("--check"), std::string::npos) << program.out();
     EXPECT_EQ(program.err(), "");

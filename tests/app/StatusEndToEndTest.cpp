@@ -118,7 +118,7 @@ TEST_F(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     EXPECT_EQ(status["imports"], "2");
     EXPECT_EQ(status["import_failures"], "0");
     EXPECT_EQ(status["poll_failures"], "8");
-    EXPECT_EQ(status["version"], MOVIK_VERSION);
+    EXPECT_EQ(status["version"], MOVIK_VERSION_AND_COMMIT);
     EXPECT_EQ(status["pid"], std::to_string(::getpid()));
     const auto age = std::chrono::system_clock::now().time_since_epoch() -
                      std::chrono::seconds(std::stoll(status["cycle_epoch"]));

@@ -199,3 +199,31 @@ TEST(Win32Form1, TextAreaClearTimerAndClosing)
     SendMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(FindWindowA("TForm1", "ZUN Visitor - Dortex Interface"), nullptr);
 }
+
+// An installer's Restart Manager asks the window to end the program
+// (WM_QUERYENDSESSION, then WM_ENDSESSION, both with ENDSESSION_CLOSEAPP):
+// the session goes on, so the window closes itself and the program ends,
+// after registering to be started again. Wine implements the registration
+// but not reading it back (E_NOTIMPL): only where it does are the flags read.
+TEST(Win32Form1, RestartManagersCloseEndsTheProgramAndItIsStartedAgain)
+{
+    TempDir dir;
+    RecordingImport database;
+    TForm1 form(GetModuleHandleA(nullptr), database, dir.path());
+    const HWND window = form.handle();
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), TRUE);
+    EXPECT_TRUE(IsWindow(window)) << "asked, not yet told";
+    SendMessageA(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    EXPECT_FALSE(IsWindow(window));
+    MSG quit{};
+    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the message loop ends";
+    EXPECT_EQ(countOf(logMessages(dir), "--- MOVIK stopped ---"), 1);
+
+    EXPECT_TRUE(TForm1::registerForRestart());
+    WCHAR command[64] = {};
+    DWORD size = 64;
+    DWORD flags = 0;
+    if (SUCCEEDED(GetApplicationRestartSettings(GetCurrentProcess(), command, &size, &flags))) {
+        EXPECT_EQ(flags, static_cast<DWORD>(RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT));
+    }
+}

@@ -2,6 +2,7 @@
 #include "core/Startup.h"
 #include "TempDir.h"
 #include "core/Settings.h"
+#include "core/Version.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,9 @@ using namespace movik;
 using namespace movik::test;
 
 namespace {
+
+// The two lines every start begins the log with: the banner, and the build.
+const std::string started = std::string(BannerLine) + "\nVersion " MOVIK_VERSION_AND_COMMIT "\n";
 
 // What start-up read last.
 Settings settings;
@@ -31,7 +35,7 @@ TEST(Startup, NoFilesAtAll)
     EXPECT_EQ(settings.AppPath, dir.path());
     EXPECT_EQ(settings.ApiKey, "");
     EXPECT_EQ(settings.CurlURL, "/");
-    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nWAK file not found\n");
+    EXPECT_EQ(logMessages(dir), started + "WAK file not found\n");
 }
 
 TEST(Startup, KeyFileLinesAreJoined)
@@ -43,13 +47,13 @@ TEST(Startup, KeyFileLinesAreJoined)
     ASSERT_TRUE(startIn(dir, error));
     EXPECT_EQ(settings.ApiKey, "abcdef");
     EXPECT_EQ(settings.DebugLevel, 1);
-    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n");
+    EXPECT_EQ(logMessages(dir), started + "A.Key OK\n");
 
     // As echo writes it on Linux, with blanks an editor left.
     writeFile(dir.file("_$wak"), "tok3n \t\n\n");
     ASSERT_TRUE(startIn(dir, error));
     EXPECT_EQ(settings.ApiKey, "tok3n");
-    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n--- MOVIK 1.0.0.1 ---\nA.Key OK\n");
+    EXPECT_EQ(logMessages(dir), started + "A.Key OK\n" + started + "A.Key OK\n");
 }
 
 TEST(Startup, KeyHoldingALineBreakIsRefused)
@@ -60,7 +64,7 @@ TEST(Startup, KeyHoldingALineBreakIsRefused)
     std::string error;
     ASSERT_TRUE(startIn(dir, error)) << "start-up goes on to the database";
     EXPECT_EQ(settings.ApiKey, "");
-    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nKey file refused: the key holds a line break\n");
+    EXPECT_EQ(logMessages(dir), started + "Key file refused: the key holds a line break\n");
 }
 
 TEST(Startup, KeyFoundIsDetailOnly)
@@ -70,7 +74,7 @@ TEST(Startup, KeyFoundIsDetailOnly)
     std::string error;
     ASSERT_TRUE(startIn(dir, error));
     EXPECT_EQ(settings.ApiKey, "token");
-    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\n") << "A.Key OK needs DebugLevel 1";
+    EXPECT_EQ(logMessages(dir), started) << "A.Key OK needs DebugLevel 1";
 }
 
 TEST(Startup, EmptyKeyFile)
@@ -81,7 +85,7 @@ TEST(Startup, EmptyKeyFile)
     std::string error;
     ASSERT_TRUE(startIn(dir, error));
     EXPECT_EQ(settings.ApiKey, "");
-    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\n");
+    EXPECT_EQ(logMessages(dir), started);
 }
 
 TEST(Startup, UnreadableKeyFileFails)
@@ -92,5 +96,5 @@ TEST(Startup, UnreadableKeyFileFails)
     EXPECT_FALSE(startIn(dir, error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(settings.ApiKey, "");
-    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\n");
+    EXPECT_EQ(logMessages(dir), started);
 }

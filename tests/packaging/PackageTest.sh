@@ -6,7 +6,7 @@
 # site's files and the log must come through every step untouched, and the
 # program directory must stay writable for the group.
 #
-#   PackageTest.sh BUILD_DIR VISITOR_SERVICE VERSION
+#   PackageTest.sh BUILD_DIR VISITOR_SERVICE VERSION COMMIT
 #
 # Needs root (or sudo without a password) to add the user and the group;
 # exits 77 (skipped) otherwise. MOVIK_KEEP_TEST_DIR=1 keeps the scratch
@@ -16,6 +16,9 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
 service_program=$2
 version=$3
+commit=$4
+# What shipped before every build had its own version.
+shipped=1.0.0.1
 
 if [ "$(id -u)" -ne 0 ]; then
   if sudo -n true 2>/dev/null; then
@@ -52,7 +55,16 @@ step "building the package of the programs built in $build"
 deb=$(MOVIK_BUILD_DIR="$build" MOVIK_PACKAGE_NO_BUILD=1 "$root/tools/package-deb" "$work/deb" 2>"$work/package-deb.err") ||
   { cat "$work/package-deb.err"; exit 1; }
 echo "$deb"
-check "package version is the project's ($version)" test "$(dpkg-deb -f "$deb" Version)" = "$version"
+check "package version is the build's ($version)" test "$(dpkg-deb -f "$deb" Version)" = "$version"
+check "$version sorts above what shipped ($shipped)" dpkg --compare-versions "$version" gt "$shipped"
+check "the file is named by its version" test "$(basename "$deb")" = "movik_${version}_amd64.deb"
+# The release that shipped as $shipped: the same files under its version,
+# to upgrade from.
+mkdir "$work/old"
+dpkg-deb -R "$deb" "$work/old/tree"
+sed -i "s/^Version: .*/Version: $shipped/" "$work/old/tree/DEBIAN/control"
+old_deb="$work/old/movik_${shipped}_amd64.deb"
+dpkg-deb -b "$work/old/tree" "$old_deb" >/dev/null
 
 # A scratch root whose package database is this machine's, so the package's
 # dependencies are checked against what is really installed.
@@ -73,8 +85,8 @@ pkg() {
 installed() { dpkg-query --admindir="$admin" -W -f='${Status}' movik 2>/dev/null; }
 dir="$inst/opt/movik"
 
-step "installing"
-check "dpkg installs the package (its dependencies are met)" pkg -i "$deb"
+step "installing the release that shipped ($shipped)"
+check "dpkg installs the package (its dependencies are met)" pkg -i "$old_deb"
 check "package is installed" test "$(installed)" = "install ok installed"
 for f in movik movik-mktab movik.ini.example aliases.ini.example docs/README.md docs/deploy.md; do
   check "installed $f" test -f "$dir/$f"
@@ -141,7 +153,8 @@ as_user=(setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups
   env -i PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime")
 
 step "checking the setup as $user"
-check "movik --version says $version" test "$("${as_user[@]}" "$inst/usr/bin/movik" --version)" = "MOVIK $version"
+check "movik --version says $version and its commit" \
+  test "$("${as_user[@]}" "$inst/usr/bin/movik" --version)" = "MOVIK $version (commit $commit)"
 check_status=0
 "${as_user[@]}" "$inst/usr/bin/movik" --check > "$work/check.out" 2>&1 || check_status=$?
 cat "$work/check.out"
@@ -175,8 +188,9 @@ run_program 7001
 check "the visitor's card was written" test "$(imported 7001)" = 1
 check "the visitor was acknowledged" test "$(queued)" -eq 0
 check "MOVIK.log was written by $user" test "$(stat -c %U "$dir/MOVIK.log" 2>/dev/null)" = "$user"
-check "MOVIK.log starts with the banner of $version" \
-  grep -q "^[0-9/]* [0-9:]* --- MOVIK $version ---"$'\r'"\$" "$dir/MOVIK.log"
+check "MOVIK.log starts with the banner" grep -q "^[0-9/]* [0-9:]* --- MOVIK 1.0.0.1 ---"$'\r'"\$" "$dir/MOVIK.log"
+check "MOVIK.log names the build after the banner" \
+  grep -q "^[0-9/]* [0-9:]* Version $version (commit $commit)"$'\r'"\$" "$dir/MOVIK.log"
 check "MOVIK.log has the import" grep -q "Vlist.DX: 7001 imported" "$dir/MOVIK.log"
 check "the database was opened" grep -q "DB Open - OK" "$dir/MOVIK.log"
 # The journal and the status file are the program's too; where this build
@@ -199,17 +213,20 @@ check_kept() { # check_kept STEP: the site's files are all there, unchanged
 }
 before=$(fingerprint)
 
-step "upgrading (installing over the installed package)"
+step "upgrading from $shipped to $version"
 check "dpkg upgrades" pkg -i "$deb"
+check "one movik installed, at $version" test "$(dpkg-query --admindir="$admin" -W -f='${Version}' movik)" = "$version"
+check "the upgrade says how a running MOVIK gets the new program" grep -q "upgraded from $shipped" "$work/dpkg.out"
 check_kept "the upgrade"
 check "the program is still there" test -x "$dir/movik"
+check "installing the same version again" pkg -i "$deb"
+check_kept "installing the same version again"
 
 step "running again after the upgrade"
 curl -s -o /dev/null -X POST --data "[$(visitor 7002)]" "$url/_control/visitors"
 run_program 7002
 check "the new visitor's card was written" test "$(imported 7002)" = 1
-check "the log goes on: it holds both runs" \
-  test "$(grep -c -- "--- MOVIK $version ---" "$dir/MOVIK.log")" = 2
+check "the log goes on: it holds both runs" test "$(grep -c -- "--- MOVIK 1.0.0.1 ---" "$dir/MOVIK.log")" = 2
 before=$(fingerprint)
 
 step "removing"

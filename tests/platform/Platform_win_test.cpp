@@ -5,6 +5,7 @@
 #include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/TextFile.h"
+#include "core/Version.h"
 #include "platform/AccessList_win.h"
 #include "platform/Platform.h"
 
@@ -143,7 +144,8 @@ TEST(PlatformWin, StartupInAWindowsDirectory)
     ASSERT_TRUE(loadStartup(dir.path(), settings, error, key)) << error;
     EXPECT_EQ(settings.CurlPath, "c:\\curl\\");
     EXPECT_EQ(settings.ApiKey, "abcd");
-    EXPECT_EQ(logMessages(dir), "--- MOVIK 1.0.0.1 ---\nA.Key OK\n");
+    EXPECT_EQ(logMessages(dir),
+              std::string(BannerLine) + "\nVersion " MOVIK_VERSION_AND_COMMIT "\nA.Key OK\n");
 }
 
 TEST(PlatformWin, FileStillBeingWrittenIsRefused)

@@ -798,22 +798,42 @@ int msiexec(const std::string& action, const std::string& msi,
     return run(command);
 }
 
+// How many MOVIK entries Programs (Apps & features) lists.
+int programsEntries(const TempDir& scratch)
+{
+    int entries = 0;
+    for (const char* root : {"HKCU", "HKLM"}) {
+        run({"wine", "reg", "query",
+             std::string(root) + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "/s"},
+            {}, scratch.file("uninstall.txt"));
+        entries += countOf(readFile(scratch.file("uninstall.txt")), "DisplayName    REG_SZ    MOVIK\r\n");
+    }
+    return entries;
+}
+
 } // namespace
 
 // The installer as a site uses it, silently: per-user into the account's
 // %LOCALAPPDATA%\MOVIK with a Start-menu and a Startup shortcut; a site set
-// up there passes its check; a newer build upgrades it, an older one is
-// refused, uninstalling removes the programs and shortcuts; the site's files
-// stay byte for byte through every step.
+// up there passes its check; a newer build (the same tree, one build number
+// on, so other bytes) upgrades it to one entry in Programs, also when
+// installed again, with no stray file; an older one is refused; uninstalling
+// removes the programs and shortcuts; the site's files stay byte for byte
+// through every step. Wine's installer knows no Restart Manager: over a
+// running MOVIK it ends with 3010, and the new program is in place once Wine
+// restarts.
 TEST(WindowsInstaller, InstallUpgradeDowngradeAndUninstallKeepTheSitesFiles)
 {
     const std::string msi = environment("MOVIK_WINDOWS_MSI");
     const std::string next = environment("MOVIK_WINDOWS_MSI_NEXT");
-    ASSERT_FALSE(msi.empty() || next.empty()) << "MOVIK_WINDOWS_MSI and MOVIK_WINDOWS_MSI_NEXT";
+    const std::string nextExe = readFile(environment("MOVIK_WINDOWS_EXE_NEXT"));
+    ASSERT_FALSE(msi.empty() || next.empty() || nextExe.empty())
+        << "MOVIK_WINDOWS_MSI, MOVIK_WINDOWS_MSI_NEXT and MOVIK_WINDOWS_EXE_NEXT";
     const std::string user = environment("USER").empty() ? "root" : environment("USER");
     const std::string profile = environment("WINEPREFIX") + "/drive_c/users/" + user + "/";
     const std::string installed = profile + "AppData/Local/MOVIK/";
     const std::string menu = profile + "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/";
+    TempDir scratch;
 
     ASSERT_EQ(msiexec("/i", msi), 0);
     for (const char* name : {"movik.exe", "movik-mktab.exe", "README.txt", "movik.ini.example",
@@ -821,11 +841,11 @@ TEST(WindowsInstaller, InstallUpgradeDowngradeAndUninstallKeepTheSitesFiles)
         EXPECT_TRUE(fs::exists(installed + name)) << name;
     EXPECT_TRUE(fs::exists(menu + "MOVIK.lnk"));
     EXPECT_TRUE(fs::exists(menu + "StartUp/MOVIK.lnk"));
+    EXPECT_NE(readFile(installed + "movik.exe"), nextExe) << "the two builds differ";
 
     // A site in the installed folder.
     VisitorServiceProcess service;
     DortexTestDatabase database;
-    TempDir scratch;
     std::string error;
     ASSERT_TRUE(database.createSqlite(scratch, "dortex.db", error)) << error;
     fs::copy_file(scratch.file("dortex.db"), installed + "dortex.db");
@@ -843,19 +863,35 @@ TEST(WindowsInstaller, InstallUpgradeDowngradeAndUninstallKeepTheSitesFiles)
             installed),
         0);
     const auto site = siteFilesOf(installed);
+    std::vector<std::string> folder;
+    for (const auto& entry : fs::directory_iterator(installed))
+        folder.push_back(entry.path().filename().string());
+    std::sort(folder.begin(), folder.end());
+    auto expectOneNewMovik = [&](const char* step) {
+        EXPECT_EQ(programsEntries(scratch), 1) << step;
+        EXPECT_EQ(readFile(installed + "movik.exe"), nextExe) << step << ": the new program in place";
+        std::vector<std::string> now;
+        for (const auto& entry : fs::directory_iterator(installed))
+            now.push_back(entry.path().filename().string());
+        std::sort(now.begin(), now.end());
+        EXPECT_EQ(now, folder) << step << ": no stray file";
+        for (const auto& [name, bytes] : site)
+            EXPECT_EQ(readFile(installed + name), bytes) << step << ": " << name;
+    };
 
     ASSERT_EQ(msiexec("/i", next, {"STARTWITHWINDOWS=0"}), 0) << "upgraded";
-    EXPECT_TRUE(fs::exists(installed + "movik.exe"));
+    expectOneNewMovik("the upgrade");
     EXPECT_FALSE(fs::exists(menu + "StartUp/MOVIK.lnk")) << "left out on request";
+    EXPECT_EQ(msiexec("/i", next, {"STARTWITHWINDOWS=0"}), 0) << "the same version again";
+    expectOneNewMovik("the same version again");
     EXPECT_NE(msiexec("/i", msi), 0) << "an older version is refused";
-    EXPECT_TRUE(fs::exists(installed + "movik.exe"));
-    for (const auto& [name, bytes] : site)
-        EXPECT_EQ(readFile(installed + name), bytes) << name;
+    expectOneNewMovik("the refused downgrade");
 
     ASSERT_EQ(msiexec("/x", next), 0);
     for (const char* name : {"movik.exe", "movik-mktab.exe", "README.txt", "docs/database.md"})
         EXPECT_FALSE(fs::exists(installed + name)) << name;
     EXPECT_FALSE(fs::exists(menu + "MOVIK.lnk"));
+    EXPECT_EQ(programsEntries(scratch), 0);
     for (const auto& [name, bytes] : site)
         EXPECT_EQ(readFile(installed + name), bytes) << name;
 
@@ -864,10 +900,15 @@ TEST(WindowsInstaller, InstallUpgradeDowngradeAndUninstallKeepTheSitesFiles)
     {
         WineProcess running(installed, "movik.exe");
         ASSERT_TRUE(eventually([&] { return fs::exists(installed + "movik.lock"); }));
+        // 3010, a restart needed; a Unix exit status keeps its low byte only.
         const int upgraded = msiexec("/i", next);
-        EXPECT_TRUE(upgraded == 0 || upgraded == 3010) << upgraded;
-        std::cerr << "upgraded while MOVIK runs: msiexec exit status " << upgraded << "\n";
+        EXPECT_EQ(upgraded, 3010 % 256);
+        std::cerr << "upgraded while MOVIK runs: msiexec exit status " << upgraded << " (3010)\n";
     }
-    EXPECT_TRUE(fs::exists(installed + "movik.exe"));
+    // Wine puts a file in use in place when it restarts.
+    EXPECT_EQ(run({"wine", "wineboot", "-r"}), 0);
+    run({"wineserver", "-w"});
+    EXPECT_EQ(programsEntries(scratch), 1);
+    EXPECT_EQ(readFile(installed + "movik.exe"), nextExe) << "the new program after the restart";
     EXPECT_EQ(msiexec("/x", next), 0);
 }

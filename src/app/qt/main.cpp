@@ -67,7 +67,7 @@ std::string pluginFolderRefusal(const std::string& appPath)
             return "The program directory " + appPath + " holds the folder " + folder +
                    ", where Qt would load plugins from into MOVIK: MOVIK does not run there. Remove it: rm "
                    "-r '" +
-                   appPath + folder + "' (docs/deploy.md)";
+                   appPath + folder + "' (" + movik::platform::directoryGuide(appPath) + ")";
     return {};
 }
 

@@ -32,6 +32,12 @@ public:
     void show(int showCommand);
     // Runs the message loop until the window is closed; the exit code.
     int run();
+    // Asks Windows to start the program again after an installer's Restart
+    // Manager closed it to replace its files, and only then: not after a
+    // crash, a hang or a restart of Windows (the Startup shortcut starts it
+    // at sign-in, and a second copy would only be refused). False when
+    // Windows refused.
+    static bool registerForRestart();
 
     // Newest lines the text area keeps; the log file keeps everything.
     static constexpr int memoLineLimit = 5000;
@@ -60,7 +66,7 @@ private:
     LRESULT onFaceColours(HDC dc);
     LRESULT onClose();
     LRESULT onQueryEndSession();
-    LRESULT onEndSession(bool ending);
+    LRESULT onEndSession(bool ending, LPARAM reason);
     LRESULT onNcDestroy(UINT message, WPARAM wParam, LPARAM lParam);
     void createParts();
     // Pixels at the screen's DPI for a size laid out at 96.

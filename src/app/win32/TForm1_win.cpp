@@ -265,7 +265,7 @@ LRESULT TForm1::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_QUERYENDSESSION:
         return onQueryEndSession();
     case WM_ENDSESSION:
-        return onEndSession(wParam != 0);
+        return onEndSession(wParam != 0, lParam);
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
@@ -345,13 +345,23 @@ LRESULT TForm1::onQueryEndSession()
     return TRUE;
 }
 
-LRESULT TForm1::onEndSession(bool ending)
+LRESULT TForm1::onEndSession(bool ending, LPARAM reason)
 {
+    // An installer's Restart Manager closes the program to replace it: the
+    // session goes on, so the program ends itself, as after a close (after
+    // the visitor in hand, when a cycle runs).
+    if (ending && (reason & ENDSESSION_CLOSEAPP) != 0)
+        return onClose();
     // Windows is logging off or shutting down: the window is not closed
     // first, and the process may end as soon as this returns.
     if (ending && m_logic)
         m_logic->sessionEnding(true);
     return 0;
+}
+
+bool TForm1::registerForRestart()
+{
+    return SUCCEEDED(RegisterApplicationRestart(L"", RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT));
 }
 
 LRESULT TForm1::onNcDestroy(UINT message, WPARAM wParam, LPARAM lParam)

@@ -72,6 +72,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
     }
     movik::DortexDatabase database;
     movik::TForm1 form(instance, database, appPath);
+    // An installer that replaces the program while it runs starts it again.
+    movik::TForm1::registerForRestart();
     form.show(showCommand);
     return form.run();
 }
