@@ -10,6 +10,7 @@
 #include "core/Log.h"
 #include "core/OperatorDisplay.h"
 #include "core/Settings.h"
+#include "core/StringUtil.h"
 #include "core/TextFile.h"
 #include "platform/Platform.h"
 #include "service/HttpResponse.h"
@@ -211,7 +212,9 @@ ListResult PollCycle::scanVisitorList(const std::string& text)
     visitors.journalDown = !m_journalOpen;
     ListResult result;
     scanVisitorRecords(
-        text, [this, &visitors](const VisitorRecord& record) { handleRecord(record, visitors); },
+        text, RecordHandler([this, &visitors](const VisitorRecord& record, const std::string& failedMember) {
+            handleRecord(record, failedMember, visitors);
+        }),
         [this, &result] {
             result.stopped = !betweenVisitors();
             return !result.stopped;
@@ -229,8 +232,22 @@ ListResult PollCycle::scanVisitorList(const std::string& text)
     return result;
 }
 
-void PollCycle::handleRecord(const VisitorRecord& record, Visitors& visitors)
+void PollCycle::handleRecord(const VisitorRecord& record, const std::string& failedMember, Visitors& visitors)
 {
+    // Whatever its count of values: the values after the failed one may not
+    // stand where they belong, and a name holding "Card" could take the
+    // card's place.
+    if (!failedMember.empty()) {
+        const std::string id = record.empty() ? std::string() : record.front();
+        // Named by its key: its value may be of any size.
+        std::string key = trimBlanks(failedMember.substr(0, failedMember.find(':')));
+        key.erase(std::remove(key.begin(), key.end(), '"'), key.end());
+        const std::string reason = "has a member that could not be read: " + printable(key.substr(0, 80));
+        WriteLog(LogAlways, "<VListDX>Visitor " + printable(id) + " " + reason);
+        WriteLog(LogAlways, "  Error - failed (DX)");
+        visitors.stuck[id] = reason;
+        return;
+    }
     if (record.size() < 4) {
         m_display.appendLine("Corrupted data (" + std::to_string(record.size()) + ")");
         return;

@@ -65,7 +65,7 @@ public:
 private:
     struct Visitors;
 
-    void handleRecord(const VisitorRecord& record, Visitors& visitors);
+    void handleRecord(const VisitorRecord& record, const std::string& failedMember, Visitors& visitors);
     void acknowledge(const Visitor& visitor);
     // A visitor an earlier cycle wrote to the database: logged as such and
     // acknowledged again; recordImported refreshes its journal line first.

@@ -220,7 +220,7 @@ void ConvDateTime(const std::string& text, std::string& result)
     convertDate(text, result);
 }
 
-void PackField(const std::string& raw, VisitorRecord& record)
+bool PackField(const std::string& raw, VisitorRecord& record)
 {
     try {
         const std::string_view text(raw);
@@ -239,15 +239,18 @@ void PackField(const std::string& raw, VisitorRecord& record)
             // stands for; the identifier goes back to the service as sent.
             if (!decodeJsonText(inner, result)) {
                 WriteLog(LogAlways, "<Pack>Invalid escape in card number \"" + std::string(inner) + "\"");
-                result.clear();
+                record.emplace_back();
+                return false;
             }
         } else {
             result.assign(inner);
         }
         record.push_back(std::move(result));
+        return true;
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Pack>") + e.what());
     }
+    return false;
 }
 
 } // namespace movik

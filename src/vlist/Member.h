@@ -17,7 +17,10 @@ using VisitorRecord = std::vector<std::string>;
 // with its escapes decoded (\uXXXX to UTF-8) when the key holds "Card" and
 // not "Id"; a card with an escape JSON does not have gives an empty value
 // (logged as "<Pack>" + message). Any other value loses its double quotes.
-void PackField(const std::string& raw, VisitorRecord& record);
+// False when the member failed so (logged as "<Pack>" + message): its record
+// cannot be trusted whole, since the values after it may not stand where
+// they belong.
+bool PackField(const std::string& raw, VisitorRecord& record);
 
 // result is text with every double quote removed.
 void StripQuotes(const std::string& text, std::string& result);

@@ -56,6 +56,14 @@ std::string visitorRefusal(const Visitor& visitor)
 void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle,
                         const std::function<bool()>& goOn)
 {
+    scanVisitorRecords(
+        text, RecordHandler([&handle](const VisitorRecord& record, const std::string&) { handle(record); }),
+        goOn);
+}
+
+void scanVisitorRecords(const std::string& text, const RecordHandler& handle,
+                        const std::function<bool()>& goOn)
+{
     // Characters that end a run of plain member text inside an object.
     struct Stops
     {
@@ -70,6 +78,11 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
     }();
 
     VisitorRecord record;
+    std::string failedMember;
+    auto pack = [&record, &failedMember](const std::string& member) {
+        if (!PackField(member, record) && failedMember.empty())
+            failedMember = member.empty() ? std::string("(an empty member)") : member;
+    };
     bool inObject = false;
     bool afterClose = false;
     std::string member;
@@ -96,10 +109,11 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
         case '}':
             inObject = false;
             afterClose = true;
-            PackField(member, record);
-            handle(record);
+            pack(member);
+            handle(record, failedMember);
             member.clear();
             record.clear();
+            failedMember.clear();
             if (goOn && !goOn())
                 return;
             break;
@@ -109,7 +123,7 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
             if (afterClose) {
                 afterClose = false;
             } else {
-                PackField(member, record);
+                pack(member);
                 member.clear();
             }
             break;

@@ -15,9 +15,17 @@ namespace movik {
 // comes near it.
 constexpr std::size_t MaxCardBytes = 255;
 
+// What the scanner hands on as an object closes: its record, and the raw
+// text of the first member whose value failed (empty when none did), which
+// makes the whole record untrustworthy.
+using RecordHandler = std::function<void(const VisitorRecord& record, const std::string& failedMember)>;
+
 // Cuts an answer into visitor records and hands each one to handle as its
 // object closes. After each record, goOn (when given) decides whether the
 // scan goes on. The scan is linear in the size of the answer.
+void scanVisitorRecords(const std::string& text, const RecordHandler& handle,
+                        const std::function<bool()>& goOn = {});
+// The same, for a reader that only counts or looks at the records.
 void scanVisitorRecords(const std::string& text, const std::function<void(const VisitorRecord&)>& handle,
                         const std::function<bool()>& goOn = {});
 

@@ -31,4 +31,13 @@ TEST(Scanner, RecordsCutFromAnswers)
         scanVisitorRecords(row.answer, [&records](const VisitorRecord& r) { records.push_back(r); });
         EXPECT_EQ(records, row.records) << row.answer;
     }
+
+    // A member that fails is handed on with its record, which cannot be
+    // trusted whole; the next object starts clean.
+    std::vector<std::string> failed;
+    scanVisitorRecords(
+        R"([{"VisitorId":"v1","CardNumber":"a\q","who":"Idris","CardType":"x"},{"VisitorId":"v2"}])",
+        RecordHandler(
+            [&failed](const VisitorRecord&, const std::string& member) { failed.push_back(member); }));
+    EXPECT_EQ(failed, (std::vector<std::string>{R"("CardNumber":"a\q")", ""}));
 }
