@@ -31,7 +31,8 @@ bool DortexConnection::connect(const std::string& appPath, std::string& error, s
 
     // The credentials count only for an alias with a user name of its own:
     // their user replaces it (an empty one removes it) and their password
-    // goes with each open request.
+    // goes with each open request, a file without one as an empty password,
+    // never none (a data source's stored password would stand in for it).
     std::string user;
     std::string password;
     ReadDbCredentials(user, password, appPath + "morvane.tab");
@@ -39,9 +40,9 @@ bool DortexConnection::connect(const std::string& appPath, std::string& error, s
         const bool haveCredentials = user != "NULL";
         request.sendUser = true;
         request.user = haveCredentials ? user : request.alias.userName;
-        if (haveCredentials && password != "NULL") {
+        if (haveCredentials) {
             request.sendPassword = true;
-            request.password = password;
+            request.password = password == "NULL" ? std::string() : password;
         }
     }
     tried = describeConnection(request);

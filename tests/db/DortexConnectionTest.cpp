@@ -1,6 +1,7 @@
 // Opening the connection "DX1": alias file, credentials, and what happens
 // while the database cannot be reached. Real SQLite files and real
 // PostgreSQL servers, stopped and started under the program.
+#include "ServiceRoute.h"
 #include "db/DortexDatabase.h"
 
 #include "DortexTestDatabase.h"
@@ -26,29 +27,6 @@ std::size_t countOf(const std::string& text, const std::string& part)
         ++count;
     return count;
 }
-
-// Sets an environment variable for one test.
-class ScopedEnvironment
-{
-public:
-    ScopedEnvironment(const char* name, const char* value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        ::setenv(name, value, 1);
-    }
-    ~ScopedEnvironment()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 class ConnectionTest : public ::testing::Test
 {
@@ -396,7 +374,9 @@ TEST_F(ConnectionTest, ThePasswordGoesWithEveryOpenRequest)
     EXPECT_EQ(countOf(log(), "DB:Tried alias"), 1u);
     EXPECT_NE(log().find("password authentication failed"), std::string::npos) << log();
 
-    // "Password=" alone: an empty password is sent.
+    // "Password=" alone: an empty password is sent, never one the driver
+    // finds elsewhere (PGPASSWORD here, as ~/.pgpass would give it).
+    ScopedEnvironment stored("PGPASSWORD", "top secret");
     writeCredentialsFile(m_dir, "postgres", "");
     dx.SQLDB_Connect(m_dir.path());
     EXPECT_EQ(countOf(log(), "DB:Tried alias"), 2u) << log();

@@ -39,6 +39,15 @@ TEST(OdbcConnectionString, CarriesTheSitesAttributesTheLoginAndTheSqliteWaitLimi
     request.password = "p;w}d";
     EXPECT_EQ(odbcConnectionString(request, "ODBC Driver 18 for SQL Server"),
               "DSN=DortexSQL;Encrypt=no;UID=dortex;PWD={p;w}}d}");
+    // A credentials file without a password: an empty one goes along, so a
+    // data source's stored password never stands in; an empty user removes
+    // the alias's own.
+    request.password.clear();
+    EXPECT_EQ(odbcConnectionString(request, "ODBC Driver 18 for SQL Server"),
+              "DSN=DortexSQL;Encrypt=no;UID=dortex;PWD=");
+    request.user.clear();
+    EXPECT_EQ(odbcConnectionString(request, "ODBC Driver 18 for SQL Server"),
+              "DSN=DortexSQL;Encrypt=no;PWD=");
 
     // The SQLite driver waits 100 s for a lock unless told.
     EXPECT_EQ(odbcConnectionString(odbcRequest("Driver=SQLite3;Database=/x.db"), "SQLite3"),

@@ -388,7 +388,10 @@ std::string odbcConnectionString(const ConnectionRequest& request, const std::st
     if (lowerCase(driverName).find("sqlite") != std::string::npos &&
         !connectionAttribute(text, "Timeout", ignored))
         add("Timeout=" + std::to_string(waitLimitMilliseconds));
-    if (request.sendUser)
+    // An empty user removes the alias's own: no UID at all. A password goes
+    // as given, an empty one as PWD= (no PWD would let a data source's
+    // stored password log in instead).
+    if (request.sendUser && !request.user.empty())
         add("UID=" + connectionValue(request.user));
     if (request.sendPassword)
         add("PWD=" + connectionValue(request.password));

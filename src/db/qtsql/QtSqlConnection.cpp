@@ -60,6 +60,11 @@ public:
             if (alias.port > 0)
                 db.setPort(alias.port);
             addOption(options, siteOptions, QStringLiteral("connect_timeout"), loginTimeoutSeconds);
+            // Qt leaves an empty password out of its connection string, and
+            // libpq then takes one from ~/.pgpass or PGPASSWORD: an empty
+            // password handed along must stay empty.
+            if (request.sendPassword && request.password.empty())
+                options << QStringLiteral("password=''") << QStringLiteral("passfile=/dev/null");
         } else {
             // A wrong path must be an error, not a new empty database: the
             // file is opened as a URI with mode=rw, which never creates it.
