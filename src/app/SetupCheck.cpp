@@ -56,6 +56,20 @@ CheckLine warn(const std::string& item, const std::string& text)
     return {true, item, text, true};
 }
 
+// " (saved as UTF-16 LE)" for a file saved neither plain nor as UTF-8.
+std::string savedAs(TextEncoding encoding)
+{
+    const std::string name = encodingName(encoding);
+    return name.empty() ? std::string() : " (saved as " + name + ")";
+}
+
+std::string savedAs(const std::string& iniFile)
+{
+    IniFile file;
+    file.load(iniFile);
+    return savedAs(file.encoding());
+}
+
 // The host of an address: what lies between "://" and the port or path.
 std::string hostOf(const std::string& url)
 {
@@ -269,7 +283,7 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
         else if (std::vector<CheckLine> wrong = checkSettingValues(ini, s); !wrong.empty())
             lines.insert(lines.end(), wrong.begin(), wrong.end());
         else
-            lines.push_back(pass("settings", ini + " read, CurlURL " + s.CurlURL));
+            lines.push_back(pass("settings", ini + " read" + savedAs(ini) + ", CurlURL " + s.CurlURL));
         for (const CheckLine& warning : settingsWarnings(ini, s))
             lines.push_back(warning);
 
@@ -298,8 +312,8 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
         else if (s.ApiKey.empty())
             lines.push_back(fail("key file", keyFile + " is empty: put the visitor service's token into it"));
         else
-            lines.push_back(
-                pass("key file", "a token of " + std::to_string(s.ApiKey.size()) + " characters"));
+            lines.push_back(pass("key file", "a token of " + std::to_string(s.ApiKey.size()) + " characters" +
+                                                 savedAs(key.encoding)));
 
         // The database: alias, credentials, then opening it as start-up does.
         DatabaseAlias alias;
@@ -309,7 +323,8 @@ std::vector<CheckLine> runSetupCheck(const std::string& appPath)
         if (aliasOk)
             lines.push_back(pass("database alias",
                                  std::string(DortexConnection::aliasName) + ": " + driverName(alias.driver) +
-                                     (alias.driver == AliasDriver::Odbc ? "" : " " + alias.database)));
+                                     (alias.driver == AliasDriver::Odbc ? "" : " " + alias.database) +
+                                     savedAs(alias.encoding)));
         else
             lines.push_back(fail("database alias", aliasError + ": see docs/database.md"));
 

@@ -13,9 +13,10 @@ bool IniFile::load(const std::string& path)
     std::string content;
     std::string error;
     bool missing = false;
+    m_encoding = TextEncoding::Plain;
     if (!platform::readWholeFile(path, content, missing, error, platform::Links::Follow))
         return false;
-    parse(content);
+    parse(textOfBytes(content, m_encoding));
     return true;
 }
 

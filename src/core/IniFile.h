@@ -1,6 +1,8 @@
 // Reader for Windows-style profile files ("movik.ini", "aliases.ini").
 #pragma once
 
+#include "core/StringUtil.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -17,9 +19,12 @@ class IniFile
 {
 public:
     // Reads the file; a missing or unreadable file leaves it empty, so every
-    // read gives its default.
+    // read gives its default. A file saved with a UTF-8 mark, or as UTF-16
+    // with its mark (as Windows' own profile reader takes it), is read as text.
     bool load(const std::string& path);
     void parse(const std::string& content);
+    // How the file last loaded was saved.
+    TextEncoding encoding() const { return m_encoding; }
 
     bool hasSection(const std::string& section) const;
     bool hasKey(const std::string& section, const std::string& key) const;
@@ -43,6 +48,7 @@ private:
 
     // lower-cased section -> lower-cased key -> value
     std::map<std::string, std::map<std::string, std::string>> m_sections;
+    TextEncoding m_encoding = TextEncoding::Plain;
 };
 
 } // namespace movik

@@ -46,7 +46,7 @@ bool loadStartup(const std::string& appPath, Settings& s, std::string& error, Ke
         const std::string keyFile = s.AppPath + "_$wak";
         key.found = platform::fileExists(keyFile);
         if (key.found) {
-            if (!readTextFile(keyFile, s.ApiKey, error))
+            if (!readTextFile(keyFile, s.ApiKey, error, platform::Links::Follow, &key.encoding))
                 return false;
             acceptKey(s.ApiKey, key.refusal);
         } else {

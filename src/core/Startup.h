@@ -2,6 +2,8 @@
 // settings, banner and the service key.
 #pragma once
 
+#include "core/StringUtil.h"
+
 #include <string>
 
 namespace movik {
@@ -17,6 +19,7 @@ struct KeyFileFinding
 {
     bool found = false;  // "_$wak" exists
     std::string refusal; // why the key read from it is not used; empty when it is
+    TextEncoding encoding = TextEncoding::Plain; // how it was saved
 };
 
 // Reads the settings of the program directory appPath into settings: reads

@@ -177,4 +177,49 @@ bool parseDigits(std::string_view text, std::size_t maxDigits, std::int64_t& val
     return true;
 }
 
+std::string textOfBytes(const std::string& bytes, TextEncoding& encoding)
+{
+    encoding = TextEncoding::Plain;
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        encoding = TextEncoding::Utf8WithMark;
+        return bytes.substr(3);
+    }
+    const bool little = bytes.compare(0, 2, "\xFF\xFE") == 0;
+    if (!little && bytes.compare(0, 2, "\xFE\xFF") != 0)
+        return bytes;
+    encoding = little ? TextEncoding::Utf16Le : TextEncoding::Utf16Be;
+    auto unit = [&bytes, little](std::size_t at) -> unsigned long {
+        const auto first = static_cast<unsigned char>(bytes[at]);
+        const auto second = static_cast<unsigned char>(bytes[at + 1]);
+        return little ? first | second << 8 : first << 8 | second;
+    };
+    std::string text;
+    for (std::size_t at = 2; at + 1 < bytes.size(); at += 2) {
+        unsigned long code = unit(at);
+        if (code >= 0xD800 && code <= 0xDBFF && at + 3 < bytes.size() && unit(at + 2) >= 0xDC00 &&
+            unit(at + 2) <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unit(at + 2) - 0xDC00);
+            at += 2;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        appendUtf8(text, code);
+    }
+    return text;
+}
+
+std::string encodingName(TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Utf16Le:
+        return "UTF-16 LE";
+    case TextEncoding::Utf16Be:
+        return "UTF-16 BE";
+    case TextEncoding::Plain:
+    case TextEncoding::Utf8WithMark:
+        break;
+    }
+    return {};
+}
+
 } // namespace movik

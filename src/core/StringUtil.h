@@ -47,6 +47,18 @@ std::string boundedLines(const std::string& text, std::size_t limit = MaxLineLen
 // Text with its control characters written visibly ("\n", "\r", "\t",
 // "\xHH"), for one log or status line.
 std::string visibleText(const std::string& text);
+// How a file a site wrote was saved: as plain bytes (ASCII, UTF-8 or a code
+// page), as UTF-8 with a byte-order mark (older Notepad), or as UTF-16 with
+// its mark (Notepad's "Unicode", PowerShell 5's ">").
+enum class TextEncoding { Plain, Utf8WithMark, Utf16Le, Utf16Be };
+
+// The text of a file's bytes as the program holds text: a UTF-8 mark at the
+// start is dropped, UTF-16 with its mark becomes UTF-8 (a lone surrogate
+// U+FFFD); other bytes stand as they are. encoding says which it was.
+std::string textOfBytes(const std::string& bytes, TextEncoding& encoding);
+// "UTF-16 LE" and the like, for the setup check; empty for plain text.
+std::string encodingName(TextEncoding encoding);
+
 // Value of a hexadecimal digit in either case; -1 for any other character.
 int hexDigitValue(char c);
 // The value of text when it is 1 to maxDigits decimal digits and nothing

@@ -45,7 +45,8 @@ bool LineJoiner::feed(const char* data, std::size_t size)
     return true;
 }
 
-bool readTextFile(const std::string& path, std::string& text, std::string& error, platform::Links links)
+bool readTextFile(const std::string& path, std::string& text, std::string& error, platform::Links links,
+                  TextEncoding* encoding)
 {
     text.clear();
     platform::InputFile file;
@@ -56,15 +57,30 @@ bool readTextFile(const std::string& path, std::string& text, std::string& error
     }
     LineJoiner joiner;
     std::vector<char> buffer(64 * 1024);
+    // A file a site saved is decoded whole first; an answer is read as it
+    // comes.
+    std::string bytes;
     for (;;) {
         long long n = file.read(buffer.data(), buffer.size(), code);
         if (n < 0) {
+            if (encoding != nullptr) {
+                const std::string decoded = textOfBytes(bytes, *encoding);
+                joiner.feed(decoded.data(), decoded.size());
+            }
             text = joiner.completedLines();
             error = platform::fileErrorText(code);
             return false;
         }
+        if (n > 0 && encoding != nullptr) {
+            bytes.append(buffer.data(), static_cast<std::size_t>(n));
+            continue;
+        }
         if (n == 0 || !joiner.feed(buffer.data(), static_cast<std::size_t>(n)))
             break;
+    }
+    if (encoding != nullptr) {
+        const std::string decoded = textOfBytes(bytes, *encoding);
+        joiner.feed(decoded.data(), decoded.size());
     }
     text = joiner.finish();
     return true;

@@ -5,6 +5,7 @@
 // between them.
 #pragma once
 
+#include "core/StringUtil.h"
 #include "platform/Platform.h"
 
 #include <string>
@@ -14,9 +15,11 @@ namespace movik {
 // Reads path whole. False with the failure's text in error when the file
 // cannot be opened or read; text then holds the lines completed before the
 // failure. The file is refused while another process has it open for writing.
-// A link at path is followed unless links says otherwise.
+// A link at path is followed unless links says otherwise. With encoding, a
+// file a site saved with a UTF-8 mark or as UTF-16 is read as text
+// (textOfBytes) before the line rule, and encoding says which it was.
 bool readTextFile(const std::string& path, std::string& text, std::string& error,
-                  platform::Links links = platform::Links::Follow);
+                  platform::Links links = platform::Links::Follow, TextEncoding* encoding = nullptr);
 
 // Reads a whole answer file of the transfer tool by the line rule. False
 // when the file is missing (text empty) or cannot be opened or read to its

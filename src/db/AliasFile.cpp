@@ -29,6 +29,7 @@ bool readDatabaseAlias(const std::string& path, const std::string& alias, Databa
         error = unknown + "cannot read " + path;
         return false;
     }
+    result.encoding = ini.encoding();
     if (!ini.hasSection(alias)) {
         error = unknown + "no section [" + alias + "] in " + path;
         return false;

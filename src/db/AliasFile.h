@@ -2,6 +2,8 @@
 // one section per alias, naming the driver and where the database lives.
 #pragma once
 
+#include "core/StringUtil.h"
+
 #include <string>
 
 namespace movik {
@@ -19,6 +21,7 @@ struct DatabaseAlias
     bool hasUserName = false;
     std::string userName;
     std::string options; // driver connect options, passed through
+    TextEncoding encoding = TextEncoding::Plain; // how the alias file was saved
 };
 
 // Looks the alias up in the alias file at path. An alias the file does not

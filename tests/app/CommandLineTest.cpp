@@ -91,11 +91,14 @@ TEST(ProgramSetupCheck, GoodAndBrokenSetups)
     Site site;
     ASSERT_TRUE(site.open(service));
     Program program(site);
+    // The key as PowerShell 5's "echo test-token > _$wak" saves it.
+    writeFile(site.file("_$wak"), utf16leWithMark("test-token\r\n"));
     const auto before = snapshot(site);
 
     EXPECT_EQ(program.run({"--check"}), 0) << program.out();
     const std::vector<std::string> good = splitLines(program.out());
     ASSERT_EQ(good.size(), 7u) << program.out();
+    EXPECT_EQ(countOf(program.out(), "PASS key file: a token of 10 characters (saved as UTF-16 LE)\n"), 1);
     for (const auto& line : good)
         EXPECT_EQ(line.substr(0, 5), "PASS ") << line;
     EXPECT_EQ(good.back(), "PASS poll: HTTP 200, a visitor list with 2 waiting visitors (nothing imported or "

@@ -9,6 +9,7 @@
 
 using namespace movik;
 using movik::test::TempDir;
+using movik::test::utf16leWithMark;
 using movik::test::writeFile;
 
 namespace {
@@ -93,6 +94,35 @@ TEST(IniFile, LineEndsReadTheSame)
         EXPECT_EQ(ini.readInteger("Options", "Debug", 0), 12) << "line end " << int(eol[0]);
         EXPECT_EQ(ini.readString("Options", "CurlURL", ""), "http://h/");
         EXPECT_EQ(ini.readString("Options", "ProxyServer", ""), "p:1");
+    }
+}
+
+TEST(IniFile, FilesSavedByNotepadReadAsText)
+{
+    const std::string text = "[Options]\r\nDebug=5\r\nProxyUser=Jos\xE9\r\n";
+    std::string bigEndian = utf16leWithMark(text);
+    for (std::size_t at = 0; at + 1 < bigEndian.size(); at += 2)
+        std::swap(bigEndian[at], bigEndian[at + 1]);
+    const struct
+    {
+        std::string bytes;
+        TextEncoding encoding;
+        const char* user;
+    } rows[] = {
+        {text, TextEncoding::Plain, "Jos\xE9"}, // a code page's bytes stand as they are
+        {"\xEF\xBB\xBF[Options]\r\nDebug=5\r\nProxyUser=Jos\xC3\xA9\r\n", TextEncoding::Utf8WithMark,
+         "Jos\xC3\xA9"},
+        {utf16leWithMark(text), TextEncoding::Utf16Le, "Jos\xC3\xA9"},
+        {bigEndian, TextEncoding::Utf16Be, "Jos\xC3\xA9"},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        writeFile(dir.file("movik.ini"), row.bytes);
+        IniFile ini;
+        ASSERT_TRUE(ini.load(dir.file("movik.ini")));
+        EXPECT_EQ(ini.encoding(), row.encoding);
+        EXPECT_EQ(ini.readInteger("Options", "Debug", 0), 5) << encodingName(row.encoding);
+        EXPECT_EQ(ini.readString("Options", "ProxyUser", ""), row.user);
     }
 }
 

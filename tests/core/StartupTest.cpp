@@ -54,6 +54,15 @@ TEST(Startup, KeyFileLinesAreJoined)
     ASSERT_TRUE(startIn(dir, error));
     EXPECT_EQ(settings.ApiKey, "tok3n");
     EXPECT_EQ(logMessages(dir), started + "A.Key OK\n" + started + "A.Key OK\n");
+
+    // As Notepad saves it as UTF-8, and as PowerShell 5's "echo tok3n > _$wak".
+    for (const std::string& saved : {std::string("\xEF\xBB\xBFtok3n"), utf16leWithMark("tok3n\r\n")}) {
+        writeFile(dir.file("_$wak"), saved);
+        KeyFileFinding key;
+        ASSERT_TRUE(loadStartup(dir.path(), settings, error, key));
+        EXPECT_EQ(settings.ApiKey, "tok3n");
+        EXPECT_EQ(key.encoding, saved[0] == '\xFF' ? TextEncoding::Utf16Le : TextEncoding::Utf8WithMark);
+    }
 }
 
 TEST(Startup, KeyHoldingALineBreakIsRefused)

@@ -61,7 +61,9 @@ TEST_F(AliasFileTest, KeepsAnOdbcConnectionStringWhole)
 
 TEST_F(AliasFileTest, TellsAnEmptyUserNameFromNone)
 {
-    ASSERT_TRUE(read("[Morvane]\nDriver=sqlite\nDatabase=dortex.db\nUser Name=\n")) << m_error;
+    // Saved by Notepad as UTF-8: the mark does not hide the first section.
+    ASSERT_TRUE(read("\xEF\xBB\xBF[Morvane]\nDriver=sqlite\nDatabase=dortex.db\nUser Name=\n")) << m_error;
+    EXPECT_EQ(m_alias.encoding, TextEncoding::Utf8WithMark);
     EXPECT_TRUE(m_alias.hasUserName);
     EXPECT_EQ(m_alias.userName, "");
 }

@@ -49,6 +49,16 @@ void writeFile(const std::string& path, const std::string& bytes)
     out << bytes;
 }
 
+std::string utf16leWithMark(const std::string& text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char c : text) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

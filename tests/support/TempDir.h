@@ -27,6 +27,9 @@ private:
 
 // Writes bytes to a file (replacing it); throws on failure.
 void writeFile(const std::string& path, const std::string& bytes);
+// text (ASCII or Latin-1 bytes) as Notepad saves it as "Unicode": UTF-16 LE
+// after its mark.
+std::string utf16leWithMark(const std::string& text);
 // Reads a whole file as bytes; empty when it does not exist.
 std::string readFile(const std::string& path);
 
