@@ -25,6 +25,8 @@ namespace movik {
 struct PollCycle::Visitors
 {
     bool databaseDown = false;
+    // It was a wait for a lock or a slow statement, not a server out of reach.
+    bool databaseBusy = false;
     // The journal cannot be read, or could not take a pending line: no
     // visitor is imported, while those it knows are still acknowledged.
     bool journalDown = false;
@@ -220,10 +222,10 @@ ListResult PollCycle::scanVisitorList(const std::string& text)
             return !result.stopped;
         });
     if (visitors.leftQueued > 0)
-        m_reporter.fail(FailureKind::Queued,
-                        std::to_string(visitors.leftQueued) +
-                            (visitors.leftQueued == 1 ? " visitor" : " visitors") +
-                            " left queued for the next cycle: the database is not reachable");
+        m_reporter.fail(FailureKind::Queued, std::to_string(visitors.leftQueued) +
+                                                 (visitors.leftQueued == 1 ? " visitor" : " visitors") +
+                                                 " left queued for the next cycle: the database is " +
+                                                 (visitors.databaseBusy ? "busy" : "not reachable"));
     else if (!visitors.databaseDown)
         m_reporter.recover(FailureKind::Queued);
     result.databaseFailed = visitors.databaseFailed;
@@ -295,6 +297,8 @@ void PollCycle::handleRecord(const VisitorRecord& record, const std::string& fai
             return;
         }
     }
+    if (heldUnfit(visitor, visitors))
+        return;
     // On the disk before the commit, once the card is known to be new:
     // whatever comes between the two, the next start knows that this
     // visitor may have been written. A card already issued writes nothing.
@@ -309,6 +313,10 @@ void PollCycle::handleRecord(const VisitorRecord& record, const std::string& fai
         // Not acknowledged: the visitor stays in the service's queue. A
         // pending entry (of this try, or of a crash) is taken back.
         journalRecord(visitor, JournalState::Removed);
+        if (m_database.lastFailure() == ImportFailure::Unfit) {
+            refusedUnfit(visitor, visitors);
+            return;
+        }
         WriteLog(LogAlways, "  Error - failed (DX)");
         if (m_database.lastFailure() == ImportFailure::Refused)
             visitors.stuck[visitor.id] = m_database.lastRefusal();
@@ -370,10 +378,62 @@ void PollCycle::databaseFailed(Visitors& visitors)
         visitors.databaseFailed = true;
         ++m_status.importFailures;
     }
-    if (why == ImportFailure::Connection) {
-        visitors.databaseDown = true;
+    if (why != ImportFailure::Connection)
+        return;
+    visitors.databaseDown = true;
+    const DatabaseWait wait = m_database.lastWait();
+    if (wait == DatabaseWait::None) {
         m_reporter.fail(FailureKind::Database, "an import could not reach it or timed out");
+        return;
     }
+    // Another session's lock or a slow statement: the server is there.
+    visitors.databaseBusy = true;
+    m_reporter.fail(FailureKind::Database, m_database.lastWaitReason() + "; the visitors stay queued",
+                    wait == DatabaseWait::Locked ? "locked" : "slow");
+}
+
+namespace {
+
+// The visitor's values, as the site's tables refused them.
+std::string valuesOf(const Visitor& visitor)
+{
+    return visitor.card + '\n' + visitor.start + '\n' + visitor.end;
+}
+
+} // namespace
+
+bool PollCycle::heldUnfit(const Visitor& visitor, Visitors& visitors)
+{
+    const auto known = m_stuck.find(visitor.id);
+    if (known == m_stuck.end() || known->second.unfitValues != valuesOf(visitor))
+        return false;
+    const std::int64_t now = m_clock();
+    if (now < known->second.reportedAt || now - known->second.reportedAt >= ChangeReporter::reminderSeconds)
+        return false;
+    ++known->second.unreported;
+    visitors.stuck[visitor.id] = known->second.reason;
+    return true;
+}
+
+void PollCycle::refusedUnfit(const Visitor& visitor, Visitors& visitors)
+{
+    const std::string reason = m_database.lastRefusal();
+    const std::int64_t now = m_clock();
+    auto [known, added] = m_stuck.try_emplace(visitor.id, StuckVisitor{now, reason, {}, 0, 0});
+    StuckVisitor& stuck = known->second;
+    const bool again = !added && stuck.unfitValues == valuesOf(visitor) && stuck.reason == reason;
+    if (!m_database.lastRefusalDetail().empty())
+        WriteLog(LogAlways, m_database.lastRefusalDetail());
+    WriteLog(LogAlways, "<VListDX>Visitor " + printable(visitor.id) + " " + reason +
+                            (again ? " (still refused: " + std::to_string(stuck.unreported) +
+                                         " times since the last line)"
+                                   : std::string()));
+    WriteLog(LogAlways, "  Error - failed (DX)");
+    stuck.reason = reason;
+    stuck.unfitValues = valuesOf(visitor);
+    stuck.reportedAt = now;
+    stuck.unreported = 0;
+    visitors.stuck[visitor.id] = reason;
 }
 
 // Between two visitors of a list, however long, and during the waits for
@@ -446,7 +506,12 @@ void PollCycle::noteStuck(const std::map<std::string, std::string>& stuck)
     std::map<std::string, StuckVisitor> still;
     for (const auto& [id, reason] : stuck) {
         const auto known = m_stuck.find(id);
-        still[id] = {known != m_stuck.end() ? known->second.since : now, reason};
+        StuckVisitor visitor = known != m_stuck.end() ? known->second : StuckVisitor{now, reason, {}, 0, 0};
+        // Refused now for another reason: no longer held for its values.
+        if (visitor.reason != reason)
+            visitor.unfitValues.clear();
+        visitor.reason = reason;
+        still[id] = visitor;
     }
     m_stuck = std::move(still);
     m_status.stuck = static_cast<std::int64_t>(m_stuck.size());

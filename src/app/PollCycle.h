@@ -71,6 +71,12 @@ private:
     // acknowledged again; recordImported refreshes its journal line first.
     void acknowledgeImported(const Visitor& visitor, bool recordImported);
     void databaseFailed(Visitors& visitors);
+    // A visitor whose values the site's tables refused is logged once and
+    // tried again at the hourly reminder, or at once when its values change
+    // or after a restart: a table without transactions keeps a row of every
+    // try that fails halfway.
+    bool heldUnfit(const Visitor& visitor, Visitors& visitors);
+    void refusedUnfit(const Visitor& visitor, Visitors& visitors);
     void pollEnded(const std::string& reason, FailureClass why);
     void serviceAskedToWait(std::int64_t seconds);
     bool betweenVisitors();
@@ -110,6 +116,11 @@ private:
     {
         std::int64_t since = 0;
         std::string reason;
+        // For a visitor the site's tables refused: its values, when that
+        // was last logged, and the tries held back since.
+        std::string unfitValues;
+        std::int64_t reportedAt = 0;
+        long unreported = 0;
     };
     std::map<std::string, StuckVisitor> m_stuck; // by identifier
 };

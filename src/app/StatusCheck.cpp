@@ -94,6 +94,26 @@ void judgePoll(const StatusValues& values, const StatusLimits& limits, std::int6
         warning.push_back(reason);
 }
 
+// The database: critical while it cannot be reached; a table another
+// session holds locked, or a slow statement, warns until it has lasted
+// beyond maxFailing.
+void judgeDatabase(const StatusValues& values, const StatusLimits& limits, std::int64_t now,
+                   std::vector<std::string>& critical, std::vector<std::string>& warning)
+{
+    const std::string state = valueOf(values, "database");
+    const std::string reason = "database " + state + ": " + valueOf(values, "database_reason");
+    const std::int64_t failingSince = timeOf(values, "database_failing_since");
+    if (state == "unreachable")
+        critical.push_back(reason);
+    else if (state != "locked" && state != "slow")
+        return;
+    else if (failingSince > 0 && now - failingSince > limits.maxFailing)
+        critical.push_back(reason + "; since " + utcTimestamp(failingSince) + " (more than " +
+                           std::to_string(limits.maxFailing) + " s)");
+    else
+        warning.push_back(reason);
+}
+
 } // namespace
 
 StatusVerdict judgeStatus(const std::string& appPath, const StatusLimits& limits, std::int64_t now)
@@ -137,8 +157,7 @@ StatusVerdict judgeStatus(const std::string& appPath, const StatusLimits& limits
                            std::to_string(limits.maxAge) + " s)");
     if (valueOf(values, "poll") == "stopped")
         critical.push_back("MOVIK stopped: " + valueOf(values, "poll_reason"));
-    if (valueOf(values, "database") == "unreachable")
-        critical.push_back("database unreachable: " + valueOf(values, "database_reason"));
+    judgeDatabase(values, limits, now, critical, warning);
     if (valueOf(values, "directory") == "refused")
         critical.push_back("no polls: " + valueOf(values, "directory_reason"));
     judgePoll(values, limits, now, critical, warning);

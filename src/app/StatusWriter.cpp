@@ -35,11 +35,16 @@ void StatusWriter::write(bool automaticPoll)
         m_status.cycleTime = m_clock();
         m_writtenAt = m_status.cycleTime;
         m_status.automaticPoll = automaticPoll;
+        // Failing with a variant: another session's lock, or a slow statement.
+        const std::string& variant = m_reporter.variant(FailureKind::Database);
         if (!m_reporter.known(FailureKind::Database))
             m_status.database = "unknown";
+        else if (!m_reporter.failing(FailureKind::Database))
+            m_status.database = "reachable";
         else
-            m_status.database = m_reporter.failing(FailureKind::Database) ? "unreachable" : "reachable";
+            m_status.database = variant.empty() ? "unreachable" : variant;
         m_status.databaseReason = m_reporter.reason(FailureKind::Database);
+        m_status.databaseFailingSince = m_reporter.failingSince(FailureKind::Database);
         m_status.databaseChecked = m_reporter.checkedAt(FailureKind::Database);
         const std::string log = logFailure();
         m_status.log = log.empty() ? "ok" : "failed";

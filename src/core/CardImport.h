@@ -13,9 +13,19 @@ namespace movik {
 enum class ImportFailure {
     None,       // the last import succeeded
     Refused,    // the visitor's own fault: card already issued, visit data unusable
+    Unfit,      // the site's tables cannot take the visitor's values (a column too narrow, a
+                // constraint): nothing of it kept, and nothing logged yet (lastRefusalDetail)
     Statement,  // a statement failed; the connection itself may be fine
     Connection, // the database is unreachable or timed out: the cycle's other visitors wait
     Held,       // beforeWriting said no (the journal could not take the visitor's line): nothing written
+};
+
+// Which bound a failure of the connection kind ran into, where it is a
+// wait rather than a server out of reach.
+enum class DatabaseWait {
+    None,
+    Locked, // a lock held by another session outlasted the lock-wait bound
+    Slow,   // the statement outlasted the statement bound
 };
 
 class CardImport
@@ -59,6 +69,13 @@ public:
     virtual ImportFailure lastFailure() const { return ImportFailure::None; }
     // Why the last refused import was refused ("Already issued: 5002").
     virtual std::string lastRefusal() const { return {}; }
+    // After Unfit: the engine's own lines to log with the refusal ("<SQL>..."),
+    // or empty when the values were refused before any was sent.
+    virtual std::string lastRefusalDetail() const { return {}; }
+    // After Connection: the bound that ran out, and what waited for it
+    // ("the table int_card_import stayed locked for 10 s").
+    virtual DatabaseWait lastWait() const { return DatabaseWait::None; }
+    virtual std::string lastWaitReason() const { return {}; }
 };
 
 } // namespace movik

@@ -7,7 +7,8 @@
 
 namespace movik {
 
-std::string ChangeReporter::failureLine(FailureKind kind, const std::string& reason)
+std::string ChangeReporter::failureLine(FailureKind kind, const std::string& reason,
+                                        const std::string& variant)
 {
     switch (kind) {
     case FailureKind::Tool:
@@ -18,7 +19,8 @@ std::string ChangeReporter::failureLine(FailureKind kind, const std::string& rea
     case FailureKind::Acknowledgement:
         return "Acknowledgement not accepted: " + reason;
     case FailureKind::Database:
-        return "Database unreachable: " + reason;
+        // A lock or a slow statement: the server itself answers.
+        return (variant.empty() ? "Database unreachable: " : "Database busy: ") + reason;
     case FailureKind::Queued:
     case FailureKind::Directory:
         // The caller's own line says it all.
@@ -56,6 +58,8 @@ void ChangeReporter::fail(FailureKind kind, const std::string& reason, const std
     const std::int64_t time = m_clock();
     const std::string& which = kind == FailureKind::Tool ? reason : variant;
     const bool same = state.failing && state.variant == which;
+    if (!state.failing)
+        state.failingSince = time;
     state.known = true;
     state.failing = true;
     state.reason = reason;
@@ -66,10 +70,10 @@ void ChangeReporter::fail(FailureKind kind, const std::string& reason, const std
         // A clock set back starts the hour again.
         if (time >= state.reportedAt && time - state.reportedAt < reminderSeconds)
             return;
-        WriteLog(LogAlways, failureLine(kind, reason) + " (still failing: " +
+        WriteLog(LogAlways, failureLine(kind, reason, which) + " (still failing: " +
                                 std::to_string(state.unreported) + " times since the last line)");
     } else {
-        WriteLog(LogAlways, failureLine(kind, reason));
+        WriteLog(LogAlways, failureLine(kind, reason, which));
     }
     state.reportedAt = time;
     state.unreported = 0;
@@ -82,6 +86,8 @@ void ChangeReporter::recover(FailureKind kind)
     state.known = true;
     state.failing = false;
     state.reason.clear();
+    state.variant.clear();
+    state.failingSince = 0;
     state.checkedAt = m_clock();
     state.unreported = 0;
     if (wasFailing)
@@ -94,7 +100,9 @@ void ChangeReporter::note(FailureKind kind, bool failing, const std::string& rea
     state.known = true;
     state.failing = failing;
     state.reason = failing ? reason : std::string();
+    state.variant.clear();
     state.checkedAt = m_clock();
+    state.failingSince = failing ? state.checkedAt : 0;
     state.reportedAt = state.checkedAt;
     state.unreported = 0;
 }

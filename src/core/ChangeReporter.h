@@ -55,12 +55,18 @@ public:
     bool known(FailureKind kind) const { return m_state[index(kind)].known; }
     // When the kind's state was last seen (seconds since 1970); 0 while unknown.
     std::int64_t checkedAt(FailureKind kind) const { return m_state[index(kind)].checkedAt; }
+    // The variant the kind fails with; empty while it works.
+    const std::string& variant(FailureKind kind) const { return m_state[index(kind)].variant; }
+    // Since when the kind has failed without working between, whatever its
+    // variants (seconds since 1970); 0 while it works.
+    std::int64_t failingSince(FailureKind kind) const { return m_state[index(kind)].failingSince; }
 
     // Forgets every kind (a new start).
     void clear();
 
-    // The line logged for a failure and for a recovery of kind.
-    static std::string failureLine(FailureKind kind, const std::string& reason);
+    // The line logged for a failure (of variant) and for a recovery of kind.
+    static std::string failureLine(FailureKind kind, const std::string& reason,
+                                   const std::string& variant = {});
     static std::string recoveryLine(FailureKind kind);
 
 private:
@@ -71,6 +77,7 @@ private:
         std::string reason;
         std::string variant;
         std::int64_t checkedAt = 0;
+        std::int64_t failingSince = 0;
         std::int64_t reportedAt = 0; // the last line written for the failure
         long unreported = 0;         // failures since that line
     };

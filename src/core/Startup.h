@@ -17,8 +17,8 @@ constexpr const char* BannerLine = "--- MOVIK 1.0.0.1 ---";
 // What start-up found of the key file, beside what it logged.
 struct KeyFileFinding
 {
-    bool found = false;  // "_$wak" exists
-    std::string refusal; // why the key read from it is not used; empty when it is
+    bool found = false;                          // "_$wak" exists
+    std::string refusal;                         // why the key read from it is not used; empty when it is
     TextEncoding encoding = TextEncoding::Plain; // how it was saved
 };
 

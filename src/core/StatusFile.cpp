@@ -70,6 +70,8 @@ std::string statusFileText(const StatusRecord& record)
     line("poll_retry_until", record.pollRetryUntil > 0 ? utcTimestamp(record.pollRetryUntil) : std::string());
     line("database", record.database);
     line("database_reason", record.databaseReason);
+    line("database_failing_since",
+         record.databaseFailingSince > 0 ? utcTimestamp(record.databaseFailingSince) : std::string());
     line("database_checked",
          record.databaseChecked > 0 ? utcTimestamp(record.databaseChecked) : std::string());
     line("imports", std::to_string(record.imports));

@@ -26,23 +26,24 @@ struct StatusRecord
     FailureClass pollFailure = FailureClass::None; // what that failure needs
     std::int64_t pollFailingSince = 0;             // since when polls fail without a success between, seconds
                                                    // since 1970 (UTC); 0 while they work
-    std::int64_t pollRetryUntil = 0;  // the service asked not to be polled before then; 0: it did not
-    std::string database = "unknown"; // "reachable", "unreachable" or "unknown"
-    std::string databaseReason;       // why it is unreachable
-    std::int64_t databaseChecked = 0; // when that was last seen, seconds since 1970 (UTC); 0: never
-    std::int64_t imports = 0;         // visitors imported since start
-    std::int64_t importFailures = 0;  // imports that failed since start (database failures)
-    std::int64_t pollFailures = 0;    // cycles whose poll failed since start
-    std::string journal = "ok";       // "ok", or "failed" while the journal cannot be used
-    std::string journalReason;        // why
-    std::string log = "ok";           // "ok", or "failed" while MOVIK.log cannot be written
-    std::string logReason;            // why
-    std::string directory = "ok";     // "ok", or "refused" while the program directory cannot be trusted
-    std::string directoryReason;      // why
-    std::int64_t stuck = 0;           // visitors of the last list that stay queued for their own sake
-    std::int64_t stuckSince = 0;      // since when at least one has, seconds since 1970 (UTC); 0: none
-    std::string stuckReason;          // the one stuck longest, and why
-    bool automaticPoll = false;       // "Automatic Poll" was ticked at the last tick
+    std::int64_t pollRetryUntil = 0;       // the service asked not to be polled before then; 0: it did not
+    std::string database = "unknown";      // "reachable", "unreachable", "locked", "slow" or "unknown"
+    std::string databaseReason;            // why it is not reachable, locked or slow
+    std::int64_t databaseFailingSince = 0; // since when it has failed without working between; 0: it works
+    std::int64_t databaseChecked = 0;      // when that was last seen, seconds since 1970 (UTC); 0: never
+    std::int64_t imports = 0;              // visitors imported since start
+    std::int64_t importFailures = 0;       // imports that failed since start (database failures)
+    std::int64_t pollFailures = 0;         // cycles whose poll failed since start
+    std::string journal = "ok";            // "ok", or "failed" while the journal cannot be used
+    std::string journalReason;             // why
+    std::string log = "ok";                // "ok", or "failed" while MOVIK.log cannot be written
+    std::string logReason;                 // why
+    std::string directory = "ok";          // "ok", or "refused" while the program directory cannot be trusted
+    std::string directoryReason;           // why
+    std::int64_t stuck = 0;                // visitors of the last list that stay queued for their own sake
+    std::int64_t stuckSince = 0;           // since when at least one has, seconds since 1970 (UTC); 0: none
+    std::string stuckReason;               // the one stuck longest, and why
+    bool automaticPoll = false;            // "Automatic Poll" was ticked at the last tick
     std::string version;
     std::string processId;
 };

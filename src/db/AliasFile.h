@@ -20,7 +20,7 @@ struct DatabaseAlias
     int port = 0;       // 0: the driver's default
     bool hasUserName = false;
     std::string userName;
-    std::string options; // driver connect options, passed through
+    std::string options;                         // driver connect options, passed through
     TextEncoding encoding = TextEncoding::Plain; // how the alias file was saved
 };
 

@@ -28,30 +28,43 @@ std::string loginText(const ConnectionRequest& request)
 
 bool isConnectionFailure(const DbError& error)
 {
-    if (error.connection)
+    if (error.connection || waitOf(error) != DatabaseWait::None)
         return true;
+    // Class 08: connection exceptions; 57P0x: the server shut down or
+    // restarted under the connection.
+    return startsWith(error.sqlState, "08") || startsWith(error.sqlState, "57P");
+}
+
+DatabaseWait waitOf(const DbError& error)
+{
     const std::string& state = error.sqlState;
-    // 57014: statement timeout or cancel; 55P03: lock not available;
-    // HYT00/HYT01: ODBC timeouts; class 08: connection exceptions; 57P0x: the
-    // server shut down or restarted under the connection.
-    if (state == "57014" || state == "55P03" || state == "HYT00" || state == "HYT01" ||
-        startsWith(state, "08") || startsWith(state, "57P"))
+    // MySQL and MariaDB report their own numbers under general states.
+    const long code = (state == "HY000" || state == "70100") ? error.nativeCode : 0;
+    if (state == "55P03" || code == 1205 || error.text.find("database is locked") != std::string::npos ||
+        error.text.find("database table is locked") != std::string::npos)
+        return DatabaseWait::Locked;
+    // 57014: a statement timeout or cancel; HY018 and 1969: MariaDB's
+    // max_statement_time (by its ODBC driver and by the server); 3024:
+    // MySQL's max_execution_time; HYT00, HYT01: ODBC's own timeouts.
+    if (state == "57014" || state == "HY018" || state == "HYT00" || state == "HYT01" || code == 1969 ||
+        code == 3024)
+        return DatabaseWait::Slow;
+    return DatabaseWait::None;
+}
+
+bool isDataRefusal(const DbError& error, SqlEngine engine)
+{
+    if (startsWith(error.sqlState, "22") || startsWith(error.sqlState, "23"))
         return true;
-    // MySQL and MariaDB: HY018, the statement's time ran out (as their ODBC
-    // drivers report it); under their general states, 1205 (a lock wait
-    // ran out), 1969 (MariaDB's max_statement_time) and 3024 (MySQL's
-    // max_execution_time).
-    const long code = error.nativeCode;
-    if (state == "HY018" ||
-        ((state == "HY000" || state == "70100") && (code == 1205 || code == 1969 || code == 3024)))
-        return true;
-    return error.text.find("database is locked") != std::string::npos ||
-           error.text.find("database table is locked") != std::string::npos;
+    // SQLITE_CONSTRAINT and its extended codes.
+    return engine == SqlEngine::Sqlite && (error.nativeCode & 0xff) == 19;
 }
 
 SqlEngine sqlEngineFromProductName(const std::string& product)
 {
     const std::string name = lowerCase(product);
+    if (name.find("sqlite") != std::string::npos)
+        return SqlEngine::Sqlite;
     if (name.find("postgresql") != std::string::npos)
         return SqlEngine::Postgresql;
     if (name.find("mariadb") != std::string::npos || name.find("mysql") != std::string::npos)
@@ -83,12 +96,15 @@ bool prepareSession(DbConnection& connection, SqlEngine engine, DbError& error, 
     const std::string seconds = std::to_string(waitLimitMilliseconds / 1000);
     switch (engine) {
     case SqlEngine::Other:
+    case SqlEngine::Sqlite:
         return true;
     case SqlEngine::Postgresql:
         // A server waits for a lock as long as it lasts unless told
         // otherwise; not every driver turns its own timeout into that.
-        return setInSession(connection, "statement_timeout",
-                            "set statement_timeout = " + std::to_string(waitLimitMilliseconds), error) &&
+        return setInSession(connection, "lock_timeout",
+                            "set lock_timeout = " + std::to_string(waitLimitMilliseconds), error) &&
+               setInSession(connection, "statement_timeout",
+                            "set statement_timeout = " + std::to_string(statementLimitMilliseconds), error) &&
                setInSession(connection, "standard_conforming_strings", "set standard_conforming_strings = on",
                             error);
     case SqlEngine::Mysql:
@@ -108,8 +124,8 @@ bool prepareSession(DbConnection& connection, SqlEngine engine, DbError& error, 
     // (milliseconds; its inserts are bounded by the lock waits). Whichever
     // the server knows; one too old for either keeps the lock-wait bounds.
     const std::pair<const char*, std::string> limits[] = {
-        {"max_statement_time", seconds},
-        {"max_execution_time", std::to_string(waitLimitMilliseconds)},
+        {"max_statement_time", std::to_string(statementLimitMilliseconds / 1000)},
+        {"max_execution_time", std::to_string(statementLimitMilliseconds)},
     };
     for (const auto& [variable, value] : limits) {
         if (setInSession(connection, variable, "set session " + std::string(variable) + " = " + value, error))

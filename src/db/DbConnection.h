@@ -4,17 +4,23 @@
 // ODBC) hold only their driver calls and error texts.
 #pragma once
 
+#include "core/CardImport.h"
 #include "db/AliasFile.h"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace movik {
 
 // The connect or login timeout, in seconds, unless the alias's Options set one.
 constexpr int loginTimeoutSeconds = 5;
-// The longest a statement may wait for the server or a lock, in milliseconds.
+// The longest a statement may wait for a lock another session holds, in
+// milliseconds.
 constexpr int waitLimitMilliseconds = 10000;
+// The longest a statement may run, in milliseconds: a second beyond the
+// lock wait, so that a wait for a lock ends as one and is named so.
+constexpr int statementLimitMilliseconds = waitLimitMilliseconds + 1000;
 
 struct DbError
 {
@@ -28,16 +34,27 @@ struct DbError
 // connection, or any timeout including lock waits. The cycle's other
 // visitors then wait for the next cycle instead of each paying for it.
 bool isConnectionFailure(const DbError& error);
+// For a failure of the connection kind: Locked for a lock wait that ran out
+// (MySQL's 1205, PostgreSQL's 55P03, SQLite's "database is locked"), Slow
+// for a statement that ran out of time (MariaDB's 1969, MySQL's 3024,
+// PostgreSQL's 57014, ODBC's HY018 and HYT00), None otherwise.
+DatabaseWait waitOf(const DbError& error);
 
 // The engines whose sessions need telling after every open.
 enum class SqlEngine {
     Other,
+    Sqlite,     // column widths are not enforced
     Postgresql, // a backslash escapes in literals unless standard_conforming_strings is on
     Mysql,      // MySQL and MariaDB: the same unless sql_mode holds NO_BACKSLASH_ESCAPES
 };
 
 // The engine from the name its driver reports (ODBC's SQL_DBMS_NAME).
 SqlEngine sqlEngineFromProductName(const std::string& product);
+
+// The statement was refused for the values it holds rather than for the
+// connection: SQLSTATE class 22 (data exception, such as a value too long
+// for its column) or 23 (integrity constraint), or SQLite's constraint code.
+bool isDataRefusal(const DbError& error, SqlEngine engine);
 
 // What to open: the alias as the site wrote it, and the login that goes
 // with it.
@@ -65,6 +82,12 @@ public:
     // result set holds a lock or a cursor until the next statement. For a
     // query, row tells whether it gave at least one row.
     virtual bool execute(const std::string& text, bool isQuery, bool& row, DbError& error) = 0;
+    // Runs a query and hands back its rows, each value as text (NULL as
+    // empty), finished before returning as execute's.
+    virtual bool query(const std::string& text, std::vector<std::vector<std::string>>& rows,
+                       DbError& error) = 0;
+    // The engine behind the open connection.
+    virtual SqlEngine engine() const = 0;
     // A driver without transactions begins and commits nothing.
     virtual bool begin(DbError& error) = 0;
     virtual bool commit(DbError& error) = 0;

@@ -1,6 +1,11 @@
 #include "db/DortexConnection.h"
 
+#include "core/Log.h"
+#include "core/StringUtil.h"
 #include "db/Credentials.h"
+
+#include <algorithm>
+#include <cstdint>
 
 namespace movik {
 
@@ -86,6 +91,7 @@ bool DortexConnection::open(DbError& error)
     m_inTransaction = false;
     if (m_connection->open(error)) {
         error = DbError();
+        readColumnWidths();
         return true;
     }
     if (error.text.empty())
@@ -94,6 +100,48 @@ bool DortexConnection::open(DbError& error)
     m_openFailed = true;
     m_openError = error.text;
     return false;
+}
+
+void DortexConnection::readColumnWidths()
+{
+    m_widths.clear();
+    const SqlEngine engine = m_connection->engine();
+    if (engine == SqlEngine::Sqlite)
+        return;
+    // The tables the statements name: those of the session's own schema
+    // where the engine says which that is; elsewhere the narrowest of any.
+    std::string where = "lower(table_name) in ('int_card_import','card_validity')";
+    if (engine == SqlEngine::Postgresql)
+        where += " and table_schema=current_schema()";
+    else if (engine == SqlEngine::Mysql)
+        where += " and table_schema=database()";
+    std::vector<std::vector<std::string>> rows;
+    DbError error;
+    if (!m_connection->query("select table_name,column_name,character_maximum_length from "
+                             "information_schema.columns where " +
+                                 where,
+                             rows, error)) {
+        if (!m_widthsFailureLogged)
+            WriteLog(LogAlways, "DB:The widths of the card columns could not be read; the database alone "
+                                "refuses a card too long for them: " +
+                                    error.text);
+        m_widthsFailureLogged = true;
+        return;
+    }
+    for (const auto& row : rows) {
+        std::int64_t width = 0;
+        if (row.size() < 3 || !parseDigits(row[2], 9, width) || width <= 0)
+            continue;
+        const std::string column = lowerCase(row[0]) + "." + lowerCase(row[1]);
+        const auto [known, added] = m_widths.emplace(column, static_cast<long>(width));
+        if (!added)
+            known->second = std::min(known->second, static_cast<long>(width));
+    }
+}
+
+SqlEngine DortexConnection::engine() const
+{
+    return m_connection ? m_connection->engine() : SqlEngine::Other;
 }
 
 void DortexConnection::beginCycle()

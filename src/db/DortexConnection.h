@@ -4,6 +4,7 @@
 
 #include "db/DbConnection.h"
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -48,13 +49,25 @@ public:
     bool beginTransaction(DbError& error);
     bool commitTransaction(DbError& error);
 
+    // The engine behind the connection; Other before it first opened.
+    SqlEngine engine() const;
+    // The widths in characters of the card tables' columns, read at every
+    // open ("int_card_import.card_number" -> 32). A column the engine does
+    // not bound is missing; so are all of them on SQLite, which stores any
+    // length.
+    const std::map<std::string, long>& columnWidths() const { return m_widths; }
+
 private:
+    void readColumnWidths();
+
     bool m_named = false;     // connect() has run
     std::string m_setupError; // why the alias cannot be used; empty when it can
     std::unique_ptr<DbConnection> m_connection;
     bool m_openFailed = false; // an open failed in this cycle
     std::string m_openError;
     bool m_inTransaction = false;
+    std::map<std::string, long> m_widths;
+    bool m_widthsFailureLogged = false;
 };
 
 } // namespace movik

@@ -4,8 +4,11 @@
 #include "core/Log.h"
 #include "core/StringUtil.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <map>
+#include <utility>
 
 namespace movik {
 
@@ -46,6 +49,35 @@ bool nextDay(const std::string& day, std::string& result, std::string& error)
     return true;
 }
 
+// The number of characters of a UTF-8 text.
+long characterCount(const std::string& text)
+{
+    return static_cast<long>(std::count_if(
+        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// Why the card cannot be stored in columns of these widths; empty when it
+// fits (or a width is unknown).
+std::string cardMisfit(const std::map<std::string, long>& widths, const std::string& card)
+{
+    const std::pair<const char*, std::string> values[] = {
+        {"int_card_import.card_number", card},
+        {"int_card_import.staff_number", card},
+        {"card_validity.card_number", card},
+        {"int_card_import.name", "Visitor-" + card},
+    };
+    for (const auto& [column, value] : values) {
+        const auto width = widths.find(column);
+        if (width == widths.end() || characterCount(value) <= width->second)
+            continue;
+        const std::string holds = " holds (" + std::to_string(width->second) + " characters)";
+        return value == card
+                   ? "the card is longer than the column " + std::string(column) + holds
+                   : "\"Visitor-\" and the card are longer than the column " + std::string(column) + holds;
+    }
+    return {};
+}
+
 } // namespace
 
 DortexDatabase::DortexDatabase() = default;
@@ -76,19 +108,56 @@ void DortexDatabase::beginCycle()
     m_cycleLostConnection = false;
 }
 
-bool DortexDatabase::fail(const DbError& error)
+namespace {
+
+// The table a statement reads or writes, for the log.
+std::string tableOf(const std::string& statement)
+{
+    for (const std::string word : {" from ", "insert into "}) {
+        const std::size_t at = statement.find(word);
+        if (at != std::string::npos) {
+            const std::size_t start = at + word.size();
+            return statement.substr(start, statement.find_first_of(" (", start) - start);
+        }
+    }
+    return "?";
+}
+
+} // namespace
+
+bool DortexDatabase::fail(const std::string& text, const DbError& error, bool holdDataRefusal)
 {
     m_lastError = error.text;
-    WriteLog(LogAlways, "<SQL>" + error.text);
     m_lastStatementLostConnection = isConnectionFailure(error);
+    m_lastStatementRefusedData = !m_lastStatementLostConnection && isDataRefusal(error, Database1.engine());
+    m_lastWait = m_lastStatementLostConnection ? waitOf(error) : DatabaseWait::None;
+    const std::string table = tableOf(text);
+    if (m_lastWait == DatabaseWait::Locked)
+        m_lastWaitReason = "the table " + table + " stayed locked for " +
+                           std::to_string(waitLimitMilliseconds / 1000) + " s";
+    else if (m_lastWait == DatabaseWait::Slow)
+        m_lastWaitReason = "a statement on the table " + table + " did not finish within " +
+                           std::to_string(statementLimitMilliseconds / 1000) + " s";
+    if (m_lastStatementRefusedData && holdDataRefusal)
+        m_lastRefusalDetail = "<SQL>" + error.text;
+    else
+        WriteLog(LogAlways, "<SQL>" + error.text);
     Database1.closeAfterFailure();
     return false;
 }
 
 bool DortexDatabase::RunSQL(const std::string& text, bool isQuery, bool& failed)
 {
+    return runStatement(text, isQuery, failed, false);
+}
+
+bool DortexDatabase::runStatement(const std::string& text, bool isQuery, bool& failed, bool holdDataRefusal)
+{
     failed = true;
     m_lastStatementLostConnection = false;
+    m_lastStatementRefusedData = false;
+    m_lastWait = DatabaseWait::None;
+    m_lastWaitReason.clear();
     m_lastError.clear();
     try {
         DbError error;
@@ -102,13 +171,13 @@ bool DortexDatabase::RunSQL(const std::string& text, bool isQuery, bool& failed)
         bool row = false;
         // The statement is one line, sent with a line break after it.
         if (!Database1.execute(text + "\n", isQuery, row, error))
-            return fail(error);
+            return fail(text, error, holdDataRefusal);
         failed = false;
         return isQuery ? row : true;
     } catch (const std::exception& e) {
         DbError error;
         error.text = e.what();
-        return fail(error);
+        return fail(text, error);
     }
 }
 
@@ -122,9 +191,21 @@ bool DortexDatabase::refuse(const std::string& line)
     return false;
 }
 
+bool DortexDatabase::unfit(const std::string& reason, const std::string& detail)
+{
+    m_lastRefusal = reason;
+    m_lastRefusalDetail = detail;
+    m_lastFailure = ImportFailure::Unfit;
+    return false;
+}
+
 // A failed statement sets the failure's kind.
 bool DortexDatabase::statementFailed()
 {
+    if (m_lastStatementRefusedData && !m_lastRefusalDetail.empty())
+        return unfit("the database refused its values: " +
+                         visibleText(m_lastError.substr(0, m_lastError.find_first_of("\r\n")).substr(0, 200)),
+                     m_lastRefusalDetail);
     m_lastFailure = m_lastStatementLostConnection ? ImportFailure::Connection : ImportFailure::Statement;
     if (m_lastFailure == ImportFailure::Connection)
         m_cycleLostConnection = true;
@@ -153,6 +234,7 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
                                    const std::function<bool()>& beforeWriting)
 {
     m_lastFailure = ImportFailure::None;
+    m_lastRefusalDetail.clear();
     // Once the database failed as a whole in this cycle, a statement per
     // visitor would only wait again and log again: they wait for the next
     // cycle instead.
@@ -191,6 +273,10 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
             return refuse("Already issued: " + card);
         if (failed)
             return statementFailed(); // an unreadable cards table must not issue a duplicate card
+        // A table without transactions would keep the first row when the
+        // second is refused, and a row more at every retry.
+        if (const std::string misfit = cardMisfit(Database1.columnWidths(), card); !misfit.empty())
+            return unfit(misfit, {});
 
         if (beforeWriting && !beforeWriting()) {
             m_lastFailure = ImportFailure::Held;
@@ -198,21 +284,22 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
         }
         DbError error;
         if (!Database1.beginTransaction(error)) {
-            fail(error);
+            fail("begin", error);
             return statementFailed();
         }
-        if (!RunSQL("insert into int_card_import(operation_code,staff_number,card_number,name,Department,"
-                    "access_level,starting_date,expiry_date) values('A','" +
-                        c + "','" + c + "','" + "Visitor-" + c + "','" + "Visitor" + "','" + "Visit_Acc" +
-                        "','" + startDay + "','" + endDay + "')",
-                    false, failed))
+        if (!runStatement(
+                "insert into int_card_import(operation_code,staff_number,card_number,name,Department,"
+                "access_level,starting_date,expiry_date) values('A','" +
+                    c + "','" + c + "','" + "Visitor-" + c + "','" + "Visitor" + "','" + "Visit_Acc" + "','" +
+                    startDay + "','" + endDay + "')",
+                false, failed, true))
             return statementFailed();
-        if (!RunSQL("insert into card_validity(card_number,start_dtm,expiry_dtm,status) values('" + c +
-                        "','" + start + "','" + end + "','" + "N" + "')",
-                    false, failed))
+        if (!runStatement("insert into card_validity(card_number,start_dtm,expiry_dtm,status) values('" + c +
+                              "','" + start + "','" + end + "','" + "N" + "')",
+                          false, failed, true))
             return statementFailed();
         if (!Database1.commitTransaction(error)) {
-            fail(error);
+            fail("commit", error);
             return statementFailed();
         }
 

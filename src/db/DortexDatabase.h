@@ -48,10 +48,19 @@ public:
 
     ImportFailure lastFailure() const override { return m_lastFailure; }
     std::string lastRefusal() const override { return m_lastRefusal; }
+    std::string lastRefusalDetail() const override { return m_lastRefusalDetail; }
+    DatabaseWait lastWait() const override { return m_lastWait; }
+    std::string lastWaitReason() const override { return m_lastWaitReason; }
 
 private:
-    bool fail(const DbError& error);
+    // RunSQL; with holdDataRefusal, a statement refused for its values is
+    // not logged but kept for the refusal (lastRefusalDetail).
+    bool runStatement(const std::string& text, bool isQuery, bool& failed, bool holdDataRefusal);
+    bool fail(const std::string& text, const DbError& error, bool holdDataRefusal = false);
     bool refuse(const std::string& line);
+    // The site's tables cannot take the card: nothing is logged here, the
+    // poll cycle logs it once per visitor.
+    bool unfit(const std::string& reason, const std::string& detail);
     bool statementFailed();
 
     DortexConnection Database1;
@@ -59,6 +68,10 @@ private:
     std::string m_lastRefusal;
     std::string m_lastError;
     bool m_lastStatementLostConnection = false;
+    bool m_lastStatementRefusedData = false;
+    std::string m_lastRefusalDetail;
+    DatabaseWait m_lastWait = DatabaseWait::None;
+    std::string m_lastWaitReason;
     // A failure of the connection kind happened in this cycle.
     bool m_cycleLostConnection = false;
 };

@@ -150,6 +150,14 @@ TEST_P(EndToEnd, QueuedVisitorsAreImportedAndAcknowledgedOnce)
 TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
 {
     VisitorServiceProcess& service = serve();
+    // Wider than the column card_number (32): a server refuses it before
+    // anything is sent, SQLite stores it whole.
+    const std::string wide(40, '7');
+    service.addVisitors(
+        R"([{"VisitorId":"V-wide","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z",)"
+        R"("CardNumber":")" +
+        wide + "\"}]");
+    const bool server = GetParam().engine != Engine::Sqlite;
     std::string error;
     ASSERT_TRUE(database.exec("insert into cards(card_number) values('5002')", error)) << error;
     Window window(site);
@@ -157,16 +165,27 @@ TEST_P(EndToEnd, IssuedCardStaysQueuedAndIsReportedAtEveryPoll)
     window.cycle();
     window.cycle();
 
-    EXPECT_EQ(service.queuedIds(), std::vector<std::string>{"V-2"});
-    EXPECT_EQ(service.acknowledgements(), 2);
+    EXPECT_EQ(service.queuedIds(),
+              server ? (std::vector<std::string>{"V-2", "V-wide"}) : std::vector<std::string>{"V-2"});
+    EXPECT_EQ(service.acknowledgements(), server ? 2 : 3);
     EXPECT_EQ(database.cardRows("5002"), " ");
     std::string log = logMessages(site);
     EXPECT_EQ(countOf(log, "Already issued: 5002\n  Error - failed (DX)\n"), 2) << log;
+    // The visitor's refusal, not the database's failure: logged once, and
+    // the light stays as the poll left it.
+    EXPECT_EQ(countOf(log, "<VListDX>Visitor V-wide the card is longer than the column "
+                           "int_card_import.card_number holds (32 characters)\n  Error - failed (DX)\n"),
+              server ? 1 : 0)
+        << log;
+    EXPECT_EQ(countOf(log, "<SQL>"), 0) << log;
+    EXPECT_EQ(window.light(), lime);
     EXPECT_EQ(countOf(window.memo(), "5002"), 0);
     EXPECT_EQ(countOf(readFile(site.file("movik.journal")), "\t5002\t"), 0) << "no journal line, no flush";
     // A monitor sees it.
     const std::string status = readFile(site.file("movik.status"));
-    EXPECT_NE(status.find("\nstuck=1\nstuck_since=20"), std::string::npos) << status;
+    EXPECT_NE(status.find(server ? "\nstuck=2\nstuck_since=20" : "\nstuck=1\nstuck_since=20"),
+              std::string::npos)
+        << status;
     EXPECT_NE(status.find("\nstuck_reason=visitor V-2: Already issued: 5002\n"), std::string::npos) << status;
 }
 

@@ -31,6 +31,13 @@ TEST(StatusCheck, EachVerdictWithItsReasonCountsAndPerformanceData)
          "MOVIK CRITICAL - MOVIK stopped: MOVIK was closed;"},
         {"database=unreachable\ndatabase_reason=could not connect\n", MonitorState::Critical,
          "MOVIK CRITICAL - database unreachable: could not connect;"},
+        // A table another session holds locked: the server is there.
+        {"database=locked\ndatabase_reason=the table cards stayed locked for 10 s\n"
+         "database_failing_since=2026-12-08T03:00:00Z\n",
+         MonitorState::Warning, "MOVIK WARNING - database locked: the table cards stayed locked for 10 s;"},
+        {"database=slow\ndatabase_reason=x\ndatabase_failing_since=2026-12-08T02:00:00Z\n",
+         MonitorState::Critical,
+         "MOVIK CRITICAL - database slow: x; since 2026-12-08T02:00:00Z (more than 900 s)"},
         {"poll=failed\npoll_reason=curl 7\n", MonitorState::Warning,
          "MOVIK WARNING - last poll failed: curl 7;"},
         {"automatic_poll=off\nlog=failed\nlog_reason=disk full\n", MonitorState::Warning,

@@ -27,6 +27,13 @@ TEST(ChangeReporter, OneFailureWhateverItsTextUntilItsKindChanges)
     reporter.fail(FailureKind::Tool, "curl 28: no answer in time");
     reporter.recover(FailureKind::Answer);
     reporter.recover(FailureKind::Answer);
+    // A lock, then the server gone: two lines, one failure since the first.
+    reporter.fail(FailureKind::Database, "the table cards stayed locked for 10 s", "locked");
+    now += 3;
+    reporter.fail(FailureKind::Database, "could not connect");
+    EXPECT_EQ(reporter.failingSince(FailureKind::Database), now - 3);
+    reporter.recover(FailureKind::Database);
+    EXPECT_EQ(reporter.failingSince(FailureKind::Database), 0);
 
     EXPECT_EQ(logMessages(dir), "Poll answer is not a visitor list: {\"requestId\":\"0\"}\n"
                                 "Poll answer is not a visitor list: {\"requestId\":\"1200\"} "
@@ -35,5 +42,8 @@ TEST(ChangeReporter, OneFailureWhateverItsTextUntilItsKindChanges)
                                 "(still failing: 1200 times since the last line)\n"
                                 "Poll failed: curl 7: could not connect to the service\n"
                                 "Poll failed: curl 28: no answer in time\n"
-                                "Visitor service sends a visitor list again\n");
+                                "Visitor service sends a visitor list again\n"
+                                "Database busy: the table cards stayed locked for 10 s\n"
+                                "Database unreachable: could not connect\n"
+                                "Database reachable again\n");
 }

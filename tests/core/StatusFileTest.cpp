@@ -21,6 +21,7 @@ TEST(StatusFile, LinesAndWholeReplacement)
     record.database = "unreachable";
     record.databaseReason = "could not connect\nto server"; // a line break must not start a new key
     record.databaseChecked = record.cycleTime - 60;
+    record.databaseFailingSince = record.cycleTime - 120;
     record.imports = 12;
     record.importFailures = 2;
     record.pollFailures = 7;
@@ -43,6 +44,7 @@ TEST(StatusFile, LinesAndWholeReplacement)
                               "poll_retry_until=\n"
                               "database=unreachable\n"
                               "database_reason=could not connect\\nto server\n"
+                              "database_failing_since=2026-12-08T03:02:05Z\n"
                               "database_checked=2026-12-08T03:03:05Z\n"
                               "imports=12\n"
                               "import_failures=2\n"

@@ -237,31 +237,39 @@ TEST_P(ImportTest, ACardThatIsNotUtf8OrHoldsABackslashNeverReachesAStatement)
 
 TEST_P(ImportTest, AFailedInsertLeavesNeitherRow)
 {
-    // The validity insert fails on a card that already has a validity row.
+    // The validity insert is refused for a card that already has a validity
+    // row: the visitor's refusal, whose lines the poll cycle logs.
     exec("create unique index card_validity_card on card_validity(card_number)");
     exec("insert into card_validity(card_number,start_dtm,expiry_dtm,status) "
          "values('555','20240101000000','20240101010000','N')");
     EXPECT_FALSE(m_dx->VListToDortex("555", "20240301080000", "20240301170000"));
-    // Only this visitor's statement failed: the cycle goes on.
-    EXPECT_EQ(m_dx->lastFailure(), ImportFailure::Statement) << log();
+    EXPECT_EQ(m_dx->lastFailure(), ImportFailure::Unfit) << log();
+    EXPECT_EQ(m_dx->lastRefusal().rfind("the database refused its values: ", 0), 0u) << m_dx->lastRefusal();
+    EXPECT_EQ(m_dx->lastRefusalDetail().rfind("<SQL>", 0), 0u);
     EXPECT_TRUE(importRows().empty());
     EXPECT_EQ(validityRows().size(), 1u);
-    const std::string failed = log();
-    EXPECT_EQ(failed.rfind("DB Open - OK\n<SQL>", 0), 0u) << failed;
+    EXPECT_EQ(log(), "DB Open - OK\n");
 
     // The connection was closed after the failure and opens again.
     EXPECT_TRUE(m_dx->VListToDortex("556", "20240301080000", "20240301170000"));
     EXPECT_EQ(importRows("card_number='556'").size(), 1u);
     EXPECT_EQ(validityRows("card_number='556'").size(), 1u);
-    EXPECT_EQ(log(), failed);
 
     // card_number is varchar(32): an engine that cut it silently would store
-    // another card. Stored whole (SQLite) or refused by the engine.
+    // another card. Stored whole (SQLite), or refused before anything is
+    // sent.
     const std::string card(40, '7');
     const bool imported = m_dx->VListToDortex(card, "20240301080000", "20240302080000");
     EXPECT_TRUE(validityRows("card_number='" + card.substr(0, 32) + "'").empty());
     EXPECT_EQ(validityRows("card_number='" + card + "'").size(), imported ? 1u : 0u);
-    EXPECT_EQ(m_dx->lastFailure(), imported ? ImportFailure::None : ImportFailure::Statement);
+    EXPECT_EQ(imported, engine() == Engine::Sqlite);
+    if (!imported) {
+        EXPECT_EQ(m_dx->lastFailure(), ImportFailure::Unfit);
+        EXPECT_EQ(m_dx->lastRefusal(),
+                  "the card is longer than the column int_card_import.card_number holds (32 characters)");
+        EXPECT_EQ(m_dx->lastRefusalDetail(), "");
+    }
+    EXPECT_EQ(log(), "DB Open - OK\n");
 }
 
 TEST_P(ImportTest, AFailedExistenceCheckEndsTheImport)
@@ -291,8 +299,10 @@ TEST_P(ImportTest, ALockedTableCostsTheCycleOneBoundedWait)
     const std::string messages = log();
     EXPECT_EQ(messages.rfind("DB Open - OK\n<SQL>", 0), 0u) << messages;
     EXPECT_EQ(messages.find("<SQL>", messages.find("<SQL>") + 1), std::string::npos) << messages;
-    const char* timeout[] = {"database is locked", "statement timeout", "exceeded"};
+    const char* timeout[] = {"database is locked", "lock timeout", "Lock wait timeout exceeded"};
     EXPECT_NE(messages.find(timeout[static_cast<int>(engine())]), std::string::npos) << messages;
+    EXPECT_EQ(m_dx->lastWait(), DatabaseWait::Locked);
+    EXPECT_EQ(m_dx->lastWaitReason(), "the table cards stayed locked for 10 s");
     unlock();
 
     // The next cycle imports again.

@@ -11,6 +11,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -239,12 +240,12 @@ public:
         // may name a data source or a driver of any name.
         SQLWCHAR product[64] = {};
         SQLSMALLINT productLength = 0;
-        SqlEngine engine = SqlEngine::Other;
+        m_engine = SqlEngine::Other;
         if (succeeded(SQLGetInfoW(m_connection, SQL_DBMS_NAME, product, sizeof product, &productLength)))
-            engine = sqlEngineFromProductName(
+            m_engine = sqlEngineFromProductName(
                 fromWide(product, static_cast<std::size_t>(productLength) / sizeof(SQLWCHAR)));
         std::string note;
-        if (!prepareSession(*this, engine, error, note)) {
+        if (!prepareSession(*this, m_engine, error, note)) {
             close();
             return false;
         }
@@ -260,38 +261,40 @@ public:
     bool execute(const std::string& text, bool isQuery, bool& row, DbError& error) override
     {
         row = false;
-        // Checked before anything reaches the driver: never a shorter text.
-        WideString wide;
-        if (!toWide(text, wide)) {
-            error = DbError();
-            error.text = "The statement is not valid UTF-8 and was not sent";
-            return false;
-        }
-        SQLHSTMT statement = SQL_NULL_HSTMT;
-        if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_connection, &statement))) {
-            readDiagnostics(SQL_HANDLE_DBC, m_connection, error);
-            markIfDead(error);
-            return false;
-        }
-        const std::intptr_t limit = waitLimitMilliseconds / 1000;
-        SQLSetStmtAttrW(statement, SQL_ATTR_QUERY_TIMEOUT, integerValue(limit), 0);
-        SQLRETURN result = SQLExecDirectW(statement, wide.data(), SQL_NTS);
-        // No data: a statement that changed no row.
-        bool ok = succeeded(result) || result == SQL_NO_DATA;
-        if (ok && isQuery) {
+        return run(text, error, [&row, isQuery](SQLHSTMT statement, SQLRETURN& result) {
+            if (!isQuery)
+                return true;
             result = SQLFetch(statement);
             row = succeeded(result);
-            ok = row || result == SQL_NO_DATA;
-        }
-        if (!ok) {
-            readDiagnostics(SQL_HANDLE_STMT, statement, error);
-            markIfDead(error);
-        }
-        // Nothing stays open: the cursor goes with the statement.
-        SQLFreeStmt(statement, SQL_CLOSE);
-        SQLFreeHandle(SQL_HANDLE_STMT, statement);
-        return ok;
+            return row || result == SQL_NO_DATA;
+        });
     }
+
+    bool query(const std::string& text, std::vector<std::vector<std::string>>& rows, DbError& error) override
+    {
+        rows.clear();
+        return run(text, error, [&rows](SQLHSTMT statement, SQLRETURN& result) {
+            SQLSMALLINT columns = 0;
+            if (!succeeded(result = SQLNumResultCols(statement, &columns)))
+                return false;
+            while (succeeded(result = SQLFetch(statement))) {
+                std::vector<std::string>& row = rows.emplace_back();
+                for (SQLUSMALLINT column = 1; column <= static_cast<SQLUSMALLINT>(columns); ++column) {
+                    SQLWCHAR value[256] = {};
+                    SQLLEN length = 0;
+                    if (!succeeded(result = SQLGetData(statement, column, SQL_C_WCHAR, value, sizeof value,
+                                                       &length)))
+                        return false;
+                    const std::size_t units =
+                        length <= 0 ? 0 : std::min<std::size_t>(length / sizeof(SQLWCHAR), 255);
+                    row.push_back(fromWide(value, units));
+                }
+            }
+            return result == SQL_NO_DATA;
+        });
+    }
+
+    SqlEngine engine() const override { return m_engine; }
 
     bool begin(DbError& error) override
     {
@@ -341,6 +344,39 @@ public:
     }
 
 private:
+    // Runs text as one statement and hands it to read; nothing stays open
+    // after it: the cursor goes with the statement.
+    template <typename Read> bool run(const std::string& text, DbError& error, Read read)
+    {
+        // Checked before anything reaches the driver: never a shorter text.
+        WideString wide;
+        if (!toWide(text, wide)) {
+            error = DbError();
+            error.text = "The statement is not valid UTF-8 and was not sent";
+            return false;
+        }
+        SQLHSTMT statement = SQL_NULL_HSTMT;
+        if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_connection, &statement))) {
+            readDiagnostics(SQL_HANDLE_DBC, m_connection, error);
+            markIfDead(error);
+            return false;
+        }
+        const std::intptr_t limit = statementLimitMilliseconds / 1000;
+        SQLSetStmtAttrW(statement, SQL_ATTR_QUERY_TIMEOUT, integerValue(limit), 0);
+        SQLRETURN result = SQLExecDirectW(statement, wide.data(), SQL_NTS);
+        // No data: a statement that changed no row.
+        bool ok = succeeded(result) || result == SQL_NO_DATA;
+        if (ok)
+            ok = read(statement, result);
+        if (!ok) {
+            readDiagnostics(SQL_HANDLE_STMT, statement, error);
+            markIfDead(error);
+        }
+        SQLFreeStmt(statement, SQL_CLOSE);
+        SQLFreeHandle(SQL_HANDLE_STMT, statement);
+        return ok;
+    }
+
     void endTransaction()
     {
         SQLSetConnectAttrW(m_connection, SQL_ATTR_AUTOCOMMIT, integerValue(SQL_AUTOCOMMIT_ON), 0);
@@ -364,6 +400,7 @@ private:
     bool m_transactions = true;
     bool m_inTransaction = false;
     bool m_noteLogged = false; // what the server lacks is logged once, not at every open
+    SqlEngine m_engine = SqlEngine::Other;
 };
 
 } // namespace

@@ -117,6 +117,17 @@ SQLRETURN SQL_API SQLFetch(SQLHSTMT statement)
     return forward<SQLFetch>("SQLFetch", statement);
 }
 
+SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT statement, SQLSMALLINT* columns)
+{
+    return forward<SQLNumResultCols>("SQLNumResultCols", statement, columns);
+}
+
+SQLRETURN SQL_API SQLGetData(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT type, SQLPOINTER value,
+                             SQLLEN size, SQLLEN* length)
+{
+    return forward<SQLGetData>("SQLGetData", statement, column, type, value, size, length);
+}
+
 SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT statement, SQLUSMALLINT option)
 {
     return forward<SQLFreeStmt>("SQLFreeStmt", statement, option);

@@ -4,8 +4,10 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringList>
 #include <QUrl>
+#include <QVariant>
 
 namespace movik {
 
@@ -134,6 +136,30 @@ public:
         return true;
     }
 
+    bool query(const std::string& text, std::vector<std::vector<std::string>>& rows, DbError& error) override
+    {
+        rows.clear();
+        QSqlQuery query(database());
+        query.setForwardOnly(true);
+        if (!query.exec(QString::fromStdString(text))) {
+            setError(error, query.lastError(), false);
+            return false;
+        }
+        while (query.next()) {
+            std::vector<std::string>& row = rows.emplace_back();
+            for (int column = 0; column < query.record().count(); ++column)
+                row.push_back(query.value(column).toString().toStdString());
+        }
+        if (query.lastError().isValid()) {
+            setError(error, query.lastError(), false);
+            return false;
+        }
+        query.finish();
+        return true;
+    }
+
+    SqlEngine engine() const override { return m_postgres ? SqlEngine::Postgresql : SqlEngine::Sqlite; }
+
     bool begin(DbError& error) override
     {
         QSqlDatabase db = database();
@@ -188,7 +214,8 @@ private:
         } else {
             // SQLITE_BUSY and SQLITE_LOCKED, with their extended codes: the
             // busy timeout ran out.
-            const int primary = code.empty() ? 0 : std::atoi(code.c_str()) & 0xff;
+            error.nativeCode = code.empty() ? 0 : std::atol(code.c_str());
+            const long primary = error.nativeCode & 0xff;
             error.connection = opening || primary == 5 || primary == 6;
         }
     }
