@@ -13,6 +13,31 @@ namespace movik {
 // Timer1's interval: the next tick comes this long after a cycle ends.
 constexpr int Timer1IntervalMs = 3000;
 
+// What both windows draw alike. The newest lines Memo1 keeps; the log file
+// keeps everything.
+constexpr int memoLineLimit = 5000;
+
+struct LightFill
+{
+    int red;
+    int green;
+    int blue;
+};
+
+// The exact fills the operator's instructions name: white, red and lime.
+constexpr LightFill fillOf(StatusLight light)
+{
+    switch (light) {
+    case StatusLight::Red:
+        return {255, 0, 0};
+    case StatusLight::Lime:
+        return {0, 255, 0};
+    case StatusLight::White:
+        break;
+    }
+    return {255, 255, 255};
+}
+
 // What the status light shows: its colour, a short name for assistive
 // technology, and a sentence for the tooltip saying what the colour means and
 // when the last poll ran.

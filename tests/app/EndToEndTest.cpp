@@ -649,7 +649,7 @@ TEST(EndToEndWindow, ManyCorruptObjectsKeepTheTextAreaCapped)
     EXPECT_TRUE(noImport.calls.empty()) << "a three-member object reached the card import";
 
     auto* memo = form.findChild<QPlainTextEdit*>("Memo1");
-    EXPECT_EQ(memo->document()->blockCount(), TForm1::memoLineLimit);
+    EXPECT_EQ(memo->document()->blockCount(), memoLineLimit);
     EXPECT_EQ(memo->document()->lastBlock().text().toStdString(), "Corrupted data (3)");
     EXPECT_EQ(form.findChild<StatusLed*>("Status_LED")->fill(), lime);
 }

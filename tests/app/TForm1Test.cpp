@@ -192,11 +192,11 @@ TEST_F(Form1Test, ClearEmptiesTheTextAreaOnly)
 TEST_F(Form1Test, TextAreaKeepsTheNewestLines)
 {
     create();
-    const int total = TForm1::memoLineLimit + 3;
+    const int total = memoLineLimit + 3;
     for (int i = 0; i < total; ++i)
         m_form->appendLine("line " + std::to_string(i));
     QTextDocument* document = memo()->document();
-    EXPECT_EQ(document->blockCount(), TForm1::memoLineLimit);
+    EXPECT_EQ(document->blockCount(), memoLineLimit);
     EXPECT_EQ(document->firstBlock().text(), "line 3");
     EXPECT_EQ(document->lastBlock().text(), QString::fromStdString("line " + std::to_string(total - 1)));
 }

@@ -164,13 +164,13 @@ TEST(Win32Form1, TextAreaClearTimerAndClosing)
     const HWND button = GetWindow(memo, GW_HWNDNEXT);
     const HWND light = GetWindow(GetWindow(button, GW_HWNDNEXT), GW_HWNDNEXT);
 
-    for (int i = 0; i < TForm1::memoLineLimit + 3; ++i)
+    for (int i = 0; i < memoLineLimit + 3; ++i)
         showOperatorLine("line " + std::to_string(i));
     const std::string text = textOf(memo);
     std::size_t lines = 0;
     for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
         ++lines;
-    EXPECT_EQ(lines, static_cast<std::size_t>(TForm1::memoLineLimit));
+    EXPECT_EQ(lines, static_cast<std::size_t>(memoLineLimit));
     EXPECT_EQ(text.rfind("line 3\r\n", 0), 0u) << text.substr(0, 40);
 
     SendMessageA(button, BM_CLICK, 0, 0);
@@ -186,7 +186,7 @@ TEST(Win32Form1, TextAreaClearTimerAndClosing)
     GetWindowTextW(memo, wide, 64);
     EXPECT_EQ(std::wstring(wide), L"typed\r\nnext\r\n> Updating Card: \u00e9\u8bbf\r\n");
     SetWindowTextA(memo, "one typed line\r\nand an unended one");
-    for (int i = 0; i < TForm1::memoLineLimit; ++i)
+    for (int i = 0; i < memoLineLimit; ++i)
         showOperatorLine("line " + std::to_string(i));
     EXPECT_EQ(textOf(memo).rfind("line 0\r\n", 0), 0u) << textOf(memo).substr(0, 40);
 

@@ -1,5 +1,7 @@
 #include "app/qt/StatusLed.h"
 
+#include "app/MainWindowView.h"
+
 #include <QPainter>
 
 namespace movik {
@@ -14,15 +16,8 @@ void StatusLed::setLight(StatusLight light)
 
 QColor StatusLed::colourOf(StatusLight light)
 {
-    switch (light) {
-    case StatusLight::Red:
-        return QColor(255, 0, 0);
-    case StatusLight::Lime:
-        return QColor(0, 255, 0);
-    case StatusLight::White:
-        break;
-    }
-    return QColor(255, 255, 255);
+    const LightFill fill = fillOf(light);
+    return QColor(fill.red, fill.green, fill.blue);
 }
 
 void StatusLed::paintEvent(QPaintEvent*)

@@ -18,7 +18,7 @@ public:
     void setLight(StatusLight light);
     QColor fill() const { return m_fill; }
 
-    // The exact fills the operator's instructions name: white, red and lime.
+    // The light's fill (fillOf) as Qt draws it.
     static QColor colourOf(StatusLight light);
 
 protected:

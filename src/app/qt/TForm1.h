@@ -33,9 +33,6 @@ public:
     TForm1(CardImport& database, const std::string& appPath);
     ~TForm1() override;
 
-    // Newest lines the text area keeps; the log file keeps everything.
-    static constexpr int memoLineLimit = 5000;
-
     void appendLine(const std::string& line) override;
     void clearLines() override;
     void setLight(const StatusLightView& light) override;

@@ -39,9 +39,6 @@ public:
     // Windows refused.
     static bool registerForRestart();
 
-    // Newest lines the text area keeps; the log file keeps everything.
-    static constexpr int memoLineLimit = 5000;
-
     void appendLine(const std::string& line) override;
     void clearLines() override;
     void setLight(const StatusLightView& light) override;

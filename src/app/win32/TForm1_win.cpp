@@ -52,15 +52,8 @@ int drawnWidth(HWND part, HFONT font, const std::wstring& text, int* characterWi
 
 COLORREF colourOf(StatusLight light)
 {
-    switch (light) {
-    case StatusLight::Red:
-        return RGB(255, 0, 0);
-    case StatusLight::Lime:
-        return RGB(0, 255, 0);
-    case StatusLight::White:
-        break;
-    }
-    return RGB(255, 255, 255);
+    const LightFill fill = fillOf(light);
+    return RGB(fill.red, fill.green, fill.blue);
 }
 
 bool registerWindowClass(HINSTANCE instance, WNDPROC procedure)
