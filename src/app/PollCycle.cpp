@@ -62,13 +62,13 @@ void PollCycle::run()
     // or one moved away with a twin put in its place, gets no poll.
     if (const std::string refusal = programDirectoryRefusal(m_settings.AppPath); !refusal.empty()) {
         m_reporter.fail(FailureKind::Directory, refusal);
-        m_status.directory = "refused";
+        m_status.directory = DirectoryState::Refused;
         m_status.directoryReason = refusal;
         m_display.setStatusLight(StatusLight::Red);
         return;
     }
     m_reporter.recover(FailureKind::Directory);
-    m_status.directory = "ok";
+    m_status.directory = DirectoryState::Ok;
     m_status.directoryReason.clear();
     forgetServiceDelay();
     // A database that could not be reached costs one connect timeout per
@@ -170,7 +170,7 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
 // empty reason is a poll that went well.
 void PollCycle::pollEnded(const std::string& reason, FailureClass why)
 {
-    m_status.poll = reason.empty() ? "ok" : "failed";
+    m_status.poll = reason.empty() ? PollState::Ok : PollState::Failed;
     m_status.pollReason = reason;
     m_status.pollFailure = reason.empty() ? FailureClass::None : why;
     if (reason.empty()) {
@@ -207,7 +207,7 @@ ListResult PollCycle::scanVisitorList(const std::string& text)
 {
     // Judged anew at every cycle: the light stays red for as long as the
     // journal cannot be used.
-    m_status.journal = "ok";
+    m_status.journal = UseState::Ok;
     m_status.journalReason.clear();
     m_journalOpen = openJournal();
     Visitors visitors;
@@ -389,7 +389,7 @@ void PollCycle::databaseFailed(Visitors& visitors)
     // Another session's lock or a slow statement: the server is there.
     visitors.databaseBusy = true;
     m_reporter.fail(FailureKind::Database, m_database.lastWaitReason() + "; the visitors stay queued",
-                    wait == DatabaseWait::Locked ? "locked" : "slow");
+                    wait == DatabaseWait::Locked ? databaseLocked : databaseSlow);
 }
 
 namespace {
@@ -492,7 +492,7 @@ bool PollCycle::journalRecord(const Visitor& visitor, JournalState state)
 
 void PollCycle::reportJournalFailure(const std::string& error)
 {
-    m_status.journal = "failed";
+    m_status.journal = UseState::Failed;
     m_status.journalReason = error;
     if (m_journalFailureReported)
         return;
@@ -526,12 +526,12 @@ void PollCycle::noteStuck(const std::map<std::string, std::string>& stuck)
 
 bool PollCycle::lastingTrouble() const
 {
-    return m_status.journal != "ok" || !logFailure().empty();
+    return m_status.journal != UseState::Ok || !logFailure().empty();
 }
 
 void PollCycle::markStopped(const std::string& reason)
 {
-    m_status.poll = "stopped";
+    m_status.poll = PollState::Stopped;
     m_status.pollReason = reason;
 }
 

@@ -33,6 +33,12 @@ std::string valueOf(const StatusValues& values, const std::string& key)
     return found == values.end() ? std::string() : found->second;
 }
 
+// The file says key is in state, in the words it is written with.
+template <typename State> bool holds(const StatusValues& values, const std::string& key, State state)
+{
+    return valueOf(values, key) == stateWord(state);
+}
+
 // A count of the file: digits only, else -1.
 std::int64_t countOf(const StatusValues& values, const std::string& key)
 {
@@ -78,7 +84,7 @@ const char* word(MonitorState state)
 void judgePoll(const StatusValues& values, const StatusLimits& limits, std::int64_t now,
                std::vector<std::string>& critical, std::vector<std::string>& warning)
 {
-    if (valueOf(values, "poll") != "failed")
+    if (!holds(values, "poll", PollState::Failed))
         return;
     const std::string reason = "last poll failed: " + valueOf(values, "poll_reason");
     const std::int64_t retryUntil = timeOf(values, "poll_retry_until");
@@ -103,9 +109,10 @@ void judgeDatabase(const StatusValues& values, const StatusLimits& limits, std::
     const std::string state = valueOf(values, "database");
     const std::string reason = "database " + state + ": " + valueOf(values, "database_reason");
     const std::int64_t failingSince = timeOf(values, "database_failing_since");
-    if (state == "unreachable")
+    if (holds(values, "database", DatabaseState::Unreachable))
         critical.push_back(reason);
-    else if (state != "locked" && state != "slow")
+    else if (!holds(values, "database", DatabaseState::Locked) &&
+             !holds(values, "database", DatabaseState::Slow))
         return;
     else if (failingSince > 0 && now - failingSince > limits.maxFailing)
         critical.push_back(reason + "; since " + utcTimestamp(failingSince) + " (more than " +
@@ -155,18 +162,18 @@ StatusVerdict judgeStatus(const std::string& appPath, const StatusLimits& limits
     if (verdict.age > limits.maxAge)
         critical.push_back("its last status is " + std::to_string(verdict.age) + " s old (more than " +
                            std::to_string(limits.maxAge) + " s)");
-    if (valueOf(values, "poll") == "stopped")
+    if (holds(values, "poll", PollState::Stopped))
         critical.push_back("MOVIK stopped: " + valueOf(values, "poll_reason"));
     judgeDatabase(values, limits, now, critical, warning);
-    if (valueOf(values, "directory") == "refused")
+    if (holds(values, "directory", DirectoryState::Refused))
         critical.push_back("no polls: " + valueOf(values, "directory_reason"));
     judgePoll(values, limits, now, critical, warning);
     if (valueOf(values, "automatic_poll") == "off")
         warning.push_back("Automatic Poll is off");
-    if (valueOf(values, "log") == "failed")
+    if (holds(values, "log", UseState::Failed))
         warning.push_back("the log cannot be written: " + valueOf(values, "log_reason"));
     // No visitor is imported while it lasts.
-    if (valueOf(values, "journal") == "failed")
+    if (holds(values, "journal", UseState::Failed))
         critical.push_back("the journal cannot be used: " + valueOf(values, "journal_reason"));
     for (const std::string& name : platform::directoryEntries(appPath))
         if (name.rfind(std::string(ImportJournal::fileName) + ".untrusted-", 0) == 0)

@@ -38,16 +38,18 @@ void StatusWriter::write(bool automaticPoll)
         // Failing with a variant: another session's lock, or a slow statement.
         const std::string& variant = m_reporter.variant(FailureKind::Database);
         if (!m_reporter.known(FailureKind::Database))
-            m_status.database = "unknown";
+            m_status.database = DatabaseState::Unknown;
         else if (!m_reporter.failing(FailureKind::Database))
-            m_status.database = "reachable";
+            m_status.database = DatabaseState::Reachable;
         else
-            m_status.database = variant.empty() ? "unreachable" : variant;
+            m_status.database = variant == databaseLocked ? DatabaseState::Locked
+                                : variant == databaseSlow ? DatabaseState::Slow
+                                                          : DatabaseState::Unreachable;
         m_status.databaseReason = m_reporter.reason(FailureKind::Database);
         m_status.databaseFailingSince = m_reporter.failingSince(FailureKind::Database);
         m_status.databaseChecked = m_reporter.checkedAt(FailureKind::Database);
         const std::string log = logFailure();
-        m_status.log = log.empty() ? "ok" : "failed";
+        m_status.log = log.empty() ? UseState::Ok : UseState::Failed;
         m_status.logReason = log;
         m_status.version = MOVIK_VERSION_AND_COMMIT;
         m_status.processId = platform::currentProcessId();

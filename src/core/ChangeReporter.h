@@ -30,6 +30,11 @@ enum class FailureKind {
 };
 constexpr std::size_t failureKindCount = 7;
 
+// The variants of a Database failure that is a wait rather than a server
+// out of reach.
+constexpr const char* databaseLocked = "locked";
+constexpr const char* databaseSlow = "slow";
+
 class ChangeReporter
 {
 public:

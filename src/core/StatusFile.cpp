@@ -51,6 +51,48 @@ const char* failureClassWord(FailureClass kind)
     return "other";
 }
 
+const char* stateWord(PollState state)
+{
+    switch (state) {
+    case PollState::Ok:
+        return "ok";
+    case PollState::Failed:
+        return "failed";
+    case PollState::Stopped:
+        return "stopped";
+    case PollState::None:
+        break;
+    }
+    return "none";
+}
+
+const char* stateWord(DatabaseState state)
+{
+    switch (state) {
+    case DatabaseState::Reachable:
+        return "reachable";
+    case DatabaseState::Unreachable:
+        return "unreachable";
+    case DatabaseState::Locked:
+        return "locked";
+    case DatabaseState::Slow:
+        return "slow";
+    case DatabaseState::Unknown:
+        break;
+    }
+    return "unknown";
+}
+
+const char* stateWord(UseState state)
+{
+    return state == UseState::Failed ? "failed" : "ok";
+}
+
+const char* stateWord(DirectoryState state)
+{
+    return state == DirectoryState::Refused ? "refused" : "ok";
+}
+
 std::string statusFileText(const StatusRecord& record)
 {
     std::string text;
@@ -62,13 +104,13 @@ std::string statusFileText(const StatusRecord& record)
     };
     line("cycle_time", record.cycleTime > 0 ? utcTimestamp(record.cycleTime) : std::string());
     line("cycle_epoch", std::to_string(record.cycleTime));
-    line("poll", record.poll);
+    line("poll", stateWord(record.poll));
     line("poll_reason", record.pollReason);
     line("poll_failure", failureClassWord(record.pollFailure));
     line("poll_failing_since",
          record.pollFailingSince > 0 ? utcTimestamp(record.pollFailingSince) : std::string());
     line("poll_retry_until", record.pollRetryUntil > 0 ? utcTimestamp(record.pollRetryUntil) : std::string());
-    line("database", record.database);
+    line("database", stateWord(record.database));
     line("database_reason", record.databaseReason);
     line("database_failing_since",
          record.databaseFailingSince > 0 ? utcTimestamp(record.databaseFailingSince) : std::string());
@@ -77,11 +119,11 @@ std::string statusFileText(const StatusRecord& record)
     line("imports", std::to_string(record.imports));
     line("import_failures", std::to_string(record.importFailures));
     line("poll_failures", std::to_string(record.pollFailures));
-    line("journal", record.journal);
+    line("journal", stateWord(record.journal));
     line("journal_reason", record.journalReason);
-    line("log", record.log);
+    line("log", stateWord(record.log));
     line("log_reason", record.logReason);
-    line("directory", record.directory);
+    line("directory", stateWord(record.directory));
     line("directory_reason", record.directoryReason);
     line("stuck", std::to_string(record.stuck));
     line("stuck_since", record.stuckSince > 0 ? utcTimestamp(record.stuckSince) : std::string());

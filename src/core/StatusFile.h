@@ -18,32 +18,48 @@ enum class FailureClass { None, NeedsAction, Busy, Other };
 // "none", "action", "busy", "other": the status file's words.
 const char* failureClassWord(FailureClass kind);
 
+// How the last poll went: none yet, answered, failed, or the program stopped.
+enum class PollState { None, Ok, Failed, Stopped };
+// How the access-control database was found last: not tried yet, reachable,
+// out of reach, a table another session held locked, a statement out of time.
+enum class DatabaseState { Unknown, Reachable, Unreachable, Locked, Slow };
+// The journal and the log: usable, or failed while they cannot be used.
+enum class UseState { Ok, Failed };
+// The program directory: trusted, or refused while others may change it.
+enum class DirectoryState { Ok, Refused };
+
+// The status file's words for each state ("none", "ok", "locked", ...).
+const char* stateWord(PollState state);
+const char* stateWord(DatabaseState state);
+const char* stateWord(UseState state);
+const char* stateWord(DirectoryState state);
+
 struct StatusRecord
 {
-    std::int64_t cycleTime = 0;                    // end of the last cycle, seconds since 1970 (UTC)
-    std::string poll = "none";                     // "ok", "failed" or "none" (no cycle polled yet)
+    std::int64_t cycleTime = 0; // end of the last cycle, seconds since 1970 (UTC)
+    PollState poll = PollState::None;
     std::string pollReason;                        // why the last poll failed; empty when it did not
     FailureClass pollFailure = FailureClass::None; // what that failure needs
     std::int64_t pollFailingSince = 0;             // since when polls fail without a success between, seconds
                                                    // since 1970 (UTC); 0 while they work
-    std::int64_t pollRetryUntil = 0;       // the service asked not to be polled before then; 0: it did not
-    std::string database = "unknown";      // "reachable", "unreachable", "locked", "slow" or "unknown"
+    std::int64_t pollRetryUntil = 0; // the service asked not to be polled before then; 0: it did not
+    DatabaseState database = DatabaseState::Unknown;
     std::string databaseReason;            // why it is not reachable, locked or slow
     std::int64_t databaseFailingSince = 0; // since when it has failed without working between; 0: it works
     std::int64_t databaseChecked = 0;      // when that was last seen, seconds since 1970 (UTC); 0: never
     std::int64_t imports = 0;              // visitors imported since start
     std::int64_t importFailures = 0;       // imports that failed since start (database failures)
     std::int64_t pollFailures = 0;         // cycles whose poll failed since start
-    std::string journal = "ok";            // "ok", or "failed" while the journal cannot be used
+    UseState journal = UseState::Ok;       // while the journal cannot be used
     std::string journalReason;             // why
-    std::string log = "ok";                // "ok", or "failed" while MOVIK.log cannot be written
+    UseState log = UseState::Ok;           // while MOVIK.log cannot be written
     std::string logReason;                 // why
-    std::string directory = "ok";          // "ok", or "refused" while the program directory cannot be trusted
-    std::string directoryReason;           // why
-    std::int64_t stuck = 0;                // visitors of the last list that stay queued for their own sake
-    std::int64_t stuckSince = 0;           // since when at least one has, seconds since 1970 (UTC); 0: none
-    std::string stuckReason;               // the one stuck longest, and why
-    bool automaticPoll = false;            // "Automatic Poll" was ticked at the last tick
+    DirectoryState directory = DirectoryState::Ok;
+    std::string directoryReason; // why
+    std::int64_t stuck = 0;      // visitors of the last list that stay queued for their own sake
+    std::int64_t stuckSince = 0; // since when at least one has, seconds since 1970 (UTC); 0: none
+    std::string stuckReason;     // the one stuck longest, and why
+    bool automaticPoll = false;  // "Automatic Poll" was ticked at the last tick
     std::string version;
     std::string processId;
 };

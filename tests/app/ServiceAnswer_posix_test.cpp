@@ -157,7 +157,7 @@ TEST(ServiceAnswer, AStopThatEndedTheAcknowledgementsCurlIsNoFailure)
     EXPECT_TRUE(display.ended);
     EXPECT_EQ(served.import.calls.size(), 1u) << "the list ended after the visitor in hand";
     EXPECT_EQ(logMessages(dir), "") << "no failure of the acknowledgement";
-    EXPECT_EQ(served.status.poll, "stopped");
+    EXPECT_EQ(served.status.poll, PollState::Stopped);
     std::string journalText;
     GetResult(dir.file(ImportJournal::fileName), journalText);
     EXPECT_NE(journalText.find("V-1\t5001\t"), std::string::npos) << journalText;

@@ -14,11 +14,11 @@ TEST(StatusFile, LinesAndWholeReplacement)
     TempDir dir;
     StatusRecord record;
     record.cycleTime = 1796688000 + 3 * 3600 + 4 * 60 + 5; // 2026-12-08 03:04:05 UTC
-    record.poll = "failed";
+    record.poll = PollState::Failed;
     record.pollReason = "Poll answer is not a visitor list: <html>\\r\\n";
     record.pollFailure = FailureClass::Busy;
     record.pollFailingSince = record.cycleTime - 3600;
-    record.database = "unreachable";
+    record.database = DatabaseState::Unreachable;
     record.databaseReason = "could not connect\nto server"; // a line break must not start a new key
     record.databaseChecked = record.cycleTime - 60;
     record.databaseFailingSince = record.cycleTime - 120;
