@@ -21,6 +21,7 @@
 #include "TempDir.h"
 #include "VisitorServiceProcess.h"
 #include "app/ImportJournal.h"
+#include "app/Program.h"
 #include "app/qt/TForm1.h"
 #include "core/Dates.h"
 #include "core/Settings.h"
@@ -130,7 +131,9 @@ void BM_Backlog(benchmark::State& state, int visitors)
     writeSiteFiles(dir, service, database, "AutoPoll=1\r\n");
 
     DortexDatabase access;
-    TForm1 form(access, dir.path());
+    TForm1 form;
+    Program program(form, access);
+    form.start(program.logic(), dir.path());
     form.show();
     QTimer* timer = form.findChild<QTimer*>("Timer1");
     // The event loop runs between cycles, as in the program, but the timer's
@@ -140,7 +143,7 @@ void BM_Backlog(benchmark::State& state, int visitors)
         QApplication::processEvents();
     };
     settle();
-    const Settings& s = form.logic().settingsInUse();
+    const Settings& s = program.settings();
     if (s.PollWaitMSec != 500 || s.AckWaitMSec != 500)
         return state.SkipWithError("the settings are not the defaults");
     const std::string programDir = dir.path();
@@ -244,7 +247,9 @@ double journalCycle(const std::string& journalText, benchmark::State& state)
     if (!journalText.empty())
         writeFile(dir.file(ImportJournal::fileName), journalText);
     DortexDatabase access;
-    TForm1 form(access, dir.path());
+    TForm1 form;
+    Program program(form, access);
+    form.start(program.logic(), dir.path());
     form.findChild<QTimer*>("Timer1")->stop();
     form.Timer1Timer();
     service.generateVisitors(journalBacklog);

@@ -46,7 +46,10 @@ PollCycle::PollCycle(const Settings& settings, VisitorService& service, CardImpo
       m_clock(std::move(clock))
 {
     // The waits for the tools keep the status fresh and end at a stop.
-    m_service.stopWaitingWhen([this] { return !betweenVisitors(); });
+    m_service.stopWaitingWhen([this] {
+        tendWhileBusy();
+        return stopRequested();
+    });
 }
 
 PollCycle::~PollCycle()
@@ -56,7 +59,6 @@ PollCycle::~PollCycle()
 
 void PollCycle::run()
 {
-    m_stopping = false;
     m_acknowledgementsHeld = false;
     // Judged again before every cycle: a directory whose writers changed,
     // or one moved away with a twin put in its place, gets no poll.
@@ -74,14 +76,16 @@ void PollCycle::run()
     // A database that could not be reached costs one connect timeout per
     // cycle, not one per waiting visitor.
     m_database.beginCycle();
-    m_service.PollZUNVList();
+    if (const std::string shown = m_service.PollZUNVList(); !shown.empty())
+        m_display.appendLine(shown);
     // A cycle runs only while "Automatic Poll" is ticked; the status written
     // in the middle of a long list says so.
     m_status.automaticPoll = true;
     const ToolOutcome tool = m_service.waitForPollAnswer(pollWaitBoundMs(m_settings));
     // Stopped during the wait, or by the signal that stops a service's
     // whole process group and ended the tool too: no failure of the poll.
-    if (m_stopping || !betweenVisitors()) {
+    tendWhileBusy();
+    if (stopRequested()) {
         m_service.endRunningTools();
         markStopped("stopped while waiting for the poll's answer; the visitors stay queued");
         return;
@@ -91,7 +95,6 @@ void PollCycle::run()
 
 void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& tool)
 {
-    m_stopping = false;
     try {
         const std::string toolFailure = toolFailureText(tool);
         // Without a handle the tool's end is unknown: the answer alone is judged.
@@ -218,7 +221,8 @@ ListResult PollCycle::scanVisitorList(const std::string& text)
             handleRecord(record, failedMember, visitors);
         }),
         [this, &result] {
-            result.stopped = !betweenVisitors();
+            tendWhileBusy();
+            result.stopped = stopRequested();
             return !result.stopped;
         });
     if (visitors.leftQueued > 0)
@@ -347,7 +351,10 @@ void PollCycle::acknowledge(const Visitor& visitor)
         return;
     m_display.appendLine("> Updating Card: " + visitor.card);
     AckAnswer answer;
-    if (m_service.RemoveFromVisitorList(visitor.id, answer)) {
+    const bool accepted = m_service.RemoveFromVisitorList(visitor.id, answer);
+    if (!answer.shown.empty())
+        m_display.appendLine(answer.shown);
+    if (accepted) {
         m_display.appendLine("  OK");
         WriteLog(LogDetail, "Q.Ack - " + visitor.card);
         journalRecord(visitor, JournalState::Acknowledged);
@@ -357,7 +364,8 @@ void PollCycle::acknowledge(const Visitor& visitor)
     // A stop during the wait (which may have ended its curl before the wait
     // asked) is no failure: the visitor is acknowledged again after the next
     // start, since the journal holds it unacknowledged.
-    if (m_stopping || !betweenVisitors())
+    tendWhileBusy();
+    if (stopRequested())
         return;
     WriteLog(LogDetail, "Remove: " + answer.response.substr(0, 15));
     // Told apart by status, as the poll's are.
@@ -436,15 +444,20 @@ void PollCycle::refusedUnfit(const Visitor& visitor, Visitors& visitors)
     visitors.stuck[visitor.id] = reason;
 }
 
-// Between two visitors of a list, however long, and during the waits for
-// the tools: a monitor sees the program live, and a stop request ends the
-// list after the visitor in hand.
-bool PollCycle::betweenVisitors()
+void PollCycle::tendWhileBusy()
 {
     m_statusWriter.keepFresh();
-    if (!m_display.betweenVisitors())
-        m_stopping = true;
-    return !m_stopping;
+    m_display.takeStopRequests();
+}
+
+bool PollCycle::stopRequested() const
+{
+    return m_display.stopRequested();
+}
+
+void PollCycle::close()
+{
+    m_service.close();
 }
 
 // Reads the journal at the start of a cycle, unless it is already held for

@@ -7,6 +7,7 @@
 
 #include "app/ImportJournal.h"
 #include "app/StatusWriter.h"
+#include "app/TimerCycle.h"
 #include "core/ChangeReporter.h"
 #include "service/VisitorService.h"
 #include "vlist/Scanner.h"
@@ -28,19 +29,19 @@ struct ListResult
     bool stopped = false;        // a stop request ended it after a visitor; the rest stays queued
 };
 
-class PollCycle
+class PollCycle : public TimerCycle
 {
 public:
     PollCycle(const Settings& settings, VisitorService& service, CardImport& database, ImportJournal& journal,
               ChangeReporter& reporter, StatusWriter& status, OperatorDisplay& display,
               SecondsClock clock = secondsNow);
-    ~PollCycle();
+    ~PollCycle() override;
     PollCycle(const PollCycle&) = delete;
     PollCycle& operator=(const PollCycle&) = delete;
 
     // One whole cycle: the poll, one wait of at most 500 + PollWaitMSec ms for
     // its tool, then the answer.
-    void run();
+    void run() override;
 
     // Judges the poll's tool, reads the answer at path whole and handles
     // every visitor in it; then the light and the status record's poll.
@@ -53,14 +54,17 @@ public:
 
     // The status says the program stopped (poll=stopped), and why: a stop
     // request cut the cycle short, or the program closed.
-    void markStopped(const std::string& reason);
+    void markStopped(const std::string& reason) override;
 
     // False while a busy service's Retry-After (at most 300 s) still runs:
     // a tick then sends no poll, though the status is written as always.
-    bool due() const;
+    bool due() const override;
     // Polls again at the next tick, whatever the service asked: "Automatic
     // Poll" was unticked, so the operator's ticking it again means now.
-    void forgetServiceDelay();
+    void forgetServiceDelay() override;
+    // Ends the tools still running and removes the files that hold the
+    // key and the proxy's password.
+    void close() override;
 
 private:
     struct Visitors;
@@ -79,7 +83,12 @@ private:
     void refusedUnfit(const Visitor& visitor, Visitors& visitors);
     void pollEnded(const std::string& reason, FailureClass why);
     void serviceAskedToWait(std::int64_t seconds);
-    bool betweenVisitors();
+    // Between two visitors of a list, however long, and during the waits
+    // for the tools: the status stays fresh for a monitor, and the window
+    // takes the requests to stop that came.
+    void tendWhileBusy();
+    // A stop was asked for: the list ends after the visitor in hand. Asks only.
+    bool stopRequested() const;
     bool openJournal();
     bool journalRecord(const Visitor& visitor, JournalState state);
     void reportJournalFailure(const std::string& error);
@@ -103,8 +112,6 @@ private:
 
     // The journal could be read for this cycle.
     bool m_journalOpen = false;
-    // A stop request came during this cycle: what it cut short is no failure.
-    bool m_stopping = false;
     // A busy service refused an acknowledgement: no more this cycle.
     bool m_acknowledgementsHeld = false;
     // The service asked not to be polled before then (seconds since 1970); 0: no wait.

@@ -215,7 +215,7 @@ CheckLine checkPoll(const Settings& s)
     if (!prepareSecretFiles(s, files, secretsError))
         return fail(item, secretsError + ": check that the program directory is writable");
     platform::LaunchResult launch =
-        CommandRunner(s.AppPath).RunThis(curlToolPath(s), pollParameters(s, files, true));
+        std::move(CommandRunner(s.AppPath).RunThis(curlToolPath(s), pollParameters(s, files, true)).launch);
     if (!launch.started)
         return fail(item, "could not start " + curlToolPath(s) + " (error " + std::to_string(launch.code) +
                               "): set CurlPath in movik.ini to curl's directory");

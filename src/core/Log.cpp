@@ -1,6 +1,5 @@
 #include "core/Log.h"
 
-#include "core/OperatorDisplay.h"
 #include "core/StringUtil.h"
 #include "platform/Platform.h"
 
@@ -84,19 +83,15 @@ void WriteLog(std::int32_t level, const std::string& message)
         if (g_failure.empty() ? platform::appendLogLine(path, line, error)
                               : appendAfterGap(path, now, line, error))
             return;
-        // The line is lost, but the operator hears once which file failed
-        // and why, and the light turns red: never a silent window. The poll
-        // cycle keeps it red for as long as this lasts.
+        // The line is lost, but logFailure() says which file failed and why:
+        // the window shows it once and keeps the light red for as long as
+        // this lasts, never a silent window.
         const std::string failure = path + " cannot be written (" + platform::fileErrorText(error) + ")";
         if (g_failure.empty() || g_failingPath != path) {
             g_failingSince = now;
             g_failingPath = path;
         }
-        if (failure != g_failure) {
-            g_failure = failure;
-            showOperatorLine(failure);
-            showStatusLight(StatusLight::Red);
-        }
+        g_failure = failure;
     } catch (...) {
         // The log is the last resort: a line that cannot be written is lost.
     }

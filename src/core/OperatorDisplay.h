@@ -1,7 +1,6 @@
 // The operator's window as the Qt-free layers see it: a text area that lines
-// are appended to and a status light. The poll cycle is handed it; the
-// window also registers it for the process-wide lines (a tool that cannot be
-// started, a log that cannot be written). Without one, those go nowhere.
+// are appended to, a status light, and the requests to stop that reach the
+// window. The poll cycle is handed one; nothing else writes to the window.
 #pragma once
 
 #include <string>
@@ -16,16 +15,13 @@ public:
     virtual ~OperatorDisplay() = default;
     virtual void appendLine(const std::string& line) = 0;
     virtual void setStatusLight(StatusLight colour) = 0;
-    // Called between two visitors of a list, however long: false when the
-    // program was asked to stop, so the cycle ends after the visitor in hand.
-    virtual bool betweenVisitors() { return true; }
+    // Between two visitors of a list, however long, and during the waits for
+    // the tools: the window takes the requests to stop that have come (a
+    // close, the end of the session, a stop signal), and nothing else.
+    virtual void takeStopRequests() {}
+    // Whether a stop was asked for, so that the cycle ends after the visitor
+    // in hand. It only asks.
+    virtual bool stopRequested() const { return false; }
 };
-
-// Registers the display (nullptr removes it).
-void setOperatorDisplay(OperatorDisplay* display);
-// Appends a line to the operator's text area.
-void showOperatorLine(const std::string& line);
-// Sets the colour of the operator's status light.
-void showStatusLight(StatusLight colour);
 
 } // namespace movik

@@ -17,6 +17,13 @@ namespace movik {
 constexpr std::size_t MaxExecutableLength = 255;
 constexpr std::size_t MaxParameterLength = 5000;
 
+// What RunThis started, and the line it has for the operator's text area.
+struct RunResult
+{
+    platform::LaunchResult launch;
+    std::string shown; // empty when the launch went well
+};
+
 // Starts the tool in the program directory, where its answers are read.
 class CommandRunner
 {
@@ -27,8 +34,9 @@ public:
     // refused launch (any failure code of the platform) shows "Error -
     // failed to exec (code)" and logs "Error (code) - executable" at 999; an
     // over-long text shows and logs "Err 0 - message" and starts nothing;
-    // any other failure only shows "Err code - message".
-    platform::LaunchResult RunThis(const std::string& executable, const std::string& parameters) const;
+    // any other failure only shows "Err code - message". What it shows is
+    // handed back in shown, for the caller's display.
+    RunResult RunThis(const std::string& executable, const std::string& parameters) const;
 
 private:
     std::string m_workingDirectory;

@@ -171,6 +171,7 @@ bool VisitorService::startRequest(Tool& tool, const std::string& answerName, con
     tool.started = false;
     tool.launchCode = 0;
     tool.refusal.clear();
+    tool.shown.clear();
     tool.headersName = headersName;
     std::string error;
     const bool prepared = prepareSecretFiles(m_settings, m_files, error);
@@ -183,10 +184,11 @@ bool VisitorService::startRequest(Tool& tool, const std::string& answerName, con
         return false;
     }
     const CommandRunner runner(m_settings.AppPath);
-    platform::LaunchResult launch = runner.RunThis(curlToolPath(m_settings), parameters);
-    tool.started = launch.started;
-    tool.launchCode = launch.code;
-    tool.process = std::move(launch.process);
+    RunResult run = runner.RunThis(curlToolPath(m_settings), parameters);
+    tool.started = run.launch.started;
+    tool.launchCode = run.launch.code;
+    tool.process = std::move(run.launch.process);
+    tool.shown = std::move(run.shown);
     return true;
 }
 
@@ -241,16 +243,18 @@ int pollWaitBoundMs(const Settings& settings)
     return static_cast<int>(std::min<std::int64_t>(bound, platform::longestWaitMs));
 }
 
-void VisitorService::PollZUNVList()
+std::string VisitorService::PollZUNVList()
 {
     try {
         startRequest(m_poll, m_files.pollAnswer, m_files.pollHeaders,
                      pollParameters(m_settings, m_files, true));
+        return m_poll.shown;
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<Poll>") + e.what());
     } catch (...) {
         WriteLog(LogAlways, "<Poll>Unknown failure");
     }
+    return {};
 }
 
 ToolOutcome VisitorService::waitForPollAnswer(int boundMs)
@@ -283,6 +287,7 @@ bool VisitorService::RemoveFromVisitorList(const std::string& id, AckAnswer& ans
             answer.refusal = m_ack.refusal;
             return false;
         }
+        answer.shown = m_ack.shown;
         if (m_ack.started)
             m_ack.process.waitFor(m_settings.AckWaitMSec, m_stopWaiting);
         // A file still being written reads as empty.

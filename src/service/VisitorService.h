@@ -73,6 +73,7 @@ struct AckAnswer
     bool busy = false;    // answered 429 or 503: no more acknowledgements this cycle
     // The wait its Retry-After asked for, in seconds; -1 when none.
     std::int64_t retryAfter = -1;
+    std::string shown; // the launch's line for the operator's text area; empty when it went well
 };
 
 // The longest wait for the poll's answer: 500 ms and PollWaitMSec more,
@@ -99,8 +100,10 @@ public:
     // endRunningTools().
     void stopWaitingWhen(std::function<bool()> stop) { m_stopWaiting = std::move(stop); }
 
-    // Deletes the old poll answer and starts the tool for a new one; returns at once.
-    void PollZUNVList();
+    // Deletes the old poll answer and starts the tool for a new one; returns
+    // at once, with the line the launch has for the operator's text area
+    // (empty when it went well).
+    std::string PollZUNVList();
 
     // Waits until the poll's tool has ended, at most boundMs; at once when it
     // has already ended or never started, the whole bound when its end cannot
@@ -133,6 +136,7 @@ private:
         bool started = false;
         int launchCode = 0;
         std::string refusal; // why no tool was started; empty when one was asked for
+        std::string shown;   // the launch's line for the operator's text area
         platform::ChildProcess process;
         std::string headersName; // the header file it was told to write
     };

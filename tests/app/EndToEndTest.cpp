@@ -8,6 +8,7 @@
 #include "ServiceRoute.h"
 #include "SiteFixtures.h"
 #include "SiteWindow.h"
+#include "app/OperatorWindow.h"
 #include "app/PollCycle.h"
 #include "app/StatusCheck.h"
 #include "core/Dates.h"
@@ -640,12 +641,19 @@ TEST(EndToEndWindow, ManyCorruptObjectsKeepTheTextAreaCapped)
     // none reaches the database.
     RecordingImport noImport;
     TempDir dir;
-    writeFile(dir.file("movik.ini"), "[Options]\nPollWaitMSec=0\n");
-    TForm1 form(noImport, dir.path());
+    Settings settings = useProgramDirectory(dir);
+    TForm1 form;
+    ChangeReporter reporter;
+    StatusRecord status;
+    StatusWriter statusWriter(settings, status, reporter);
+    ImportJournal journal;
+    VisitorService service(settings);
+    OperatorWindow display(form, status);
+    PollCycle cycle(settings, service, noImport, journal, reporter, statusWriter, display);
     writeFile(dir.file("_$WAVL"),
               arrayOf(R"({"VisitorId":"v","VisitStart":"2026-05-01T09:30:00Z","CardNumber":"1"})", 100000));
 
-    form.logic().pollCycle().DecodeVListFromFile(dir.file("_$WAVL"), answeredWith(200));
+    cycle.DecodeVListFromFile(dir.file("_$WAVL"), answeredWith(200));
     EXPECT_TRUE(noImport.calls.empty()) << "a three-member object reached the card import";
 
     auto* memo = form.findChild<QPlainTextEdit*>("Memo1");

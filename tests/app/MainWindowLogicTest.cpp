@@ -5,7 +5,9 @@
 #include "app/MainWindowLogic.h"
 #include "AnsweredTool.h"
 #include "RecordingImport.h"
+#include "ScriptedLogic.h"
 #include "TempDir.h"
+#include "app/Program.h"
 #include "core/Settings.h"
 
 #include <gtest/gtest.h>
@@ -62,9 +64,10 @@ class WindowLogic : public testing::Test
 protected:
     MainWindowLogic& create()
     {
-        m_logic = std::make_unique<MainWindowLogic>(m_view, m_database);
-        m_logic->FormCreate(m_dir.path());
-        return *m_logic;
+        m_logic.reset();
+        m_logic = std::make_unique<ScriptedLogic>(m_view, m_database);
+        m_logic->logic.FormCreate(m_dir.path());
+        return m_logic->logic;
     }
 
     int count(const std::string& messages, const std::string& prefix)
@@ -78,7 +81,7 @@ protected:
     TempDir m_dir;
     RecordingView m_view;
     RecordingImport m_database;
-    std::unique_ptr<MainWindowLogic> m_logic;
+    std::unique_ptr<ScriptedLogic> m_logic;
 };
 
 const std::regex lastPollAt(".* Last poll: [0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.");
@@ -93,7 +96,7 @@ TEST_F(WindowLogic, TimerIsOffDuringACycleAndOnAfter)
     EXPECT_TRUE(m_view.timerOn);
 
     std::vector<bool> timerDuringCycle;
-    logic.setPollCycle([&] { timerDuringCycle.push_back(m_view.timerOn); });
+    m_logic->cycle.step = [&] { timerDuringCycle.push_back(m_view.timerOn); };
     logic.Timer1Timer();
     EXPECT_TRUE(timerDuringCycle.empty()) << "no cycle while Automatic Poll is off";
     EXPECT_TRUE(m_view.timerOn);
@@ -119,12 +122,15 @@ TEST_F(WindowLogic, ACloseDuringACycleEndsItAfterTheVisitorInHandAndClosesAfterI
     m_view.logic = &logic;
     m_view.ticked = true;
     std::vector<bool> goOn;
-    logic.setPollCycle([&] {
-        goOn.push_back(logic.betweenVisitors());
+    OperatorWindow& display = m_logic->display;
+    m_logic->cycle.step = [&] {
+        display.takeStopRequests();
+        goOn.push_back(!display.stopRequested());
         m_view.closeDuringCycle = true;
-        goOn.push_back(logic.betweenVisitors());
+        display.takeStopRequests();
+        goOn.push_back(!display.stopRequested());
         EXPECT_FALSE(m_view.closed) << "not while the cycle runs";
-    });
+    };
     logic.Timer1Timer();
     EXPECT_EQ(goOn, (std::vector<bool>{true, false}));
     EXPECT_TRUE(m_view.closed) << "closed once the cycle returned";
@@ -137,8 +143,8 @@ TEST_F(WindowLogic, StartUpOpensTheDatabaseAndTicksAutomaticPoll)
     writeFile(m_dir.file("movik.ini"), "[Options]\r\nAutoPoll=1\r\n");
     writeFile(m_dir.file("_$wak"), "token\r\n");
     create();
-    EXPECT_EQ(m_logic->settingsInUse().AppPath, m_dir.path());
-    EXPECT_EQ(m_logic->settingsInUse().ApiKey, "token");
+    EXPECT_EQ(m_logic->settings.AppPath, m_dir.path());
+    EXPECT_EQ(m_logic->settings.ApiKey, "token");
     EXPECT_EQ(m_database.connects, 1);
     EXPECT_TRUE(m_view.ticked);
     const std::string messages = logMessages(m_dir);
@@ -165,20 +171,14 @@ TEST_F(WindowLogic, FailedStartUpSkipsTheDatabase)
     EXPECT_TRUE(m_view.timerOn) << "the window still polls";
 }
 
-TEST_F(WindowLogic, OtherLayersReachTheViewWhileTheLogicLives)
+TEST_F(WindowLogic, TheCyclesDisplayReachesTheView)
 {
     MainWindowLogic& logic = create();
-    showOperatorLine("> Updating Card: 1234");
-    showOperatorLine("  OK");
+    m_logic->display.appendLine("> Updating Card: 1234");
+    m_logic->display.appendLine("  OK");
     EXPECT_EQ(m_view.lines, std::vector<std::string>({"> Updating Card: 1234", "  OK"}));
     logic.Button4Click();
     EXPECT_TRUE(m_view.lines.empty());
-
-    m_logic.reset();
-    showOperatorLine("after the window has gone");
-    showStatusLight(StatusLight::Red);
-    EXPECT_TRUE(m_view.lines.empty());
-    EXPECT_EQ(m_view.light.colour, StatusLight::White);
 }
 
 TEST_F(WindowLogic, LightSaysWhatItsColourMeansAndWhenThePollRan)
@@ -191,7 +191,7 @@ TEST_F(WindowLogic, LightSaysWhatItsColourMeansAndWhenThePollRan)
         "White: no answer of the visitor service has been read since the program started. No poll yet.");
 
     m_view.ticked = true;
-    logic.setPollCycle([] { showStatusLight(StatusLight::Red); });
+    m_logic->cycle.step = [this] { m_logic->display.setStatusLight(StatusLight::Red); };
     logic.Timer1Timer();
     EXPECT_EQ(m_view.light.colour, StatusLight::Red);
     EXPECT_EQ(m_view.light.name, "Status: last poll failed");
@@ -199,7 +199,7 @@ TEST_F(WindowLogic, LightSaysWhatItsColourMeansAndWhenThePollRan)
         << m_view.light.description;
     EXPECT_TRUE(std::regex_match(m_view.light.description, lastPollAt)) << m_view.light.description;
 
-    logic.setPollCycle([] { showStatusLight(StatusLight::Lime); });
+    m_logic->cycle.step = [this] { m_logic->display.setStatusLight(StatusLight::Lime); };
     logic.Timer1Timer();
     EXPECT_EQ(m_view.light.colour, StatusLight::Lime);
     EXPECT_EQ(m_view.light.name, "Status: last poll read");
@@ -210,7 +210,7 @@ TEST_F(WindowLogic, LightSaysWhatItsColourMeansAndWhenThePollRan)
 
     // A cycle that leaves the colour alone still moves the time on.
     m_view.light = {};
-    logic.setPollCycle([] {});
+    m_logic->cycle.step = [] {};
     logic.Timer1Timer();
     EXPECT_EQ(m_view.light.colour, StatusLight::Lime);
     EXPECT_TRUE(std::regex_match(m_view.light.description, lastPollAt)) << m_view.light.description;
@@ -222,7 +222,9 @@ TEST_F(WindowLogic, ACycleWithoutAnAnswerTurnsTheLightRed)
 {
     writeFile(m_dir.file("movik.ini"), "[Options]\r\nCurlPath=" + m_dir.file("nowhere") +
                                            "\r\nCurlURL=http://127.0.0.1:9/\r\nPollWaitMSec=0\r\n");
-    MainWindowLogic& logic = create();
+    Program program(m_view, m_database);
+    MainWindowLogic& logic = program.logic();
+    logic.FormCreate(m_dir.path());
     m_view.ticked = true;
     logic.Timer1Timer();
     EXPECT_EQ(m_database.cycles, 1);
@@ -290,11 +292,16 @@ TEST_P(WindowLogicLogFault, ALogThatCannotBeWrittenIsShownOnceWithARedLight)
 
     // Red after every cycle while it lasts, and said so in the status and the
     // light's description, even after a good answer.
-    MainWindowLogic& logic = *m_logic;
+    MainWindowLogic& logic = m_logic->logic;
     const std::string answer = m_dir.file("answer");
     writeFile(answer, "[]");
     m_view.ticked = true;
-    logic.setPollCycle([&] { logic.pollCycle().DecodeVListFromFile(answer, answeredWith(200)); });
+    // The real cycle over the logic's own parts, handed a good answer.
+    ImportJournal journal;
+    VisitorService service(m_logic->settings);
+    PollCycle cycle(m_logic->settings, service, m_database, journal, m_logic->reporter, m_logic->statusWriter,
+                    m_logic->display);
+    m_logic->cycle.step = [&] { cycle.DecodeVListFromFile(answer, answeredWith(200)); };
     logic.Timer1Timer();
     logic.Timer1Timer();
     EXPECT_EQ(m_view.light.colour, StatusLight::Red);

@@ -308,7 +308,8 @@ TEST_F(PollCycleAnswer, AStopRequestEndsTheListAfterTheVisitorInHand)
     class StoppingDisplay : public RecordingDisplay
     {
     public:
-        bool betweenVisitors() override { return ++asked < 2; }
+        void takeStopRequests() override { ++asked; }
+        bool stopRequested() const override { return asked >= 2; }
         int asked = 0;
     } stopping;
     showOn(stopping);

@@ -128,12 +128,12 @@ TEST(ServiceAnswer, AStopThatEndedTheAcknowledgementsCurlIsNoFailure)
     struct GroupStop : RecordingDisplay
     {
         GroupStop(const TempDir& dir, const VisitorServiceProcess& service) : dir(dir), service(service) {}
-        bool betweenVisitors() override
+        bool stopRequested() const override { return seen; }
+        void takeStopRequests() override
         {
-            if (ended)
-                return false; // the signal is seen only now
-            if (service.acknowledgements() == 0)
-                return true;
+            seen = ended; // the signal is seen only at the next look
+            if (ended || service.acknowledgements() == 0)
+                return;
             for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
                 std::error_code ignored;
                 if (std::filesystem::read_symlink(entry.path() / "cwd", ignored).string() + "/" ==
@@ -141,11 +141,11 @@ TEST(ServiceAnswer, AStopThatEndedTheAcknowledgementsCurlIsNoFailure)
                     readFile((entry.path() / "comm").string()) == "curl\n")
                     ended = ::kill(std::stoi(entry.path().filename().string()), SIGTERM) == 0;
             }
-            return true;
         }
         const TempDir& dir;
         const VisitorServiceProcess& service;
         bool ended = false;
+        bool seen = false;
     } display(dir, service);
     Settings s = useService(dir, service);
     configureLog(dir.path(), 1);

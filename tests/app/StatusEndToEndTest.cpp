@@ -52,7 +52,7 @@ protected:
 TEST_F(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
 {
     SiteWindow& window = *this->window;
-    Settings& settings = window.form.logic().settingsInUse();
+    Settings& settings = window.program.settings();
     const std::string serviceUrl = settings.CurlURL;
 
     // Nobody listens.

@@ -1,9 +1,9 @@
 // The main window on the offscreen platform: its parts, start-up, the
 // operator's services and the timer discipline of the poll cycle.
 #include "app/qt/TForm1.h"
+#include "ScriptedLogic.h"
 #include "TempDir.h"
 #include "app/qt/StatusLed.h"
-#include "core/OperatorDisplay.h"
 #include "core/Settings.h"
 #include "db/DortexDatabase.h"
 
@@ -44,9 +44,12 @@ protected:
     TForm1& create()
     {
         // One window at a time, as in the program: the old one must be gone
-        // before the new one registers itself and opens its connection.
+        // before the new one opens its connection.
+        m_logic.reset();
         m_form.reset();
-        m_form = std::make_unique<TForm1>(m_database, m_dir.path());
+        m_form = std::make_unique<TForm1>();
+        m_logic = std::make_unique<ScriptedLogic>(*m_form, m_database);
+        m_form->start(m_logic->logic, m_dir.path());
         return *m_form;
     }
 
@@ -76,6 +79,7 @@ protected:
     TempDir m_dir;
     DortexDatabase m_database;
     std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<ScriptedLogic> m_logic;
 };
 
 // Log messages, one per line, that start with prefix.
@@ -201,26 +205,22 @@ TEST_F(Form1Test, TextAreaKeepsTheNewestLines)
     EXPECT_EQ(document->lastBlock().text(), QString::fromStdString("line " + std::to_string(total - 1)));
 }
 
-TEST_F(Form1Test, OtherLayersReachTheWindow)
+TEST_F(Form1Test, TheCyclesDisplayReachesTheWindow)
 {
     create();
-    showOperatorLine("> Updating Card: 1234");
+    m_logic->display.appendLine("> Updating Card: 1234");
     EXPECT_EQ(memo()->toPlainText(), "> Updating Card: 1234");
-    showStatusLight(StatusLight::Red);
+    m_logic->display.setStatusLight(StatusLight::Red);
     EXPECT_EQ(lightFill(), QColor(255, 0, 0));
-    showStatusLight(StatusLight::Lime);
+    m_logic->display.setStatusLight(StatusLight::Lime);
     EXPECT_EQ(lightFill(), QColor(0, 255, 0));
-
-    m_form.reset();
-    showOperatorLine("after the window has gone");
-    showStatusLight(StatusLight::Red);
 }
 
 TEST_F(Form1Test, TimerIsOffDuringACycleAndOnAfter)
 {
     createShown();
     std::vector<bool> activeDuringCycle;
-    m_form->setPollCycle([&] { activeDuringCycle.push_back(timer()->isActive()); });
+    m_logic->cycle.step = [&] { activeDuringCycle.push_back(timer()->isActive()); };
 
     tick();
     EXPECT_TRUE(activeDuringCycle.empty()) << "no cycle while Automatic Poll is off";
@@ -244,10 +244,10 @@ TEST_F(Form1Test, Memo1IsDrawnOnceTheCycleEnds)
     createShown();
     checkBox()->setChecked(true);
     std::vector<bool> drawableDuringCycle;
-    m_form->setPollCycle([&] {
-        showOperatorLine("> Updating Card: 1");
+    m_logic->cycle.step = [&] {
+        m_logic->display.appendLine("> Updating Card: 1");
         drawableDuringCycle.push_back(memo()->viewport()->updatesEnabled());
-    });
+    };
     tick();
     EXPECT_EQ(drawableDuringCycle, std::vector<bool>({false}));
     EXPECT_TRUE(memo()->viewport()->updatesEnabled());
@@ -269,8 +269,8 @@ TEST_F(Form1Test, StartUpOpensTheDatabase)
 {
     writeFile(m_dir.file("_$wak"), "token\r\n");
     create();
-    EXPECT_EQ(m_form->logic().settingsInUse().AppPath, m_dir.path());
-    EXPECT_EQ(m_form->logic().settingsInUse().ApiKey, "token");
+    EXPECT_EQ(m_logic->settings.AppPath, m_dir.path());
+    EXPECT_EQ(m_logic->settings.ApiKey, "token");
     const std::string messages = logMessages(m_dir);
     EXPECT_EQ(messages.rfind("--- MOVIK 1.0.0.1 ---\n", 0), 0u) << messages;
     EXPECT_TRUE(linesStartingWith(messages, "<FCr>").empty()) << messages;
@@ -299,7 +299,7 @@ TEST_F(Form1Test, LightExplainsItselfAndTheWindowHasAnIcon)
     EXPECT_EQ(led->accessibleDescription(), led->toolTip());
 
     checkBox()->setChecked(true);
-    form.setPollCycle([] { showStatusLight(StatusLight::Red); });
+    m_logic->cycle.step = [this] { m_logic->display.setStatusLight(StatusLight::Red); };
     tick();
     EXPECT_EQ(lightFill(), QColor(255, 0, 0));
     EXPECT_EQ(led->accessibleName(), "Status: last poll failed");

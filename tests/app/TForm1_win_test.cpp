@@ -3,6 +3,7 @@
 // a tick of Timer1 and closing.
 #include "RecordingImport.h"
 #include "TempDir.h"
+#include "app/Program.h"
 #include "app/win32/TForm1.h"
 
 #include <commctrl.h>
@@ -14,6 +15,23 @@
 
 using namespace movik;
 using namespace movik::test;
+
+namespace {
+
+// The window with the program's own parts over database, started in dir as
+// main starts it.
+struct StartedForm
+{
+    StartedForm(const TempDir& dir, CardImport& database, int dpi = 0)
+        : form(GetModuleHandleA(nullptr), dpi), program(form, database)
+    {
+        form.start(program.logic(), dir.path());
+    }
+    TForm1 form;
+    Program program;
+};
+
+} // namespace
 
 namespace {
 
@@ -83,7 +101,8 @@ TEST(Win32Form1, PartsAsLaidOut)
     TempDir dir;
     writeFile(dir.file("movik.ini"), "[Options]\r\nAutoPoll=1\r\n");
     RecordingImport database;
-    TForm1 form(GetModuleHandleA(nullptr), database, dir.path());
+    StartedForm started(dir, database);
+    TForm1& form = started.form;
     const HWND window = form.handle();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(FindWindowA("TForm1", "ZUN Visitor - Dortex Interface"), window);
@@ -134,7 +153,8 @@ TEST(Win32Form1, TheSwitchCaptionFitsItsControlAtEveryDpi)
     TempDir dir;
     RecordingImport database;
     for (int dpi : {96, 144, 192}) {
-        TForm1 form(GetModuleHandleA(nullptr), database, dir.path(), dpi);
+        StartedForm started(dir, database, dpi);
+        TForm1& form = started.form;
         const HWND box = GetDlgItem(form.handle(), 103);
         const HWND button = GetDlgItem(form.handle(), 102);
         HDC dc = GetDC(box);
@@ -158,14 +178,15 @@ TEST(Win32Form1, TextAreaClearTimerAndClosing)
     writeFile(dir.file("movik.ini"), "[Options]\r\nAutoPoll=1\r\nCurlPath=" + dir.file("nowhere") +
                                          "\r\nCurlURL=http://127.0.0.1:9/\r\nPollWaitMSec=0\r\n");
     RecordingImport database;
-    TForm1 form(GetModuleHandleA(nullptr), database, dir.path());
+    StartedForm started(dir, database);
+    TForm1& form = started.form;
     const HWND window = form.handle();
     const HWND memo = GetWindow(window, GW_CHILD);
     const HWND button = GetWindow(memo, GW_HWNDNEXT);
     const HWND light = GetWindow(GetWindow(button, GW_HWNDNEXT), GW_HWNDNEXT);
 
     for (int i = 0; i < memoLineLimit + 3; ++i)
-        showOperatorLine("line " + std::to_string(i));
+        form.appendLine("line " + std::to_string(i));
     const std::string text = textOf(memo);
     std::size_t lines = 0;
     for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
@@ -176,18 +197,18 @@ TEST(Win32Form1, TextAreaClearTimerAndClosing)
     SendMessageA(button, BM_CLICK, 0, 0);
     EXPECT_EQ(textOf(memo), "");
     SetWindowTextA(memo, "typed");
-    showOperatorLine("next");
+    form.appendLine("next");
     EXPECT_EQ(textOf(memo), "typed\r\nnext\r\n") << "a new line starts at the left";
 
     // Lines are UTF-8 text; the cap removes whole lines, the operator's
     // typing counted as the lines it makes.
-    showOperatorLine("> Updating Card: \xc3\xa9\xe8\xae\xbf");
+    form.appendLine("> Updating Card: \xc3\xa9\xe8\xae\xbf");
     wchar_t wide[64] = {};
     GetWindowTextW(memo, wide, 64);
     EXPECT_EQ(std::wstring(wide), L"typed\r\nnext\r\n> Updating Card: \u00e9\u8bbf\r\n");
     SetWindowTextA(memo, "one typed line\r\nand an unended one");
     for (int i = 0; i < memoLineLimit; ++i)
-        showOperatorLine("line " + std::to_string(i));
+        form.appendLine("line " + std::to_string(i));
     EXPECT_EQ(textOf(memo).rfind("line 0\r\n", 0), 0u) << textOf(memo).substr(0, 40);
 
     // A tick runs the real cycle: no transfer tool, no answer, a red light.
@@ -209,7 +230,8 @@ TEST(Win32Form1, RestartManagersCloseEndsTheProgramAndItIsStartedAgain)
 {
     TempDir dir;
     RecordingImport database;
-    TForm1 form(GetModuleHandleA(nullptr), database, dir.path());
+    StartedForm started(dir, database);
+    TForm1& form = started.form;
     const HWND window = form.handle();
     EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), TRUE);
     EXPECT_TRUE(IsWindow(window)) << "asked, not yet told";

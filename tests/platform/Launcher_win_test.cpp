@@ -2,7 +2,6 @@
 // directory and does not wait for it, hands back a handle to wait on or end
 // it with, and the tool's own C runtime splits the composed command lines
 // into exactly the arguments of the requests.
-#include "RecordingDisplay.h"
 #include "TempDir.h"
 #include "core/Settings.h"
 #include "platform/Launcher.h"
@@ -77,9 +76,7 @@ TEST(LauncherWin, MissingToolIsReportedOnScreenAndInTheLog)
     TempDir dir;
     Settings settings = useProgramDirectory(dir);
     settings.CurlPath = dir.path(); // a directory without the tool
-    RecordingDisplay display;
-    VisitorService(settings).PollZUNVList();
-    EXPECT_EQ(display.lines(), Lines{"Error - failed to exec (2)"});
+    EXPECT_EQ(VisitorService(settings).PollZUNVList(), "Error - failed to exec (2)");
     EXPECT_EQ(logMessages(dir), "Error (2) - " + dir.path() + "curl.exe\n");
 }
 

@@ -3,7 +3,6 @@
 // and a tool that starts in the program directory whatever the current
 // directory is.
 #include "LaunchedChildren.h"
-#include "RecordingDisplay.h"
 #include "TempDir.h"
 #include "core/Settings.h"
 #include "service/CommandRunner.h"
@@ -36,12 +35,9 @@ TEST(RunThisTest, MissingToolShowsAndLogsFileNotFound)
 {
     TempDir dir;
     useProgramDirectory(dir);
-    RecordingDisplay display;
     const std::string tool = dir.file("bin/curl");
 
-    CommandRunner(dir.path()).RunThis(tool, " -s ");
-
-    EXPECT_EQ(display.lines(), Lines{"Error - failed to exec (2)"});
+    EXPECT_EQ(CommandRunner(dir.path()).RunThis(tool, " -s ").shown, "Error - failed to exec (2)");
     EXPECT_EQ(logMessages(dir), "Error (2) - " + tool + "\n");
 }
 
@@ -49,17 +45,16 @@ TEST(RunThisTest, EveryRefusalCodeIsAFailure)
 {
     TempDir dir;
     useProgramDirectory(dir);
-    RecordingDisplay display;
     // A symbolic link loop where the tool should be: error 40, above 32.
     fs::create_directory(dir.file("bin"));
     fs::create_symlink("curl", dir.file("bin/curl"));
     const std::string tool = dir.file("bin/curl");
 
-    platform::LaunchResult launch = CommandRunner(dir.path()).RunThis(tool, " -s ");
+    const RunResult run = CommandRunner(dir.path()).RunThis(tool, " -s ");
 
-    EXPECT_FALSE(launch.started);
-    EXPECT_EQ(launch.code, ELOOP);
-    EXPECT_EQ(display.lines(), Lines{"Error - failed to exec (40)"});
+    EXPECT_FALSE(run.launch.started);
+    EXPECT_EQ(run.launch.code, ELOOP);
+    EXPECT_EQ(run.shown, "Error - failed to exec (40)");
     EXPECT_EQ(logMessages(dir), "Error (40) - " + tool + "\n");
 }
 
@@ -67,13 +62,11 @@ TEST(RunThisTest, SuccessfulLaunchShowsAndLogsNothing)
 {
     TempDir dir;
     useProgramDirectory(dir);
-    RecordingDisplay display;
 
-    CommandRunner(dir.path()).RunThis("/bin/sh", touchCommand("started", 20));
+    EXPECT_EQ(CommandRunner(dir.path()).RunThis("/bin/sh", touchCommand("started", 20)).shown, "");
     ASSERT_TRUE(waitForLaunchedChildren());
 
     EXPECT_TRUE(fs::exists(dir.file("started")));
-    EXPECT_TRUE(display.lines().empty());
     EXPECT_FALSE(fs::exists(dir.file("MOVIK.log")));
 }
 
@@ -97,15 +90,16 @@ TEST(RunThisTest, ParameterTextOverTheLimitStartsNothing)
 {
     TempDir dir;
     useProgramDirectory(dir);
-    RecordingDisplay display;
 
-    CommandRunner(dir.path()).RunThis("/bin/sh", touchCommand("longest", MaxParameterLength));
-    CommandRunner(dir.path()).RunThis("/bin/sh", touchCommand("too-long", MaxParameterLength + 1));
+    EXPECT_EQ(CommandRunner(dir.path()).RunThis("/bin/sh", touchCommand("longest", MaxParameterLength)).shown,
+              "");
+    EXPECT_EQ(
+        CommandRunner(dir.path()).RunThis("/bin/sh", touchCommand("too-long", MaxParameterLength + 1)).shown,
+        "Err 0 - Parameter text longer than 5000 characters");
     ASSERT_TRUE(waitForLaunchedChildren());
 
     EXPECT_TRUE(fs::exists(dir.file("longest")));
     EXPECT_FALSE(fs::exists(dir.file("too-long")));
-    EXPECT_EQ(display.lines(), Lines{"Err 0 - Parameter text longer than 5000 characters"});
     EXPECT_EQ(logMessages(dir), "Err 0 - Parameter text longer than 5000 characters\n");
 }
 
@@ -113,7 +107,6 @@ TEST(RunThisTest, ExecutablePathOverTheLimitStartsNothing)
 {
     TempDir dir;
     useProgramDirectory(dir);
-    RecordingDisplay display;
     // The same shell by paths of 255 and 256 characters.
     std::string longest = "/bin";
     for (int i = 0; i < 124; ++i)
@@ -124,12 +117,12 @@ TEST(RunThisTest, ExecutablePathOverTheLimitStartsNothing)
     ASSERT_EQ(longest.size(), MaxExecutableLength);
     ASSERT_EQ(tooLong.size(), MaxExecutableLength + 1);
 
-    CommandRunner(dir.path()).RunThis(longest, touchCommand("longest", 20));
-    CommandRunner(dir.path()).RunThis(tooLong, touchCommand("too-long", 20));
+    EXPECT_EQ(CommandRunner(dir.path()).RunThis(longest, touchCommand("longest", 20)).shown, "");
+    EXPECT_EQ(CommandRunner(dir.path()).RunThis(tooLong, touchCommand("too-long", 20)).shown,
+              "Err 0 - Executable path longer than 255 characters");
     ASSERT_TRUE(waitForLaunchedChildren());
 
     EXPECT_TRUE(fs::exists(dir.file("longest")));
     EXPECT_FALSE(fs::exists(dir.file("too-long")));
-    EXPECT_EQ(display.lines(), Lines{"Err 0 - Executable path longer than 255 characters"});
     EXPECT_EQ(logMessages(dir), "Err 0 - Executable path longer than 255 characters\n");
 }

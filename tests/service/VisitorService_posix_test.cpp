@@ -1,7 +1,6 @@
 // Poll and acknowledgement with the real transfer tool against the visitor
 // service program, and the arguments the tool gets from the command lines.
 #include "LaunchedChildren.h"
-#include "RecordingDisplay.h"
 #include "ServiceRoute.h"
 #include "TempDir.h"
 #include "VisitorServiceProcess.h"
@@ -135,7 +134,6 @@ protected:
     }
 
     TempDir m_dir;
-    RecordingDisplay m_display;
     VisitorServiceProcess m_service;
     Settings m_settings;
     VisitorService m_client{m_settings};
@@ -143,7 +141,7 @@ protected:
 
 TEST_F(VisitorServiceRequestsTest, PollWritesTheListIntoTheProgramDirectory)
 {
-    m_client.PollZUNVList();
+    EXPECT_EQ(m_client.PollZUNVList(), "") << "nothing to show of a launch that went well";
     ASSERT_TRUE(waitForLaunchedChildren());
 
     EXPECT_EQ(answer("_$WAVL"), m_service.queueJson());
@@ -152,7 +150,6 @@ TEST_F(VisitorServiceRequestsTest, PollWritesTheListIntoTheProgramDirectory)
     EXPECT_EQ(requests[0].method, "GET");
     EXPECT_EQ(requests[0].path, "/latest");
     EXPECT_EQ(requests[0].header("Authorization"), "Bearer test-token");
-    EXPECT_TRUE(m_display.lines().empty());
     EXPECT_EQ(logMessages(m_dir), "");
 }
 
@@ -201,7 +198,6 @@ TEST_F(VisitorServiceRequestsTest, AcknowledgementWithDeletedIsTrue)
     EXPECT_EQ(requests[0].header("Authorization"), "Bearer test-token");
     EXPECT_EQ(requests[0].header("Content-Type"), "application/json");
     EXPECT_EQ(requests[0].body, R"(["V-1"])");
-    EXPECT_TRUE(m_display.lines().empty());
 }
 
 TEST_F(VisitorServiceRequestsTest, AcknowledgementWithOnlyLowerCaseDeletedIsFalse)
@@ -299,11 +295,11 @@ TEST_F(VisitorServiceRequestsTest, OverLongAcknowledgementIsRefusedAndTheVisitor
     m_service.addVisitors("[" + visitorJson(id, "6") + "]");
     m_settings.AckWaitMSec = 0;
 
-    std::string response;
-    EXPECT_FALSE(m_client.RemoveFromVisitorList(id, response));
+    AckAnswer answer;
+    EXPECT_FALSE(m_client.RemoveFromVisitorList(id, answer));
     ASSERT_TRUE(waitForLaunchedChildren());
 
-    EXPECT_EQ(m_display.lines(), Lines{"Err 0 - Parameter text longer than 5000 characters"});
+    EXPECT_EQ(answer.shown, "Err 0 - Parameter text longer than 5000 characters");
     EXPECT_TRUE(m_service.requests().empty());
     EXPECT_TRUE(contains(m_service.queuedIds(), id));
     EXPECT_EQ(logMessages(m_dir), "Err 0 - Parameter text longer than 5000 characters\n");
@@ -313,24 +309,24 @@ TEST(VisitorServiceMissingToolTest, BothRequestsReportCodeTwoAndTheAcknowledgeme
 {
     TempDir dir;
     Settings s = useProgramDirectory(dir);
-    RecordingDisplay display;
     s.CurlPath = dir.file("nowhere/");
     s.CurlURL = "http://127.0.0.1:9/";
     s.AckWaitMSec = 100;
     const std::string tool = dir.file("nowhere/curl");
     VisitorService client(s);
 
-    client.PollZUNVList();
+    EXPECT_EQ(client.PollZUNVList(), "Error - failed to exec (2)");
     // Nothing to wait for.
     ToolOutcome outcome = client.waitForPollAnswer(24 * 3600 * 1000);
     EXPECT_EQ(outcome.state, ToolOutcome::State::NotStarted);
     EXPECT_EQ(outcome.launchCode, 2);
-    std::string response = "left over";
+    AckAnswer answer;
+    answer.response = "left over";
     s.AckWaitMSec = 24 * 3600 * 1000;
-    EXPECT_FALSE(client.RemoveFromVisitorList("V-1", response));
+    EXPECT_FALSE(client.RemoveFromVisitorList("V-1", answer));
 
-    EXPECT_EQ(response, "");
-    EXPECT_EQ(display.lines(), (Lines{"Error - failed to exec (2)", "Error - failed to exec (2)"}));
+    EXPECT_EQ(answer.response, "");
+    EXPECT_EQ(answer.shown, "Error - failed to exec (2)");
     EXPECT_EQ(logMessages(dir), "Error (2) - " + tool + "\nError (2) - " + tool + "\n");
 }
 

@@ -1,5 +1,5 @@
-// An operator display that keeps what it was shown, registered for as long
-// as it lives, so tests can read the lines that went to Memo1.
+// An operator display that keeps what it was shown, so tests can read the
+// lines that went to Memo1.
 #pragma once
 
 #include "core/OperatorDisplay.h"
@@ -12,11 +12,6 @@ namespace movik::test {
 class RecordingDisplay : public OperatorDisplay
 {
 public:
-    RecordingDisplay() { setOperatorDisplay(this); }
-    ~RecordingDisplay() override { setOperatorDisplay(nullptr); }
-    RecordingDisplay(const RecordingDisplay&) = delete;
-    RecordingDisplay& operator=(const RecordingDisplay&) = delete;
-
     void appendLine(const std::string& line) override { m_lines.push_back(line); }
     void setStatusLight(StatusLight colour) override { m_lights.push_back(colour); }
 

@@ -5,6 +5,7 @@
 
 #include "LaunchedChildren.h"
 #include "TempDir.h"
+#include "app/Program.h"
 #include "app/qt/StatusLed.h"
 #include "app/qt/TForm1.h"
 #include "db/DortexDatabase.h"
@@ -22,8 +23,9 @@ public:
     // With waitForTools, each cycle returns once the tools it started have
     // ended, so that the next starts from a quiet service.
     explicit SiteWindow(const TempDir& site, bool waitForTools = false)
-        : form(database, site.path()), m_waitForTools(waitForTools)
+        : program(form, database), m_waitForTools(waitForTools)
     {
+        form.start(program.logic(), site.path());
         form.findChild<QCheckBox*>("CheckBox1")->setChecked(true);
     }
     std::string memo() const { return form.findChild<QPlainTextEdit*>("Memo1")->toPlainText().toStdString(); }
@@ -38,6 +40,7 @@ public:
 
     DortexDatabase database;
     TForm1 form;
+    Program program;
 
 private:
     bool m_waitForTools;

@@ -42,16 +42,18 @@ QFont windowFont(int characterHeight)
 
 } // namespace
 
-TForm1::TForm1(CardImport& database, const std::string& appPath)
+TForm1::TForm1()
 {
     createParts();
-    m_logic = std::make_unique<MainWindowLogic>(*this, database);
-    m_logic->FormCreate(appPath);
 }
 
-// The logic goes first: it unregisters the operator display while the parts
-// it writes to still exist.
 TForm1::~TForm1() = default;
+
+void TForm1::start(MainWindowLogic& logic, const std::string& appPath)
+{
+    m_logic = &logic;
+    m_logic->FormCreate(appPath);
+}
 
 void TForm1::createParts()
 {
@@ -85,12 +87,18 @@ void TForm1::createParts()
     Button4 = new QPushButton("Clear", this);
     Button4->setObjectName("Button4");
     Button4->setGeometry(432, 312, 75, 25);
-    connect(Button4, &QPushButton::clicked, this, [this] { m_logic->Button4Click(); });
+    connect(Button4, &QPushButton::clicked, this, [this] {
+        if (m_logic != nullptr)
+            m_logic->Button4Click();
+    });
 
     CheckBox1 = new QCheckBox("Automatic Poll", this);
     CheckBox1->setObjectName("CheckBox1");
     CheckBox1->setGeometry(320, 312, 97, 17);
-    connect(CheckBox1, &QCheckBox::clicked, this, [this] { m_logic->CheckBox1Click(); });
+    connect(CheckBox1, &QCheckBox::clicked, this, [this] {
+        if (m_logic != nullptr)
+            m_logic->CheckBox1Click();
+    });
 
     Status_LED = new StatusLed(this);
     Status_LED->setObjectName("Status_LED");
@@ -108,7 +116,7 @@ void TForm1::createParts()
 void TForm1::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (!m_shown && !event->spontaneous()) {
+    if (!m_shown && !event->spontaneous() && m_logic != nullptr) {
         m_shown = true;
         m_logic->FormShow();
     }
@@ -116,7 +124,7 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    if (!m_logic->closeRequested()) {
+    if (m_logic != nullptr && !m_logic->closeRequested()) {
         event->ignore();
         return;
     }
@@ -131,7 +139,8 @@ void TForm1::Timer1Timer()
     // back, Memo1 is drawn once after the cycle.
     Memo1->setUpdatesEnabled(false);
     m_holdingLines = true;
-    m_logic->Timer1Timer();
+    if (m_logic != nullptr)
+        m_logic->Timer1Timer();
     m_holdingLines = false;
     showHeldLines();
     Memo1->setUpdatesEnabled(true);
@@ -147,11 +156,6 @@ void TForm1::deliverStopRequests()
 void TForm1::closeWindow()
 {
     close();
-}
-
-void TForm1::setPollCycle(std::function<void()> cycle)
-{
-    m_logic->setPollCycle(std::move(cycle));
 }
 
 void TForm1::appendLine(const std::string& line)

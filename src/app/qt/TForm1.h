@@ -1,18 +1,14 @@
 // The program's window in Qt: the operator's text area and status light, the
 // "Automatic Poll" switch, "Clear", and the timer that drives the poll cycle.
-// It only draws and forwards; MainWindowLogic decides. Creating it starts the
-// program up.
+// It only draws and forwards; MainWindowLogic decides.
 #pragma once
 
 #include "app/MainWindowLogic.h"
 #include "app/MainWindowView.h"
-#include "core/CardImport.h"
 
 #include <QStringList>
 #include <QWidget>
 
-#include <functional>
-#include <memory>
 #include <string>
 
 class QCheckBox;
@@ -28,10 +24,13 @@ class TForm1 : public QWidget, public MainWindowView
 {
     Q_OBJECT
 public:
-    // Starts up in the program directory appPath (ending with the
-    // separator), with the access-control database it is handed.
-    TForm1(CardImport& database, const std::string& appPath);
+    // Creates the window's parts, without showing it.
+    TForm1();
     ~TForm1() override;
+
+    // Forwards the window's events to logic from now on, and starts the
+    // program up in the program directory appPath (ending with the separator).
+    void start(MainWindowLogic& logic, const std::string& appPath);
 
     void appendLine(const std::string& line) override;
     void clearLines() override;
@@ -42,14 +41,8 @@ public:
     void deliverStopRequests() override;
     void closeWindow() override;
 
-    // Replaces what a tick does while "Automatic Poll" is ticked, so a cycle
-    // can be watched from inside without the visitor service.
-    void setPollCycle(std::function<void()> cycle);
-
     // One tick of Timer1.
     void Timer1Timer();
-
-    MainWindowLogic& logic() { return *m_logic; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -66,7 +59,7 @@ private:
     StatusLed* Status_LED = nullptr;
     QTimer* Timer1 = nullptr;
 
-    std::unique_ptr<MainWindowLogic> m_logic;
+    MainWindowLogic* m_logic = nullptr;
     bool m_shown = false;
     // During a tick's cycle nothing is drawn: its lines are held, the newest
     // memoLineLimit of them.

@@ -1,6 +1,7 @@
 // The program: one window, which starts everything up as it is created, and
 // the event loop until the operator closes it.
 #include "app/Options.h"
+#include "app/Program.h"
 #include "app/ProgramDirectory.h"
 #include "app/qt/TForm1.h"
 #include "core/Log.h"
@@ -117,7 +118,9 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     usePluginsOfQtOnly();
     movik::DortexDatabase database;
-    movik::TForm1 form(database, appPath);
+    movik::TForm1 form;
+    movik::Program program(form, database);
+    form.start(program.logic(), appPath);
     closeOnStopSignals(application, form);
     form.show();
     return application.exec();

@@ -1,13 +1,12 @@
 // The program's window in the Win32 API: the operator's text area and status
 // light, the "Automatic Poll" switch, "Clear", and the timer that drives the
-// poll cycle. It only draws and forwards; MainWindowLogic decides. Creating it
-// starts the program up. The window is found by its caption
+// poll cycle. It only draws and forwards; MainWindowLogic decides. The window
+// is found by its caption
 // "ZUN Visitor - Dortex Interface" or its class name "TForm1".
 #pragma once
 
 #include "app/MainWindowLogic.h"
 #include "app/MainWindowView.h"
-#include "core/CardImport.h"
 
 #include <windows.h>
 
@@ -20,14 +19,17 @@ namespace movik {
 class TForm1 : public MainWindowView
 {
 public:
-    // Creates the window (which runs start-up in appPath) without showing it,
-    // laid out for dpi pixels per inch (0: the screen's).
-    TForm1(HINSTANCE instance, CardImport& database, const std::string& appPath, int dpi = 0);
+    // Creates the window without showing it, laid out for dpi pixels per
+    // inch (0: the screen's).
+    explicit TForm1(HINSTANCE instance, int dpi = 0);
     ~TForm1() override;
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
 
     HWND handle() const { return m_window; }
+    // Forwards the window's events to logic from now on, and starts the
+    // program up in the program directory appPath (ending with the separator).
+    void start(MainWindowLogic& logic, const std::string& appPath);
     // Shows the window; the first showing starts Timer1.
     void show(int showCommand);
     // Runs the message loop until the window is closed; the exit code.
@@ -80,8 +82,6 @@ private:
     void fitSwitchCaption();
 
     HINSTANCE m_instance;
-    CardImport& m_database;
-    std::string m_appPath;
     int m_dpi = 96;
     HWND m_window = nullptr;
     HWND Memo1 = nullptr;
@@ -101,7 +101,7 @@ private:
     int m_memoLength = 0;
     int m_memoOpenLine = 0;
     bool m_shown = false;
-    std::unique_ptr<MainWindowLogic> m_logic;
+    MainWindowLogic* m_logic = nullptr;
 };
 
 } // namespace movik

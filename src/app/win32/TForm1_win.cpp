@@ -89,8 +89,7 @@ int screenDpi()
 
 } // namespace
 
-TForm1::TForm1(HINSTANCE instance, CardImport& database, const std::string& appPath, int dpi)
-    : m_instance(instance), m_database(database), m_appPath(appPath), m_dpi(dpi > 0 ? dpi : screenDpi())
+TForm1::TForm1(HINSTANCE instance, int dpi) : m_instance(instance), m_dpi(dpi > 0 ? dpi : screenDpi())
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
@@ -99,6 +98,12 @@ TForm1::TForm1(HINSTANCE instance, CardImport& database, const std::string& appP
     // window, its parts and its fonts scale with the screen.
     CreateWindowExW(0, windowClass, wideText(caption).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                     scaled(192), scaled(125), scaled(552), scaled(388), nullptr, nullptr, instance, this);
+}
+
+void TForm1::start(MainWindowLogic& logic, const std::string& appPath)
+{
+    m_logic = &logic;
+    m_logic->FormCreate(appPath);
 }
 
 void TForm1::fitSwitchCaption()
@@ -143,9 +148,7 @@ HWND TForm1::createChild(DWORD exStyle, const wchar_t* kind, const char* text, D
 
 TForm1::~TForm1()
 {
-    // The logic goes first: it unregisters the operator display while the
-    // controls it writes to still exist.
-    m_logic.reset();
+    m_logic = nullptr;
     if (m_window != nullptr)
         DestroyWindow(m_window);
     if (m_toolTip != nullptr)
@@ -273,8 +276,6 @@ LRESULT TForm1::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
 LRESULT TForm1::onCreate()
 {
     createParts();
-    m_logic = std::make_unique<MainWindowLogic>(*this, m_database);
-    m_logic->FormCreate(m_appPath);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 // created, and the message loop until the operator closes it. The options
 // answer first, without a window and without the lock.
 #include "app/Options.h"
+#include "app/Program.h"
 #include "app/ProgramDirectory.h"
 #include "app/win32/TForm1.h"
 #include "core/Log.h"
@@ -71,7 +72,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
         return movik::AlreadyRunningExitStatus;
     }
     movik::DortexDatabase database;
-    movik::TForm1 form(instance, database, appPath);
+    movik::TForm1 form(instance);
+    movik::Program program(form, database);
+    form.start(program.logic(), appPath);
     // An installer that replaces the program while it runs starts it again.
     movik::TForm1::registerForRestart();
     form.show(showCommand);

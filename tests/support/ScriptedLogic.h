@@ -1,0 +1,48 @@
+// The window's logic over a view of the test's own, composed as the program
+// composes it, with a cycle the test scripts: a tick runs step, and the
+// cycle records what the logic asked of it.
+#pragma once
+
+#include "app/MainWindowLogic.h"
+#include "app/OperatorWindow.h"
+
+#include <functional>
+#include <string>
+
+namespace movik::test {
+
+class ScriptedCycle : public TimerCycle
+{
+public:
+    void run() override
+    {
+        ++runs;
+        step();
+    }
+    void markStopped(const std::string& reason) override { stoppedBecause = reason; }
+    void close() override { closed = true; }
+
+    std::function<void()> step = [] {};
+    int runs = 0;
+    std::string stoppedBecause;
+    bool closed = false;
+};
+
+struct ScriptedLogic
+{
+    ScriptedLogic(MainWindowView& view, CardImport& database)
+        : statusWriter(settings, status, reporter), display(view, status),
+          logic(view, display, WindowParts{settings, reporter, statusWriter, database, cycle})
+    {
+    }
+
+    Settings settings;
+    ChangeReporter reporter;
+    StatusRecord status;
+    StatusWriter statusWriter;
+    OperatorWindow display;
+    ScriptedCycle cycle;
+    MainWindowLogic logic;
+};
+
+} // namespace movik::test
