@@ -240,92 +240,103 @@ ListResult PollCycle::scanVisitorList(const std::string& text)
 
 void PollCycle::handleRecord(const VisitorRecord& record, const std::string& failedMember, Visitors& visitors)
 {
-    // Whatever its count of values: the values after the failed one may not
-    // stand where they belong, and a name holding "Card" could take the
-    // card's place.
-    if (!failedMember.empty()) {
-        const std::string id = record.empty() ? std::string() : record.front();
+    VisitorFacts facts;
+    facts.memberFailed = !failedMember.empty();
+    facts.values = record.size();
+    facts.journalDown = visitors.journalDown;
+    facts.databaseDown = visitors.databaseDown;
+    Visitor visitor;
+    std::string refusal;
+    if (!facts.memberFailed && record.size() >= 4) {
+        visitor = visitorOf(record);
+        refusal = visitorRefusal(visitor);
+        facts.refused = !refusal.empty();
+        const JournalEntry* entry =
+            m_journalOpen ? m_journal.find(visitor.id, visitor.card, visitor.start, visitor.end) : nullptr;
+        facts.journal = entry != nullptr ? entry->state : JournalState::Removed;
+        facts.journalForgets = m_journal.mayHaveForgotten();
+        facts.heldUnfit = isHeldUnfit(visitor);
+    }
+    BeforeImport step = decideBeforeImport(facts);
+    if (step == BeforeImport::LookUp) {
+        bool failed = false;
+        const bool found = m_database.findVisit(visitor.card, visitor.start, visitor.end, failed);
+        facts.lookUp = failed ? LookUp::Failed : found ? LookUp::Found : LookUp::NotFound;
+        step = decideBeforeImport(facts);
+    }
+    if (step == BeforeImport::RefuseRecord) {
         // Named by its key: its value may be of any size.
         std::string key = trimBlanks(failedMember.substr(0, failedMember.find(':')));
         key.erase(std::remove(key.begin(), key.end(), '"'), key.end());
-        const std::string reason = "has a member that could not be read: " + printable(key.substr(0, 80));
-        WriteLog(LogAlways, "<VListDX>Visitor " + printable(id) + " " + reason);
-        WriteLog(LogAlways, "  Error - failed (DX)");
-        visitors.stuck[id] = reason;
-        return;
+        visitor.id = record.empty() ? std::string() : record.front();
+        refusal = "has a member that could not be read: " + printable(key.substr(0, 80));
     }
-    if (record.size() < 4) {
-        m_display.appendLine("Corrupted data (" + std::to_string(record.size()) + ")");
-        return;
-    }
-    const Visitor visitor = visitorOf(record);
-    const JournalEntry* entry =
-        m_journalOpen ? m_journal.find(visitor.id, visitor.card, visitor.start, visitor.end) : nullptr;
-    const JournalState state = entry != nullptr ? entry->state : JournalState::Removed;
-    // Already written to the database by an earlier cycle: the service only
-    // needs to hear about it again, which takes no database. Asked before
-    // the refusal, so that a visitor an earlier version imported is taken
-    // off the queue even where its card would be refused now.
-    if (state == JournalState::Imported || state == JournalState::Acknowledged) {
-        // Kept for as long as the service lists it without taking it back.
-        acknowledgeImported(visitor, state == JournalState::Imported);
-        return;
-    }
-    // Such a visitor stays in the service's queue.
-    if (const std::string refusal = visitorRefusal(visitor); !refusal.empty()) {
+    carryOut(step, facts, visitor, refusal, visitors);
+}
+
+void PollCycle::carryOut(BeforeImport step, const VisitorFacts& facts, const Visitor& visitor,
+                         const std::string& refusal, Visitors& visitors)
+{
+    switch (step) {
+    case BeforeImport::RefuseRecord:
+    case BeforeImport::Refuse:
+        // Such a visitor stays in the service's queue.
         WriteLog(LogAlways, "<VListDX>Visitor " + printable(visitor.id) + " " + refusal);
         WriteLog(LogAlways, "  Error - failed (DX)");
         visitors.stuck[visitor.id] = refusal;
         return;
-    }
-    // Without its journal line a visitor is not imported: after a crash
-    // its rows could not be told from a second import's.
-    if (visitors.journalDown)
+    case BeforeImport::Corrupted:
+        m_display.appendLine("Corrupted data (" + std::to_string(facts.values) + ")");
         return;
-    if (visitors.databaseDown) {
+    case BeforeImport::Reacknowledge:
+    case BeforeImport::RecordAndReacknowledge:
+        // Found by its row, or imported but not yet acknowledged: its
+        // journal line says imported before the service hears of it.
+        acknowledgeImported(visitor, step == BeforeImport::RecordAndReacknowledge ||
+                                         facts.journal == JournalState::Imported);
+        return;
+    case BeforeImport::Wait:
+        return;
+    case BeforeImport::LeaveQueued:
         ++visitors.leftQueued;
         return;
-    }
-    // A crash came between the journal's line and the commit, or just after
-    // the commit; or the journal started empty (new, set aside, lost) within
-    // the retention and may not know an import: the visit's own row tells.
-    if (state == JournalState::Pending || (state == JournalState::Removed && m_journal.mayHaveForgotten())) {
-        bool failed = false;
-        const bool found = m_database.findVisit(visitor.card, visitor.start, visitor.end, failed);
-        if (failed) {
-            databaseFailed(visitors);
-            return;
-        }
-        if (found) {
-            acknowledgeImported(visitor, true);
-            return;
-        }
-    }
-    if (heldUnfit(visitor, visitors))
+    case BeforeImport::LookUp:
+    case BeforeImport::LookUpFailed:
+        databaseFailed(visitors);
         return;
+    case BeforeImport::HoldUnfit:
+        holdUnfit(visitor, visitors);
+        return;
+    case BeforeImport::Import:
+        importVisitor(visitor, visitors);
+        return;
+    }
+}
+
+void PollCycle::importVisitor(const Visitor& visitor, Visitors& visitors)
+{
     // On the disk before the commit, once the card is known to be new:
     // whatever comes between the two, the next start knows that this
     // visitor may have been written. A card already issued writes nothing.
-    if (!m_database.VListToDortex(visitor.card, visitor.start, visitor.end, [this, &visitor] {
-            return journalRecord(visitor, JournalState::Pending);
-        })) {
-        if (m_database.lastFailure() == ImportFailure::Held) {
-            // Its line could not be written: it and the rest wait.
-            visitors.journalDown = true;
-            return;
-        }
+    const bool imported =
+        m_database.VListToDortex(visitor.card, visitor.start, visitor.end,
+                                 [this, &visitor] { return journalRecord(visitor, JournalState::Pending); });
+    const AfterImport step = decideAfterImport(imported ? ImportFailure::None : m_database.lastFailure());
+    if (step == AfterImport::WaitForJournal) {
+        // Its line could not be written: it and the rest wait.
+        visitors.journalDown = true;
+        return;
+    }
+    if (step != AfterImport::Acknowledge) {
         // Not acknowledged: the visitor stays in the service's queue. A
         // pending entry (of this try, or of a crash) is taken back.
         journalRecord(visitor, JournalState::Removed);
-        if (m_database.lastFailure() == ImportFailure::Unfit) {
-            refusedUnfit(visitor, visitors);
-            return;
-        }
+        if (step == AfterImport::RefuseUnfit)
+            return refusedUnfit(visitor, visitors);
         WriteLog(LogAlways, "  Error - failed (DX)");
-        if (m_database.lastFailure() == ImportFailure::Refused)
+        if (step == AfterImport::Refuse)
             visitors.stuck[visitor.id] = m_database.lastRefusal();
-        databaseFailed(visitors);
-        return;
+        return databaseFailed(visitors);
     }
     m_reporter.recover(FailureKind::Database);
     ++m_status.imports;
@@ -410,17 +421,21 @@ std::string valuesOf(const Visitor& visitor)
 
 } // namespace
 
-bool PollCycle::heldUnfit(const Visitor& visitor, Visitors& visitors)
+bool PollCycle::isHeldUnfit(const Visitor& visitor) const
 {
     const auto known = m_stuck.find(visitor.id);
     if (known == m_stuck.end() || known->second.unfitValues != valuesOf(visitor))
         return false;
     const std::int64_t now = m_clock();
-    if (now < known->second.reportedAt || now - known->second.reportedAt >= ChangeReporter::reminderSeconds)
-        return false;
-    ++known->second.unreported;
-    visitors.stuck[visitor.id] = known->second.reason;
-    return true;
+    return now >= known->second.reportedAt &&
+           now - known->second.reportedAt < ChangeReporter::reminderSeconds;
+}
+
+void PollCycle::holdUnfit(const Visitor& visitor, Visitors& visitors)
+{
+    StuckVisitor& known = m_stuck[visitor.id];
+    ++known.unreported;
+    visitors.stuck[visitor.id] = known.reason;
 }
 
 void PollCycle::refusedUnfit(const Visitor& visitor, Visitors& visitors)

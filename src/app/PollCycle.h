@@ -8,6 +8,7 @@
 #include "app/ImportJournal.h"
 #include "app/StatusWriter.h"
 #include "app/TimerCycle.h"
+#include "app/VisitorDecision.h"
 #include "core/ChangeReporter.h"
 #include "service/VisitorService.h"
 #include "vlist/Scanner.h"
@@ -69,7 +70,12 @@ public:
 private:
     struct Visitors;
 
+    // One record of the list: the facts gathered, the decision made
+    // (decideBeforeImport), and carried out.
     void handleRecord(const VisitorRecord& record, const std::string& failedMember, Visitors& visitors);
+    void carryOut(BeforeImport step, const VisitorFacts& facts, const Visitor& visitor,
+                  const std::string& refusal, Visitors& visitors);
+    void importVisitor(const Visitor& visitor, Visitors& visitors);
     void acknowledge(const Visitor& visitor);
     // A visitor an earlier cycle wrote to the database: logged as such and
     // acknowledged again; recordImported refreshes its journal line first.
@@ -79,7 +85,8 @@ private:
     // tried again at the hourly reminder, or at once when its values change
     // or after a restart: a table without transactions keeps a row of every
     // try that fails halfway.
-    bool heldUnfit(const Visitor& visitor, Visitors& visitors);
+    bool isHeldUnfit(const Visitor& visitor) const;
+    void holdUnfit(const Visitor& visitor, Visitors& visitors);
     void refusedUnfit(const Visitor& visitor, Visitors& visitors);
     void pollEnded(const std::string& reason, FailureClass why);
     void serviceAskedToWait(std::int64_t seconds);
