@@ -189,6 +189,10 @@ std::vector<CheckLine> checkSettingValues(const std::string& ini, const Settings
     return lines;
 }
 
+CheckLine judgeCheckPoll(const Settings& s, const RequestFiles& files, platform::ChildProcess& tool);
+
+// One poll with the check's own file names, so that a running copy's files
+// stay untouched; removed again afterwards.
 CheckLine checkPoll(const Settings& s)
 {
     const std::string item = "poll";
@@ -227,14 +231,22 @@ CheckLine checkPoll(const Settings& s)
         return fail(item, "no answer within " + std::to_string(CheckPollBoundMs / 1000) +
                               " s: check CurlURL, ProxyServer and the network");
     }
+    return judgeCheckPoll(s, files, launch.process);
+}
+
+// What the check's poll brought: curl's exit status, the HTTP status and
+// the answer, judged as the cycle judges them.
+CheckLine judgeCheckPoll(const Settings& s, const RequestFiles& files, platform::ChildProcess& tool)
+{
+    const std::string item = "poll";
     std::string headers;
     std::string answer;
     std::string error;
     bool missing = false;
     platform::readWholeFile(s.AppPath + files.pollHeaders, headers, missing, error);
     const ResponseHead head = readResponseHead(headers);
-    if (launch.process.known() && launch.process.exitStatus() != 0) {
-        const int status = launch.process.exitStatus();
+    if (tool.known() && tool.exitStatus() != 0) {
+        const int status = tool.exitStatus();
         if (status == 56 && head.status != 0 && !isSuccessStatus(head.status))
             return fail(item, "the proxy " + proxyForLog(s.ProxyServer) + " refused the tunnel (HTTP " +
                                   std::to_string(head.status) + "): check ProxyServer in movik.ini");
@@ -262,110 +274,135 @@ std::string checkLineText(const CheckLine& line)
     return std::string(line.warning ? "WARN " : line.pass ? "PASS " : "FAIL ") + line.item + ": " + line.text;
 }
 
+SetupFindings readSetup(const std::string& appPath)
+{
+    SetupFindings found;
+    found.appPath = appPath;
+    found.started = loadStartup(appPath, found.settings, found.startError, found.key);
+    found.aliasRead = readDatabaseAlias(appPath + "aliases.ini", DortexConnection::aliasName, found.alias,
+                                        found.aliasError);
+    found.directoryRefusal = programDirectoryRefusal(appPath);
+    return found;
+}
+
+std::vector<CheckLine> checkSettings(const SetupFindings& found)
+{
+    const Settings& s = found.settings;
+    const std::string ini = found.appPath + "movik.ini";
+    std::vector<CheckLine> lines;
+    if (!platform::fileExists(ini))
+        lines.push_back(fail("settings", ini + " not found: create it with a section [Options] holding "
+                                               "CurlURL=<the visitor service's address>"));
+    else if (s.CurlURL == "/")
+        lines.push_back(
+            fail("settings", "CurlURL is not set in " + ini + ": set it to the visitor service's address"));
+    else if (std::vector<CheckLine> wrong = checkSettingValues(ini, s); !wrong.empty())
+        lines = std::move(wrong);
+    else
+        lines.push_back(pass("settings", ini + " read" + savedAs(ini) + ", CurlURL " + s.CurlURL));
+    for (const CheckLine& warning : settingsWarnings(ini, s))
+        lines.push_back(warning);
+    return lines;
+}
+
+std::vector<CheckLine> checkProgramDirectory(const SetupFindings& found)
+{
+    // Where the program refuses to run; there the check sends nothing
+    // either, so the token never leaves.
+    if (found.directoryRefusal.empty())
+        return {};
+    return {fail("program directory", found.directoryRefusal)};
+}
+
+std::vector<CheckLine> checkTransferTool(const SetupFindings& found)
+{
+    const std::string tool = curlToolPath(found.settings);
+    if (platform::fileExists(tool))
+        return {pass("transfer tool", tool)};
+    return {fail("transfer tool", tool + " not found: set CurlPath in movik.ini to curl's directory")};
+}
+
+std::vector<CheckLine> checkKeyFile(const SetupFindings& found)
+{
+    const std::string keyFile = found.appPath + "_$wak";
+    const std::string& key = found.settings.ApiKey;
+    if (!found.started)
+        return {fail("key file", keyFile + " could not be read: " + found.startError)};
+    if (!found.key.found)
+        return {fail("key file", keyFile + " not found: put the visitor service's token into it")};
+    if (!found.key.refusal.empty())
+        return {fail("key file",
+                     keyFile + ": " + visibleText(found.key.refusal) + ": keep the token on one line")};
+    if (key.empty())
+        return {fail("key file", keyFile + " is empty: put the visitor service's token into it")};
+    return {pass("key file",
+                 "a token of " + std::to_string(key.size()) + " characters" + savedAs(found.key.encoding))};
+}
+
+std::vector<CheckLine> checkAlias(const SetupFindings& found)
+{
+    const DatabaseAlias& alias = found.alias;
+    if (!found.aliasRead)
+        return {fail("database alias", found.aliasError + ": see docs/database.md")};
+    return {pass("database alias", std::string(DortexConnection::aliasName) + ": " +
+                                       driverName(alias.driver) +
+                                       (alias.driver == AliasDriver::Odbc ? "" : " " + alias.database) +
+                                       savedAs(alias.encoding))};
+}
+
+std::vector<CheckLine> checkCredentials(const SetupFindings& found)
+{
+    std::string user;
+    std::string password;
+    const std::string credentials = found.appPath + "morvane.tab";
+    if (ReadDbCredentials(user, password, credentials))
+        return {pass("credentials", credentials + " read, user " + visibleText(user))};
+    if (found.aliasRead && found.alias.driver == AliasDriver::Sqlite)
+        return {pass("credentials", credentials + " not found (an SQLite database needs none)")};
+    // Windows authentication, or a login inside the data source: the file
+    // would not be used.
+    if (found.aliasRead && !found.alias.hasUserName)
+        return {pass("credentials", credentials + " not found (the alias has no User Name)")};
+    return {fail("credentials", credentials + " not found or unreadable: write it with movik-mktab")};
+}
+
+std::vector<CheckLine> checkDatabase(const SetupFindings& found)
+{
+    // Opened as start-up opens it.
+    DortexDatabase database;
+    std::string error;
+    std::string tried;
+    if (!database.SQLDB_Connect(found.appPath, error, tried))
+        return {fail("database", visibleText(error) + (tried.empty() ? "" : " / " + visibleText(tried)) +
+                                     ": fix aliases.ini or morvane.tab")};
+    // A card number no visitor can carry: the check must find no row.
+    bool failed = false;
+    database.RunSQL("select * from cards where card_number='--movik-check--'", true, failed);
+    if (failed)
+        return {fail("database",
+                     "opened, but table cards cannot be read: " + visibleText(database.lastErrorText()))};
+    return {pass("database", "opened, table cards read")};
+}
+
+std::vector<CheckLine> checkPollItem(const SetupFindings& found)
+{
+    if (!found.directoryRefusal.empty())
+        return {fail("poll", "not sent: MOVIK does not run in this program directory")};
+    return {checkPoll(found.settings)};
+}
+
 std::vector<CheckLine> runSetupCheck(const std::string& appPath)
 {
+    using Check = std::vector<CheckLine> (*)(const SetupFindings&);
+    static const Check checks[] = {checkSettings, checkProgramDirectory, checkTransferTool, checkKeyFile,
+                                   checkAlias,    checkCredentials,      checkDatabase,     checkPollItem};
     std::vector<CheckLine> lines;
     LogSilence silence;
     try {
-        // Settings and key file, exactly as start-up reads them, into a
-        // record of the check's own.
-        Settings s;
-        std::string error;
-        KeyFileFinding key;
-        const bool started = loadStartup(appPath, s, error, key);
-        const std::string ini = appPath + "movik.ini";
-        if (!platform::fileExists(ini))
-            lines.push_back(fail("settings", ini + " not found: create it with a section [Options] holding "
-                                                   "CurlURL=<the visitor service's address>"));
-        else if (s.CurlURL == "/")
-            lines.push_back(fail("settings", "CurlURL is not set in " + ini +
-                                                 ": set it to the visitor service's address"));
-        else if (std::vector<CheckLine> wrong = checkSettingValues(ini, s); !wrong.empty())
-            lines.insert(lines.end(), wrong.begin(), wrong.end());
-        else
-            lines.push_back(pass("settings", ini + " read" + savedAs(ini) + ", CurlURL " + s.CurlURL));
-        for (const CheckLine& warning : settingsWarnings(ini, s))
-            lines.push_back(warning);
-
-        // Where the program refuses to run; there the check sends nothing
-        // either, so the token never leaves.
-        const std::string refusal = programDirectoryRefusal(appPath);
-        if (!refusal.empty())
-            lines.push_back(fail("program directory", refusal));
-
-        const std::string tool = curlToolPath(s);
-        if (platform::fileExists(tool))
-            lines.push_back(pass("transfer tool", tool));
-        else
-            lines.push_back(
-                fail("transfer tool", tool + " not found: set CurlPath in movik.ini to curl's directory"));
-
-        const std::string keyFile = appPath + "_$wak";
-        if (!started)
-            lines.push_back(fail("key file", keyFile + " could not be read: " + error));
-        else if (!key.found)
-            lines.push_back(
-                fail("key file", keyFile + " not found: put the visitor service's token into it"));
-        else if (!key.refusal.empty())
-            lines.push_back(
-                fail("key file", visibleText(": " + key.refusal) + ": keep the token on one line"));
-        else if (s.ApiKey.empty())
-            lines.push_back(fail("key file", keyFile + " is empty: put the visitor service's token into it"));
-        else
-            lines.push_back(pass("key file", "a token of " + std::to_string(s.ApiKey.size()) + " characters" +
-                                                 savedAs(key.encoding)));
-
-        // The database: alias, credentials, then opening it as start-up does.
-        DatabaseAlias alias;
-        std::string aliasError;
-        const bool aliasOk =
-            readDatabaseAlias(appPath + "aliases.ini", DortexConnection::aliasName, alias, aliasError);
-        if (aliasOk)
-            lines.push_back(pass("database alias",
-                                 std::string(DortexConnection::aliasName) + ": " + driverName(alias.driver) +
-                                     (alias.driver == AliasDriver::Odbc ? "" : " " + alias.database) +
-                                     savedAs(alias.encoding)));
-        else
-            lines.push_back(fail("database alias", aliasError + ": see docs/database.md"));
-
-        std::string user;
-        std::string password;
-        const std::string credentials = appPath + "morvane.tab";
-        if (ReadDbCredentials(user, password, credentials))
-            lines.push_back(pass("credentials", credentials + " read, user " + visibleText(user)));
-        else if (aliasOk && alias.driver == AliasDriver::Sqlite)
-            lines.push_back(pass("credentials", credentials + " not found (an SQLite database needs none)"));
-        else if (aliasOk && !alias.hasUserName)
-            // Windows authentication, or a login inside the data source: the
-            // file would not be used.
-            lines.push_back(pass("credentials", credentials + " not found (the alias has no User Name)"));
-        else
-            lines.push_back(
-                fail("credentials", credentials + " not found or unreadable: write it with movik-mktab"));
-
-        {
-            DortexDatabase database;
-            std::string tried;
-            const bool opened = database.SQLDB_Connect(appPath, error, tried);
-            // A card number no visitor can carry: the check must find no row.
-            bool failed = false;
-            if (opened)
-                database.RunSQL("select * from cards where card_number='--movik-check--'", true, failed);
-            if (!opened)
-                lines.push_back(fail("database", visibleText(error) +
-                                                     (tried.empty() ? "" : " / " + visibleText(tried)) +
-                                                     ": fix aliases.ini or morvane.tab"));
-            else if (failed)
-                lines.push_back(fail("database", "opened, but table cards cannot be read: " +
-                                                     visibleText(database.lastErrorText())));
-            else
-                lines.push_back(pass("database", "opened, table cards read"));
-        }
-
-        if (refusal.empty())
-            lines.push_back(checkPoll(s));
-        else
-            lines.push_back(fail("poll", "not sent: MOVIK does not run in this program directory"));
+        const SetupFindings found = readSetup(appPath);
+        for (const Check check : checks)
+            for (CheckLine& line : check(found))
+                lines.push_back(std::move(line));
     } catch (const std::exception& e) {
         lines.push_back(fail("check", std::string("stopped: ") + e.what()));
     }

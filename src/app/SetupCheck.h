@@ -5,6 +5,10 @@
 // answer and header files, and removes the files of its own poll.
 #pragma once
 
+#include "core/Settings.h"
+#include "core/Startup.h"
+#include "db/AliasFile.h"
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -23,8 +27,37 @@ struct CheckLine
 // One line as printed: "PASS item: text", "WARN item: text" or "FAIL item: text".
 std::string checkLineText(const CheckLine& line);
 
-// Checks the program directory appPath (ending with the separator). The
-// process-wide settings are filled as start-up fills them.
+// What the items look at: the settings and the key file as start-up reads
+// them, into a record of the check's own, the alias, and whether the
+// program would refuse the directory.
+struct SetupFindings
+{
+    std::string appPath; // ending with the separator
+    Settings settings;
+    bool started = false; // start-up read the settings and the key file
+    std::string startError;
+    KeyFileFinding key;
+    bool aliasRead = false;
+    DatabaseAlias alias;
+    std::string aliasError;
+    std::string directoryRefusal; // empty when the program runs there
+};
+
+SetupFindings readSetup(const std::string& appPath);
+
+// The items, in the order they are printed; each gives its lines.
+std::vector<CheckLine> checkSettings(const SetupFindings& found);
+std::vector<CheckLine> checkProgramDirectory(const SetupFindings& found);
+std::vector<CheckLine> checkTransferTool(const SetupFindings& found);
+std::vector<CheckLine> checkKeyFile(const SetupFindings& found);
+std::vector<CheckLine> checkAlias(const SetupFindings& found);
+std::vector<CheckLine> checkCredentials(const SetupFindings& found);
+std::vector<CheckLine> checkDatabase(const SetupFindings& found);
+// One poll, unless the program would refuse the directory.
+std::vector<CheckLine> checkPollItem(const SetupFindings& found);
+
+// Checks the program directory appPath (ending with the separator): every
+// item above, with the log kept silent.
 std::vector<CheckLine> runSetupCheck(const std::string& appPath);
 
 // Runs the check, prints one line per item to out and returns the exit
