@@ -407,26 +407,13 @@ void ImportJournal::dropValues(Record& record)
     record.held = noValues;
 }
 
-bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::string& error)
+// Reads the journal at path when it is the program's own. Only such a file
+// is trusted: one that someone else wrote could list waiting visitors as
+// imported, and they would be acknowledged without their rows. False when
+// it can be neither read nor replaced.
+bool ImportJournal::readTrusted(const std::string& path, std::string& text, bool& missing, std::string& error)
 {
-    m_path = path;
-    m_loaded = false;
-    m_fileExists = false;
-    m_mustRewrite = false;
-    m_fileLines = 0;
-    m_records.clear();
-    m_slots.clear();
-    m_visits.clear();
-    m_freeVisits.clear();
-    m_held = 0;
-    m_setAside.clear();
-    skipped = 0;
-    std::string text;
-    bool missing = false;
     bool foreign = false;
-    // Only a file of the program's own is trusted: one that someone else
-    // wrote could list waiting visitors as imported, and they would be
-    // acknowledged without their rows.
     if (!platform::readOwnFile(path, text, missing, error, &foreign)) {
         // No file in a directory that exists is an empty journal; with no
         // directory there would be nowhere to write one.
@@ -450,6 +437,27 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
             missing = true;
         }
     }
+    return true;
+}
+
+bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::string& error)
+{
+    m_path = path;
+    m_loaded = false;
+    m_fileExists = false;
+    m_mustRewrite = false;
+    m_fileLines = 0;
+    m_records.clear();
+    m_slots.clear();
+    m_visits.clear();
+    m_freeVisits.clear();
+    m_held = 0;
+    m_setAside.clear();
+    skipped = 0;
+    std::string text;
+    bool missing = false;
+    if (!readTrusted(path, text, missing, error))
+        return false;
     m_fileExists = !missing;
     // A journal that starts empty does not know what the last 30 days
     // imported; one that did keeps the time it started.

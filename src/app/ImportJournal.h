@@ -182,6 +182,7 @@ private:
     void rebuild(const std::vector<std::uint32_t>& order, const std::string& text);
     // Writes the file anew with the live entries, read from text where given.
     bool writeLive(const std::string* text, std::string& error);
+    bool readTrusted(const std::string& path, std::string& text, bool& missing, std::string& error);
     // Holds the records of the file's content: the last line of each visit
     // counts; lines that are not entries are counted in skipped.
     void readText(const std::string& text, std::size_t& skipped);

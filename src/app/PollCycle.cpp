@@ -102,30 +102,12 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
             m_reporter.fail(FailureKind::Tool, toolFailure);
         else if (tool.state == ToolOutcome::State::Exited)
             m_reporter.recover(FailureKind::Tool);
-
-        // Only a success counts: an error page, a maintenance notice or a
-        // list the service sent with a failing status is never scanned. A
-        // tool whose end cannot be seen has answered once its header file
+        // A tool whose end cannot be seen has answered once its header file
         // or its answer is there.
         const bool answered = tool.state == ToolOutcome::State::Exited || tool.response.status != 0 ||
                               platform::fileExists(path);
-        if (toolFailure.empty() && answered && !isSuccessStatus(tool.response.status)) {
-            std::string body;
-            bool missing = false;
-            std::string error;
-            platform::readWholeFile(path, body, missing, error);
-            const std::string failure = httpFailureText(tool.response, !m_settings.ProxyServer.empty(), body);
-            m_reporter.fail(FailureKind::HttpStatus, failure, std::to_string(tool.response.status));
-            if (isBusyStatus(tool.response.status))
-                serviceAskedToWait(
-                    retryAfterSeconds(tool.response.retryAfter, m_clock(), MaxRetryAfterSeconds));
-            m_display.setStatusLight(StatusLight::Red);
-            pollEnded(failure, httpFailureClass(tool.response.status));
+        if (toolFailure.empty() && answered && failingStatus(path, tool))
             return;
-        }
-        if (toolFailure.empty() && answered)
-            m_reporter.recover(FailureKind::HttpStatus);
-
         std::string text;
         if (!GetResult(path, text)) {
             m_display.setStatusLight(StatusLight::Red);
@@ -134,38 +116,63 @@ void PollCycle::DecodeVListFromFile(const std::string& path, const ToolOutcome& 
                       toolFailure.empty() ? FailureClass::Other : toolFailureClass(tool));
             return;
         }
-
-        // An answer that is not a visitor list is judged by its start alone:
-        // nothing in it is imported, so it is not cut into records either.
-        const bool visitorList = isVisitorList(text);
-        if (visitorList)
-            m_reporter.recover(FailureKind::Answer);
-        else
-            m_reporter.fail(FailureKind::Answer, answerExcerpt(text));
-        const ListResult list = visitorList ? scanVisitorList(text) : ListResult{};
-        // Lime only for a visitor list read to its end from a tool that
-        // ended well, with no visitor lost to a database failure.
-        std::string reason;
-        if (!toolFailure.empty())
-            reason = toolFailure;
-        else if (!visitorList)
-            reason = ChangeReporter::failureLine(FailureKind::Answer, answerExcerpt(text));
-        else if (list.databaseFailed)
-            reason = "an import failed for the database";
-        const bool failed = !reason.empty();
-        // A list left for a stop request was neither read to its end nor
-        // failed: the light stays as it was while the program closes.
-        if (!failed && list.stopped)
-            markStopped("stopped before the end of the list; the rest stays queued");
-        else
-            pollEnded(reason, toolFailure.empty() ? FailureClass::Other : toolFailureClass(tool));
-        const bool troubled = lastingTrouble();
-        if (failed || troubled || !list.stopped)
-            m_display.setStatusLight(failed || troubled ? StatusLight::Red : StatusLight::Lime);
+        judgeAnswer(text, tool, toolFailure);
     } catch (const std::exception& e) {
         WriteLog(LogAlways, std::string("<DecVList>") + e.what());
         pollEnded("the answer could not be handled", FailureClass::Other);
     }
+}
+
+bool PollCycle::failingStatus(const std::string& path, const ToolOutcome& tool)
+{
+    // Only a success counts: an error page, a maintenance notice or a list
+    // the service sent with a failing status is never scanned.
+    if (isSuccessStatus(tool.response.status)) {
+        m_reporter.recover(FailureKind::HttpStatus);
+        return false;
+    }
+    std::string body;
+    bool missing = false;
+    std::string error;
+    platform::readWholeFile(path, body, missing, error);
+    const std::string failure = httpFailureText(tool.response, !m_settings.ProxyServer.empty(), body);
+    m_reporter.fail(FailureKind::HttpStatus, failure, std::to_string(tool.response.status));
+    if (isBusyStatus(tool.response.status))
+        serviceAskedToWait(retryAfterSeconds(tool.response.retryAfter, m_clock(), MaxRetryAfterSeconds));
+    m_display.setStatusLight(StatusLight::Red);
+    pollEnded(failure, httpFailureClass(tool.response.status));
+    return true;
+}
+
+void PollCycle::judgeAnswer(const std::string& text, const ToolOutcome& tool, const std::string& toolFailure)
+{
+    // An answer that is not a visitor list is judged by its start alone:
+    // nothing in it is imported, so it is not cut into records either.
+    const bool visitorList = isVisitorList(text);
+    if (visitorList)
+        m_reporter.recover(FailureKind::Answer);
+    else
+        m_reporter.fail(FailureKind::Answer, answerExcerpt(text));
+    const ListResult list = visitorList ? scanVisitorList(text) : ListResult{};
+    // Lime only for a visitor list read to its end from a tool that ended
+    // well, with no visitor lost to a database failure.
+    std::string reason;
+    if (!toolFailure.empty())
+        reason = toolFailure;
+    else if (!visitorList)
+        reason = ChangeReporter::failureLine(FailureKind::Answer, answerExcerpt(text));
+    else if (list.databaseFailed)
+        reason = "an import failed for the database";
+    const bool failed = !reason.empty();
+    // A list left for a stop request was neither read to its end nor
+    // failed: the light stays as it was while the program closes.
+    if (!failed && list.stopped)
+        markStopped("stopped before the end of the list; the rest stays queued");
+    else
+        pollEnded(reason, toolFailure.empty() ? FailureClass::Other : toolFailureClass(tool));
+    const bool troubled = lastingTrouble();
+    if (failed || troubled || !list.stopped)
+        m_display.setStatusLight(failed || troubled ? StatusLight::Red : StatusLight::Lime);
 }
 
 // The status keeps the last cycle's poll while this one runs: a monitor

@@ -89,6 +89,12 @@ private:
     void holdUnfit(const Visitor& visitor, Visitors& visitors);
     void refusedUnfit(const Visitor& visitor, Visitors& visitors);
     void pollEnded(const std::string& reason, FailureClass why);
+    // The service answered with a status that is not a success: the poll
+    // failed, its body unread as a list. False for a success.
+    bool failingStatus(const std::string& path, const ToolOutcome& tool);
+    // The answer read: a visitor list is handled visitor by visitor, and
+    // the light and the status say how the poll went.
+    void judgeAnswer(const std::string& text, const ToolOutcome& tool, const std::string& toolFailure);
     void serviceAskedToWait(std::int64_t seconds);
     // Between two visitors of a list, however long, and during the waits
     // for the tools: the status stays fresh for a monitor, and the window

@@ -121,6 +121,29 @@ void judgeDatabase(const StatusValues& values, const StatusLimits& limits, std::
         warning.push_back(reason);
 }
 
+// The states the file holds, each critical or a warning as a monitor needs.
+void judgeStates(const std::string& appPath, const StatusValues& values, const StatusLimits& limits,
+                 std::int64_t now, std::vector<std::string>& critical, std::vector<std::string>& warning)
+{
+    if (holds(values, "poll", PollState::Stopped))
+        critical.push_back("MOVIK stopped: " + valueOf(values, "poll_reason"));
+    judgeDatabase(values, limits, now, critical, warning);
+    if (holds(values, "directory", DirectoryState::Refused))
+        critical.push_back("no polls: " + valueOf(values, "directory_reason"));
+    judgePoll(values, limits, now, critical, warning);
+    if (valueOf(values, "automatic_poll") == "off")
+        warning.push_back("Automatic Poll is off");
+    if (holds(values, "log", UseState::Failed))
+        warning.push_back("the log cannot be written: " + valueOf(values, "log_reason"));
+    // No visitor is imported while it lasts.
+    if (holds(values, "journal", UseState::Failed))
+        critical.push_back("the journal cannot be used: " + valueOf(values, "journal_reason"));
+    for (const std::string& name : platform::directoryEntries(appPath))
+        if (name.rfind(std::string(ImportJournal::fileName) + ".untrusted-", 0) == 0)
+            warning.push_back("a journal MOVIK could not trust was set aside as " + appPath + name +
+                              ": look at it, then remove it");
+}
+
 } // namespace
 
 StatusVerdict judgeStatus(const std::string& appPath, const StatusLimits& limits, std::int64_t now)
@@ -162,23 +185,7 @@ StatusVerdict judgeStatus(const std::string& appPath, const StatusLimits& limits
     if (verdict.age > limits.maxAge)
         critical.push_back("its last status is " + std::to_string(verdict.age) + " s old (more than " +
                            std::to_string(limits.maxAge) + " s)");
-    if (holds(values, "poll", PollState::Stopped))
-        critical.push_back("MOVIK stopped: " + valueOf(values, "poll_reason"));
-    judgeDatabase(values, limits, now, critical, warning);
-    if (holds(values, "directory", DirectoryState::Refused))
-        critical.push_back("no polls: " + valueOf(values, "directory_reason"));
-    judgePoll(values, limits, now, critical, warning);
-    if (valueOf(values, "automatic_poll") == "off")
-        warning.push_back("Automatic Poll is off");
-    if (holds(values, "log", UseState::Failed))
-        warning.push_back("the log cannot be written: " + valueOf(values, "log_reason"));
-    // No visitor is imported while it lasts.
-    if (holds(values, "journal", UseState::Failed))
-        critical.push_back("the journal cannot be used: " + valueOf(values, "journal_reason"));
-    for (const std::string& name : platform::directoryEntries(appPath))
-        if (name.rfind(std::string(ImportJournal::fileName) + ".untrusted-", 0) == 0)
-            warning.push_back("a journal MOVIK could not trust was set aside as " + appPath + name +
-                              ": look at it, then remove it");
+    judgeStates(appPath, values, limits, now, critical, warning);
     if (verdict.stuck > 0)
         warning.push_back(std::to_string(verdict.stuck) + (verdict.stuck == 1 ? " visitor" : " visitors") +
                           " stuck in the queue since " + valueOf(values, "stuck_since") + ", the longest " +

@@ -230,6 +230,57 @@ bool DortexDatabase::findVisit(const std::string& card, const std::string& start
     return found;
 }
 
+// Why the card import refuses the visit as it stands; empty when it does
+// not. endDay is then the card's expiry day.
+std::string DortexDatabase::visitRefusal(const std::string& card, const std::string& start,
+                                         const std::string& end, std::string& endDay)
+{
+    // A visit without a valid start or end stays in the service's queue
+    // instead of becoming a card with an empty date.
+    if (!isCompactTime(start))
+        return "'" + start + "' is not a valid visit start (yyyymmddhhmmss)";
+    if (!isCompactTime(end))
+        return "'" + end + "' is not a valid visit end (yyyymmddhhmmss)";
+    // Every backend would store something else in its place, or (a driver
+    // that runs batches) something worse.
+    if (!isValidUtf8(card))
+        return "The card number is not valid UTF-8";
+    // MySQL, MariaDB and a PostgreSQL without standard strings read a
+    // backslash as an escape, which would let the card out of its literal;
+    // the session is told otherwise too, but no card needs one.
+    if (card.find('\\') != std::string::npos)
+        return "The card number holds a backslash";
+    endDay = end.substr(0, 8);
+    // A card must not expire on the day it starts.
+    std::string error;
+    if (start.substr(0, 8) == endDay && !nextDay(endDay, endDay, error))
+        return error;
+    return {};
+}
+
+// Both rows in one transaction; false once a statement failed (logged by it).
+bool DortexDatabase::writeRows(const std::string& c, const std::string& start, const std::string& end,
+                               const std::string& startDay, const std::string& endDay)
+{
+    bool failed = false;
+    DbError error;
+    if (!Database1.beginTransaction(error))
+        return fail("begin", error);
+    if (!runStatement("insert into int_card_import(operation_code,staff_number,card_number,name,Department,"
+                      "access_level,starting_date,expiry_date) values('A','" +
+                          c + "','" + c + "','" + "Visitor-" + c + "','" + "Visitor" + "','" + "Visit_Acc" +
+                          "','" + startDay + "','" + endDay + "')",
+                      false, failed, true))
+        return false;
+    if (!runStatement("insert into card_validity(card_number,start_dtm,expiry_dtm,status) values('" + c +
+                          "','" + start + "','" + end + "','" + "N" + "')",
+                      false, failed, true))
+        return false;
+    if (!Database1.commitTransaction(error))
+        return fail("commit", error);
+    return true;
+}
+
 bool DortexDatabase::VListToDortex(const std::string& card, const std::string& start, const std::string& end,
                                    const std::function<bool()>& beforeWriting)
 {
@@ -243,30 +294,10 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
         return false;
     }
     try {
-        // A visit without a valid start or end stays in the service's queue
-        // instead of becoming a card with an empty date.
-        if (!isCompactTime(start))
-            return refuse("<VListDX>'" + start + "' is not a valid visit start (yyyymmddhhmmss)");
-        if (!isCompactTime(end))
-            return refuse("<VListDX>'" + end + "' is not a valid visit end (yyyymmddhhmmss)");
-        // Every backend would store something else in its place, or (a
-        // driver that runs batches) something worse.
-        if (!isValidUtf8(card))
-            return refuse("<VListDX>The card number is not valid UTF-8");
-        // MySQL, MariaDB and a PostgreSQL without standard strings read a
-        // backslash as an escape, which would let the card out of its
-        // literal; the session is told otherwise too, but no card needs one.
-        if (card.find('\\') != std::string::npos)
-            return refuse("<VListDX>The card number holds a backslash");
         const std::string startDay = start.substr(0, 8);
-        std::string endDay = end.substr(0, 8);
-        if (startDay == endDay) {
-            // A card must not expire on the day it starts.
-            std::string error;
-            if (!nextDay(endDay, endDay, error))
-                return refuse("<VListDX>" + error);
-        }
-
+        std::string endDay;
+        if (const std::string refusal = visitRefusal(card, start, end, endDay); !refusal.empty())
+            return refuse("<VListDX>" + refusal);
         const std::string c = quoted(card);
         bool failed = false;
         if (RunSQL("select * from cards where card_number='" + c + "'", true, failed))
@@ -282,27 +313,8 @@ bool DortexDatabase::VListToDortex(const std::string& card, const std::string& s
             m_lastFailure = ImportFailure::Held;
             return false;
         }
-        DbError error;
-        if (!Database1.beginTransaction(error)) {
-            fail("begin", error);
+        if (!writeRows(c, start, end, startDay, endDay))
             return statementFailed();
-        }
-        if (!runStatement(
-                "insert into int_card_import(operation_code,staff_number,card_number,name,Department,"
-                "access_level,starting_date,expiry_date) values('A','" +
-                    c + "','" + c + "','" + "Visitor-" + c + "','" + "Visitor" + "','" + "Visit_Acc" + "','" +
-                    startDay + "','" + endDay + "')",
-                false, failed, true))
-            return statementFailed();
-        if (!runStatement("insert into card_validity(card_number,start_dtm,expiry_dtm,status) values('" + c +
-                              "','" + start + "','" + end + "','" + "N" + "')",
-                          false, failed, true))
-            return statementFailed();
-        if (!Database1.commitTransaction(error)) {
-            fail("commit", error);
-            return statementFailed();
-        }
-
         WriteLog(LogDetail, "Vlist.DX: " + card + " imported");
         return true;
     } catch (const std::exception& e) {

@@ -62,6 +62,10 @@ private:
     // poll cycle logs it once per visitor.
     bool unfit(const std::string& reason, const std::string& detail);
     bool statementFailed();
+    static std::string visitRefusal(const std::string& card, const std::string& start, const std::string& end,
+                                    std::string& endDay);
+    bool writeRows(const std::string& quotedCard, const std::string& start, const std::string& end,
+                   const std::string& startDay, const std::string& endDay);
 
     DortexConnection Database1;
     ImportFailure m_lastFailure = ImportFailure::None;

@@ -171,19 +171,12 @@ int reapChildren()
     return static_cast<int>(g_children.size());
 }
 
-LaunchResult launchProcess(const std::string& executable, const std::string& parameters,
-                           const std::string& workingDirectory)
+namespace {
+
+// Starts executable with argv in workingDirectory; 0, or the error.
+int spawnTool(const std::string& executable, std::vector<char*>& argv, const std::string& workingDirectory,
+              pid_t& pid)
 {
-    reapChildren();
-    LaunchResult result;
-
-    std::vector<std::string> arguments = splitCommandLine(parameters);
-    arguments.insert(arguments.begin(), executable);
-    std::vector<char*> argv;
-    for (std::string& a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
@@ -211,11 +204,30 @@ LaunchResult launchProcess(const std::string& executable, const std::string& par
     // The answer files hold visitors' data: for this program's user only.
     // The umask is the process's; the program's own files name their modes.
     const mode_t previous = ::umask(077);
-    pid_t pid = 0;
     const int failed = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
     ::umask(previous);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    return failed;
+}
+
+} // namespace
+
+LaunchResult launchProcess(const std::string& executable, const std::string& parameters,
+                           const std::string& workingDirectory)
+{
+    reapChildren();
+    LaunchResult result;
+
+    std::vector<std::string> arguments = splitCommandLine(parameters);
+    arguments.insert(arguments.begin(), executable);
+    std::vector<char*> argv;
+    for (std::string& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int failed = spawnTool(executable, argv, workingDirectory, pid);
     if (failed != 0) {
         result.code = failed;
         return result;

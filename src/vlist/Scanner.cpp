@@ -61,31 +61,63 @@ void scanVisitorRecords(const std::string& text, const std::function<void(const 
         goOn);
 }
 
+namespace {
+
+// Characters that end a run of plain member text inside an object.
+struct Stops
+{
+    bool stop[256] = {};
+};
+constexpr Stops stops = [] {
+    Stops s;
+    const char list[] = "{},\" \t\r\n";
+    for (std::size_t i = 0; i + 1 < sizeof list; ++i)
+        s.stop[static_cast<unsigned char>(list[i])] = true;
+    return s;
+}();
+
+// Past a string's closing quote, from just after its opening one: braces
+// and commas in it are part of the value, and a backslash takes the next
+// character with it so that \" does not close it.
+const char* pastString(const char* p, const char* end)
+{
+    while (p != end && *p != '"') {
+        if (*p == '\\' && ++p == end)
+            break;
+        ++p;
+    }
+    return p != end ? p + 1 : p;
+}
+
+// The record being read: its values so far, the member in hand, and the
+// first member whose value could not be read.
+struct RecordInHand
+{
+    void pack()
+    {
+        if (!PackField(member, record) && failedMember.empty())
+            failedMember = member.empty() ? std::string("(an empty member)") : member;
+        member.clear();
+    }
+    void clear()
+    {
+        record.clear();
+        member.clear();
+        failedMember.clear();
+    }
+    VisitorRecord record;
+    std::string member;
+    std::string failedMember;
+};
+
+} // namespace
+
 void scanVisitorRecords(const std::string& text, const RecordHandler& handle,
                         const std::function<bool()>& goOn)
 {
-    // Characters that end a run of plain member text inside an object.
-    struct Stops
-    {
-        bool stop[256] = {};
-    };
-    static constexpr Stops stops = [] {
-        Stops s;
-        const char list[] = "{},\" \t\r\n";
-        for (std::size_t i = 0; i + 1 < sizeof list; ++i)
-            s.stop[static_cast<unsigned char>(list[i])] = true;
-        return s;
-    }();
-
-    VisitorRecord record;
-    std::string failedMember;
-    auto pack = [&record, &failedMember](const std::string& member) {
-        if (!PackField(member, record) && failedMember.empty())
-            failedMember = member.empty() ? std::string("(an empty member)") : member;
-    };
+    RecordInHand inHand;
     bool inObject = false;
     bool afterClose = false;
-    std::string member;
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p != end) {
@@ -93,7 +125,7 @@ void scanVisitorRecords(const std::string& text, const RecordHandler& handle,
             const char* run = p;
             while (p != end && !stops.stop[static_cast<unsigned char>(*p)])
                 ++p;
-            member.append(run, p);
+            inHand.member.append(run, p);
         } else {
             // Outside objects only braces and commas count: a stray quote
             // in a plain-text answer opens nothing.
@@ -109,37 +141,23 @@ void scanVisitorRecords(const std::string& text, const RecordHandler& handle,
         case '}':
             inObject = false;
             afterClose = true;
-            pack(member);
-            handle(record, failedMember);
-            member.clear();
-            record.clear();
-            failedMember.clear();
+            inHand.pack();
+            handle(inHand.record, inHand.failedMember);
+            inHand.clear();
             if (goOn && !goOn())
                 return;
             break;
         case ',':
             // The comma after a closing brace separates objects; any other
             // comma ends a member, inside an object or not.
-            if (afterClose) {
-                afterClose = false;
-            } else {
-                pack(member);
-                member.clear();
-            }
+            if (!afterClose)
+                inHand.pack();
+            afterClose = false;
             break;
         case '"': {
-            // A string, quotes included, up to its closing quote: braces
-            // and commas in it are part of the value, and a backslash takes
-            // the next character with it so that \" does not close it.
             const char* run = p - 1;
-            while (p != end && *p != '"') {
-                if (*p == '\\' && ++p == end)
-                    break;
-                ++p;
-            }
-            if (p != end)
-                ++p;
-            member.append(run, p);
+            p = pastString(p, end);
+            inHand.member.append(run, p);
             break;
         }
         default:
