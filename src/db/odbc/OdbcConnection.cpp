@@ -197,39 +197,8 @@ public:
             m_connection = SQL_NULL_HDBC;
             return false;
         }
-        int loginTimeout = loginTimeoutSeconds;
-        std::string attributes;
-        splitOptions(m_request.alias.options, loginTimeout, attributes);
-        SQLSetConnectAttrW(m_connection, SQL_ATTR_LOGIN_TIMEOUT, integerValue(loginTimeout), 0);
-
-        const std::string& database = m_request.alias.database;
-        std::string driver;
-        if (!isConnectionString(database))
-            driver = dataSourceDriver(m_environment, database);
-        else if (!connectionAttribute(database, "Driver", driver)) {
-            std::string name;
-            if (connectionAttribute(database, "DSN", name))
-                driver = dataSourceDriver(m_environment, name);
-        }
-        WideString text;
-        if (!toWide(odbcConnectionString(m_request, driver), text)) {
-            const std::string setting = settingNotUtf8(m_request);
-            error.text = "The connection setting " + (setting.empty() ? std::string("text") : setting) +
-                         " of alias " + m_request.aliasName + " is not valid UTF-8";
-            SQLFreeHandle(SQL_HANDLE_DBC, m_connection);
-            m_connection = SQL_NULL_HDBC;
+        if (!driverConnect(error))
             return false;
-        }
-        SQLWCHAR completed[1024];
-        SQLSMALLINT completedLength = 0;
-        const SQLRETURN result = SQLDriverConnectW(m_connection, nullptr, text.data(), SQL_NTS, completed,
-                                                   SQLSMALLINT(1024), &completedLength, SQL_DRIVER_NOPROMPT);
-        if (!succeeded(result)) {
-            readDiagnostics(SQL_HANDLE_DBC, m_connection, error);
-            SQLFreeHandle(SQL_HANDLE_DBC, m_connection);
-            m_connection = SQL_NULL_HDBC;
-            return false;
-        }
         m_connected = true;
         m_transactions = true;
         SQLUSMALLINT capable = SQL_TC_ALL;
@@ -344,6 +313,46 @@ public:
     }
 
 private:
+    // Connects the handle with the alias's connection string, the login
+    // timeout set; the handle is freed again on failure.
+    bool driverConnect(DbError& error)
+    {
+        int loginTimeout = loginTimeoutSeconds;
+        std::string attributes;
+        splitOptions(m_request.alias.options, loginTimeout, attributes);
+        SQLSetConnectAttrW(m_connection, SQL_ATTR_LOGIN_TIMEOUT, integerValue(loginTimeout), 0);
+
+        const std::string& database = m_request.alias.database;
+        std::string driver;
+        if (!isConnectionString(database))
+            driver = dataSourceDriver(m_environment, database);
+        else if (!connectionAttribute(database, "Driver", driver)) {
+            std::string name;
+            if (connectionAttribute(database, "DSN", name))
+                driver = dataSourceDriver(m_environment, name);
+        }
+        WideString text;
+        if (!toWide(odbcConnectionString(m_request, driver), text)) {
+            const std::string setting = settingNotUtf8(m_request);
+            error.text = "The connection setting " + (setting.empty() ? std::string("text") : setting) +
+                         " of alias " + m_request.aliasName + " is not valid UTF-8";
+            SQLFreeHandle(SQL_HANDLE_DBC, m_connection);
+            m_connection = SQL_NULL_HDBC;
+            return false;
+        }
+        SQLWCHAR completed[1024];
+        SQLSMALLINT completedLength = 0;
+        const SQLRETURN result = SQLDriverConnectW(m_connection, nullptr, text.data(), SQL_NTS, completed,
+                                                   SQLSMALLINT(1024), &completedLength, SQL_DRIVER_NOPROMPT);
+        if (!succeeded(result)) {
+            readDiagnostics(SQL_HANDLE_DBC, m_connection, error);
+            SQLFreeHandle(SQL_HANDLE_DBC, m_connection);
+            m_connection = SQL_NULL_HDBC;
+            return false;
+        }
+        return true;
+    }
+
     // Runs text as one statement and hands it to read; nothing stays open
     // after it: the cursor goes with the statement.
     template <typename Read> bool run(const std::string& text, DbError& error, Read read)
