@@ -90,15 +90,15 @@ bool isLoopback(const std::string& host)
 
 // What a site should change although the program works: a token that
 // would cross the network in clear, a proxy password others may read.
-std::vector<CheckLine> settingsWarnings(const std::string& ini, const Settings& s)
+std::vector<CheckLine> settingsWarnings(const std::string& ini, const Settings& settings)
 {
     std::vector<CheckLine> lines;
-    const std::string host = hostOf(s.CurlURL);
-    if (lowerCase(s.CurlURL).rfind("http://", 0) == 0 && !isLoopback(host))
-        lines.push_back(warn("settings", "CurlURL " + s.CurlURL + " is plain http:// to " + host +
+    const std::string host = hostOf(settings.CurlURL);
+    if (lowerCase(settings.CurlURL).rfind("http://", 0) == 0 && !isLoopback(host))
+        lines.push_back(warn("settings", "CurlURL " + settings.CurlURL + " is plain http:// to " + host +
                                              ": the token in _$wak would travel in clear; use https://"));
     std::string who;
-    if (proxyHasCredentials(s.ProxyServer) && platform::othersMayRead(ini, who))
+    if (proxyHasCredentials(settings.ProxyServer) && platform::othersMayRead(ini, who))
         lines.push_back(warn("settings", ini + " holds the proxy's password in ProxyServer and " + who +
                                              " may read it: keep it as private as _$wak"));
     return lines;
@@ -158,21 +158,21 @@ bool isServiceAddress(const std::string& url)
 
 // The settings the program would read but could not use as written: each
 // gets a FAIL line naming the key, its value and what the program uses.
-std::vector<CheckLine> checkSettingValues(const std::string& ini, const Settings& s)
+std::vector<CheckLine> checkSettingValues(const std::string& ini, const Settings& settings)
 {
     std::vector<CheckLine> lines;
     IniFile file;
     file.load(ini);
     const std::string section = "Options";
-    if (s.CurlURL != "/" && !isServiceAddress(s.CurlURL))
+    if (settings.CurlURL != "/" && !isServiceAddress(settings.CurlURL))
         lines.push_back(
             fail("settings", "CurlURL=" + visibleText(file.readString(section, "CurlURL", "")) +
                                  " is not an http:// or https:// address with a host name: set it "
                                  "to the visitor service's address"));
-    const std::pair<const char*, std::int32_t> integers[] = {{"Debug", s.DebugLevel},
-                                                             {"AckWaitMSec", s.AckWaitMSec},
-                                                             {"PollWaitMSec", s.PollWaitMSec},
-                                                             {"AutoPoll", s.AutoPoll}};
+    const std::pair<const char*, std::int32_t> integers[] = {{"Debug", settings.DebugLevel},
+                                                             {"AckWaitMSec", settings.AckWaitMSec},
+                                                             {"PollWaitMSec", settings.PollWaitMSec},
+                                                             {"AutoPoll", settings.AutoPoll}};
     for (const auto& [key, used] : integers) {
         const std::string value = file.readString(section, key, "");
         std::int32_t read = 0;
@@ -189,11 +189,11 @@ std::vector<CheckLine> checkSettingValues(const std::string& ini, const Settings
     return lines;
 }
 
-CheckLine judgeCheckPoll(const Settings& s, const RequestFiles& files, platform::ChildProcess& tool);
+CheckLine judgeCheckPoll(const Settings& settings, const RequestFiles& files, platform::ChildProcess& tool);
 
 // One poll with the check's own file names, so that a running copy's files
 // stay untouched; removed again afterwards.
-CheckLine checkPoll(const Settings& s)
+CheckLine checkPoll(const Settings& settings)
 {
     const std::string item = "poll";
     const std::string pid = platform::currentProcessId();
@@ -210,53 +210,58 @@ CheckLine checkPoll(const Settings& s)
             for (const auto& path : paths)
                 platform::deleteFile(path);
         }
-    } cleanup{{s.AppPath + files.pollAnswer, s.AppPath + files.header, s.AppPath + files.pollHeaders,
-               s.AppPath + files.proxyConfig}};
+    } cleanup{{settings.AppPath + files.pollAnswer, settings.AppPath + files.header,
+               settings.AppPath + files.pollHeaders, settings.AppPath + files.proxyConfig}};
     for (const auto& path : cleanup.paths)
         platform::deleteFile(path);
 
     std::string secretsError;
-    if (!prepareSecretFiles(s, files, secretsError))
+    if (!prepareSecretFiles(settings, files, secretsError))
         return fail(item, secretsError + ": check that the program directory is writable");
     platform::LaunchResult launch =
-        std::move(CommandRunner(s.AppPath).RunThis(curlToolPath(s), pollParameters(s, files, true)).launch);
+        std::move(CommandRunner(settings.AppPath)
+                      .RunThis(curlToolPath(settings), pollParameters(settings, files, true))
+                      .launch);
     if (!launch.started)
-        return fail(item, "could not start " + curlToolPath(s) + " (error " + std::to_string(launch.code) +
+        return fail(item, "could not start " + curlToolPath(settings) + " (error " +
+                              std::to_string(launch.code) +
                               "): set CurlPath in movik.ini to curl's directory");
     // A tool started without a handle (a Linux curl under Wine) cannot be
     // watched: it gets the program's own wait, and the answer alone is judged.
-    const bool ended = launch.process.waitFor(launch.process.known() ? CheckPollBoundMs : pollWaitBoundMs(s));
+    const bool ended =
+        launch.process.waitFor(launch.process.known() ? CheckPollBoundMs : pollWaitBoundMs(settings));
     if (launch.process.known() && !ended) {
         launch.process.end();
         return fail(item, "no answer within " + std::to_string(CheckPollBoundMs / 1000) +
                               " s: check CurlURL, ProxyServer and the network");
     }
-    return judgeCheckPoll(s, files, launch.process);
+    return judgeCheckPoll(settings, files, launch.process);
 }
 
 // What the check's poll brought: curl's exit status, the HTTP status and
 // the answer, judged as the cycle judges them.
-CheckLine judgeCheckPoll(const Settings& s, const RequestFiles& files, platform::ChildProcess& tool)
+CheckLine judgeCheckPoll(const Settings& settings, const RequestFiles& files, platform::ChildProcess& tool)
 {
     const std::string item = "poll";
     std::string headers;
     std::string answer;
     std::string error;
     bool missing = false;
-    platform::readWholeFile(s.AppPath + files.pollHeaders, headers, missing, error);
+    platform::readWholeFile(settings.AppPath + files.pollHeaders, headers, missing, error);
     const ResponseHead head = readResponseHead(headers);
     if (tool.known() && tool.exitStatus() != 0) {
         const int status = tool.exitStatus();
         if (status == 56 && head.status != 0 && !isSuccessStatus(head.status))
-            return fail(item, "the proxy " + proxyForLog(s.ProxyServer) + " refused the tunnel (HTTP " +
-                                  std::to_string(head.status) + "): check ProxyServer in movik.ini");
-        return fail(item, curlExitText(status, proxyForLog(s.ProxyServer)) + ": " +
-                              toolAdvice(status, !s.ProxyServer.empty()));
+            return fail(item, "the proxy " + proxyForLog(settings.ProxyServer) +
+                                  " refused the tunnel (HTTP " + std::to_string(head.status) +
+                                  "): check ProxyServer in movik.ini");
+        return fail(item, curlExitText(status, proxyForLog(settings.ProxyServer)) + ": " +
+                              toolAdvice(status, !settings.ProxyServer.empty()));
     }
-    if (!platform::readWholeFile(s.AppPath + files.pollAnswer, answer, missing, error) && !missing)
+    if (!platform::readWholeFile(settings.AppPath + files.pollAnswer, answer, missing, error) && !missing)
         return fail(item, "the answer could not be read: " + error);
     if (!isSuccessStatus(head.status))
-        return fail(item, httpFailureText(head, !s.ProxyServer.empty(), answer));
+        return fail(item, httpFailureText(head, !settings.ProxyServer.empty(), answer));
     const std::string httpText = "HTTP " + std::to_string(head.status);
     if (!isVisitorList(answer))
         return fail(item, httpText + " but not a visitor list: " + answerExcerpt(answer) +
@@ -287,20 +292,20 @@ SetupFindings readSetup(const std::string& appPath)
 
 std::vector<CheckLine> checkSettings(const SetupFindings& found)
 {
-    const Settings& s = found.settings;
+    const Settings& settings = found.settings;
     const std::string ini = found.appPath + "movik.ini";
     std::vector<CheckLine> lines;
     if (!platform::fileExists(ini))
         lines.push_back(fail("settings", ini + " not found: create it with a section [Options] holding "
                                                "CurlURL=<the visitor service's address>"));
-    else if (s.CurlURL == "/")
+    else if (settings.CurlURL == "/")
         lines.push_back(
             fail("settings", "CurlURL is not set in " + ini + ": set it to the visitor service's address"));
-    else if (std::vector<CheckLine> wrong = checkSettingValues(ini, s); !wrong.empty())
+    else if (std::vector<CheckLine> wrong = checkSettingValues(ini, settings); !wrong.empty())
         lines = std::move(wrong);
     else
-        lines.push_back(pass("settings", ini + " read" + savedAs(ini) + ", CurlURL " + s.CurlURL));
-    for (const CheckLine& warning : settingsWarnings(ini, s))
+        lines.push_back(pass("settings", ini + " read" + savedAs(ini) + ", CurlURL " + settings.CurlURL));
+    for (const CheckLine& warning : settingsWarnings(ini, settings))
         lines.push_back(warning);
     return lines;
 }

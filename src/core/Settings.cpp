@@ -8,30 +8,31 @@
 
 namespace movik {
 
-void readSettingsFile(const std::string& path, Settings& s)
+void readSettingsFile(const std::string& path, Settings& settings)
 {
     IniFile ini;
     ini.load(path);
     const std::string section = "Options";
     const std::string separator(1, platform::pathSeparator());
 
-    s.CurlPath = platform::pathFromSettings(ini.readString(section, "CurlPath", platform::defaultCurlPath()));
-    if (s.CurlPath.empty() || s.CurlPath.back() != platform::pathSeparator())
-        s.CurlPath += separator;
-    s.CurlURL = ini.readString(section, "CurlURL", "");
-    if (s.CurlURL.empty() || s.CurlURL.back() != '/')
-        s.CurlURL += "/";
-    s.DebugLevel = ini.readInteger(section, "Debug", 0);
-    s.ProxyServer = ini.readString(section, "ProxyServer", "");
+    settings.CurlPath =
+        platform::pathFromSettings(ini.readString(section, "CurlPath", platform::defaultCurlPath()));
+    if (settings.CurlPath.empty() || settings.CurlPath.back() != platform::pathSeparator())
+        settings.CurlPath += separator;
+    settings.CurlURL = ini.readString(section, "CurlURL", "");
+    if (settings.CurlURL.empty() || settings.CurlURL.back() != '/')
+        settings.CurlURL += "/";
+    settings.DebugLevel = ini.readInteger(section, "Debug", 0);
+    settings.ProxyServer = ini.readString(section, "ProxyServer", "");
     // The waits are handed to a plain sleep; a negative wait is no wait.
-    s.AckWaitMSec = std::max(0, ini.readInteger(section, "AckWaitMSec", 500));
-    s.PollWaitMSec = std::max(0, ini.readInteger(section, "PollWaitMSec", 500));
-    s.AutoPoll = ini.readInteger(section, "AutoPoll", 0);
+    settings.AckWaitMSec = std::max(0, ini.readInteger(section, "AckWaitMSec", 500));
+    settings.PollWaitMSec = std::max(0, ini.readInteger(section, "PollWaitMSec", 500));
+    settings.AutoPoll = ini.readInteger(section, "AutoPoll", 0);
 }
 
-std::string curlToolPath(const Settings& s)
+std::string curlToolPath(const Settings& settings)
 {
-    return s.CurlPath + platform::curlToolName();
+    return settings.CurlPath + platform::curlToolName();
 }
 
 } // namespace movik

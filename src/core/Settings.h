@@ -20,12 +20,12 @@ struct Settings
     std::int32_t AutoPoll = 0; // not 0: "Automatic Poll" starts ticked
 };
 
-// Reads the section "Options" of a settings file into s, with defaults for
+// Reads the section "Options" of a settings file into the given settings, with defaults for
 // whatever is missing and the normalisations applied. AppPath and ApiKey are
 // left alone.
-void readSettingsFile(const std::string& path, Settings& s);
+void readSettingsFile(const std::string& path, Settings& settings);
 
 // The transfer tool: CurlPath + the platform's tool name.
-std::string curlToolPath(const Settings& s);
+std::string curlToolPath(const Settings& settings);
 
 } // namespace movik

@@ -30,29 +30,29 @@ void acceptKey(std::string& key, std::string& refusal)
 
 } // namespace
 
-bool loadStartup(const std::string& appPath, Settings& s, std::string& error, KeyFileFinding& key)
+bool loadStartup(const std::string& appPath, Settings& settings, std::string& error, KeyFileFinding& key)
 {
     key = KeyFileFinding{};
     try {
-        s = Settings{};
-        s.AppPath = appPath;
-        readSettingsFile(s.AppPath + "movik.ini", s);
-        configureLog(s.AppPath, s.DebugLevel);
+        settings = Settings{};
+        settings.AppPath = appPath;
+        readSettingsFile(settings.AppPath + "movik.ini", settings);
+        configureLog(settings.AppPath, settings.DebugLevel);
         WriteLog(LogAlways, BannerLine);
         // Which build runs: the banner is the same for every one.
         WriteLog(LogAlways, "Version " MOVIK_VERSION_AND_COMMIT);
 
-        s.ApiKey.clear();
-        const std::string keyFile = s.AppPath + "_$wak";
+        settings.ApiKey.clear();
+        const std::string keyFile = settings.AppPath + "_$wak";
         key.found = platform::fileExists(keyFile);
         if (key.found) {
-            if (!readTextFile(keyFile, s.ApiKey, error, platform::Links::Follow, &key.encoding))
+            if (!readTextFile(keyFile, settings.ApiKey, error, platform::Links::Follow, &key.encoding))
                 return false;
-            acceptKey(s.ApiKey, key.refusal);
+            acceptKey(settings.ApiKey, key.refusal);
         } else {
             WriteLog(LogAlways, "WAK file not found");
         }
-        if (!s.ApiKey.empty())
+        if (!settings.ApiKey.empty())
             WriteLog(LogDetail, "A.Key OK");
         return true;
     } catch (const std::exception& e) {

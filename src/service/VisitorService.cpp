@@ -24,24 +24,24 @@ namespace movik {
 
 namespace {
 
-std::string authorization(const Settings& s, const RequestFiles& files, bool secretsInFiles)
+std::string authorization(const Settings& settings, const RequestFiles& files, bool secretsInFiles)
 {
     if (secretsInFiles)
         return "@" + files.header;
-    return "\"Authorization: Bearer " + platform::quoteForCommandLine(s.ApiKey) + "\"";
+    return "\"Authorization: Bearer " + platform::quoteForCommandLine(settings.ApiKey) + "\"";
 }
 
 // The proxy's option, led by its lead-in ("--proxy " or " --proxy "): a
 // proxy address with credentials is read from the config file, where no
 // other user can see it.
-std::string proxyOption(const Settings& s, const RequestFiles& files, bool secretsInFiles,
+std::string proxyOption(const Settings& settings, const RequestFiles& files, bool secretsInFiles,
                         const std::string& leadIn)
 {
-    if (s.ProxyServer.empty())
+    if (settings.ProxyServer.empty())
         return {};
-    if (secretsInFiles && proxyHasCredentials(s.ProxyServer))
+    if (secretsInFiles && proxyHasCredentials(settings.ProxyServer))
         return leadIn.substr(0, leadIn.find("--")) + "-K " + files.proxyConfig + " ";
-    return leadIn + s.ProxyServer + " ";
+    return leadIn + settings.ProxyServer + " ";
 }
 
 // Makes sure path holds exactly content, for the program's user alone.
@@ -67,39 +67,41 @@ std::string proxyConfigText(const std::string& proxy)
     return "proxy = \"" + quoted + "\"\n";
 }
 
-bool prepareSecretFiles(const Settings& s, const RequestFiles& files, std::string& error)
+bool prepareSecretFiles(const Settings& settings, const RequestFiles& files, std::string& error)
 {
     // The tool sends each line of the file as it stands: the key goes in raw.
     std::string why;
-    if (!preparePrivateFile(s.AppPath + files.header, "Authorization: Bearer " + s.ApiKey + "\n", why)) {
+    if (!preparePrivateFile(settings.AppPath + files.header,
+                            "Authorization: Bearer " + settings.ApiKey + "\n", why)) {
         error = "the header file " + files.header + " could not be written (" + why + ")";
         return false;
     }
-    if (proxyHasCredentials(s.ProxyServer) &&
-        !preparePrivateFile(s.AppPath + files.proxyConfig, proxyConfigText(s.ProxyServer), why)) {
+    if (proxyHasCredentials(settings.ProxyServer) &&
+        !preparePrivateFile(settings.AppPath + files.proxyConfig, proxyConfigText(settings.ProxyServer),
+                            why)) {
         error = "the proxy's config file " + files.proxyConfig + " could not be written (" + why + ")";
         return false;
     }
     return true;
 }
 
-std::string pollParameters(const Settings& s, const RequestFiles& files, bool secretsInFiles)
+std::string pollParameters(const Settings& settings, const RequestFiles& files, bool secretsInFiles)
 {
     std::string text = " -s ";
-    text += proxyOption(s, files, secretsInFiles, "--proxy ");
-    text += " " + s.CurlURL + "latest -H ";
-    text += " " + authorization(s, files, secretsInFiles) + " ";
+    text += proxyOption(settings, files, secretsInFiles, "--proxy ");
+    text += " " + settings.CurlURL + "latest -H ";
+    text += " " + authorization(settings, files, secretsInFiles) + " ";
     text += "  -o " + files.pollAnswer;
     return text + " -D " + files.pollHeaders;
 }
 
-std::string ackParameters(const Settings& s, const std::string& id, const RequestFiles& files,
+std::string ackParameters(const Settings& settings, const std::string& id, const RequestFiles& files,
                           bool secretsInFiles)
 {
     std::string text = " -s -X DELETE  ";
-    text += proxyOption(s, files, secretsInFiles, " --proxy ");
-    text += " " + s.CurlURL + "ack -H ";
-    text += authorization(s, files, secretsInFiles);
+    text += proxyOption(settings, files, secretsInFiles, " --proxy ");
+    text += " " + settings.CurlURL + "ack -H ";
+    text += authorization(settings, files, secretsInFiles);
     text += " -H \"Content-Type: application/json\" --data ";
     // The tool receives exactly ["id"]: id is JSON text already.
     text += "\"[\\\"" + platform::quoteForCommandLine(id) + "\\\"]\"  -o " + files.ackAnswer;

@@ -161,8 +161,9 @@ private:
 // secretsInFiles the authorization header is read by the tool from
 // files.header, and a proxy address holding credentials from
 // files.proxyConfig; otherwise both are on the command line.
-std::string pollParameters(const Settings& s, const RequestFiles& files = {}, bool secretsInFiles = false);
-std::string ackParameters(const Settings& s, const std::string& id, const RequestFiles& files = {},
+std::string pollParameters(const Settings& settings, const RequestFiles& files = {},
+                           bool secretsInFiles = false);
+std::string ackParameters(const Settings& settings, const std::string& id, const RequestFiles& files = {},
                           bool secretsInFiles = false);
 
 // Makes sure the header file holds the current key and nothing else, and,
@@ -171,7 +172,7 @@ std::string ackParameters(const Settings& s, const std::string& id, const Reques
 // write, written anew when they are not. False with the reason in error
 // when one cannot be written. The service client that writes them removes
 // them at close.
-bool prepareSecretFiles(const Settings& s, const RequestFiles& files, std::string& error);
+bool prepareSecretFiles(const Settings& settings, const RequestFiles& files, std::string& error);
 
 // The curl config file line that names the proxy, quoted by curl's rules
 // for -K files.
