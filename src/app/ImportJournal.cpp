@@ -1,35 +1,16 @@
-// The import journal file: one line per change of a visitor's state, six
-// fields separated by tabs. Identifiers and cards are the service's bytes,
-// which may hold tabs, line breaks or anything else, so every field is
-// escaped. A journal written before there were pending entries holds only
-// the states "0" and "1", each with its import time, and reads as it stands.
+// The import journal's file: the append log and what reaches the disk when,
+// the compaction that writes it anew, and what of it is trusted.
 #include "app/ImportJournal.h"
 
 #include "core/Dates.h"
 #include "core/StatusFile.h"
-#include "core/StringUtil.h"
 #include "platform/Platform.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace movik {
 
 namespace {
-
-const char* const headerLine =
-    "# identifier, card, start, end, state (p pending, 0 imported, 1 acknowledged, - removed), "
-    "since (seconds since 1970 UTC); tab-separated, backslash escapes; the last line of a visit counts\n";
-// Kept while a journal that started empty may not know a visitor imported
-// in the retention before it: such visitors are looked up before import.
-const std::string emptyStartLead = "# started empty at ";
-
-std::string emptyStartLine(std::int64_t since)
-{
-    return emptyStartLead + std::to_string(since) +
-           " (seconds since 1970 UTC): until 30 days after, a visitor not listed here is looked up in "
-           "card_validity before it is imported\n";
-}
 
 // A time as a file name may carry it: "20261209T033000Z".
 std::string compactUtcTime(std::int64_t seconds)
@@ -40,209 +21,32 @@ std::string compactUtcTime(std::int64_t seconds)
     return text;
 }
 
-// When the journal of text started empty, by its line; 0 when it did not.
-std::int64_t emptyStartOf(const std::string& text)
+// The lines of the journal's file, read where they stand: for a look-up
+// that meets an entry held without its values.
+class FileLines : public JournalLines
 {
-    std::int64_t since = 0;
-    forEachLine(text, [&since](std::size_t, std::string_view line) {
-        if (since == 0 && line.substr(0, emptyStartLead.size()) == emptyStartLead) {
-            const std::string_view rest = line.substr(emptyStartLead.size());
-            parseDigits(rest.substr(0, rest.find(' ')), 18, since);
-        }
-    });
-    return since;
-}
-
-// A backslash, a tab, a line break and any other control byte are escaped;
-// so is '#', which at the start of a line marks a comment. Every other byte
-// stands as it is.
-void appendEscaped(std::string& out, const std::string& field)
-{
-    for (char c : field) {
-        auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            if (byte < 0x20 || byte == 0x7f || c == '#') {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-                out += hex;
-            } else {
-                out += c;
-            }
-            break;
+public:
+    explicit FileLines(const std::string& path) : m_path(path) {}
+    std::string_view lineAt(std::uint64_t offset, std::string& buffer) const override
+    {
+        std::string error;
+        for (std::size_t size = 4096;; size *= 4) {
+            if (!platform::readFileAt(m_path, offset, size, buffer, error))
+                return {};
+            const std::size_t end = buffer.find('\n');
+            if (end != std::string::npos || buffer.size() < size)
+                return std::string_view(buffer).substr(0, end);
         }
     }
-}
 
-// False on a dangling or unknown escape, and on any raw control byte.
-bool unescape(std::string_view text, std::string& out)
-{
-    out.clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f)
-            return false;
-        if (c != '\\') {
-            out += c;
-            continue;
-        }
-        if (++i == text.size())
-            return false;
-        switch (text[i]) {
-        case '\\':
-            out += '\\';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        case 'x': {
-            if (i + 2 >= text.size())
-                return false;
-            int high = hexDigitValue(text[i + 1]);
-            int low = hexDigitValue(text[i + 2]);
-            if (high < 0 || low < 0)
-                return false;
-            out += static_cast<char>(high * 16 + low);
-            i += 2;
-            break;
-        }
-        default:
-            return false;
-        }
-    }
-    return true;
-}
-
-const char* stateField(JournalState state)
-{
-    switch (state) {
-    case JournalState::Pending:
-        return "p";
-    case JournalState::Imported:
-        return "0";
-    case JournalState::Acknowledged:
-        return "1";
-    case JournalState::Removed:
-        return "-";
-    }
-    return "-";
-}
-
-bool parseState(std::string_view field, JournalState& state)
-{
-    for (JournalState known :
-         {JournalState::Pending, JournalState::Imported, JournalState::Acknowledged, JournalState::Removed}) {
-        if (field == stateField(known)) {
-            state = known;
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string lineOf(const JournalEntry& e)
-{
-    std::string line;
-    appendEscaped(line, e.id);
-    line += '\t';
-    appendEscaped(line, e.card);
-    line += '\t';
-    appendEscaped(line, e.start);
-    line += '\t';
-    appendEscaped(line, e.end);
-    line += '\t';
-    line += stateField(e.state);
-    line += '\t';
-    line += std::to_string(e.time);
-    line += '\n';
-    return line;
-}
-
-// One line, without its line feed (a CR before it, from a hand edit on
-// Windows, is left out too), into the entry: false for a line that is not
-// one. The entry's strings are reused, so reading a file costs no
-// allocation per line.
-bool parseLine(std::string_view line, JournalEntry& entry)
-{
-    if (!line.empty() && line.back() == '\r')
-        line.remove_suffix(1);
-    std::string_view fields[6];
-    std::size_t count = 0;
-    for (std::size_t from = 0;;) {
-        const std::size_t tab = line.find('\t', from);
-        if (count == 6)
-            return false;
-        fields[count++] =
-            line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from);
-        if (tab == std::string_view::npos)
-            break;
-        from = tab + 1;
-    }
-    return count == 6 && unescape(fields[0], entry.id) && unescape(fields[1], entry.card) &&
-           unescape(fields[2], entry.start) && unescape(fields[3], entry.end) &&
-           parseState(fields[4], entry.state) && parseDigits(fields[5], 18, entry.time);
-}
-
-// Calls each(offset, line) for every line of text that may be an entry
-// (neither empty nor a comment).
-template <typename Each> void forEachEntryLine(const std::string& text, Each each)
-{
-    forEachLine(text, [&each](std::size_t offset, std::string_view line) {
-        if (!line.empty() && line != "\r" && line[0] != '#')
-            each(offset, line);
-    });
-}
-
-std::uint64_t mix(std::uint64_t h)
-{
-    // splitmix64's finaliser: every input bit reaches every output bit.
-    h ^= h >> 30;
-    h *= 0xbf58476d1ce4e5b9ull;
-    h ^= h >> 27;
-    h *= 0x94d049bb133111ebull;
-    return h ^ (h >> 31);
-}
+private:
+    const std::string& m_path;
+};
 
 } // namespace
 
-std::uint64_t visitDigest(std::string_view id, std::string_view card, std::string_view start,
-                          std::string_view end)
-{
-    // FNV-1a over each value and its length, so that no two ways of cutting
-    // the same bytes into four values give the same input.
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (std::string_view value : {id, card, start, end}) {
-        for (char c : value) {
-            h ^= static_cast<unsigned char>(c);
-            h *= 0x100000001b3ull;
-        }
-        h ^= value.size();
-        h = mix(h);
-    }
-    return h;
-}
-
 ImportJournal::ImportJournal(SecondsClock clock, VisitDigest digest)
-    : m_clock(std::move(clock)), m_digest(digest)
+    : m_clock(std::move(clock)), m_index(digest)
 {
 }
 
@@ -260,9 +64,9 @@ bool ImportJournal::live(const Record& record) const
 
 std::string ImportJournal::format(const std::vector<JournalEntry>& entries)
 {
-    std::string text = headerLine;
+    std::string text = journalHeader;
     for (const auto& e : entries)
-        text += lineOf(e);
+        text += journalLineOf(e);
     return text;
 }
 
@@ -276,135 +80,11 @@ std::vector<JournalEntry> ImportJournal::parse(const std::string& text, std::siz
         *lines = journal.m_fileLines;
     std::vector<JournalEntry> entries;
     JournalEntry entry;
-    for (const Record& record : journal.m_records)
-        if (record.state != JournalState::Removed && parseLine(lineAt(text, record.offset), entry))
+    for (const Record& record : journal.m_index.records())
+        if (record.state != JournalState::Removed &&
+            parseJournalLine(journalLineAt(text, record.offset), entry))
             entries.push_back(entry);
     return entries;
-}
-
-std::string_view ImportJournal::lineAt(const std::string& text, std::uint64_t offset)
-{
-    if (offset >= text.size())
-        return {};
-    const std::size_t end = text.find('\n', offset);
-    return std::string_view(text).substr(offset, end == std::string::npos ? std::string::npos : end - offset);
-}
-
-bool ImportJournal::sameVisit(const Record& record, const Visit& visit, const std::string* text) const
-{
-    if (record.held != noValues)
-        return m_visits[record.held] == visit;
-    // Its line, from the content at hand or from the file; one that cannot
-    // be read joins nothing.
-    std::string read;
-    std::string_view line;
-    if (text != nullptr) {
-        line = lineAt(*text, record.offset);
-    } else {
-        std::string error;
-        for (std::size_t size = 4096;; size *= 4) {
-            if (!platform::readFileAt(m_path, record.offset, size, read, error))
-                return false;
-            const std::size_t end = read.find('\n');
-            if (end != std::string::npos || read.size() < size) {
-                line = std::string_view(read).substr(0, end);
-                break;
-            }
-        }
-    }
-    JournalEntry entry;
-    return parseLine(line, entry) && Visit{entry.id, entry.card, entry.start, entry.end} == visit;
-}
-
-ImportJournal::Key ImportJournal::keyOf(const Visit& visit) const
-{
-    // FNV-1a with 32 bits, independent of the digest.
-    std::uint32_t h = 0x811c9dc5u;
-    for (const std::string* value : {&visit.id, &visit.card, &visit.start, &visit.end}) {
-        for (char c : *value) {
-            h ^= static_cast<unsigned char>(c);
-            h *= 0x01000193u;
-        }
-        h ^= 0xffu;
-        h *= 0x01000193u;
-    }
-    return Key{m_digest(visit.id, visit.card, visit.start, visit.end),
-               static_cast<std::uint16_t>(h ^ (h >> 16))};
-}
-
-std::uint32_t ImportJournal::locate(const Key& key, const Visit& visit, const std::string* text) const
-{
-    if (m_slots.empty())
-        return notFound;
-    const std::size_t mask = m_slots.size() - 1;
-    for (std::size_t i = static_cast<std::size_t>(key.digest) & mask; m_slots[i] != 0; i = (i + 1) & mask) {
-        const Record& record = m_records[m_slots[i] - 1];
-        if (record.digest == key.digest && record.check == key.check && sameVisit(record, visit, text))
-            return m_slots[i] - 1;
-    }
-    return notFound;
-}
-
-void ImportJournal::place(std::uint32_t at)
-{
-    const std::size_t mask = m_slots.size() - 1;
-    std::size_t i = static_cast<std::size_t>(m_records[at].digest) & mask;
-    while (m_slots[i] != 0)
-        i = (i + 1) & mask;
-    m_slots[i] = at + 1;
-}
-
-void ImportJournal::placeAll()
-{
-    // Kept at most half full, so that a search ends soon at an empty slot.
-    std::size_t size = 64;
-    while (size < 2 * (m_records.size() + 1))
-        size *= 2;
-    m_slots.assign(size, 0);
-    for (std::uint32_t at = 0; at < m_records.size(); ++at)
-        place(at);
-}
-
-std::uint32_t ImportJournal::add(const Key& key)
-{
-    const auto at = static_cast<std::uint32_t>(m_records.size());
-    m_records.push_back(Record{});
-    m_records.back().digest = key.digest;
-    m_records.back().check = key.check;
-    if (2 * (m_records.size() + 1) > m_slots.size())
-        placeAll();
-    else
-        place(at);
-    return at;
-}
-
-void ImportJournal::setState(Record& record, JournalState state)
-{
-    m_held += (state != JournalState::Removed) - (record.state != JournalState::Removed);
-    record.state = state;
-}
-
-void ImportJournal::keepValues(Record& record, const Visit& visit)
-{
-    if (record.held != noValues)
-        return;
-    if (!m_freeVisits.empty()) {
-        record.held = m_freeVisits.back();
-        m_freeVisits.pop_back();
-        m_visits[record.held] = visit;
-    } else {
-        record.held = static_cast<std::uint32_t>(m_visits.size());
-        m_visits.push_back(visit);
-    }
-}
-
-void ImportJournal::dropValues(Record& record)
-{
-    if (record.held == noValues)
-        return;
-    m_visits[record.held] = Visit{};
-    m_freeVisits.push_back(record.held);
-    record.held = noValues;
 }
 
 // Reads the journal at path when it is the program's own. Only such a file
@@ -447,11 +127,7 @@ bool ImportJournal::load(const std::string& path, std::size_t& skipped, std::str
     m_fileExists = false;
     m_mustRewrite = false;
     m_fileLines = 0;
-    m_records.clear();
-    m_slots.clear();
-    m_visits.clear();
-    m_freeVisits.clear();
-    m_held = 0;
+    m_index.clear();
     m_setAside.clear();
     skipped = 0;
     std::string text;
@@ -490,9 +166,11 @@ bool ImportJournal::stillThere(std::string& error)
     // Deleted while the program runs: written anew whole, from what this
     // process holds. The entries held by their lines alone went with it, so
     // the journal now counts as started empty.
-    for (Record& r : m_records)
-        if (r.held == noValues && r.state != JournalState::Removed)
-            setState(r, JournalState::Removed);
+    for (std::uint32_t at = 0; at < m_index.records().size(); ++at) {
+        Record& r = m_index.at(at);
+        if (r.held == JournalIndex::noValues && r.state != JournalState::Removed)
+            m_index.setState(r, JournalState::Removed);
+    }
     m_emptySince = m_clock();
     m_fileExists = false;
     return compact(error);
@@ -505,12 +183,13 @@ bool ImportJournal::mayHaveForgotten() const
 
 void ImportJournal::readText(const std::string& text, std::size_t& skipped)
 {
-    m_records.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+    m_index.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+    const TextLines lines(text);
     JournalEntry entry;
     Visit visit;
-    forEachEntryLine(text, [&](std::uint64_t offset, std::string_view line) {
+    forEachJournalEntry(text, [&](std::uint64_t offset, std::string_view line) {
         ++m_fileLines;
-        if (!parseLine(line, entry)) {
+        if (!parseJournalLine(line, entry)) {
             ++skipped;
             return;
         }
@@ -518,18 +197,18 @@ void ImportJournal::readText(const std::string& text, std::size_t& skipped)
         visit.card.swap(entry.card);
         visit.start.swap(entry.start);
         visit.end.swap(entry.end);
-        const Key key = keyOf(visit);
-        std::uint32_t at = locate(key, visit, &text);
-        if (at == notFound)
-            at = add(key);
-        Record& record = m_records[at];
-        setState(record, entry.state);
+        const JournalIndex::Key key = m_index.keyOf(visit);
+        std::uint32_t at = m_index.locate(key, visit, lines);
+        if (at == JournalIndex::notFound)
+            at = m_index.add(key);
+        Record& record = m_index.at(at);
+        m_index.setState(record, entry.state);
         record.time = entry.time;
         record.offset = offset;
         if (entry.state == JournalState::Pending || entry.state == JournalState::Imported)
-            keepValues(record, visit);
+            m_index.keepValues(record, visit);
         else
-            dropValues(record);
+            m_index.dropValues(record);
     });
 }
 
@@ -537,10 +216,11 @@ const JournalEntry* ImportJournal::find(const std::string& id, const std::string
                                         const std::string& start, const std::string& end) const
 {
     const Visit visit{id, card, start, end};
-    const std::uint32_t at = locate(keyOf(visit), visit, nullptr);
-    if (at == notFound || !live(m_records[at]))
+    const std::uint32_t at = m_index.locate(m_index.keyOf(visit), visit, FileLines(m_path));
+    if (at == JournalIndex::notFound || !live(m_index.records()[at]))
         return nullptr;
-    m_found = JournalEntry{id, card, start, end, m_records[at].state, m_records[at].time};
+    const Record& record = m_index.records()[at];
+    m_found = JournalEntry{id, card, start, end, record.state, record.time};
     return &m_found;
 }
 
@@ -552,23 +232,23 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
     const bool there = stillThere(lost);
     const std::int64_t time = m_clock();
     const Visit visit{id, card, start, end};
-    const Key key = keyOf(visit);
-    std::uint32_t at = locate(key, visit, nullptr);
-    const bool held = at != notFound && live(m_records[at]);
+    const JournalIndex::Key key = m_index.keyOf(visit);
+    std::uint32_t at = m_index.locate(key, visit, FileLines(m_path));
+    const bool held = at != JournalIndex::notFound && live(m_index.records()[at]);
     if (state == JournalState::Removed && !held)
         return true;
     // A state held only in memory (its write failed) is not on the disk:
     // it is written again, never taken as done.
-    if (held && m_records[at].state == state && time >= m_records[at].time &&
-        time - m_records[at].time < relistSeconds && m_fileExists && !m_mustRewrite)
+    if (held && m_index.records()[at].state == state && time >= m_index.records()[at].time &&
+        time - m_index.records()[at].time < relistSeconds && m_fileExists && !m_mustRewrite)
         return true;
-    if (at == notFound)
-        at = add(key);
-    Record& record = m_records[at];
-    setState(record, state);
+    if (at == JournalIndex::notFound)
+        at = m_index.add(key);
+    Record& record = m_index.at(at);
+    m_index.setState(record, state);
     record.time = time;
     // Its values stay held until its line is in the file.
-    keepValues(record, visit);
+    m_index.keepValues(record, visit);
     if (!m_loaded) {
         error = "not read";
         return false;
@@ -581,18 +261,19 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
     // A file that is new, grown to twice its live entries, or that may end
     // in part of a line a failed write left, is written anew: the new state
     // goes with it.
-    if (!m_fileExists || m_mustRewrite || (m_fileLines >= compactionFloor && m_fileLines >= 2 * m_held))
+    if (!m_fileExists || m_mustRewrite ||
+        (m_fileLines >= compactionFloor && m_fileLines >= 2 * m_index.held()))
         return compact(error);
     const auto flush =
         state == JournalState::Pending ? platform::FileFlush::ToDisk : platform::FileFlush::Cached;
     std::uint64_t offset = 0;
-    if (platform::appendToFile(m_path, lineOf(JournalEntry{id, card, start, end, state, time}), flush, error,
-                               &offset)) {
-        m_records[at].offset = offset;
+    if (platform::appendToFile(m_path, journalLineOf(JournalEntry{id, card, start, end, state, time}), flush,
+                               error, &offset)) {
+        m_index.at(at).offset = offset;
         // Acknowledged, or gone: not listed by the service again, so read
         // back from its line should it be.
         if (state == JournalState::Acknowledged || state == JournalState::Removed)
-            dropValues(m_records[at]);
+            m_index.dropValues(m_index.at(at));
         return true;
     }
     // A file of the program's own that cannot take the line is written
@@ -606,30 +287,32 @@ bool ImportJournal::record(const std::string& id, const std::string& card, const
 bool ImportJournal::liveLines(const std::string* text, std::string& out, std::vector<std::uint32_t>& order,
                               std::string& error) const
 {
+    const std::vector<Record>& records = m_index.records();
     // The file's content, for the records whose values are only in it.
     std::string read;
     if (text == nullptr && m_fileExists &&
-        std::any_of(m_records.begin(), m_records.end(),
-                    [this](const Record& r) { return live(r) && r.held == noValues; })) {
+        std::any_of(records.begin(), records.end(),
+                    [this](const Record& r) { return live(r) && r.held == JournalIndex::noValues; })) {
         bool missing = false;
         if (!platform::readOwnFile(m_path, read, missing, error))
             return false;
         text = &read;
     }
-    out = headerLine;
+    out = journalHeader;
     if (mayHaveForgotten())
         out += emptyStartLine(m_emptySince);
     order.clear();
-    for (std::uint32_t at = 0; at < m_records.size(); ++at) {
-        const Record& record = m_records[at];
+    for (std::uint32_t at = 0; at < records.size(); ++at) {
+        const Record& record = records[at];
         if (!live(record))
             continue;
-        if (record.held != noValues) {
-            const Visit& v = m_visits[record.held];
-            out += lineOf(JournalEntry{v.id, v.card, v.start, v.end, record.state, record.time});
+        if (record.held != JournalIndex::noValues) {
+            const Visit& v = m_index.valuesOf(record);
+            out += journalLineOf(JournalEntry{v.id, v.card, v.start, v.end, record.state, record.time});
         } else {
             // Its line in the file is its latest state: copied as it stands.
-            const std::string_view line = text != nullptr ? lineAt(*text, record.offset) : std::string_view{};
+            const std::string_view line =
+                text != nullptr ? journalLineAt(*text, record.offset) : std::string_view{};
             if (line.empty()) {
                 error = "the line of an entry is missing from " + m_path;
                 return false;
@@ -642,33 +325,6 @@ bool ImportJournal::liveLines(const std::string* text, std::string& out, std::ve
         order.push_back(at);
     }
     return true;
-}
-
-void ImportJournal::rebuild(const std::vector<std::uint32_t>& order, const std::string& text)
-{
-    // Held anew, densely, with the offsets of the new file's lines.
-    std::vector<Record> records;
-    records.reserve(order.size());
-    std::vector<Visit> visits;
-    // After the comments that lead the file.
-    std::uint64_t offset = 0;
-    while (offset < text.size() && text[offset] == '#')
-        offset = text.find('\n', offset) + 1;
-    for (std::uint32_t at : order) {
-        Record record = m_records[at];
-        record.offset = offset;
-        offset = text.find('\n', offset) + 1;
-        if (record.held != noValues) {
-            visits.push_back(std::move(m_visits[record.held]));
-            record.held = static_cast<std::uint32_t>(visits.size() - 1);
-        }
-        records.push_back(record);
-    }
-    m_records.swap(records);
-    m_visits = std::move(visits);
-    m_freeVisits.clear();
-    m_held = m_records.size();
-    placeAll();
 }
 
 bool ImportJournal::compact(std::string& error)
@@ -691,14 +347,15 @@ bool ImportJournal::writeLive(const std::string* text, std::string& error)
     m_fileExists = true;
     m_mustRewrite = false;
     m_fileLines = order.size();
-    rebuild(order, out);
+    m_index.rebuild(order, out);
     return true;
 }
 
 std::size_t ImportJournal::size() const
 {
+    const std::vector<Record>& records = m_index.records();
     return static_cast<std::size_t>(
-        std::count_if(m_records.begin(), m_records.end(), [this](const Record& r) { return live(r); }));
+        std::count_if(records.begin(), records.end(), [this](const Record& r) { return live(r); }));
 }
 
 std::vector<JournalEntry> ImportJournal::entries() const
@@ -710,8 +367,8 @@ std::vector<JournalEntry> ImportJournal::entries() const
     if (!liveLines(nullptr, text, order, error))
         return result;
     JournalEntry entry;
-    forEachEntryLine(text, [&](std::uint64_t, std::string_view line) {
-        if (parseLine(line, entry))
+    forEachJournalEntry(text, [&](std::uint64_t, std::string_view line) {
+        if (parseJournalLine(line, entry))
             result.push_back(entry);
     });
     return result;

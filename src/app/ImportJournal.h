@@ -3,6 +3,10 @@
 // sends again (its acknowledgement lost, refused, or listed once more after
 // "Deleted") is acknowledged again but never imported twice.
 //
+// This is the journal's file: what is appended and when it reaches the
+// disk, when it is written anew, and what is trusted of it. Its lines are
+// JournalLine's, its look-ups JournalIndex's.
+//
 // The file only grows between compactions: each change of a visitor's state
 // is one whole line appended, and the last line of a visitor counts. A
 // visitor's entry is written as pending, on the disk, before its rows are
@@ -12,49 +16,17 @@
 // read and when it has grown to twice their number.
 #pragma once
 
+#include "app/JournalIndex.h"
+#include "app/JournalLine.h"
 #include "core/Dates.h"
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace movik {
 
-enum class JournalState {
-    Pending,      // "p": about to be committed; after a crash, the rows tell
-    Imported,     // "0": committed, not yet acknowledged
-    Acknowledged, // "1": the service accepted the acknowledgement
-    Removed,      // "-": the import failed; the entry is gone
-};
-
-struct JournalEntry
-{
-    std::string id;
-    std::string card;
-    std::string start;
-    std::string end;
-    JournalState state = JournalState::Imported;
-    // When the entry reached its state or, while not acknowledged, when the
-    // service last listed its visitor: seconds since 1970-01-01 UTC.
-    std::int64_t time = 0;
-};
-
-// A fixed-size digest of a visit (identifier, card, start, end): the same
-// for the same visit. Two visits may share one; they are then told apart by
-// their own values.
-using VisitDigest = std::uint64_t (*)(std::string_view id, std::string_view card, std::string_view start,
-                                      std::string_view end);
-std::uint64_t visitDigest(std::string_view id, std::string_view card, std::string_view start,
-                          std::string_view end);
-
-// Held compactly, for a site that remembers hundreds of thousands of
-// visitors: per entry its digest, state, time and where its latest line
-// starts in the file, about 40 bytes. Only an entry that is pending or not
-// yet acknowledged (the service lists it again at every poll), or whose line
-// could not be written, keeps its values in memory; the others are read back
-// from their line when their digest matches, or when the file is written
-// anew.
+// One program directory's journal file, held through its index.
 class ImportJournal
 {
 public:
@@ -130,56 +102,14 @@ public:
                                            std::size_t* lines = nullptr);
 
 private:
-    // A visit's values, for an entry that keeps them.
-    struct Visit
-    {
-        std::string id;
-        std::string card;
-        std::string start;
-        std::string end;
-        bool operator==(const Visit&) const = default;
-    };
-    // Where a visit is looked for: its digest, and a 16-bit check of a hash
-    // of its own, so that visits whose digests collide are told apart
-    // without reading their lines, but for one in 65 536.
-    struct Key
-    {
-        std::uint64_t digest = 0;
-        std::uint16_t check = 0;
-    };
-    struct Record
-    {
-        std::uint64_t digest = 0;
-        std::int64_t time = 0;
-        std::uint64_t offset = 0;      // where its latest line starts in the file
-        std::uint32_t held = noValues; // its values in m_visits, or noValues
-        std::uint16_t check = 0;
-        JournalState state = JournalState::Removed;
-    };
-    static constexpr std::uint32_t noValues = 0xffffffffu;
-    static constexpr std::uint32_t notFound = 0xffffffffu;
+    using Record = JournalIndex::Record;
+    using Visit = JournalIndex::Visit;
 
     bool expired(std::int64_t time) const;
     bool live(const Record& record) const;
-    // The record of this visit, removed ones included; notFound when none.
-    // Records without values are compared by their line: in text where
-    // given (the file's content), else read from the file.
-    Key keyOf(const Visit& visit) const;
-    std::uint32_t locate(const Key& key, const Visit& visit, const std::string* text) const;
-    bool sameVisit(const Record& record, const Visit& visit, const std::string* text) const;
-    // A new record for the key; the slots grow to stay at most half full.
-    std::uint32_t add(const Key& key);
-    void place(std::uint32_t at);
-    void placeAll();
-    void setState(Record& record, JournalState state);
-    void keepValues(Record& record, const Visit& visit);
-    void dropValues(Record& record);
-    // The record's line as it stands in text (the file's content).
-    static std::string_view lineAt(const std::string& text, std::uint64_t offset);
     // The live records' lines, oldest first, with the records they belong to.
     bool liveLines(const std::string* text, std::string& out, std::vector<std::uint32_t>& order,
                    std::string& error) const;
-    void rebuild(const std::vector<std::uint32_t>& order, const std::string& text);
     // Writes the file anew with the live entries, read from text where given.
     bool writeLive(const std::string* text, std::string& error);
     bool readTrusted(const std::string& path, std::string& text, bool& missing, std::string& error);
@@ -188,7 +118,6 @@ private:
     void readText(const std::string& text, std::size_t& skipped);
 
     SecondsClock m_clock;
-    VisitDigest m_digest;
     std::string m_path;
     bool m_loaded = false;
     bool m_fileExists = false;
@@ -197,11 +126,7 @@ private:
     std::int64_t m_emptySince = 0; // when the journal started empty; 0: it did not
     std::string m_setAside;
     std::size_t m_fileLines = 0;
-    std::vector<Record> m_records;      // in the order first held
-    std::size_t m_held = 0;             // records not removed, expired ones included
-    std::vector<std::uint32_t> m_slots; // open addressing by digest: record index + 1, 0 when empty
-    std::vector<Visit> m_visits;        // values of the records that keep them
-    std::vector<std::uint32_t> m_freeVisits;
+    JournalIndex m_index;
     mutable JournalEntry m_found;
 };
 

@@ -21,8 +21,9 @@
 
 namespace movik {
 
-// What one cycle's visitors share.
-struct PollCycle::Visitors
+// The tally of one visitor list: what its visitors share while the cycle
+// goes through them, and what the cycle reports once it is through.
+struct PollCycle::ListTally
 {
     bool databaseDown = false;
     // It was a wait for a lock or a slow statement, not a server out of reach.
@@ -220,38 +221,38 @@ ListResult PollCycle::scanVisitorList(const std::string& text)
     m_status.journal = UseState::Ok;
     m_status.journalReason.clear();
     m_journalOpen = openJournal();
-    Visitors visitors;
-    visitors.journalDown = !m_journalOpen;
+    ListTally tally;
+    tally.journalDown = !m_journalOpen;
     ListResult result;
     scanVisitorRecords(
-        text, RecordHandler([this, &visitors](const VisitorRecord& record, const std::string& failedMember) {
-            handleRecord(record, failedMember, visitors);
+        text, RecordHandler([this, &tally](const VisitorRecord& record, const std::string& failedMember) {
+            handleRecord(record, failedMember, tally);
         }),
         [this, &result] {
             tendWhileBusy();
             result.stopped = stopRequested();
             return !result.stopped;
         });
-    if (visitors.leftQueued > 0)
-        m_reporter.fail(FailureKind::Queued, std::to_string(visitors.leftQueued) +
-                                                 (visitors.leftQueued == 1 ? " visitor" : " visitors") +
+    if (tally.leftQueued > 0)
+        m_reporter.fail(FailureKind::Queued, std::to_string(tally.leftQueued) +
+                                                 (tally.leftQueued == 1 ? " visitor" : " visitors") +
                                                  " left queued for the next cycle: the database is " +
-                                                 (visitors.databaseBusy ? "busy" : "not reachable"));
-    else if (!visitors.databaseDown)
+                                                 (tally.databaseBusy ? "busy" : "not reachable"));
+    else if (!tally.databaseDown)
         m_reporter.recover(FailureKind::Queued);
-    result.databaseFailed = visitors.databaseFailed;
+    result.databaseFailed = tally.databaseFailed;
     if (!result.stopped)
-        noteStuck(visitors.stuck);
+        noteStuck(tally.stuck);
     return result;
 }
 
-void PollCycle::handleRecord(const VisitorRecord& record, const std::string& failedMember, Visitors& visitors)
+void PollCycle::handleRecord(const VisitorRecord& record, const std::string& failedMember, ListTally& tally)
 {
     VisitorFacts facts;
     facts.memberFailed = !failedMember.empty();
     facts.values = record.size();
-    facts.journalDown = visitors.journalDown;
-    facts.databaseDown = visitors.databaseDown;
+    facts.journalDown = tally.journalDown;
+    facts.databaseDown = tally.databaseDown;
     Visitor visitor;
     std::string refusal;
     if (!facts.memberFailed && record.size() >= 4) {
@@ -278,11 +279,11 @@ void PollCycle::handleRecord(const VisitorRecord& record, const std::string& fai
         visitor.id = record.empty() ? std::string() : record.front();
         refusal = "has a member that could not be read: " + printable(key.substr(0, 80));
     }
-    carryOut(step, facts, visitor, refusal, visitors);
+    carryOut(step, facts, visitor, refusal, tally);
 }
 
 void PollCycle::carryOut(BeforeImport step, const VisitorFacts& facts, const Visitor& visitor,
-                         const std::string& refusal, Visitors& visitors)
+                         const std::string& refusal, ListTally& tally)
 {
     switch (step) {
     case BeforeImport::RefuseRecord:
@@ -290,7 +291,7 @@ void PollCycle::carryOut(BeforeImport step, const VisitorFacts& facts, const Vis
         // Such a visitor stays in the service's queue.
         WriteLog(LogAlways, "<VListDX>Visitor " + printable(visitor.id) + " " + refusal);
         WriteLog(LogAlways, "  Error - failed (DX)");
-        visitors.stuck[visitor.id] = refusal;
+        tally.stuck[visitor.id] = refusal;
         return;
     case BeforeImport::Corrupted:
         m_display.appendLine("Corrupted data (" + std::to_string(facts.values) + ")");
@@ -305,22 +306,22 @@ void PollCycle::carryOut(BeforeImport step, const VisitorFacts& facts, const Vis
     case BeforeImport::Wait:
         return;
     case BeforeImport::LeaveQueued:
-        ++visitors.leftQueued;
+        ++tally.leftQueued;
         return;
     case BeforeImport::LookUp:
     case BeforeImport::LookUpFailed:
-        databaseFailed(visitors);
+        databaseFailed(tally);
         return;
     case BeforeImport::HoldUnfit:
-        holdUnfit(visitor, visitors);
+        holdUnfit(visitor, tally);
         return;
     case BeforeImport::Import:
-        importVisitor(visitor, visitors);
+        importVisitor(visitor, tally);
         return;
     }
 }
 
-void PollCycle::importVisitor(const Visitor& visitor, Visitors& visitors)
+void PollCycle::importVisitor(const Visitor& visitor, ListTally& tally)
 {
     // On the disk before the commit, once the card is known to be new:
     // whatever comes between the two, the next start knows that this
@@ -331,7 +332,7 @@ void PollCycle::importVisitor(const Visitor& visitor, Visitors& visitors)
     const AfterImport step = decideAfterImport(imported ? ImportFailure::None : m_database.lastFailure());
     if (step == AfterImport::WaitForJournal) {
         // Its line could not be written: it and the rest wait.
-        visitors.journalDown = true;
+        tally.journalDown = true;
         return;
     }
     if (step != AfterImport::Acknowledge) {
@@ -339,11 +340,11 @@ void PollCycle::importVisitor(const Visitor& visitor, Visitors& visitors)
         // pending entry (of this try, or of a crash) is taken back.
         journalRecord(visitor, JournalState::Removed);
         if (step == AfterImport::RefuseUnfit)
-            return refusedUnfit(visitor, visitors);
+            return refusedUnfit(visitor, tally);
         WriteLog(LogAlways, "  Error - failed (DX)");
         if (step == AfterImport::Refuse)
-            visitors.stuck[visitor.id] = m_database.lastRefusal();
-        return databaseFailed(visitors);
+            tally.stuck[visitor.id] = m_database.lastRefusal();
+        return databaseFailed(tally);
     }
     m_reporter.recover(FailureKind::Database);
     ++m_status.imports;
@@ -397,23 +398,23 @@ void PollCycle::acknowledge(const Visitor& visitor)
 // The database failed the visitor (not the visitor's own fault): it stays
 // queued, and when the database cannot be reached at all, so do the
 // cycle's other visitors.
-void PollCycle::databaseFailed(Visitors& visitors)
+void PollCycle::databaseFailed(ListTally& tally)
 {
     const ImportFailure why = m_database.lastFailure();
     if (why == ImportFailure::Statement || why == ImportFailure::Connection) {
-        visitors.databaseFailed = true;
+        tally.databaseFailed = true;
         ++m_status.importFailures;
     }
     if (why != ImportFailure::Connection)
         return;
-    visitors.databaseDown = true;
+    tally.databaseDown = true;
     const DatabaseWait wait = m_database.lastWait();
     if (wait == DatabaseWait::None) {
         m_reporter.fail(FailureKind::Database, "an import could not reach it or timed out");
         return;
     }
     // Another session's lock or a slow statement: the server is there.
-    visitors.databaseBusy = true;
+    tally.databaseBusy = true;
     m_reporter.fail(FailureKind::Database, m_database.lastWaitReason() + "; the visitors stay queued",
                     wait == DatabaseWait::Locked ? databaseLocked : databaseSlow);
 }
@@ -438,14 +439,14 @@ bool PollCycle::isHeldUnfit(const Visitor& visitor) const
            now - known->second.reportedAt < ChangeReporter::reminderSeconds;
 }
 
-void PollCycle::holdUnfit(const Visitor& visitor, Visitors& visitors)
+void PollCycle::holdUnfit(const Visitor& visitor, ListTally& tally)
 {
     StuckVisitor& known = m_stuck[visitor.id];
     ++known.unreported;
-    visitors.stuck[visitor.id] = known.reason;
+    tally.stuck[visitor.id] = known.reason;
 }
 
-void PollCycle::refusedUnfit(const Visitor& visitor, Visitors& visitors)
+void PollCycle::refusedUnfit(const Visitor& visitor, ListTally& tally)
 {
     const std::string reason = m_database.lastRefusal();
     const std::int64_t now = m_clock();
@@ -463,7 +464,7 @@ void PollCycle::refusedUnfit(const Visitor& visitor, Visitors& visitors)
     stuck.unfitValues = valuesOf(visitor);
     stuck.reportedAt = now;
     stuck.unreported = 0;
-    visitors.stuck[visitor.id] = reason;
+    tally.stuck[visitor.id] = reason;
 }
 
 void PollCycle::tendWhileBusy()

@@ -68,26 +68,26 @@ public:
     void close() override;
 
 private:
-    struct Visitors;
+    struct ListTally;
 
     // One record of the list: the facts gathered, the decision made
     // (decideBeforeImport), and carried out.
-    void handleRecord(const VisitorRecord& record, const std::string& failedMember, Visitors& visitors);
+    void handleRecord(const VisitorRecord& record, const std::string& failedMember, ListTally& tally);
     void carryOut(BeforeImport step, const VisitorFacts& facts, const Visitor& visitor,
-                  const std::string& refusal, Visitors& visitors);
-    void importVisitor(const Visitor& visitor, Visitors& visitors);
+                  const std::string& refusal, ListTally& tally);
+    void importVisitor(const Visitor& visitor, ListTally& tally);
     void acknowledge(const Visitor& visitor);
     // A visitor an earlier cycle wrote to the database: logged as such and
     // acknowledged again; recordImported refreshes its journal line first.
     void acknowledgeImported(const Visitor& visitor, bool recordImported);
-    void databaseFailed(Visitors& visitors);
+    void databaseFailed(ListTally& tally);
     // A visitor whose values the site's tables refused is logged once and
     // tried again at the hourly reminder, or at once when its values change
     // or after a restart: a table without transactions keeps a row of every
     // try that fails halfway.
     bool isHeldUnfit(const Visitor& visitor) const;
-    void holdUnfit(const Visitor& visitor, Visitors& visitors);
-    void refusedUnfit(const Visitor& visitor, Visitors& visitors);
+    void holdUnfit(const Visitor& visitor, ListTally& tally);
+    void refusedUnfit(const Visitor& visitor, ListTally& tally);
     void pollEnded(const std::string& reason, FailureClass why);
     // The service answered with a status that is not a success: the poll
     // failed, its body unread as a list. False for a success.

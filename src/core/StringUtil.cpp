@@ -140,6 +140,40 @@ int hexDigitValue(char c)
     return -1;
 }
 
+bool decodeEscapes(std::string_view text, std::string& out, EscapeDecoder more)
+{
+    out.clear();
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (++i == text.size())
+            return false;
+        switch (text[i]) {
+        case '\\':
+            out += '\\';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        default:
+            if (!more(text, i, out))
+                return false;
+            break;
+        }
+    }
+    return true;
+}
+
 std::string visibleText(const std::string& text)
 {
     std::string visible;

@@ -61,6 +61,16 @@ std::string encodingName(TextEncoding encoding);
 
 // Value of a hexadecimal digit in either case; -1 for any other character.
 int hexDigitValue(char c);
+
+// Decodes one escape of a form's own: text[at] is the character after the
+// backslash; at is left on the escape's last character. False for an escape
+// the form does not have.
+using EscapeDecoder = bool (*)(std::string_view text, std::size_t& at, std::string& out);
+// The text with its backslash escapes decoded, the form's own and the four
+// that every form here shares: \\, \n, \r and \t. False at a backslash that
+// ends the text or an escape neither knows. The import journal's lines and
+// the service's JSON strings are both read with it.
+bool decodeEscapes(std::string_view text, std::string& out, EscapeDecoder more);
 // The value of text when it is 1 to maxDigits decimal digits and nothing
 // else (no sign, no blank); maxDigits is at most 18, so it never overflows.
 // False, leaving value alone, otherwise.

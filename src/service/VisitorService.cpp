@@ -85,6 +85,10 @@ bool prepareSecretFiles(const Settings& settings, const RequestFiles& files, std
     return true;
 }
 
+// The doubled blanks below ("-H  ", "  -o ", "DELETE  ") are part of the
+// request's established text: the log shows it, and sites compare their log
+// lines against earlier ones, so it is composed blank for blank. curl splits on
+// any run of blanks, so they cost nothing.
 std::string pollParameters(const Settings& settings, const RequestFiles& files, bool secretsInFiles)
 {
     std::string text = " -s ";

@@ -87,7 +87,10 @@ void shiftedCompactTime(const DateDigits& d, std::string& result)
     if (!isValidDate(year, month, day))
         throw std::invalid_argument("Invalid argument to date encode");
 
-    // Eight hours later, in whole seconds so nothing is lost to rounding.
+    // The access-control database keeps its visit times eight hours ahead of
+    // the service's. The shift is a fixed amount rather than the machine's
+    // time zone, so a card's times do not depend on how the machine is set up
+    // or on daylight saving. Whole seconds, so nothing is lost to rounding.
     std::int64_t seconds =
         (daysFromCivil(year, month, day) * 86400) + hour * 3600 + minute * 60 + second + 8 * 3600;
     std::int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
@@ -151,65 +154,48 @@ long hexUnit(std::string_view text, std::size_t at)
     return unit;
 }
 
-// The text of a JSON string with its escapes decoded; \u escapes become
-// UTF-8 (a surrogate pair one character), other bytes are kept as they are.
-// False at an escape JSON does not have or a surrogate without its pair.
+// JSON's escapes beyond the shared four; \u escapes become UTF-8, a
+// surrogate pair one character. False at a surrogate without its pair.
+bool decodeJsonEscape(std::string_view text, std::size_t& i, std::string& out)
+{
+    switch (text[i]) {
+    case '"':
+    case '/':
+        out += text[i];
+        return true;
+    case 'b':
+        out += '\b';
+        return true;
+    case 'f':
+        out += '\f';
+        return true;
+    case 'u':
+        break;
+    default:
+        return false;
+    }
+    long unit = hexUnit(text, i + 1);
+    if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF))
+        return false;
+    i += 4;
+    unsigned long code = static_cast<unsigned long>(unit);
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        long low =
+            i + 2 < text.size() && text[i + 1] == '\\' && text[i + 2] == 'u' ? hexUnit(text, i + 3) : -1;
+        if (low < 0xDC00 || low > 0xDFFF)
+            return false;
+        i += 6;
+        code = 0x10000 + ((code - 0xD800) << 10) + static_cast<unsigned long>(low - 0xDC00);
+    }
+    appendUtf8(out, code);
+    return true;
+}
+
+// The text of a JSON string with its escapes decoded; other bytes are kept
+// as they are. False at an escape JSON does not have.
 bool decodeJsonText(std::string_view text, std::string& out)
 {
-    out.clear();
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c != '\\') {
-            out += c;
-            continue;
-        }
-        if (++i == text.size())
-            return false;
-        switch (text[i]) {
-        case '"':
-        case '\\':
-        case '/':
-            out += text[i];
-            break;
-        case 'b':
-            out += '\b';
-            break;
-        case 'f':
-            out += '\f';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'u': {
-            long unit = hexUnit(text, i + 1);
-            if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF))
-                return false;
-            i += 4;
-            unsigned long code = static_cast<unsigned long>(unit);
-            if (unit >= 0xD800 && unit <= 0xDBFF) {
-                long low = i + 2 < text.size() && text[i + 1] == '\\' && text[i + 2] == 'u'
-                               ? hexUnit(text, i + 3)
-                               : -1;
-                if (low < 0xDC00 || low > 0xDFFF)
-                    return false;
-                i += 6;
-                code = 0x10000 + ((code - 0xD800) << 10) + static_cast<unsigned long>(low - 0xDC00);
-            }
-            appendUtf8(out, code);
-            break;
-        }
-        default:
-            return false;
-        }
-    }
-    return true;
+    return decodeEscapes(text, out, decodeJsonEscape);
 }
 
 } // namespace

@@ -120,17 +120,15 @@ TEST_P(JournalFile, DamagedLinesAreSkippedAndTheRestKept)
     TempDir dir;
     const std::string path = dir.file("movik.journal");
     const std::string good = "V-1\t5001\t20260501173000\t20260501230000\t1\t1800000000\n";
+    // Which lines read as entries is the line format's; here, that the
+    // file skips and counts them, and drops a last line cut short.
     writeFile(path, "# comment\n" + good +
                         "V-2\t5002\t20260501173000\t20260501230000\t1\n"               // a field short
-                        "V-3\t5003\t20260501173000\t20260501230000\t2\t1800000000\n"   // no such state
-                        "V-4\t50\\q4\t20260501173000\t20260501230000\t0\t1800000000\n" // no such escape
-                        "V-5\t5005\t20260501173000\t20260501230000\t0\t18000x0000\n"
-                        "V-6\t5006\t2026\\x0\t20260501230000\t0\t1800000000\n"
                         "V-7\t5007\t20260501173000\t20260501230000\t0\t1800000000\r\n" // CR LF
                         "V-8\t5008\t20260501173000\t20260501230000\t0\t1800000000");   // its line feed lost
     Clock clock;
     Opened journal(path, clock);
-    EXPECT_EQ(journal.skipped, 6u);
+    EXPECT_EQ(journal.skipped, 2u);
     ASSERT_EQ(journal.journal.entries().size(), 2u);
     EXPECT_EQ(journal.journal.entries()[1].card, "5007");
 
