@@ -9,6 +9,7 @@
 #include "TempDir.h"
 #include "app/Program.h"
 #include "core/Settings.h"
+#include "core/Startup.h"
 
 #include <gtest/gtest.h>
 
@@ -148,7 +149,7 @@ TEST_F(WindowLogic, StartUpOpensTheDatabaseAndTicksAutomaticPoll)
     EXPECT_EQ(m_database.connects, 1);
     EXPECT_TRUE(m_view.ticked);
     const std::string messages = logMessages(m_dir);
-    EXPECT_EQ(messages.rfind("--- MOVIK 1.0.0.1 ---\n", 0), 0u) << messages;
+    EXPECT_EQ(messages.rfind(std::string(BannerLine) + "\n", 0), 0u) << messages;
     EXPECT_EQ(count(messages, "<FCr>"), 0) << messages;
 
     m_logic.reset();

@@ -1,8 +1,8 @@
 // The visitor service's own poll answers, fetched with the real transfer
 // tool, read by the scanner: laid out over several lines or compact, they
-// give the same records, and a visitor whose values hold quotes, braces and
-// commas is imported with its own card and acknowledged by its own
-// identifier.
+// give the same records, and visitors whose values hold quotes, braces and
+// commas are imported with their own cards and acknowledged by their own
+// identifiers.
 #include "LaunchedChildren.h"
 #include "RecordingDisplay.h"
 #include "RecordingImport.h"
@@ -67,30 +67,7 @@ std::vector<VisitorRecord> recordsOf(const std::string& path)
 
 } // namespace
 
-TEST(ServiceAnswer, LaidOutAnswerGivesTheCompactOnesRecords)
-{
-    TempDir dir;
-    useProgramDirectory(dir);
-    VisitorServiceProcess service;
-    service.addVisitors(
-        R"([{"VisitorId":"W 1, \"x\"","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":" 7}1 "},)"
-        R"({"VisitorId":"W2","VisitStart":"2026-05-02T09:30:00Z","VisitEnd":"2026-05-03T15:00:00Z","CardNumber":"caf\u00e9"}])");
-
-    fetchPollAnswer(service, dir.file("compact"));
-    service.setMode(R"({"pretty":true})");
-    fetchPollAnswer(service, dir.file("pretty"));
-    ASSERT_NE(readFile(dir.file("pretty")).find("\n    \"CardNumber\": "), std::string::npos)
-        << "the service lays its answer out";
-
-    const std::vector<VisitorRecord> expected = {
-        {R"(W 1, \"x\")", "20260501173000", "20260501230000", " 7}1 "},
-        {"W2", "20260502173000", "20260503230000", "caf\xc3\xa9"}};
-    EXPECT_EQ(recordsOf(dir.file("compact")), expected);
-    EXPECT_EQ(recordsOf(dir.file("pretty")), expected);
-    EXPECT_EQ(logMessages(dir), "");
-}
-
-TEST(ServiceAnswer, VisitorHoldingQuotesBracesAndCommasIsImportedAndAcknowledged)
+TEST(ServiceAnswer, LaidOutOrCompactTheSameVisitorsEachAcknowledgedByItsOwnIdentifier)
 {
     TempDir dir;
     RecordingDisplay display;
@@ -99,21 +76,34 @@ TEST(ServiceAnswer, VisitorHoldingQuotesBracesAndCommasIsImportedAndAcknowledged
     s.PollWaitMSec = 0;
     s.AckWaitMSec = 5000; // an upper bound: the wait ends with the tool
     service.addVisitors(
-        R"([{"VisitorId":"say \"hi\", {x}\\","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":"500}00012"}])");
+        R"([{"VisitorId":"W 1, \"x\" {y}\\","VisitStart":"2026-05-01T09:30:00Z","VisitEnd":"2026-05-01T15:00:00Z","CardNumber":" 7}1 "},)"
+        R"({"VisitorId":"W2","VisitStart":"2026-05-02T09:30:00Z","VisitEnd":"2026-05-03T15:00:00Z","CardNumber":"caf\u00e9"}])");
+
+    fetchPollAnswer(service, dir.file("compact"));
     service.setMode(R"({"pretty":true})");
+    fetchPollAnswer(service, dir.file("pretty"));
+    ASSERT_NE(readFile(dir.file("pretty")).find("\n    \"CardNumber\": "), std::string::npos)
+        << "the service lays its answer out";
+    const std::vector<VisitorRecord> expected = {
+        {R"(W 1, \"x\" {y}\\)", "20260501173000", "20260501230000", " 7}1 "},
+        {"W2", "20260502173000", "20260503230000", "caf\xc3\xa9"}};
+    EXPECT_EQ(recordsOf(dir.file("compact")), expected);
+    EXPECT_EQ(recordsOf(dir.file("pretty")), expected);
 
     ServedCycle served(dir, s, display);
     served.client.PollZUNVList();
     served.cycle->DecodeVListFromFile(dir.file("_$WAVL"), served.client.waitForPollAnswer(5000));
     EXPECT_TRUE(waitForLaunchedChildren());
-
     EXPECT_EQ(served.import.calls,
-              (std::vector<std::string>{"card=500}00012 start=20260501173000 end=20260501230000"}));
-    const std::vector<ReceivedRequest> requests = service.requests();
-    ASSERT_FALSE(requests.empty());
-    EXPECT_EQ(requests.back().body, R"(["say \"hi\", {x}\\"])");
+              (std::vector<std::string>{"card= 7}1  start=20260501173000 end=20260501230000",
+                                        "card=caf\xc3\xa9 start=20260502173000 end=20260503230000"}));
+    std::vector<std::string> bodies;
+    for (const ReceivedRequest& request : service.requests())
+        if (request.method == "DELETE")
+            bodies.push_back(request.body);
+    EXPECT_EQ(bodies, (std::vector<std::string>{R"(["W 1, \"x\" {y}\\"])", R"(["W2"])"}));
     EXPECT_EQ(service.queuedIds(), std::vector<std::string>()) << "acknowledged by its own identifier";
-    EXPECT_EQ(display.lines(), (std::vector<std::string>{"> Updating Card: 500}00012", "  OK"}));
+    EXPECT_EQ(logMessages(dir), "");
 }
 
 // A stop that ended the acknowledgement's curl before the wait asked

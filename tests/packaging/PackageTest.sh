@@ -14,6 +14,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
+# The banner as the program writes it, from the one constant that holds it.
+banner=$(sed -n 's/.*BannerLine = "\(.*\)";.*/\1/p' "$root/src/core/Startup.h")
 service_program=$2
 version=$3
 commit=$4
@@ -188,7 +190,7 @@ run_program 7001
 check "the visitor's card was written" test "$(imported 7001)" = 1
 check "the visitor was acknowledged" test "$(queued)" -eq 0
 check "MOVIK.log was written by $user" test "$(stat -c %U "$dir/MOVIK.log" 2>/dev/null)" = "$user"
-check "MOVIK.log starts with the banner" grep -q "^[0-9/]* [0-9:]* --- MOVIK 1.0.0.1 ---"$'\r'"\$" "$dir/MOVIK.log"
+check "MOVIK.log starts with the banner" grep -qF -- "$banner"$'\r' "$dir/MOVIK.log"
 check "MOVIK.log names the build after the banner" \
   grep -q "^[0-9/]* [0-9:]* Version $version (commit $commit)"$'\r'"\$" "$dir/MOVIK.log"
 check "MOVIK.log has the import" grep -q "Vlist.DX: 7001 imported" "$dir/MOVIK.log"
@@ -226,7 +228,7 @@ step "running again after the upgrade"
 curl -s -o /dev/null -X POST --data "[$(visitor 7002)]" "$url/_control/visitors"
 run_program 7002
 check "the new visitor's card was written" test "$(imported 7002)" = 1
-check "the log goes on: it holds both runs" test "$(grep -c -- "--- MOVIK 1.0.0.1 ---" "$dir/MOVIK.log")" = 2
+check "the log goes on: it holds both runs" test "$(grep -cF -- "$banner" "$dir/MOVIK.log")" = 2
 before=$(fingerprint)
 
 step "removing"

@@ -45,8 +45,9 @@ extern const char* const threeVisitors;
 // A poll answer no JSON writer would send: visitors whose cards are not
 // UTF-8 (a lead byte before the closing apostrophe, a sequence cut short)
 // or 256 bytes long, one holding a backslash that would end its literal on
-// an engine reading escapes, one whose visit ends before it starts, and "V-1" with
-// card 5001, a visit starting and ending 2026-07-01 17:00:00 (compact time).
+// an engine reading escapes, one whose visit ends before it starts, cards
+// that are empty or hold a line break or a NUL, and "V-1" with card 5001, a
+// visit starting and ending 2026-07-01 17:00:00 (compact time).
 std::string hostileVisitorsAnswer();
 // The log lines that refuse the hostile visitors, each followed by
 // "  Error - failed (DX)".

@@ -243,7 +243,8 @@ std::string hostileVisitorsAnswer()
            R"({"VisitorId":"V-esc)" + day + "\\\\' OR (select count(*) from cards)>0#\"}," +
            R"({"VisitorId":"V-back","VisitStart":"2026-07-01T09:00:00Z","VisitEnd":"2026-06-01T09:00:00Z",)"
            R"("CardNumber":"5009"},)" +
-           R"({"VisitorId":"V-1)" + day + "5001\"}]";
+           R"({"VisitorId":"V-empty)" + day + R"("},{"VisitorId":"V-break)" + day + R"(50\n06"},)" +
+           R"({"VisitorId":"V-nul)" + day + R"(50\u000007"},{"VisitorId":"V-1)" + day + "5001\"}]";
 }
 
 std::vector<std::string> hostileVisitorRefusals()
@@ -253,7 +254,10 @@ std::vector<std::string> hostileVisitorRefusals()
         "<VListDX>Visitor V-fffd has a card number that is not valid UTF-8\n",
         "<VListDX>Visitor V-long has a card number of 256 bytes (at most 255)\n",
         "<VListDX>Visitor V-esc has a card number holding a backslash\n",
-        "<VListDX>Visitor V-back has a visit that ends (20260601170000) before it starts (20260701170000)\n"};
+        "<VListDX>Visitor V-back has a visit that ends (20260601170000) before it starts (20260701170000)\n",
+        "<VListDX>Visitor V-empty has no card number\n",
+        "<VListDX>Visitor V-break has a card number holding a control character\n",
+        "<VListDX>Visitor V-nul has a card number holding a control character\n"};
 }
 
 const char* const twoVisitorsJson = R"([
