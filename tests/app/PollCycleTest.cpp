@@ -148,31 +148,6 @@ TEST_F(PollCycleAnswer, ObjectsAndTheirSeparators)
     EXPECT_EQ(import.calls[0], "card=20260501230000 start=v1 end=20260501173000");
 }
 
-TEST_F(PollCycleAnswer, StringsAreReadWhole)
-{
-    // A card holding a brace is imported whole.
-    decode(
-        R"([{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","validTo":"2026-05-01T15:00:00Z","CardNumber":"500}00012"}])");
-    EXPECT_EQ(import.calls,
-              (std::vector<std::string>{"card=500}00012 start=20260501173000 end=20260501230000"}));
-    EXPECT_EQ(screen.lines(), "");
-}
-
-TEST_F(PollCycleAnswer, LayoutOverSeveralLines)
-{
-    // Blanks and line breaks between tokens are dropped, those inside a
-    // value's quotes kept.
-    const std::string object = "{\n  \"visitorId\" : \"v 1\",\n\t\"validFrom\": \"2026-05-01T09:30:00Z\",\n"
-                               "  \"validTo\": \"2026-05-01T15:00:00Z\",\n  \"CardNumber\": \"1001 \"\n}";
-    std::string crlf;
-    for (char c : object)
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    decode("[\r\n" + crlf + "\r\n]");
-    decode("[\n" + object + "\n]");
-    EXPECT_EQ(import.calls,
-              (std::vector<std::string>(2, "card=1001  start=20260501173000 end=20260501230000")));
-}
-
 TEST_F(PollCycleAnswer, AnswerWithoutBraces)
 {
     decode("Service \"unavailable, try later, please");
@@ -209,22 +184,6 @@ TEST_F(PollCycleAnswer, ManyShortObjects)
     EXPECT_EQ(screen.count(), 100000u);
     EXPECT_EQ(screen.light(), StatusLight::Lime);
     EXPECT_TRUE(import.calls.empty());
-}
-
-TEST_F(PollCycleAnswer, RecordsAreHandedOnWholeAndNothingElseHappens)
-{
-    // Every closed object's record goes to the handler, a short one too,
-    // with values carried in front of it by a stray comma. The scan alone
-    // imports and shows nothing; only the empty members' conversions log.
-    std::vector<VisitorRecord> records;
-    scanVisitorRecords("[" + visitor1 + ",,{}]",
-                       [&records](const VisitorRecord& r) { records.push_back(r); });
-    EXPECT_EQ(records,
-              (std::vector<VisitorRecord>{{"v1", "20260501173000", "20260501230000", "1001"}, {"", ""}}));
-    EXPECT_TRUE(import.calls.empty());
-    EXPECT_EQ(screen.count(), 0u);
-    EXPECT_EQ(logMessages(dir),
-              "<Conv>'' is not a valid integer value\n<Conv>'' is not a valid integer value\n");
 }
 
 TEST_F(PollCycleAnswer, UnusableVisitorsAreRefusedByName)

@@ -10,8 +10,8 @@ TEST(Scanner, RecordsCutFromAnswers)
 {
     // An identifier holding members of its own plants nothing; a name with
     // a comma in it is one member; a stray quote outside any object opens
-    // nothing. Blanks and line breaks between tokens are dropped, those
-    // inside a value's quotes kept.
+    // nothing. Blanks and line breaks (LF or CR LF) between tokens are
+    // dropped, those inside a value's quotes kept.
     const std::string planted = R"(a\",\"VisitStart\":\"2031-01-01T00:00:00Z\",\"CardNumber\":\"66666666)";
     const struct
     {
@@ -25,6 +25,11 @@ TEST(Scanner, RecordsCutFromAnswers)
         {"[\n{\n  \"visitorId\" : \"v 1\",\n\t\"validFrom\": \"2026-05-01T09:30:00Z\",\n"
          "  \"validTo\": \"2026-05-01T15:00:00Z\",\n  \"CardNumber\": \"1001 \"\n}\n]",
          {{"v 1", "20260501173000", "20260501230000", "1001 "}}},
+        {"[\r\n{\r\n  \"visitorId\" : \"v 1\",\r\n  \"CardNumber\": \"1001 \"\r\n}\r\n]", {{"v 1", "1001 "}}},
+        // A card holding a brace is read whole; a short object is handed on
+        // too, with the empty value a stray comma carries in front of it.
+        {R"([{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","CardNumber":"500}00012"},,{}])",
+         {{"v1", "20260501173000", "500}00012"}, {"", ""}}},
     };
     for (const auto& row : rows) {
         std::vector<VisitorRecord> records;
