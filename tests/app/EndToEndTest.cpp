@@ -391,27 +391,6 @@ TEST_P(EndToEnd, APendingVisitorOfACrashIsImportedOnce)
     EXPECT_EQ(countOf(logMessages(site), "Already imported: 5009\nQ.Ack - 5009\n"), 1) << logMessages(site);
 }
 
-TEST_P(EndToEnd, BadAnswersImportNothing)
-{
-    VisitorServiceProcess& service = serve();
-    Window window(site);
-
-    service.setMode(R"({"token":"another-token"})");
-    window.cycle();
-    EXPECT_EQ(window.memo(), "") << "the service's error object is judged, not cut into records";
-    EXPECT_EQ(window.light(), red) << "not a visitor list";
-
-    for (const char* mode : {"html-error", "text-error", "garbage"}) {
-        service.setMode(std::string(R"({"token":"test-token","poll":")") + mode + "\"}");
-        window.cycle();
-        EXPECT_EQ(window.light(), red) << mode;
-    }
-    EXPECT_EQ(service.acknowledgements(), 0);
-    EXPECT_EQ(service.queuedIds().size(), 3u);
-    EXPECT_TRUE(database.rows("select * from int_card_import").empty());
-    EXPECT_TRUE(database.rows("select * from card_validity").empty());
-}
-
 TEST_P(EndToEnd, AnswerNotReadyTurnsRed)
 {
     VisitorServiceProcess& service = serve();

@@ -66,18 +66,21 @@ TEST_F(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     window.cycle();
     EXPECT_EQ(window.light(), red);
 
-    // The service refuses the token, then fails with an HTML page: neither
-    // is cut into records, and each status is one failure of its own.
+    // The service refuses the token, then fails with an HTML page and with
+    // a line of text: none is cut into records, and each status is one
+    // failure of its own.
     settings.CurlURL = serviceUrl;
     service.setMode(R"({"token":"another-token"})");
     window.cycle();
     EXPECT_EQ(window.light(), red);
     window.cycle();
     EXPECT_EQ(window.memo(), "") << "judged by its status, not cut into records";
-    service.setMode(R"({"token":"test-token","poll":"html-error"})");
-    window.cycle();
-    window.cycle();
-    EXPECT_EQ(window.light(), red);
+    for (const char* mode : {"html-error", "text-error"}) {
+        service.setMode(std::string(R"({"token":"test-token","poll":")") + mode + "\"}");
+        window.cycle();
+        window.cycle();
+        EXPECT_EQ(window.light(), red) << mode;
+    }
     // A success that is no visitor list.
     service.setMode(R"({"poll":"garbage"})");
     window.cycle();
@@ -104,6 +107,8 @@ TEST_F(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
         << log;
     EXPECT_EQ(countOf(log, "Poll failed: the service is busy or broken (HTTP 500): <!DOCTYPE html>"), 1)
         << log;
+    EXPECT_EQ(countOf(log, "Poll failed: the service is busy or broken (HTTP 503): Service Unavailable: "), 1)
+        << log;
     EXPECT_EQ(countOf(log, "Visitor service answers polls with success again\n"), 1) << log;
     EXPECT_EQ(countOf(log, "Poll answer is not a visitor list: "), 1) << log;
     EXPECT_EQ(countOf(log, "Visitor service sends a visitor list again\n"), 1) << log;
@@ -117,7 +122,7 @@ TEST_F(ProgramStatus, FaultsTurnTheLightRedWithTheirReasonOnce)
     EXPECT_EQ(status["database"], "reachable");
     EXPECT_EQ(status["imports"], "2");
     EXPECT_EQ(status["import_failures"], "0");
-    EXPECT_EQ(status["poll_failures"], "8");
+    EXPECT_EQ(status["poll_failures"], "10");
     EXPECT_EQ(status["version"], MOVIK_VERSION_AND_COMMIT);
     EXPECT_EQ(status["pid"], std::to_string(::getpid()));
     const auto age = std::chrono::system_clock::now().time_since_epoch() -
