@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 using namespace movik;
 using namespace movik::test;
@@ -19,91 +20,51 @@ const std::string started = std::string(BannerLine) + "\nVersion " MOVIK_VERSION
 // What start-up read last.
 Settings settings;
 
-bool startIn(const TempDir& dir, std::string& error)
-{
-    KeyFileFinding key;
-    return loadStartup(dir.path(), settings, error, key);
-}
-
 } // namespace
 
-TEST(Startup, NoFilesAtAll)
+// Each key file as a site may leave it: the key start-up takes, and what
+// the log says at the site's detail level.
+TEST(Startup, EachKeyFile)
 {
-    TempDir dir;
-    std::string error;
-    ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings.AppPath, dir.path());
-    EXPECT_EQ(settings.ApiKey, "");
-    EXPECT_EQ(settings.CurlURL, "/");
-    EXPECT_EQ(logMessages(dir), started + "WAK file not found\n");
-}
-
-TEST(Startup, KeyFileLinesAreJoined)
-{
-    TempDir dir;
-    writeFile(dir.file("movik.ini"), "[Options]\nDebug=1\n");
-    writeFile(dir.file("_$wak"), "ab\r\ncd\r\nef\r\n");
-    std::string error;
-    ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings.ApiKey, "abcdef");
-    EXPECT_EQ(settings.DebugLevel, 1);
-    EXPECT_EQ(logMessages(dir), started + "A.Key OK\n");
-
-    // As echo writes it on Linux, with blanks an editor left.
-    writeFile(dir.file("_$wak"), "tok3n \t\n\n");
-    ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings.ApiKey, "tok3n");
-    EXPECT_EQ(logMessages(dir), started + "A.Key OK\n" + started + "A.Key OK\n");
-
-    // As Notepad saves it as UTF-8, and as PowerShell 5's "echo tok3n > _$wak".
-    for (const std::string& saved : {std::string("\xEF\xBB\xBFtok3n"), utf16leWithMark("tok3n\r\n")}) {
-        writeFile(dir.file("_$wak"), saved);
+    const struct
+    {
+        const char* why;
+        std::optional<std::string> key; // none: no file; "/": a directory in its place
+        int debug;
+        bool started;
+        const char* apiKey;
+        std::string logged;
+        TextEncoding encoding;
+    } rows[] = {
+        {"no files at all", std::nullopt, 0, true, "", "WAK file not found\n", TextEncoding::Plain},
+        {"lines joined", "ab\r\ncd\r\nef\r\n", 1, true, "abcdef", "A.Key OK\n", TextEncoding::Plain},
+        {"as echo writes it, blanks left", "tok3n \t\n\n", 1, true, "tok3n", "A.Key OK\n",
+         TextEncoding::Plain},
+        {"Notepad's UTF-8", "\xEF\xBB\xBFtok3n", 0, true, "tok3n", "", TextEncoding::Utf8WithMark},
+        {"PowerShell 5's echo", utf16leWithMark("tok3n\r\n"), 0, true, "tok3n", "", TextEncoding::Utf16Le},
+        {"a line break inside: start-up goes on to the database", "ab\ncd\nef\n", 1, true, "",
+         "Key file refused: the key holds a line break\n", TextEncoding::Plain},
+        {"A.Key OK needs Debug 1", "token", 0, true, "token", "", TextEncoding::Plain},
+        {"empty", "", 5, true, "", "", TextEncoding::Plain},
+        {"unreadable", "/", 5, false, "", "", TextEncoding::Plain},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        if (row.debug != 0)
+            writeFile(dir.file("movik.ini"), "[Options]\nDebug=" + std::to_string(row.debug) + "\n");
+        if (row.key == "/")
+            std::filesystem::create_directory(dir.file("_$wak"));
+        else if (row.key)
+            writeFile(dir.file("_$wak"), *row.key);
+        std::string error;
         KeyFileFinding key;
-        ASSERT_TRUE(loadStartup(dir.path(), settings, error, key));
-        EXPECT_EQ(settings.ApiKey, "tok3n");
-        EXPECT_EQ(key.encoding, saved[0] == '\xFF' ? TextEncoding::Utf16Le : TextEncoding::Utf8WithMark);
+        EXPECT_EQ(loadStartup(dir.path(), settings, error, key), row.started) << row.why;
+        EXPECT_EQ(error.empty(), row.started) << row.why;
+        EXPECT_EQ(settings.AppPath, dir.path()) << row.why;
+        EXPECT_EQ(settings.ApiKey, row.apiKey) << row.why;
+        EXPECT_EQ(settings.DebugLevel, row.debug) << row.why;
+        EXPECT_EQ(logMessages(dir), started + row.logged) << row.why;
+        EXPECT_EQ(key.encoding, row.encoding) << row.why;
+        EXPECT_EQ(settings.CurlURL, "/") << row.why;
     }
-}
-
-TEST(Startup, KeyHoldingALineBreakIsRefused)
-{
-    TempDir dir;
-    writeFile(dir.file("movik.ini"), "[Options]\nDebug=1\n");
-    writeFile(dir.file("_$wak"), "ab\ncd\nef\n");
-    std::string error;
-    ASSERT_TRUE(startIn(dir, error)) << "start-up goes on to the database";
-    EXPECT_EQ(settings.ApiKey, "");
-    EXPECT_EQ(logMessages(dir), started + "Key file refused: the key holds a line break\n");
-}
-
-TEST(Startup, KeyFoundIsDetailOnly)
-{
-    TempDir dir;
-    writeFile(dir.file("_$wak"), "token");
-    std::string error;
-    ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings.ApiKey, "token");
-    EXPECT_EQ(logMessages(dir), started) << "A.Key OK needs DebugLevel 1";
-}
-
-TEST(Startup, EmptyKeyFile)
-{
-    TempDir dir;
-    writeFile(dir.file("movik.ini"), "[Options]\nDebug=5\n");
-    writeFile(dir.file("_$wak"), "");
-    std::string error;
-    ASSERT_TRUE(startIn(dir, error));
-    EXPECT_EQ(settings.ApiKey, "");
-    EXPECT_EQ(logMessages(dir), started);
-}
-
-TEST(Startup, UnreadableKeyFileFails)
-{
-    TempDir dir;
-    std::filesystem::create_directory(dir.file("_$wak"));
-    std::string error;
-    EXPECT_FALSE(startIn(dir, error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(settings.ApiKey, "");
-    EXPECT_EQ(logMessages(dir), started);
 }

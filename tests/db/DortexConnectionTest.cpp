@@ -297,33 +297,31 @@ protected:
     DortexTestDatabase m_db;
 };
 
-TEST_F(PostgresConnectionTest, TheCredentialsUserReplacesTheAliasUser)
+// Who logs in: the credentials file's user replaces the alias's, "NULL"
+// means no credentials, an empty user leaves the driver's default, and
+// credentials count only for an alias with a user name.
+TEST_F(PostgresConnectionTest, WhoLogsInByTheCredentialsAndTheAlias)
 {
-    writeCredentialsFile(m_dir, "dortex_import", "not checked by this server");
-    expectLoginAs(m_db.aliasSection(), "dortex_import");
-}
-
-TEST_F(PostgresConnectionTest, WithoutCredentialsTheAliasUserLogsIn)
-{
-    expectLoginAs(m_db.aliasSection(), "postgres");
-    // The user name "NULL" means no credentials.
-    writeCredentialsFile(m_dir, "NULL", "secret");
-    expectLoginAs(m_db.aliasSection(), "postgres");
-}
-
-TEST_F(PostgresConnectionTest, AnEmptyCredentialsUserRemovesTheAliasUser)
-{
-    // Without a user name the driver falls back to its default user.
-    ScopedEnvironment defaultUser("PGUSER", "dortex_import");
-    writeCredentialsFile(m_dir, "", "secret");
-    expectLoginAs(m_db.aliasSection(), "dortex_import");
-}
-
-TEST_F(PostgresConnectionTest, CredentialsCountOnlyForAnAliasWithAUserName)
-{
-    ScopedEnvironment defaultUser("PGUSER", "postgres");
-    writeCredentialsFile(m_dir, "dortex_import", "secret");
-    expectLoginAs(aliasWithoutUserName(), "postgres");
+    const struct
+    {
+        std::optional<std::string> user; // none: no credentials file
+        bool aliasHasUser;
+        const char* driversDefault;
+        const char* loggedIn;
+    } rows[] = {
+        {"dortex_import", true, "postgres", "dortex_import"},
+        {std::nullopt, true, "dortex_import", "postgres"},
+        {"NULL", true, "dortex_import", "postgres"},
+        {"", true, "dortex_import", "dortex_import"},
+        {"dortex_import", false, "postgres", "postgres"},
+    };
+    for (const auto& row : rows) {
+        ScopedEnvironment defaultUser("PGUSER", row.driversDefault);
+        std::filesystem::remove(m_dir.file("morvane.tab"));
+        if (row.user)
+            writeCredentialsFile(m_dir, *row.user, "not checked by this server");
+        expectLoginAs(row.aliasHasUser ? m_db.aliasSection() : aliasWithoutUserName(), row.loggedIn);
+    }
 }
 
 // A server of the test's own, stopped and started under the program,
