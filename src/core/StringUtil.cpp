@@ -145,12 +145,13 @@ bool decodeEscapes(std::string_view text, std::string& out, EscapeDecoder more)
     out.clear();
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c != '\\') {
-            out += c;
-            continue;
-        }
-        if (++i == text.size())
+        // The bytes up to the next escape go across whole.
+        const std::size_t escape = text.find('\\', i);
+        out.append(text.substr(i, escape == std::string_view::npos ? std::string_view::npos : escape - i));
+        if (escape == std::string_view::npos)
+            break;
+        i = escape + 1;
+        if (i == text.size())
             return false;
         switch (text[i]) {
         case '\\':
