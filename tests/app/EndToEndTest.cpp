@@ -2,21 +2,12 @@
 // visitor service from tools/ and a real access-control database (an SQLite
 // file, a PostgreSQL server and a MariaDB server through ODBC); on SQLite
 // also over HTTPS and through a proxy that asks for a password.
-#include "AnsweredTool.h"
 #include "PostgresServer.h"
-#include "RecordingImport.h"
 #include "ServiceRoute.h"
 #include "SiteFixtures.h"
 #include "SiteWindow.h"
-#include "app/OperatorWindow.h"
-#include "app/PollCycle.h"
 #include "app/StatusCheck.h"
 #include "core/Dates.h"
-#include "core/Settings.h"
-
-#include <QCheckBox>
-#include <QPlainTextEdit>
-#include <QTextBlock>
 
 #include <gtest/gtest.h>
 
@@ -560,57 +551,6 @@ TEST_P(EndToEndServer, DatabaseDownWhileVisitorsWait)
 INSTANTIATE_TEST_SUITE_P(Engines, EndToEndServer, ::testing::Values(Engine::Postgresql, Engine::Mariadb),
                          [](const auto& info) { return engineName(info.param); });
 
-TEST(EndToEndWindow, ManyCorruptObjectsKeepTheTextAreaCapped)
-{
-    // Three members an object: every one is a "Corrupted data (3)" line and
-    // none reaches the database.
-    RecordingImport noImport;
-    TempDir dir;
-    Settings settings = useProgramDirectory(dir);
-    TForm1 form;
-    ChangeReporter reporter;
-    StatusRecord status;
-    StatusWriter statusWriter(settings, status, reporter);
-    ImportJournal journal;
-    VisitorService service(settings);
-    OperatorWindow display(form, status);
-    PollCycle cycle(settings, service, noImport, journal, reporter, statusWriter, display);
-    writeFile(dir.file("_$WAVL"),
-              arrayOf(R"({"VisitorId":"v","VisitStart":"2026-05-01T09:30:00Z","CardNumber":"1"})", 100000));
-
-    cycle.DecodeVListFromFile(dir.file("_$WAVL"), answeredWith(200));
-    EXPECT_TRUE(noImport.calls.empty()) << "a three-member object reached the card import";
-
-    auto* memo = form.findChild<QPlainTextEdit*>("Memo1");
-    EXPECT_EQ(memo->document()->blockCount(), memoLineLimit);
-    EXPECT_EQ(memo->document()->lastBlock().text().toStdString(), "Corrupted data (3)");
-    EXPECT_EQ(form.findChild<StatusLed*>("Status_LED")->fill(), lime);
-}
-
-TEST(EndToEndProgram, StartedFromAnotherDirectory)
-{
-    VisitorServiceProcess service;
-    service.addVisitors(threeVisitors);
-    PollingSite site(service, "AckWaitMSec=1000\r\nPollWaitMSec=1000\r\n");
-    DortexTestDatabase& database = site.database;
-
-    SiteProgram program(site);
-    const TempDir& elsewhere = program.workingDirectory();
-    program.start();
-
-    // The first tick comes 3 s after the window shows; a cycle with three
-    // visitors takes about 5 s more.
-    for (int i = 0; i < 300 && !service.queuedIds().empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    program.terminate();
-
-    EXPECT_TRUE(service.queuedIds().empty());
-    EXPECT_EQ(database.rows("select * from int_card_import").size(), 3u);
-    EXPECT_TRUE(std::filesystem::exists(site.file("_$WAVL")));
-    EXPECT_FALSE(std::filesystem::exists(elsewhere.file("_$WAVL")));
-    EXPECT_FALSE(std::filesystem::exists(elsewhere.file("MOVIK.log")));
-}
-
 TEST(EndToEndProgram, JournalOutlivesTheProgram)
 {
     VisitorServiceProcess service({"--ack", "refuse"});
@@ -635,6 +575,7 @@ TEST(EndToEndProgram, JournalOutlivesTheProgram)
     }
 }
 
+// Started from a directory of its own, as a service manager starts it.
 TEST(EndToEndProgram, AHugeCardIsRefusedAndTheProgramStaysResponsive)
 {
     VisitorServiceProcess service({"--poll", "huge-card"});
@@ -657,6 +598,10 @@ TEST(EndToEndProgram, AHugeCardIsRefusedAndTheProgramStaysResponsive)
         for (const std::string& line : splitLines(readFile(site.file(file))))
             EXPECT_LE(line.size(), 4096u) << file;
     EXPECT_TRUE(std::filesystem::exists(site.file("movik.status")));
+    // Started from another directory, it kept to its own.
+    EXPECT_TRUE(std::filesystem::exists(site.file("_$WAVL")));
+    EXPECT_FALSE(std::filesystem::exists(program.workingDirectory().file("_$WAVL")));
+    EXPECT_FALSE(std::filesystem::exists(program.workingDirectory().file("MOVIK.log")));
 }
 
 TEST(EndToEndProgram, ALongCycleKeepsItsStatusFreshAndStopsBetweenVisitors)
