@@ -3,9 +3,7 @@
 #include "TempDir.h"
 #include "core/Log.h"
 #include "core/Settings.h"
-#include "core/Startup.h"
 #include "core/TextFile.h"
-#include "core/Version.h"
 #include "platform/AccessList_win.h"
 #include "platform/Platform.h"
 
@@ -130,22 +128,6 @@ TEST(PlatformWin, SettingsWithWindowsPaths)
         readSettingsFile(dir.file("movik.ini"), s);
         EXPECT_EQ(curlToolPath(s), "d:\\Caf\xc3\xa9\\curl.exe");
     }
-}
-
-TEST(PlatformWin, StartupInAWindowsDirectory)
-{
-    TempDir dir;
-    ASSERT_EQ(dir.path().back(), '\\');
-    writeFile(dir.file("movik.ini"), "[Options]\r\nDebug=1\r\nCurlPath=c:\\curl\r\n");
-    writeFile(dir.file("_$wak"), "ab\r\ncd\r\n");
-    std::string error;
-    KeyFileFinding key;
-    Settings settings;
-    ASSERT_TRUE(loadStartup(dir.path(), settings, error, key)) << error;
-    EXPECT_EQ(settings.CurlPath, "c:\\curl\\");
-    EXPECT_EQ(settings.ApiKey, "abcd");
-    EXPECT_EQ(logMessages(dir),
-              std::string(BannerLine) + "\nVersion " MOVIK_VERSION_AND_COMMIT "\nA.Key OK\n");
 }
 
 TEST(PlatformWin, FileStillBeingWrittenIsRefused)
