@@ -63,37 +63,30 @@ protected:
     TempDir m_dir;
 };
 
-TEST_F(ConnectionTest, OpensAnSqliteFileInTheProgramDirectory)
-{
-    DortexTestDatabase db;
-    std::string error;
-    ASSERT_TRUE(db.createSqlite(m_dir, "dortex.db", error)) << error;
-    writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=dortex.db\n");
-    ASSERT_NE(std::filesystem::current_path().string() + "/", m_dir.path());
-
-    DortexDatabase dx;
-    dx.SQLDB_Connect(m_dir.path());
-    EXPECT_EQ(messages(), "DB Open - OK\n");
-    EXPECT_TRUE(dx1Open());
-    EXPECT_TRUE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
-    EXPECT_EQ(db.rows("select card_number from card_validity"),
-              (std::vector<std::vector<std::string>>{{"1001"}}));
-}
-
-TEST_F(ConnectionTest, OpensAnSqliteFileByItsFullPath)
+// An SQLite file named in the program directory (not the current one), or
+// by its full path, holding a blank.
+TEST_F(ConnectionTest, OpensAnSqliteFileInTheProgramDirectoryOrByItsFullPath)
 {
     TempDir elsewhere;
-    DortexTestDatabase db;
-    std::string error;
-    ASSERT_TRUE(db.createSqlite(elsewhere, "access control.db", error)) << error;
-    writeAliasFile(m_dir, "[Morvane]\nDriver=sqlite\nDatabase=" + elsewhere.file("access control.db") + "\n");
-
-    DortexDatabase dx;
-    dx.SQLDB_Connect(m_dir.path());
-    EXPECT_EQ(messages(), "DB Open - OK\n");
-    EXPECT_TRUE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
-    EXPECT_EQ(db.rows("select card_number from cards").size(), 0u);
-    EXPECT_EQ(db.rows("select card_number from int_card_import").size(), 1u);
+    ASSERT_NE(std::filesystem::current_path().string() + "/", m_dir.path());
+    const std::pair<const TempDir*, std::string> rows[] = {{&m_dir, "dortex.db"},
+                                                           {&elsewhere, "access control.db"}};
+    for (const auto& [dir, name] : rows) {
+        DortexTestDatabase db;
+        std::string error;
+        ASSERT_TRUE(db.createSqlite(*dir, name, error)) << error;
+        writeAliasFile(
+            m_dir, "[Morvane]\nDriver=sqlite\nDatabase=" + (dir == &m_dir ? name : dir->file(name)) + "\n");
+        platform::deleteFile(m_dir.file("MOVIK.log"));
+        DortexDatabase dx;
+        dx.SQLDB_Connect(m_dir.path());
+        EXPECT_EQ(messages(), "DB Open - OK\n") << name;
+        EXPECT_TRUE(dx1Open());
+        EXPECT_TRUE(dx.VListToDortex("1001", "20240301080000", "20240301170000"));
+        EXPECT_EQ(db.rows("select card_number from card_validity"),
+                  (std::vector<std::vector<std::string>>{{"1001"}}));
+        EXPECT_EQ(db.rows("select card_number from int_card_import").size(), 1u);
+    }
 }
 
 TEST_F(ConnectionTest, AMissingSqliteFileIsAnErrorNotANewDatabase)
