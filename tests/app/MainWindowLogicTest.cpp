@@ -7,7 +7,8 @@
 #include "RecordingImport.h"
 #include "ScriptedLogic.h"
 #include "TempDir.h"
-#include "app/Program.h"
+#include "app/ImportJournal.h"
+#include "app/PollCycle.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
 
@@ -215,22 +216,6 @@ TEST_F(WindowLogic, LightSaysWhatItsColourMeansAndWhenThePollRan)
     logic.Timer1Timer();
     EXPECT_EQ(m_view.light.colour, StatusLight::Lime);
     EXPECT_TRUE(std::regex_match(m_view.light.description, lastPollAt)) << m_view.light.description;
-}
-
-// The real cycle with no transfer tool to start: the database is told a cycle
-// began, and the missing answer turns the light red.
-TEST_F(WindowLogic, ACycleWithoutAnAnswerTurnsTheLightRed)
-{
-    writeFile(m_dir.file("movik.ini"), "[Options]\r\nCurlPath=" + m_dir.file("nowhere") +
-                                           "\r\nCurlURL=http://127.0.0.1:9/\r\nPollWaitMSec=0\r\n");
-    Program program(m_view, m_database);
-    MainWindowLogic& logic = program.logic();
-    logic.FormCreate(m_dir.path());
-    m_view.ticked = true;
-    logic.Timer1Timer();
-    EXPECT_EQ(m_database.cycles, 1);
-    EXPECT_EQ(m_view.light.colour, StatusLight::Red);
-    EXPECT_TRUE(m_view.timerOn);
 }
 
 namespace {

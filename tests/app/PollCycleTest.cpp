@@ -195,11 +195,11 @@ TEST_F(PollCycleAnswer, UnusableVisitorsAreRefusedByName)
     // An earlier version imported a card it would refuse now: it is only
     // acknowledged again.
     writeFile(dir.file("movik.journal"), "v-old\ta\\\\b\t20260701170000\t20260701170000\t0\t1800000000\n");
-    decode("[" + visitor("v-old", day, day, "a\\\\b") + "," + visitor("v-esc", day, day, "\\\\' OR 1=1#") +
-           "," + visitor("v-utf", day, day, "96\xc3(\xfe") + "," +
-           visitor("v-long", day, day, std::string(256, '1')) + "," +
-           visitor("v-huge", day, day, huge + "\\q") + "," + visitor("v-huge2", day, day, huge) + "," +
-           visitor("v-back", day, "2026-06-01T09:00:00Z", "1") + "," +
+    // The hostile answer's refusals run end to end on both platforms; here,
+    // the edges: an end one second before the start, an end equal to it, a
+    // card of 255 bytes, and cards of 10 MiB.
+    decode("[" + visitor("v-old", day, day, "a\\\\b") + "," + visitor("v-huge", day, day, huge + "\\q") +
+           "," + visitor("v-huge2", day, day, huge) + "," +
            visitor("v-hour", day, "2026-07-01T08:59:59Z", "2") + "," + visitor("v-equal", day, day, "3") +
            "," + visitor("v-max", day, day, std::string(255, '4')) + "]");
     EXPECT_EQ(import.calls, (std::vector<std::string>{"card=3 start=20260701170000 end=20260701170000",
@@ -207,18 +207,14 @@ TEST_F(PollCycleAnswer, UnusableVisitorsAreRefusedByName)
                                                           " start=20260701170000 end=20260701170000"}));
     const std::string log = logMessages(dir);
     for (const std::string line :
-         {"<VListDX>Visitor v-utf has a card number that is not valid UTF-8\n",
-          "<VListDX>Visitor v-long has a card number of 256 bytes (at most 255)\n",
-          "<VListDX>Visitor v-esc has a card number holding a backslash\n", "Already imported: a\\b\n",
+         {"Already imported: a\\b\n",
           "<VListDX>Visitor v-huge2 has a card number of 10485760 bytes (at most 255)\n",
-          "<VListDX>Visitor v-back has a visit that ends (20260601170000) before it starts "
-          "(20260701170000)\n",
           "<VListDX>Visitor v-hour has a visit that ends (20260701165959) before it starts "
           "(20260701170000)\n"})
         EXPECT_EQ(countOf(log, line), 1) << line;
     // Its escape is broken: refused whole, named by the member that failed.
     EXPECT_EQ(countOf(log, "<VListDX>Visitor v-huge has a member that could not be read: CardNumber\n"), 1);
-    EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 9) << "seven refused, two not imported";
+    EXPECT_EQ(countOf(log, "  Error - failed (DX)\n"), 5) << "three refused, two not imported";
     EXPECT_EQ(countOf(screen.lines(), "> Updating Card: a\\b\n"), 1) << screen.lines();
     // The card with a broken escape is named in a line cut to size.
     for (const std::string& line : splitLines(readFile(dir.file("MOVIK.log")), "\r\n"))

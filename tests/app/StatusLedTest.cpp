@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
+
 using namespace movik;
 
 namespace {
@@ -35,28 +38,21 @@ void expectFill(const QImage& image, const QColor& colour)
 
 } // namespace
 
-TEST(StatusLed, StartsWhiteInsideABlackOutline)
+// White at the start, then each colour exact, inside a black outline.
+TEST(StatusLed, EachFillIsExactInsideABlackOutline)
 {
     StatusLed led;
-    EXPECT_EQ(led.fill(), QColor(255, 255, 255));
-    const QImage image = drawn(led);
-    expectOutline(image);
-    expectFill(image, QColor(255, 255, 255));
-}
-
-TEST(StatusLed, RedAndLimeAreExact)
-{
-    StatusLed led;
-    led.setLight(StatusLight::Red);
-    QImage image = drawn(led);
-    expectOutline(image);
-    expectFill(image, QColor(255, 0, 0));
-
-    led.setLight(StatusLight::Lime);
-    image = drawn(led);
-    expectOutline(image);
-    expectFill(image, QColor(0, 255, 0));
-
-    led.setLight(StatusLight::White);
-    expectFill(drawn(led), QColor(255, 255, 255));
+    const QColor white(255, 255, 255);
+    const std::pair<std::optional<StatusLight>, QColor> rows[] = {{std::nullopt, white},
+                                                                  {StatusLight::Red, QColor(255, 0, 0)},
+                                                                  {StatusLight::Lime, QColor(0, 255, 0)},
+                                                                  {StatusLight::White, white}};
+    for (const auto& [light, colour] : rows) {
+        if (light)
+            led.setLight(*light);
+        EXPECT_EQ(led.fill(), colour);
+        const QImage image = drawn(led);
+        expectOutline(image);
+        expectFill(image, colour);
+    }
 }

@@ -256,9 +256,6 @@ TEST_F(Form1Test, LightExplainsItselfAndTheWindowHasAnIcon)
     EXPECT_TRUE(led->toolTip().contains(" Last poll: ")) << led->toolTip().toStdString();
     EXPECT_EQ(led->accessibleDescription(), led->toolTip());
 
-    m_logic->display.setStatusLight(StatusLight::Lime);
-    EXPECT_EQ(lightFill(), QColor(0, 255, 0));
-
     ASSERT_FALSE(form.windowIcon().isNull());
     EXPECT_TRUE(form.windowIcon().availableSizes().contains(QSize(64, 64)));
 }
