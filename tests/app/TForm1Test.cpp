@@ -5,7 +5,6 @@
 #include "TempDir.h"
 #include "app/qt/StatusLed.h"
 #include "core/Settings.h"
-#include "core/Startup.h"
 #include "db/DortexDatabase.h"
 
 #include <QCheckBox>
