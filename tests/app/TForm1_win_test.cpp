@@ -31,10 +31,6 @@ struct StartedForm
     Program program;
 };
 
-} // namespace
-
-namespace {
-
 std::string textOf(HWND window)
 {
     std::string text(static_cast<std::size_t>(GetWindowTextLengthA(window)) + 1, '\0');
