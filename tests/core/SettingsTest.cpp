@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 using namespace movik;
 using movik::test::TempDir;
 using movik::test::utf16leWithMark;
@@ -135,49 +133,53 @@ TEST(IniFile, ValueCappedAt2047Characters)
     EXPECT_EQ(ini.readString("Options", "Long", "").size(), 2047u);
 }
 
-// What each settings file gives, normalised: no file, empty values, and
-// values in any case of their names.
-TEST(Settings, ValuesDefaultsAndNormalisation)
+TEST(Settings, DefaultsWithoutFile)
 {
-    const std::string sep(1, platform::pathSeparator());
-    const struct
-    {
-        std::optional<std::string> ini; // none: no file
-        std::string curlPath;
-        const char* curlUrl;
-        std::int32_t debug;
-        const char* proxy;
-        std::int32_t ackWait, pollWait, autoPoll;
-    } rows[] = {
-        {std::nullopt, platform::defaultCurlPath() + sep, "/", 0, "", 500, 500, 0},
-        // An empty CurlPath is the root.
-        {"[Options]\nCurlPath=\nCurlURL=\nDebug=\nProxyServer=\nAckWaitMSec=\nPollWaitMSec=\n", sep, "/", 0,
-         "", 500, 500, 0},
-        // A negative wait is no wait.
-        {"[options]\r\ncurlpath=/opt/curl\r\nCurlURL=http://svc:8080/api\r\nDEBUG=0x10\r\n"
-         "ProxyServer=proxy:3128\r\nAckWaitMSec=-5\r\nPollWaitMSec=1500\r\nAutoPoll=1\r\n",
-         "/opt/curl" + sep, "http://svc:8080/api/", 16, "proxy:3128", 0, 1500, 1},
-        // No second separator.
-        {"[Options]\nCurlPath=/opt/curl" + sep + "\nCurlURL=http://svc/\nDebug=0xFFFFFFFF\n",
-         "/opt/curl" + sep, "http://svc/", -1, "", 500, 500, 0},
-    };
-    for (const auto& row : rows) {
-        TempDir dir;
-        if (row.ini)
-            writeFile(dir.file("movik.ini"), *row.ini);
-        Settings s;
-        s.DebugLevel = 77;
-        readSettingsFile(dir.file("movik.ini"), s);
-        const std::string why = row.ini.value_or("(no file)");
-        EXPECT_EQ(s.CurlPath, row.curlPath) << why;
-        EXPECT_EQ(s.CurlURL, row.curlUrl) << why;
-        EXPECT_EQ(s.DebugLevel, row.debug) << why;
-        EXPECT_EQ(s.ProxyServer, row.proxy) << why;
-        EXPECT_EQ(s.AckWaitMSec, row.ackWait) << why;
-        EXPECT_EQ(s.PollWaitMSec, row.pollWait) << why;
-        EXPECT_EQ(s.AutoPoll, row.autoPoll) << why;
-        EXPECT_EQ(curlToolPath(s), s.CurlPath + platform::curlToolName());
-    }
+    TempDir dir;
+    Settings s;
+    s.DebugLevel = 77;
+    readSettingsFile(dir.file("movik.ini"), s);
+    std::string sep(1, platform::pathSeparator());
+    EXPECT_EQ(s.CurlPath, platform::defaultCurlPath() + sep);
+    EXPECT_EQ(s.CurlURL, "/");
+    EXPECT_EQ(s.DebugLevel, 0);
+    EXPECT_EQ(s.ProxyServer, "");
+    EXPECT_EQ(s.AckWaitMSec, 500);
+    EXPECT_EQ(s.PollWaitMSec, 500);
+    EXPECT_EQ(s.AutoPoll, 0);
+    EXPECT_EQ(curlToolPath(s), s.CurlPath + platform::curlToolName());
+}
+
+TEST(Settings, EmptyValuesTakeDefaults)
+{
+    Settings s =
+        readIni("[Options]\nCurlPath=\nCurlURL=\nDebug=\nProxyServer=\nAckWaitMSec=\nPollWaitMSec=\n");
+    EXPECT_EQ(s.CurlPath, std::string(1, platform::pathSeparator())) << "an empty CurlPath is the root";
+    EXPECT_EQ(s.CurlURL, "/");
+    EXPECT_EQ(s.DebugLevel, 0);
+    EXPECT_EQ(s.ProxyServer, "");
+    EXPECT_EQ(s.AckWaitMSec, 500);
+    EXPECT_EQ(s.PollWaitMSec, 500);
+}
+
+TEST(Settings, ValuesAndNormalisation)
+{
+    std::string sep(1, platform::pathSeparator());
+    Settings s = readIni("[options]\r\ncurlpath=/opt/curl\r\nCurlURL=http://svc:8080/api\r\nDEBUG=0x10\r\n"
+                         "ProxyServer=proxy:3128\r\nAckWaitMSec=-5\r\nPollWaitMSec=1500\r\nAutoPoll=1\r\n");
+    EXPECT_EQ(s.CurlPath, "/opt/curl" + sep);
+    EXPECT_EQ(s.CurlURL, "http://svc:8080/api/");
+    EXPECT_EQ(s.DebugLevel, 16);
+    EXPECT_EQ(s.ProxyServer, "proxy:3128");
+    EXPECT_EQ(s.AckWaitMSec, 0) << "a negative wait is no wait";
+    EXPECT_EQ(s.PollWaitMSec, 1500);
+    EXPECT_EQ(s.AutoPoll, 1);
+
+    Settings t = readIni("[Options]\nCurlPath=/opt/curl" + sep + "\nCurlURL=http://svc/\nDebug=0xFFFFFFFF\n");
+    EXPECT_EQ(t.CurlPath, "/opt/curl" + sep) << "no second separator";
+    EXPECT_EQ(t.CurlURL, "http://svc/");
+    EXPECT_EQ(t.DebugLevel, -1);
+
     for (const char* bad : {"-0x10", "abc", "2147483648"})
         EXPECT_EQ(readIni(std::string("[Options]\nDebug=") + bad + "\n").DebugLevel, 0) << bad;
 }

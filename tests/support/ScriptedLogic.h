@@ -1,6 +1,5 @@
 // The window's logic over a view of the test's own, composed as the program
-// composes it, with a cycle the test scripts: a tick runs step, and the
-// cycle records what the logic asked of it.
+// composes it, with a cycle the test scripts: a tick runs step.
 #pragma once
 
 #include "app/MainWindowLogic.h"
@@ -14,18 +13,10 @@ namespace movik::test {
 class ScriptedCycle : public TimerCycle
 {
 public:
-    void run() override
-    {
-        ++runs;
-        step();
-    }
-    void markStopped(const std::string& reason) override { stoppedBecause = reason; }
-    void close() override { closed = true; }
+    void run() override { step(); }
+    void markStopped(const std::string&) override {}
 
     std::function<void()> step = [] {};
-    int runs = 0;
-    std::string stoppedBecause;
-    bool closed = false;
 };
 
 struct ScriptedLogic
