@@ -63,47 +63,52 @@ TEST_F(CredentialsTest, NoFileOrAShortFileGivesNoCredentials)
     EXPECT_EQ(m_password, "secret");
 }
 
-// Each block as it decodes: the shift K at offset 1, the user from 2 + K and
-// the password from 98 + K, each ended by a decoded zero unless 32 long.
-TEST_F(CredentialsTest, DecodesEachBlock)
+TEST_F(CredentialsTest, DecodesTheDocumentedExample)
 {
-    // The documented example: K = 0, offsets 2, 5 and 8 hold 96, 97 and 0,
-    // so 96+0+1 = 'a', 97+0+2 = 'c'; an empty password stays "NULL".
-    std::string example = blockWithShift(0);
-    example[2] = 96;
-    example[5] = 97;
-    example[8] = 0;
-    example[98] = 0;
-    // A first user byte of zero: an empty user.
-    std::string emptyUser = blockWithShift(200);
-    emptyUser[202] = 0;
-    storeCredentialText(emptyUser, 200, 96, "pw");
-    // Stored 245 with K = 10 at i = 1 decodes to (245 + 10 + 1) mod 256 = 0,
-    // which does not end the text.
-    std::string decodedZero = blockWithShift(10);
-    storeCredentialText(decodedZero, 10, 0, std::string("\0xy", 3));
-    ASSERT_EQ(static_cast<unsigned char>(decodedZero[12]), 245);
-    storeCredentialText(decodedZero, 10, 96, "p");
+    // K = 0, offsets 2, 5 and 8 hold 96, 97 and 0: 96+0+1 = 'a', 97+0+2 = 'c'.
+    std::string block = blockWithShift(0);
+    block[2] = 96;
+    block[5] = 97;
+    block[8] = 0;
+    block[98] = 0;
+    EXPECT_TRUE(read(block));
+    EXPECT_EQ(m_user, "ac");
+    EXPECT_EQ(m_password, "NULL"); // an empty password stays "NULL"
+}
+
+TEST_F(CredentialsTest, AFirstUserByteOfZeroGivesAnEmptyUser)
+{
+    std::string block = blockWithShift(200);
+    block[202] = 0;
+    storeCredentialText(block, 200, 96, "pw");
+    EXPECT_TRUE(read(block));
+    EXPECT_EQ(m_user, "");
+    EXPECT_EQ(m_password, "pw");
+}
+
+TEST_F(CredentialsTest, ADecodedZeroDoesNotEndTheText)
+{
+    // Stored 245 with K = 10 at i = 1 decodes to (245 + 10 + 1) mod 256 = 0.
+    std::string block = blockWithShift(10);
+    storeCredentialText(block, 10, 0, std::string("\0xy", 3));
+    ASSERT_EQ(static_cast<unsigned char>(block[12]), 245);
+    storeCredentialText(block, 10, 96, "p");
+    EXPECT_TRUE(read(block));
+    EXPECT_EQ(m_user, std::string("\0xy", 3));
+    EXPECT_EQ(m_password, "p");
+}
+
+TEST_F(CredentialsTest, ThirtyTwoCharactersNeedNoEnd)
+{
     // The highest shift puts the last password byte at 446, inside the block.
-    std::string longest = blockWithShift(255, '\x01');
-    storeCredentialText(longest, 255, 0, std::string(32, 'u'), false);
-    storeCredentialText(longest, 255, 96, std::string(32, 'p'), false);
-    const struct
-    {
-        const std::string& block;
-        std::string user;
-        std::string password;
-    } rows[] = {
-        {example, "ac", "NULL"},
-        {emptyUser, "", "pw"},
-        {decodedZero, std::string("\0xy", 3), "p"},
-        {longest, std::string(32, 'u'), std::string(32, 'p')},
-    };
-    for (const auto& row : rows) {
-        EXPECT_TRUE(read(row.block));
-        EXPECT_EQ(m_user, row.user);
-        EXPECT_EQ(m_password, row.password);
-    }
+    const std::string user(32, 'u');
+    const std::string password(32, 'p');
+    std::string block = blockWithShift(255, '\x01');
+    storeCredentialText(block, 255, 0, user, false);
+    storeCredentialText(block, 255, 96, password, false);
+    EXPECT_TRUE(read(block));
+    EXPECT_EQ(m_user, user);
+    EXPECT_EQ(m_password, password);
 }
 
 TEST_F(CredentialsTest, AReadOnlyFileStillGivesItsLogin)
